@@ -6,8 +6,10 @@
 
 // GCC 12's AVX-512 headers build some results from a deliberately undefined
 // vector and then warn about it.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "checksum.h"
 #include "crc_fold_clmul.h"

@@ -37,9 +37,9 @@ uint32_t crc32_table(const uint8_t* p, size_t len, uint32_t crc) {
 }
 
 uint32_t crc32c_table(const uint8_t* p, size_t len, uint32_t r) {
-    const auto& T = kCrc32cTables;
-    auto step4 = [&T](uint32_t w) {
-        return T[0][w >> 24] ^ T[1][(w >> 16) & 0xFF] ^ T[2][(w >> 8) & 0xFF] ^ T[3][w & 0xFF];
+    auto step4 = [](uint32_t w) {
+        const auto& t = kCrc32cTables;
+        return t[0][w >> 24] ^ t[1][(w >> 16) & 0xFF] ^ t[2][(w >> 8) & 0xFF] ^ t[3][w & 0xFF];
     };
     if (len >= 11) {
         while (reinterpret_cast<uintptr_t>(p) & 3) {
@@ -65,7 +65,7 @@ uint32_t crc32c_table(const uint8_t* p, size_t len, uint32_t r) {
 uint32_t crc32_bz2_table(const uint8_t* p, size_t len, uint32_t crc) {
     const auto& T = kBz2Tables;
     uint32_t r = ~bswap32(crc);
-    auto byte_step = [&T](uint32_t r, uint8_t b) { return (r >> 8) ^ T[0][(r ^ b) & 0xFF]; };
+    auto byte_step = [](uint32_t r, uint8_t b) { return (r >> 8) ^ kBz2Tables[0][(r ^ b) & 0xFF]; };
     if (len >= 7) {
         while (reinterpret_cast<uintptr_t>(p) & 3) {
             r = byte_step(r, *p++);

@@ -106,7 +106,7 @@ TEST_P(ChecksumPath, AllLengthsToThreeHundredAtSixteenAlignments) {
 
 TEST_P(ChecksumPath, BlockBoundaryLengths) {
     const Path& path = GetParam();
-    const auto data = vek::testdata::random_bytes(20000, 12);
+    const auto data = vek::testdata::random_bytes(20000 + 16, 12);
     for (size_t len : {23, 24, 25, 63, 64, 65, 215, 216, 217, 255, 256, 257, 431, 432, 863, 864, 865,
                        1727, 1728, 1729, 3071, 3072, 3073, 3095, 3096, 3097, 5535, 5536, 5537, 5552,
                        5553, 11072, 11073, 16383, 16384, 16385, 19999}) {
