@@ -25,7 +25,9 @@ uint32_t crc32c(const uint8_t* p, size_t len, uint32_t r);
 
 // Adler-32.
 uint32_t adler32_scalar(const uint8_t* p, size_t len, uint32_t adler);
-uint32_t adler32_avx2(const uint8_t* p, size_t len, uint32_t adler);  // 32-byte blocks
+uint32_t adler32_avx2(const uint8_t* p, size_t len, uint32_t adler);         // 32-byte vectors
+uint32_t adler32_avx512(const uint8_t* p, size_t len, uint32_t adler);       // 64-byte vectors
+uint32_t adler32_avx512_vnni(const uint8_t* p, size_t len, uint32_t adler);  // with VPDPBUSD
 uint32_t adler32(const uint8_t* p, size_t len, uint32_t adler);
 
 // bzip2 CRC, MSB-first 0x04C11DB7.

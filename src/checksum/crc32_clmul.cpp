@@ -11,7 +11,7 @@ uint32_t crc32_clmul(const uint8_t* p, size_t len, uint32_t crc) {
     if (len < 64) return crc32_table(p, len, crc);
     size_t used = 0;
     const __m128i x = fold_reflected_body(p, len, ~crc, kCrc32Keys, &used);
-    uint32_t r = reduce_reflected128(x, kCrc32Keys, kCrc32Tables[0].data());
+    const uint32_t r = crc32_of_u64(reduce_reflected128(x, kCrc32Keys));
     p += used;
     len -= used;
     // The tail needs the finished-value convention of the table path.

@@ -4,28 +4,14 @@
 // block sizes and shift tables, one with carry-less multiplication.
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "checksum.h"
+#include "crc32c_insn.h"
 #include "crc_tables.h"
 
 namespace vek::checksum {
 namespace {
 
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-inline uint32_t crc_u64(uint32_t r, uint64_t v) {
-#if defined(__x86_64__)
-    return static_cast<uint32_t>(_mm_crc32_u64(r, v));
-#else
-    r = _mm_crc32_u32(r, static_cast<uint32_t>(v));
-    return _mm_crc32_u32(r, static_cast<uint32_t>(v >> 32));
-#endif
-}
+inline uint32_t crc_u64(uint32_t r, uint64_t v) { return crc32c_u64(r, v); }
 
 inline uint32_t crc_u32(uint32_t r, const uint8_t* p) {
     uint32_t v;

@@ -13,6 +13,7 @@
 
 #include "checksum.h"
 #include "crc_fold_clmul.h"
+#include "crc32c_insn.h"
 
 #define VEK_TARGET_512 __attribute__((target("avx512f,avx512bw,avx512vl,vpclmulqdq,pclmul")))
 
@@ -33,6 +34,9 @@ constexpr WideKeys kCrc32cWide = make_wide_keys(kCrc32cPoly);
 constexpr ReflectedFoldKeys kCrc32Keys = make_reflected_fold_keys(kCrc32Poly);
 constexpr ReflectedFoldKeys kCrc32cKeys = make_reflected_fold_keys(kCrc32cPoly);
 
+// Prefetch distance: the loop outruns the hardware prefetcher on long inputs.
+constexpr size_t kPrefetch = 2048;
+
 VEK_TARGET_512 inline __m512i fold512(__m512i x, __m512i k, __m512i next) {
     const __m512i lo = _mm512_clmulepi64_epi128(x, k, 0x00);
     const __m512i hi = _mm512_clmulepi64_epi128(x, k, 0x11);
@@ -43,9 +47,11 @@ VEK_TARGET_512 inline __m512i keys512(uint64_t lo, uint64_t hi) {
     return _mm512_broadcast_i32x4(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
 }
 
-// Raw register in and out; len >= 256.
-VEK_TARGET_512 uint32_t fold_wide(const uint8_t* p, size_t len, uint32_t r, const WideKeys& w,
-                                  const ReflectedFoldKeys& k, const uint32_t* table) {
+// Folds [p, p + len), len >= 256, from raw register r down to 64 bits with
+// the same pure CRC; *consumed receives the multiple of 16 bytes taken.
+VEK_TARGET_512 uint64_t fold_wide(const uint8_t* p, size_t len, uint32_t r, const WideKeys& w,
+                                  const ReflectedFoldKeys& k, size_t* consumed) {
+    const uint8_t* const start = p;
     const __m512i k2048 = keys512(w.k2048lo, w.k2048hi);
     const __m512i k512 = keys512(w.k512lo, w.k512hi);
     __m512i z0 = _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(r))));
@@ -55,6 +61,10 @@ VEK_TARGET_512 uint32_t fold_wide(const uint8_t* p, size_t len, uint32_t r, cons
     p += 256;
     len -= 256;
     while (len >= 256) {
+        _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch + 64), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch + 128), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch + 192), _MM_HINT_T0);
         z0 = fold512(z0, k2048, _mm512_loadu_si512(p));
         z1 = fold512(z1, k2048, _mm512_loadu_si512(p + 64));
         z2 = fold512(z2, k2048, _mm512_loadu_si512(p + 128));
@@ -85,21 +95,26 @@ VEK_TARGET_512 uint32_t fold_wide(const uint8_t* p, size_t len, uint32_t r, cons
         p += 16;
         len -= 16;
     }
-    r = reduce_reflected128(x, k, table);
-    while (len--) r = (r >> 8) ^ table[(r ^ *p++) & 0xFF];
-    return r;
+    *consumed = static_cast<size_t>(p - start);
+    return reduce_reflected128(x, k);
 }
 
 }  // namespace
 
 uint32_t crc32_vpclmul512(const uint8_t* p, size_t len, uint32_t crc) {
     if (len < 256) return crc32_clmul(p, len, crc);
-    return ~fold_wide(p, len, ~crc, kCrc32Wide, kCrc32Keys, kCrc32Tables[0].data());
+    size_t used = 0;
+    const uint32_t r = crc32_of_u64(fold_wide(p, len, ~crc, kCrc32Wide, kCrc32Keys, &used));
+    return crc32_table(p + used, len - used, ~r);
 }
 
 uint32_t crc32c_vpclmul512(const uint8_t* p, size_t len, uint32_t r) {
     if (len < 256) return crc32c_sse42_clmul(p, len, r);
-    return fold_wide(p, len, r, kCrc32cWide, kCrc32cKeys, kCrc32cTables[0].data());
+    size_t used = 0;
+    const uint64_t v = fold_wide(p, len, r, kCrc32cWide, kCrc32cKeys, &used);
+    // The CRC32 instruction finishes the 64 bits and the tail (the dispatcher
+    // only comes here when the processor has it).
+    return crc32c_sse42_clmul(p + used, len - used, crc32c_u64(0, v));
 }
 
 }  // namespace vek::checksum

@@ -8,7 +8,7 @@ namespace vek::checksum {
 using core::get_feature;
 
 uint32_t crc32(const uint8_t* p, size_t len, uint32_t crc) {
-    if (get_feature(core::kFeatureAvx512Clmul | core::kFeaturePclmul)) return crc32_vpclmul512(p, len, crc);
+    if (get_feature(core::kFeatureAvx512Clmul)) return crc32_vpclmul512(p, len, crc);
     if (get_feature(core::kFeaturePclmul)) return crc32_clmul(p, len, crc);
     return crc32_table(p, len, crc);
 }
@@ -24,6 +24,10 @@ uint32_t crc32c(const uint8_t* p, size_t len, uint32_t r) {
 }
 
 uint32_t adler32(const uint8_t* p, size_t len, uint32_t adler) {
+    if (get_feature(core::kFeatureAvx512)) {
+        if (get_feature(core::kFeatureAvx512Vnni)) return adler32_avx512_vnni(p, len, adler);
+        return adler32_avx512(p, len, adler);
+    }
     if (get_feature(core::kFeatureAvx2)) return adler32_avx2(p, len, adler);
     return adler32_scalar(p, len, adler);
 }

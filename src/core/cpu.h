@@ -12,7 +12,11 @@ namespace vek::core {
 inline constexpr uint64_t kFeatureSse42 = 0x80;        // CRC32 instruction
 inline constexpr uint64_t kFeaturePclmul = 0x800;      // PCLMULQDQ
 inline constexpr uint64_t kFeatureAvx2 = 0x10000;      // AVX2 with OS ymm state
-inline constexpr uint64_t kFeatureAvx512Clmul = 0x20000;  // AVX-512 F/BW/VL + VPCLMULQDQ, zmm state
+inline constexpr uint64_t kFeatureAvx512 = 0x20000;    // AVX-512 F/BW/VL with OS zmm state
+inline constexpr uint64_t kFeatureVpclmul = 0x40000;   // VPCLMULQDQ (wide carry-less multiply)
+inline constexpr uint64_t kFeatureAvx512Vnni = 0x80000;  // AVX-512 VNNI (VPDPBUSD)
+// What the 512-bit CRC folding needs.
+inline constexpr uint64_t kFeatureAvx512Clmul = kFeatureAvx512 | kFeatureVpclmul | kFeaturePclmul;
 
 // Nonzero when the processor has every feature named by `mask`. Never reports
 // a feature the processor lacks.

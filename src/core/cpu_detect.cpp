@@ -42,8 +42,11 @@ uint64_t detect_features() {
     if (ymm_state && avx && (l7.b & (1u << 5))) f |= kFeatureAvx2;
     const bool avx512 = (l7.b & (1u << 16)) && (l7.b & (1u << 30)) && (l7.b & (1u << 31));
     const bool vpclmul = l7.c & (1u << 10);
-    if (zmm_state && avx512 && vpclmul && (f & kFeatureAvx2) && (f & kFeaturePclmul))
-        f |= kFeatureAvx512Clmul;
+    if (zmm_state && avx512 && (f & kFeatureAvx2)) {
+        f |= kFeatureAvx512;
+        if (l7.c & (1u << 11)) f |= kFeatureAvx512Vnni;
+    }
+    if (vpclmul && (f & kFeatureAvx2)) f |= kFeatureVpclmul;
     return f;
 }
 

@@ -20,8 +20,9 @@ using vek::core::testing::HiddenFeatures;
 using namespace vek::core;
 
 // Feature sets that select each path of the exported functions.
-const uint64_t kHideSets[] = {0, kFeatureAvx512Clmul, kFeatureAvx512Clmul | kFeaturePclmul,
-                              kFeatureAvx512Clmul | kFeaturePclmul | kFeatureSse42 | kFeatureAvx2};
+const uint64_t kHideSets[] = {0, kFeatureAvx512Vnni, kFeatureAvx512 | kFeatureVpclmul,
+                              kFeatureAvx512 | kFeaturePclmul,
+                              kFeatureAvx512 | kFeaturePclmul | kFeatureSse42 | kFeatureAvx2};
 
 uint32_t our_crc32(const uint8_t* p, size_t n, uint32_t c) {
     EXPECT_EQ(veksCRC32_8u(p, static_cast<int32_t>(n), &c), vekStatusOk);
