@@ -1,0 +1,152 @@
+// vekdc bench [--json] [--quick] [FILE...]
+//
+// Runs every registered benchmark family over the corpus, then derives the
+// "vs best peer" figure of our rows and prints everything as a table or as
+// JSON. The families themselves live in bench_*.cpp.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <unistd.h>
+
+#include "bench.h"
+#include "bench_output.h"
+#include "cli.h"
+#include "commands.h"
+#include "peers.h"
+#include "vekdc.h"
+
+namespace vekdc {
+
+namespace {
+
+std::vector<BenchFamily>& registry() {
+    static std::vector<BenchFamily> families;
+    return families;
+}
+
+// Our speed over the fastest peer's, per (family, setting) group.
+void fill_vs_best_peer(std::vector<BenchRow>& rows) {
+    std::map<std::pair<std::string, std::string>, double> best;
+    for (const BenchRow& r : rows) {
+        if (r.ours) continue;
+        double& b = best[{r.family, r.setting}];
+        b = std::max(b, r.bytes_per_second);
+    }
+    for (BenchRow& r : rows) {
+        if (!r.ours) continue;
+        const auto it = best.find({r.family, r.setting});
+        r.vs_best_peer = it != best.end() && it->second > 0 ? r.bytes_per_second / it->second : -1;
+    }
+}
+
+bool load_files(const std::vector<std::string>& files, Corpus& corpus) {
+    for (const std::string& f : files) {
+        CorpusItem item;
+        item.name = f;
+        if (const int err = read_whole_file(f, item.data)) {
+            print_error("%s: %s", f.c_str(), std::strerror(err));
+            return false;
+        }
+        if (!item.data.empty()) corpus.items.push_back(std::move(item));
+    }
+    if (corpus.items.empty()) {
+        print_error("bench: the given files hold no data");
+        return false;
+    }
+    return true;
+}
+
+void print_header(const Corpus& corpus, const BenchOptions& opt) {
+    const vekLibVersion* v = vekdcGetLibVersion();
+    std::printf("vekdc bench: library %s %s, %d-bit build\n", v->libraryName, v->versionText,
+                static_cast<int>(sizeof(void*) * 8));
+    std::printf("peers: %s\n", peer_libraries());
+    std::string names;
+    for (const CorpusItem& it : corpus.items) names += (names.empty() ? "" : ", ") + it.name;
+    std::printf("corpus: %s (%s), %s\n", corpus.builtin ? "built-in" : "files", names.c_str(),
+                format_size(corpus.total_bytes()).c_str());
+    std::printf("method: interleaved, %d samples of >= %.0f ms each, median\n\n", opt.samples,
+                opt.min_sample_seconds * 1e3);
+}
+
+} // namespace
+
+bool register_bench_family(const BenchFamily& family) {
+    registry().push_back(family);
+    return true;
+}
+
+std::vector<BenchFamily> bench_families() {
+    std::vector<BenchFamily> f = registry();
+    std::stable_sort(f.begin(), f.end(),
+                     [](const BenchFamily& a, const BenchFamily& b) { return a.order < b.order; });
+    return f;
+}
+
+void BenchContext::progress(const std::string& note) const {
+    if (options_.progress) std::fprintf(stderr, "\rbench: %-40s", note.c_str());
+}
+
+int cmd_bench(int argc, char** argv) {
+    bool json = false;
+    BenchOptions opt;
+    std::vector<std::string> files;
+    bool options_done = false;
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        if (options_done || !looks_like_option(a)) {
+            files.emplace_back(a);
+        } else if (std::strcmp(a, "--") == 0) {
+            options_done = true;
+        } else if (std::strcmp(a, "--json") == 0) {
+            json = true;
+        } else if (std::strcmp(a, "--quick") == 0) {
+            opt.samples = 3;
+        } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
+            print_usage(true);
+            return kExitOk;
+        } else {
+            return usage_error("bench: unknown option '%s'", a);
+        }
+    }
+    opt.progress = isatty(STDERR_FILENO) != 0;
+
+    Corpus corpus;
+    if (files.empty()) {
+        corpus = make_builtin_corpus();
+    } else if (!load_files(files, corpus)) {
+        return kExitFailure;
+    }
+
+    std::vector<BenchRow> rows;
+    BenchContext ctx(corpus, opt, rows);
+    try {
+        for (const BenchFamily& f : bench_families()) {
+            ctx.progress(f.name);
+            f.run(ctx);
+        }
+    } catch (const BenchMismatch& e) {
+        if (opt.progress) std::fputc('\n', stderr);
+        print_error("bench: results differ, nothing timed is trustworthy: %s", e.what());
+        return kExitFailure;
+    }
+    if (opt.progress) std::fprintf(stderr, "\r%-48s\r", "");
+    fill_vs_best_peer(rows);
+
+    if (json) {
+        print_bench_json(stdout, rows);
+    } else {
+        print_header(corpus, opt);
+        print_bench_table(stdout, rows);
+    }
+    std::fflush(stdout);
+    if (std::ferror(stdout)) {
+        print_error("bench: write error on standard output");
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+} // namespace vekdc

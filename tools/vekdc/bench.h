@@ -1,0 +1,104 @@
+// Benchmark core: rows, the registry of benchmark families, and the
+// interleaved timing every family uses.
+//
+// A family (checksums now; each codec later) lives in its own file and
+// registers itself with VEKDC_BENCH_FAMILY; the bench command runs every
+// registered family in order over the corpus and prints all rows together.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_corpus.h"
+
+namespace vekdc {
+
+// Name of this library's rows in the "implementation" column.
+constexpr const char* kOurName = "vekdc";
+
+enum class SpeedUnit { GBps, MBps }; // 1e9 / 1e6 bytes per second
+
+struct BenchRow {
+    std::string family;         // "CRC-32", later "Deflate" ...
+    std::string implementation; // kOurName or a peer's name
+    bool ours = false;
+    std::string setting;        // buffer size; a compression level for codecs
+    uint64_t bytes = 0;         // input bytes per operation
+    double ratio = -1;          // uncompressed / compressed; < 0 when it does not apply
+    double bytes_per_second = 0;
+    SpeedUnit unit = SpeedUnit::GBps;
+    double vs_best_peer = -1;   // filled in by the core for our rows; < 0: no peer
+};
+
+struct BenchOptions {
+    int samples = 7;                   // timed samples per contender (median reported)
+    double min_sample_seconds = 0.02;  // each sample repeats the operation at least this long
+    bool progress = false;             // short progress notes on stderr
+};
+
+// Thrown by a family when an implementation disagrees with ours; the bench
+// command prints the message and fails.
+struct BenchMismatch : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class BenchContext {
+public:
+    BenchContext(const Corpus& corpus, const BenchOptions& options, std::vector<BenchRow>& rows)
+        : corpus_(corpus), options_(options), rows_(rows) {}
+
+    const Corpus& corpus() const { return corpus_; }
+    const BenchOptions& options() const { return options_; }
+    void add_row(BenchRow row) { rows_.push_back(std::move(row)); }
+    void progress(const std::string& note) const;
+
+private:
+    const Corpus& corpus_;
+    const BenchOptions& options_;
+    std::vector<BenchRow>& rows_;
+};
+
+struct BenchFamily {
+    const char* name; // for progress notes
+    int order;        // families run and print in increasing order
+    void (*run)(BenchContext& ctx);
+};
+
+// Adds a family to the registry; returns true so that it can initialise a
+// static object.
+bool register_bench_family(const BenchFamily& family);
+// Registered families sorted by order.
+std::vector<BenchFamily> bench_families();
+
+#define VEKDC_BENCH_FAMILY_CAT2(a, b) a##b
+#define VEKDC_BENCH_FAMILY_CAT(a, b) VEKDC_BENCH_FAMILY_CAT2(a, b)
+#define VEKDC_BENCH_FAMILY(name, order, fn)                                                   \
+    static const bool VEKDC_BENCH_FAMILY_CAT(vekdc_bench_family_, __LINE__) =                 \
+        ::vekdc::register_bench_family({name, order, fn})
+
+// One implementation in a measurement. run(reps) performs the operation
+// `reps` times over the same input; results should pass through
+// bench_consume so that no work can be dropped.
+struct Contender {
+    std::string implementation;
+    bool ours = false;
+    std::function<void(uint64_t reps)> run;
+};
+
+// Times all contenders round-robin (A B C A B C ...): each first gets a
+// repetition count that makes one sample last at least min_sample_seconds,
+// then every round takes one sample of each. Returns the median seconds per
+// single operation, in the contenders' order.
+std::vector<double> measure_interleaved(const std::vector<Contender>& contenders,
+                                        const BenchOptions& options);
+
+// Sink for results of timed operations.
+void bench_consume(uint64_t value);
+
+// Seconds from a monotonic clock.
+double monotonic_seconds();
+
+} // namespace vekdc

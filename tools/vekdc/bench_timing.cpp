@@ -1,0 +1,70 @@
+// Interleaved timing with a monotonic clock; medians of repeated samples.
+#include <algorithm>
+#include <ctime>
+
+#include "bench.h"
+
+namespace vekdc {
+
+namespace {
+
+volatile uint64_t g_sink;
+
+double time_reps(const Contender& c, uint64_t reps) {
+    const double t0 = monotonic_seconds();
+    c.run(reps);
+    return monotonic_seconds() - t0;
+}
+
+// Smallest doubling-or-scaled repetition count whose run takes at least
+// `target` seconds.
+uint64_t calibrate(const Contender& c, double target) {
+    uint64_t reps = 1;
+    for (;;) {
+        const double t = time_reps(c, reps);
+        if (t >= target) return reps;
+        // Scale toward the target with 20% headroom, at least doubling,
+        // at most x100 per step so that a noisy first reading cannot
+        // overshoot wildly.
+        double factor = t > 0 ? target * 1.2 / t : 100.0;
+        factor = std::min(100.0, std::max(2.0, factor));
+        reps = static_cast<uint64_t>(static_cast<double>(reps) * factor) + 1;
+    }
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+} // namespace
+
+double monotonic_seconds() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+void bench_consume(uint64_t value) { g_sink = g_sink + value; }
+
+std::vector<double> measure_interleaved(const std::vector<Contender>& contenders,
+                                        const BenchOptions& options) {
+    const size_t n = contenders.size();
+    std::vector<uint64_t> reps(n);
+    for (size_t i = 0; i < n; ++i) {
+        contenders[i].run(1); // warm caches and lazy initialisation
+        reps[i] = calibrate(contenders[i], options.min_sample_seconds);
+    }
+    std::vector<std::vector<double>> samples(n);
+    const int rounds = std::max(1, options.samples);
+    for (int r = 0; r < rounds; ++r)
+        for (size_t i = 0; i < n; ++i)
+            samples[i].push_back(time_reps(contenders[i], reps[i]) /
+                                 static_cast<double>(reps[i]));
+    std::vector<double> result(n);
+    for (size_t i = 0; i < n; ++i) result[i] = median(samples[i]);
+    return result;
+}
+
+} // namespace vekdc

@@ -1,0 +1,19 @@
+// Which peer libraries this build links.
+#include "peers.h"
+
+#if defined(VEKDC_HAVE_PEERS)
+#include <libdeflate.h>
+#include <zlib.h>
+#endif
+
+namespace vekdc {
+
+const char* peer_libraries() {
+#if defined(VEKDC_HAVE_PEERS)
+    return "zlib " ZLIB_VERSION ", libdeflate " LIBDEFLATE_VERSION_STRING ", ISA-L";
+#else
+    return "none in this build";
+#endif
+}
+
+} // namespace vekdc
