@@ -1,0 +1,130 @@
+// Pieces shared by the LZ4 encoders: the hashes, sequence emission with its
+// length extensions, and common-prefix measurement.
+#pragma once
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace vek::lz4 {
+
+inline constexpr int32_t kMinMatch = 4;
+inline constexpr int32_t kMaxOffset = 65535;
+inline constexpr int32_t kHashTableBytes = 16384;
+
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// Five-byte hash of the single-pass encoders: one CRC32 step over bytes
+// p..p+3, started from byte p+4.
+inline uint32_t hash5(const uint8_t* p, uint32_t mask) { return _mm_crc32_u32(p[4], load32(p)) & mask; }
+
+// Four-byte hash of the high-compression encoder.
+inline uint32_t hash4(const uint8_t* p) { return _mm_crc32_u32(0, load32(p)) & 0x7FFF; }
+
+// Bytes a length extension of value x (a count of at least 15) takes.
+inline int32_t ext_bytes(int32_t x) { return x < 15 ? 0 : x < 270 ? 1 : (x - 15) / 255 + 1; }
+
+// Extension of v = L - 15: a run of 255-bytes, then the remainder.
+inline uint8_t* write_len(uint8_t* op, int32_t v) {
+    if (v >= 255) {
+        const int32_t n = v / 255;
+        std::memset(op, 255, static_cast<size_t>(n));
+        op += n;
+        v -= n * 255;
+    }
+    *op++ = static_cast<uint8_t>(v);
+    return op;
+}
+
+// Copies n bytes in whole units of `Unit` bytes (8 or 16); may write up to
+// Unit - 1 bytes past dst + n, which the caller guarantees are overwritten
+// later and lie inside the destination.
+template <int Unit>
+inline void wild_copy(uint8_t* dst, const uint8_t* src, int32_t n) {
+    const uint8_t* const end = dst + n;
+    do {
+        if constexpr (Unit == 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+        } else {
+            std::memcpy(dst, src, 8);
+        }
+        dst += Unit;
+        src += Unit;
+    } while (dst < end);
+}
+
+// Writes one sequence: literals [lit, lit + L), then a match of length ml at
+// distance `offset`. Unit is the literal copy unit (0 for an exact copy).
+template <int Unit>
+inline uint8_t* emit_sequence(uint8_t* op, const uint8_t* lit, int32_t L, int32_t ml, uint32_t offset) {
+    const int32_t mcode = ml - kMinMatch;
+    uint8_t* token = op++;
+    *token = static_cast<uint8_t>(((L < 15 ? L : 15) << 4) | (mcode < 15 ? mcode : 15));
+    if (L >= 15) op = write_len(op, L - 15);
+    if (L > 0) {
+        if constexpr (Unit == 0) {
+            std::memcpy(op, lit, static_cast<size_t>(L));
+        } else {
+            wild_copy<Unit>(op, lit, L);
+        }
+        op += L;
+    }
+    op[0] = static_cast<uint8_t>(offset);
+    op[1] = static_cast<uint8_t>(offset >> 8);
+    op += 2;
+    if (mcode >= 15) op = write_len(op, mcode - 15);
+    return op;
+}
+
+// The final literal-only sequence, copied exactly.
+inline uint8_t* emit_last_literals(uint8_t* op, const uint8_t* lit, int32_t L) {
+    *op++ = static_cast<uint8_t>((L < 15 ? L : 15) << 4);
+    if (L >= 15) op = write_len(op, L - 15);
+    if (L > 0) std::memcpy(op, lit, static_cast<size_t>(L));
+    return op + L;
+}
+
+// Number of leading bytes in which a and b agree, at most `limit`. Reads
+// nothing at or beyond a + limit or b + limit.
+inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) {
+    int32_t n = 0;
+    while (n + 32 <= limit) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + n));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + n));
+        const uint32_t ne = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        if (ne) return n + static_cast<int32_t>(__builtin_ctz(ne));
+        n += 32;
+    }
+    while (n + 8 <= limit) {
+        const uint64_t d = load64(a + n) ^ load64(b + n);
+        if (d) return n + static_cast<int32_t>(__builtin_ctzll(d) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Common prefix counted backwards: how many bytes before a and b agree, at
+// most `limit`.
+inline int32_t common_suffix(const uint8_t* a, const uint8_t* b, int32_t limit) {
+    int32_t n = 0;
+    while (n + 8 <= limit) {
+        const uint64_t d = load64(a - n - 8) ^ load64(b - n - 8);
+        if (d) return n + static_cast<int32_t>(__builtin_clzll(d) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[-n - 1] == b[-n - 1]) ++n;
+    return n;
+}
+
+}  // namespace vek::lz4

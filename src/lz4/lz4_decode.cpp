@@ -1,0 +1,185 @@
+// LZ4 block decoders. The input is hostile: every length is checked against
+// the remaining input and output before it is used, and no read or write
+// leaves the input, the output window, the history before it or the
+// dictionary. Wide copies are used only where the margins allow them, so the
+// result is always that of the byte-by-byte definition.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "lz4_common.h"
+#include "lz4_encode.h"
+
+namespace vek::lz4 {
+namespace {
+
+enum class Mode { kPlain, kDict };
+
+// Reads a 255-run length extension onto *len. Returns false on overflow of
+// a signed 32-bit count; *truncated is set when the input ends inside it.
+inline bool read_ext(const uint8_t*& ip, const uint8_t* iend, int32_t* len, bool* truncated) {
+    uint32_t b;
+    int64_t v = *len;
+    do {
+        if (ip >= iend) {
+            *truncated = true;
+            return true;
+        }
+        b = *ip++;
+        v += b;
+        if (v > INT32_MAX) return false;
+    } while (b == 255);
+    *len = static_cast<int32_t>(v);
+    return true;
+}
+
+// Copies n bytes from m to op as a forward byte copy would (m < op may
+// overlap the output); `room` bytes past op + n may be scribbled on.
+inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
+    const size_t offset = static_cast<size_t>(op - m);
+    uint8_t* const end = op + n;
+    if (offset >= 16 && room >= 16) {
+        do {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(m)));
+            op += 16;
+            m += 16;
+        } while (op < end);
+        return;
+    }
+    if (offset >= 8 && room >= 8) {
+        do {
+            std::memcpy(op, m, 8);
+            op += 8;
+            m += 8;
+        } while (op < end);
+        return;
+    }
+    if (offset > 0 && offset < 8 && room >= 16) {
+        // Broadcast the offset-long pattern; store at a stride that is a
+        // multiple of the period so one vector serves every store.
+        alignas(16) uint8_t pat[16];
+        for (int i = 0; i < 16; ++i) pat[i] = m[i % offset];
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(pat));
+        const size_t stride = 16 - 16 % offset;
+        do {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(op), v);
+            op += stride;
+        } while (op < end);
+        return;
+    }
+    for (int32_t i = 0; i < n; ++i) op[i] = m[i];
+}
+
+template <Mode M>
+vekStatus decode(const uint8_t* src, int32_t* srcLen, uint8_t* base, uint8_t* op0, int32_t* dstLen,
+                 const uint8_t* dict, int32_t dictLen) {
+    const uint8_t* ip = src;
+    const uint8_t* const iend = src + *srcLen;
+    uint8_t* op = op0;
+    uint8_t* const oend = op0 + *dstLen;
+    // Addresses below dictEnd stand for the dictionary (dictionary mode).
+    const uint8_t* const dictEnd = base + (M == Mode::kDict ? dictLen : 0);
+
+    auto finish = [&](vekStatus st) {
+        *srcLen = static_cast<int32_t>(ip - src);
+        *dstLen = static_cast<int32_t>(op - op0);
+        return st;
+    };
+    auto src_too_small = [&]() {
+        if (M == Mode::kPlain) *srcLen = static_cast<int32_t>(ip - src);
+        *dstLen = -1;
+        return vekStatusSrcTooSmall;
+    };
+
+    for (;;) {
+        if (ip >= iend) return finish(vekStatusOk);
+        const uint32_t token = *ip++;
+        int32_t L = static_cast<int32_t>(token >> 4);
+        if (L == 15) {
+            bool truncated = false;
+            if (!read_ext(ip, iend, &L, &truncated)) return vekStatusSizeErr;
+            if (truncated) return src_too_small();
+        }
+        const int32_t outLeft = static_cast<int32_t>(oend - op);
+        const int32_t inLeft = static_cast<int32_t>(iend - ip);
+        if (L > outLeft || L > inLeft) {
+            if (M == Mode::kDict) {
+                *dstLen = -1;
+                return L > outLeft ? vekStatusDstTooSmall : vekStatusSrcTooSmall;
+            }
+            const int32_t n = outLeft < inLeft ? outLeft : inLeft;
+            std::memcpy(op, ip, static_cast<size_t>(n));
+            op += n;
+            ip += n;
+            return finish(vekStatusDstTooSmall);
+        }
+        if (M == Mode::kPlain && L > inLeft - 8 && L != inLeft) return src_too_small();
+        if (L <= 16 && inLeft >= 16 && outLeft >= 16) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip)));
+        } else if (L <= inLeft - 32 && L <= outLeft - 32) {
+            wild_copy<16>(op, ip, L);
+        } else {
+            std::memcpy(op, ip, static_cast<size_t>(L));
+        }
+        ip += L;
+        op += L;
+        if (ip >= iend || op >= oend) return finish(vekStatusOk);
+
+        // The offset and any length extension must lie inside the input.
+        if (iend - ip < 2) return src_too_small();
+        const uint32_t offset = static_cast<uint32_t>(ip[0]) | static_cast<uint32_t>(ip[1]) << 8;
+        ip += 2;
+        if (offset > static_cast<size_t>(op - base)) return vekStatusBadDataErr;
+        const uint8_t* m = op - offset;
+        int32_t ml = static_cast<int32_t>(token & 15);
+        if (ml == 15) {
+            bool truncated = false;
+            if (!read_ext(ip, iend, &ml, &truncated)) return vekStatusSizeErr;
+            if (truncated) return src_too_small();
+        }
+        if (ml > INT32_MAX - kMinMatch) return vekStatusSizeErr;
+        ml += kMinMatch;
+
+        const int32_t room = static_cast<int32_t>(oend - op);
+        if (ml > room) {
+            if (M == Mode::kDict) {
+                *dstLen = -1;
+                return vekStatusDstTooSmall;
+            }
+            for (int32_t i = 0; i < room; ++i) op[i] = m[i];
+            op += room;
+            return finish(vekStatusDstTooSmall);
+        }
+        if (M == Mode::kDict && m < dictEnd) {
+            // Starts in the dictionary; what runs past its end continues
+            // from the first real byte after it.
+            const int32_t fromDict = static_cast<int32_t>(dictEnd - m);
+            const uint8_t* d = dict + (m - base);
+            if (ml <= fromDict) {
+                std::memcpy(op, d, static_cast<size_t>(ml));
+            } else {
+                std::memcpy(op, d, static_cast<size_t>(fromDict));
+                const uint8_t* rest = dictEnd;
+                for (int32_t i = fromDict; i < ml; ++i) op[i] = *rest++;
+            }
+        } else {
+            match_copy(op, m, ml, room - ml);
+        }
+        op += ml;
+    }
+}
+
+}  // namespace
+
+vekStatus decode_block(const uint8_t* src, int32_t* srcLen, uint8_t* dst, int32_t* dstLen) {
+    return decode<Mode::kPlain>(src, srcLen, dst, dst, dstLen, nullptr, 0);
+}
+
+vekStatus decode_block_dict(const uint8_t* src, int32_t* srcLen, uint8_t* dst, int32_t dstIdx,
+                            int32_t* dstLen, const uint8_t* dict, int32_t dictLen) {
+    return decode<Mode::kDict>(src, srcLen, dst, dst + dstIdx, dstLen, dict, dictLen);
+}
+
+}  // namespace vek::lz4

@@ -1,0 +1,112 @@
+// The accelerated single-pass LZ4 encoder: probes in groups of four spaced
+// by a step that starts at the acceleration factor and grows while nothing
+// matches; after each match it tries the two positions right behind it.
+#include "lz4_common.h"
+#include "lz4_encode.h"
+
+namespace vek::lz4 {
+namespace {
+
+constexpr int32_t kSearchMargin = 44;
+constexpr int32_t kEndLiterals = 5;  // matches stop 5 bytes before the end
+
+struct FastTable16 {
+    uint16_t* t;
+    static constexpr uint32_t kMask = 0x1FFF;
+    static constexpr bool kWide = false;
+    int32_t get(uint32_t h) const { return t[h]; }
+    void put(uint32_t h, int32_t pos) const { t[h] = static_cast<uint16_t>(pos); }
+};
+struct FastTable32 {
+    int32_t* t;
+    static constexpr uint32_t kMask = 0xFFF;
+    static constexpr bool kWide = true;
+    int32_t get(uint32_t h) const { return t[h]; }
+    void put(uint32_t h, int32_t pos) const { t[h] = pos; }
+};
+
+template <class Table>
+int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab, int32_t accel) {
+    const int32_t searchLimit = srcLen - kSearchMargin;
+    uint8_t* op = dst;
+    int32_t anchor = 0;
+    int32_t q = 0, c = 0;
+
+    auto accept = [&](int32_t p, int32_t e) -> bool {
+        if (Table::kWide && p - e > kMaxOffset) return false;
+        if (load32(src + e) != load32(src + p)) return false;
+        q = p;
+        c = e;
+        return true;
+    };
+    auto probe_at = [&](int32_t p, uint32_t h) -> bool {
+        const int32_t e = tab.get(h);
+        tab.put(h, p);
+        return accept(p, e);
+    };
+    auto probe = [&](int32_t p) { return probe_at(p, hash5(src + p, Table::kMask)); };
+
+    // Groups of four probes, the four hashes computed first; the first
+    // success ends the group.
+    auto search = [&]() -> bool {
+        int32_t p = anchor + 2;
+        int32_t s = accel;
+        int32_t k = 64 * accel;
+        while (p + 3 * s < searchLimit) {
+            const uint32_t h0 = hash5(src + p, Table::kMask);
+            const uint32_t h1 = hash5(src + p + s, Table::kMask);
+            const uint32_t h2 = hash5(src + p + 2 * s, Table::kMask);
+            const uint32_t h3 = hash5(src + p + 3 * s, Table::kMask);
+            if (probe_at(p, h0) || probe_at(p + s, h1) || probe_at(p + 2 * s, h2) ||
+                probe_at(p + 3 * s, h3))
+                return true;
+            p += 4 * s;
+            k += 4;
+            s = k >> 6;
+        }
+        if (Table::kWide) return false;
+        while (p < searchLimit) {
+            if (probe(p)) return true;
+            ++k;
+            p += s;
+            s = k >> 6;
+        }
+        return false;
+    };
+
+    if (1 < searchLimit) {
+        tab.put(hash5(src + 1, Table::kMask), 1);
+        bool found = load32(src + 1) == load32(src);
+        if (found) {
+            q = 1;
+            c = 0;
+        } else {
+            found = search();
+        }
+        while (found) {
+            int32_t ml = common_prefix(src + q, src + c, srcLen - q - kEndLiterals);
+            const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c);
+            q -= back;
+            c -= back;
+            ml += back;
+            op = emit_sequence<8>(op, src + anchor, q - anchor, ml, static_cast<uint32_t>(q - c));
+            anchor = q + ml;
+            if (anchor + 1 >= searchLimit) break;
+            tab.put(hash5(src + anchor - 2, Table::kMask), anchor - 2);
+            found = probe(anchor) || probe(anchor + 1) || search();
+        }
+    }
+    op = emit_last_literals(op, src + anchor, srcLen - anchor);
+    return static_cast<int32_t>(op - dst);
+}
+
+}  // namespace
+
+int32_t encode_block_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, uint8_t* table,
+                          int32_t acceleration) {
+    if (srcLen < 65536)
+        return encode_fast(src, srcLen, dst, FastTable16{reinterpret_cast<uint16_t*>(table)}, acceleration);
+    return encode_fast(src, srcLen, dst, FastTable32{reinterpret_cast<int32_t*>(table)}, acceleration);
+}
+
+}  // namespace vek::lz4
