@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "lz4_encoder_model.h"
 #include "vekdc.h"
 
 namespace {
@@ -34,10 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t dl = 0;
     check(veksEncodeLZ4_8u(src.data(), n, dst.data(), &dl, table) == vekStatusOk);
     const std::vector<uint8_t> plain(dst.begin(), dst.begin() + dl);
+    int32_t covered = 0;
+    check(plain == vek::testref::lz4_model_encode(src.data(), n, -1, &covered));
     roundtrip(src, plain.data(), dl, n);
 
     check(veksEncodeLZ4Fast_8u(src.data(), n, dst.data(), &dl, table, accel) == vekStatusOk);
     if (accel == 1) check(dl == int32_t(plain.size()) && std::memcmp(dst.data(), plain.data(), plain.size()) == 0);
+    else check(std::vector<uint8_t>(dst.begin(), dst.begin() + dl) ==
+               vek::testref::lz4_model_encode_fast(src.data(), n, accel));
     roundtrip(src, dst.data(), dl, n);
 
     const int32_t cap = 1 + int32_t(capSeed % (plain.size() + 20));
@@ -47,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const vekStatus st = veksEncodeLZ4Safe_8u(src.data(), &sl, small.data(), &dl, table);
     check(st == vekStatusOk || st == vekStatusDstTooSmall);
     check((st == vekStatusOk) == (sl == n) && dl <= cap);
+    check(std::vector<uint8_t>(small.begin(), small.begin() + dl) ==
+          vek::testref::lz4_model_encode(src.data(), n, cap, &covered));
+    check(covered == sl);
     std::vector<uint8_t> head(src.begin(), src.begin() + sl);
     roundtrip(head, small.data(), dl, sl);
     return 0;

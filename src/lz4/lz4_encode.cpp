@@ -75,8 +75,8 @@ int32_t encode(const uint8_t* src, int32_t srcLen, int32_t* covered, uint8_t* ds
         }
         return false;
     };
-    // First match: every position first, then a step that grows by one
-    // sixteenth (small table) or sixty-fourth per failed probe.
+    // First match: every position first (1..16, or 1..63 in the wide layout),
+    // then a step k >> 4 from k = 16 (k >> 6 from k = 64), k growing per probe.
     auto first_match = [&]() -> bool {
         const int32_t single = Table::kCheckDistance ? 63 : 16;
         const int shift = Table::kCheckDistance ? 6 : 4;
@@ -85,7 +85,7 @@ int32_t encode(const uint8_t* src, int32_t srcLen, int32_t* covered, uint8_t* ds
             if (p >= searchLimit) return false;
             if (probe(p)) return true;
         }
-        for (int32_t k = single + 1;; ++k) {
+        for (int32_t k = Table::kCheckDistance ? 64 : 16;; ++k) {
             if (p >= searchLimit) return false;
             if (probe(p)) return true;
             p += k >> shift;

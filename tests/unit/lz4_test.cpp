@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "lz4_encoder_model.h"
 #include "lz4_reference.h"
 #include "test_data.h"
 #include "vekdc.h"
@@ -140,6 +141,32 @@ TEST(Lz4Encode, ArgumentChecks) {
     // Acceleration 1 is the unchecked encoder, checks included.
     EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), 0, dst.data(), &n, tab.t, 1), vekStatusSizeErr);
     EXPECT_EQ(tab.t[0], 0);
+}
+
+// The blocks are exactly those of a plain transcription of the encoding
+// rules, for every encoder, layout and acceleration.
+TEST(Lz4Encode, BlocksEqualThePlainModel) {
+    std::vector<Bytes> inputs = corpus();
+    inputs.push_back(vek::testdata::random_bytes(65536 + 5000, 40));  // wide layout, no matches
+    Bytes mixed = vek::testdata::random_bytes(100000, 41);
+    for (size_t i = 0; i < mixed.size(); i += 1000) std::memcpy(&mixed[i], "abcdefgh", 8);
+    inputs.push_back(mixed);
+    for (const Bytes& src : inputs) {
+        const int32_t n = int32_t(src.size());
+        int32_t covered = 0;
+        EXPECT_EQ(encode(src), vek::testref::lz4_model_encode(src.data(), n, -1, &covered)) << n;
+        for (int32_t accel : {2, 3, 17})
+            EXPECT_EQ(encode_fast(src, accel), vek::testref::lz4_model_encode_fast(src.data(), n, accel)) << n;
+        Table tab;
+        for (int32_t cap : {1, 9, 10, 50, n / 4 + 7, n / 2 + 3}) {
+            Bytes dst(cap);
+            int32_t sl = n, dl = cap;
+            veksEncodeLZ4Safe_8u(src.data(), &sl, dst.data(), &dl, tab.t);
+            dst.resize(dl);
+            EXPECT_EQ(dst, vek::testref::lz4_model_encode(src.data(), n, cap, &covered)) << n << " " << cap;
+            EXPECT_EQ(sl, covered);
+        }
+    }
 }
 
 TEST(Lz4Encode, RoundTripsAndAccelerationOneIsTheUncheckedEncoder) {
