@@ -379,14 +379,14 @@ TEST(VectorArith, AddConstantScaled) {
     std::mt19937 rng(9);
     const int32_t factors[] = {1, 2, 3, 5, 16, 31, 32, 33, 34, 35, 64, kMax,
                                -1, -2, -5, -30, -31, -32, -40, kMin};
-    const int32_t specials[] = {0, 1, -1, 2, -2, 3, -3, 5, -5, 6, -6, kMax, kMin, kMax - 1, kMin + 1};
+    const int32_t edge_values[] = {0, 1, -1, 2, -2, 3, -3, 5, -5, 6, -6, kMax, kMin, kMax - 1, kMin + 1};
     for (int32_t sf : factors) {
         for (int rep = 0; rep < 40; ++rep) {
             const int32_t n = 1 + static_cast<int32_t>(rng() % 20);
-            const int32_t val = rep < 15 ? specials[rep] : static_cast<int32_t>(rng() >> (rng() % 32));
+            const int32_t val = rep < 15 ? edge_values[rep] : static_cast<int32_t>(rng() >> (rng() % 32));
             std::vector<int32_t> a(n), out(n);
             for (int32_t k = 0; k < n; ++k)
-                a[k] = (rng() & 1) ? specials[rng() % 15] : static_cast<int32_t>(rng()) >> (rng() % 32);
+                a[k] = (rng() & 1) ? edge_values[rng() % 15] : static_cast<int32_t>(rng()) >> (rng() % 32);
             ASSERT_EQ(addc_32s_sfs(a.data(), val, out.data(), n, sf), vekStatusOk);
             for (int32_t k = 0; k < n; ++k)
                 ASSERT_EQ(out[k], ref_scaled_add(a[k], val, sf))
