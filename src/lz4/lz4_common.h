@@ -97,6 +97,14 @@ inline uint8_t* emit_last_literals(uint8_t* op, const uint8_t* lit, int32_t L) {
 // Number of leading bytes in which a and b agree, at most `limit`. Reads
 // nothing at or beyond a + limit or b + limit.
 inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) {
+    // Most matches are short: settle them with one 8-byte compare.
+    if (limit >= 8) {
+        const uint64_t d = load64(a) ^ load64(b);
+        if (d) {
+            const int32_t n = static_cast<int32_t>(__builtin_ctzll(d) >> 3);
+            return n < limit ? n : limit;
+        }
+    }
     int32_t n = 0;
     while (n + 32 <= limit) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + n));

@@ -33,6 +33,27 @@ inline bool read_ext(const uint8_t*& ip, const uint8_t* iend, int32_t* len, bool
     return true;
 }
 
+// Shuffle masks repeating the first `offset` bytes: byte i takes i % offset.
+struct PatternMasks {
+    alignas(16) uint8_t m[8][16];
+};
+constexpr PatternMasks make_pattern_masks() {
+    PatternMasks p{};
+    for (int off = 1; off < 8; ++off)
+        for (int i = 0; i < 16; ++i) p.m[off][i] = static_cast<uint8_t>(i % off);
+    return p;
+}
+constexpr PatternMasks kPatternMasks = make_pattern_masks();
+// Largest multiple of the period that fits in 16 bytes.
+constexpr uint8_t kPatternStride[8] = {0, 16, 16, 15, 16, 15, 12, 14};
+
+// 16 bytes of the pattern that starts at m with period offset (1..7). Reads
+// m..m+15, which the callers guarantee lie inside the output window.
+inline __m128i pattern16(const uint8_t* m, size_t offset) {
+    const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
+    return _mm_shuffle_epi8(src, _mm_load_si128(reinterpret_cast<const __m128i*>(kPatternMasks.m[offset])));
+}
+
 // Copies n bytes from m to op as a forward byte copy would (m < op may
 // overlap the output); `room` bytes past op + n may be scribbled on.
 inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
@@ -58,10 +79,8 @@ inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
     if (offset > 0 && offset < 8 && room >= 16) {
         // Broadcast the offset-long pattern; store at a stride that is a
         // multiple of the period so one vector serves every store.
-        alignas(16) uint8_t pat[16];
-        for (int i = 0; i < 16; ++i) pat[i] = m[i % offset];
-        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(pat));
-        const size_t stride = 16 - 16 % offset;
+        const __m128i v = pattern16(m, offset);
+        const size_t stride = kPatternStride[offset];
         do {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(op), v);
             op += stride;
@@ -69,6 +88,86 @@ inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
         return;
     }
     for (int32_t i = 0; i < n; ++i) op[i] = m[i];
+}
+
+// One sequence with wide copies, taken while at least 32 input and 64 output
+// bytes remain. Returns false, with ip and op untouched, for anything unusual
+// (long or truncated lengths near the margins, offset 0, dictionary matches,
+// too little room): the careful steps then decode that sequence. An error
+// status is left in *err with a true return.
+template <Mode M>
+inline bool fast_sequence(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
+                          const uint8_t* base, const uint8_t* dictEnd, vekStatus* err) {
+    const uint8_t* ip = ipRef;
+    uint8_t* op = opRef;
+    const uint32_t token = *ip++;
+    int32_t L = static_cast<int32_t>(token >> 4);
+    // Shortcut for the most common sequence: short literals, a match of at
+    // most 18 bytes, an offset of at least 8 that stays in this output.
+    if (L < 15 && (token & 15) != 15) {
+        const size_t offset = static_cast<size_t>(ip[L]) | static_cast<size_t>(ip[L + 1]) << 8;
+        if (offset >= 8 && offset <= static_cast<size_t>(op + L - base) &&
+            (M == Mode::kPlain || op + L - offset >= dictEnd)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip)));
+            op += L;
+            const uint8_t* m = op - offset;
+            std::memcpy(op, m, 8);
+            std::memcpy(op + 8, m + 8, 8);
+            std::memcpy(op + 16, m + 16, 2);
+            ipRef = ip + L + 2;
+            opRef = op + (token & 15) + kMinMatch;
+            return true;
+        }
+    }
+    if (L < 15) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(op), _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip)));
+    } else {
+        bool truncated = false;
+        if (!read_ext(ip, iend, &L, &truncated) || truncated) return false;
+        if (L > iend - ip - 32 || L > oend - op - 64) return false;
+        wild_copy<16>(op, ip, L);
+    }
+    ip += L;
+    op += L;
+    const size_t offset = static_cast<size_t>(ip[0]) | static_cast<size_t>(ip[1]) << 8;
+    ip += 2;
+    if (offset > static_cast<size_t>(op - base)) {
+        *err = vekStatusBadDataErr;
+        return true;
+    }
+    const uint8_t* m = op - offset;
+    int32_t ml = static_cast<int32_t>(token & 15);
+    if (ml == 15) {
+        bool truncated = false;
+        if (!read_ext(ip, iend, &ml, &truncated) || truncated) return false;
+        if (ml > INT32_MAX - kMinMatch) return false;
+    }
+    ml += kMinMatch;
+    if (ml > oend - op - 16 || offset == 0) return false;
+    if (M == Mode::kDict && m < dictEnd) return false;
+    uint8_t* const end = op + ml;
+    if (offset >= 8 && ml <= 18) {
+        // The common short match: 8-byte pieces forward from earlier stores
+        // more often than one wide load that straddles two of them.
+        std::memcpy(op, m, 8);
+        std::memcpy(op + 8, m + 8, 8);
+        std::memcpy(op + 16, m + 16, 2);
+    } else if (offset >= 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(op), _mm_loadu_si128(reinterpret_cast<const __m128i*>(m)));
+        for (uint8_t* d = op + 16; d < end; d += 16, m += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + 16)));
+    } else if (offset >= 8) {
+        for (uint8_t* d = op; d < end; d += 8, m += 8) std::memcpy(d, m, 8);
+    } else {
+        const __m128i v = pattern16(m, offset);
+        const size_t stride = kPatternStride[offset];
+        for (uint8_t* d = op; d < end; d += stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+    }
+    ipRef = ip;
+    opRef = end;
+    return true;
 }
 
 template <Mode M>
@@ -93,6 +192,13 @@ vekStatus decode(const uint8_t* src, int32_t* srcLen, uint8_t* base, uint8_t* op
     };
 
     for (;;) {
+        if (iend - ip >= 32 && oend - op >= 64) {
+            vekStatus err = vekStatusOk;
+            if (fast_sequence<M>(ip, op, iend, oend, base, dictEnd, &err)) {
+                if (err != vekStatusOk) return err;
+                continue;
+            }
+        }
         if (ip >= iend) return finish(vekStatusOk);
         const uint32_t token = *ip++;
         int32_t L = static_cast<int32_t>(token >> 4);

@@ -47,36 +47,68 @@ struct Table {
 
 }  // namespace lz4model
 
+// History of the history encoders: none (block encoders), a prefix of
+// srcIdx bytes in memory before src, or a separate dictionary.
+struct Lz4History {
+    enum Kind { kNone, kPrefix, kDict } kind = kNone;
+    int32_t srcIdx = 0;
+    const uint8_t* dict = nullptr;
+    int32_t dictLen = 0;
+    std::vector<int32_t>* table = nullptr;  // persistent 4096-entry table (history kinds)
+    bool prefixUnchecked = false;           // first phase counted in history positions
+};
+
 // Unchecked (capacity < 0) or checked encoder. Returns the block; *covered
 // receives the source bytes it encodes.
 inline std::vector<uint8_t> lz4_model_encode(const uint8_t* src, int32_t n, int32_t capacity,
-                                             int32_t* covered) {
+                                             int32_t* covered, const Lz4History& h = Lz4History()) {
     using namespace lz4model;
     const bool checked = capacity >= 0;
-    Table t{std::vector<int32_t>(4096, 0), 0xFFF, n >= 65536};
+    Table t{std::vector<int32_t>(4096, 0), 0xFFF, n >= 65536 || h.kind != Lz4History::kNone};
+    std::vector<int32_t>& e = h.table ? *h.table : t.e;
+    const int32_t base = h.srcIdx;
     const int32_t searchLimit = n - 44;
     std::vector<uint8_t> out;
-    int32_t anchor = 0, q = 0, c = 0;
-    auto ok = [&](int32_t p, int32_t e) { return !(t.wide && p - e > 65535) && word(src + e) == word(src + p); };
-    auto probe = [&](int32_t p) {
-        const uint32_t h = hash(src + p, t.mask);
-        const int32_t e = t.e[h];
-        t.e[h] = p;
-        if (!ok(p, e)) return false;
+    int32_t anchor = 0, q = 0;
+    int64_t cpos = 0;  // candidate as an index relative to src (negative: history)
+    bool inDict = false;
+    // Byte at candidate index x (relative to src); dictionary bytes when x < 0 in dict mode.
+    auto at = [&](int64_t x, bool dictCand) -> uint8_t {
+        if (dictCand) return h.dict[h.dictLen + x];
+        return src[x];
+    };
+    auto ok = [&](int32_t p, int32_t entry) {
+        if (t.wide && base + p - entry > 65535) return false;
+        const int64_t x = int64_t(entry) - base;  // relative to src
+        bool d = false;
+        if (h.kind == Lz4History::kDict && x < 0) {
+            if (-x > h.dictLen || -x < 8) return false;
+            d = true;
+        }
+        for (int j = 0; j < 4; ++j)
+            if (at(x + j, d) != src[p + j]) return false;
         q = p;
-        c = e;
+        cpos = x;
+        inDict = d;
         return true;
     };
+    auto probe = [&](int32_t p) {
+        const uint32_t hh = hash(src + p, t.mask);
+        const int32_t entry = e[hh];
+        e[hh] = base + p;
+        return ok(p, entry);
+    };
     auto length = [&]() {
-        const int32_t M = n - q - 12;
+        int32_t M = n - q - 12;
+        if (inDict && -cpos < M) M = int32_t(-cpos);
         int32_t ml = 0;
-        while (ml < M && src[q + ml] == src[c + ml]) ++ml;
+        while (ml < M && src[q + ml] == at(cpos + ml, inDict)) ++ml;
         return ml;
     };
     auto emit = [&](int32_t ml) {
         const int32_t L = q - anchor;
         if (checked && !(int32_t(out.size()) + L + 3 + ext(L) + ext(ml) < capacity - 8)) return false;
-        put_sequence(out, src + anchor, L, ml, q - c);
+        put_sequence(out, src + anchor, L, ml, int32_t(q - cpos));
         anchor = q + ml;
         return true;
     };
@@ -84,7 +116,7 @@ inline std::vector<uint8_t> lz4_model_encode(const uint8_t* src, int32_t n, int3
     // from 17 with k = 16 and step k >> 4 (from 64 with k = 64, step k >> 6).
     bool found = false;
     {
-        const int32_t single = t.wide ? 63 : 16;
+        const int32_t single = h.prefixUnchecked ? 63 - base : t.wide ? 63 : 16;
         const int shift = t.wide ? 6 : 4;
         int32_t p = 1;
         for (; p <= single && p < searchLimit && !found; ++p) found = probe(p);
@@ -101,12 +133,11 @@ inline std::vector<uint8_t> lz4_model_encode(const uint8_t* src, int32_t n, int3
             if (lastRun < 64) {
                 for (int i = 0; i < 16 && !found; ++i, p += 3) {
                     if (p >= searchLimit) break;
-                    uint32_t h[3];
-                    int32_t e[3];
-                    for (int j = 0; j < 3; ++j) h[j] = hash(src + p + j, t.mask), e[j] = t.e[h[j]];
-                    for (int j = 0; j < 3; ++j) t.e[h[j]] = p + j;
-                    for (int j = 0; j < 3 && !found; ++j)
-                        if (ok(p + j, e[j])) found = true, q = p + j, c = e[j];
+                    uint32_t hs[3];
+                    int32_t es[3];
+                    for (int j = 0; j < 3; ++j) hs[j] = hash(src + p + j, t.mask), es[j] = e[hs[j]];
+                    for (int j = 0; j < 3; ++j) e[hs[j]] = base + p + j;
+                    for (int j = 0; j < 3 && !found; ++j) found = ok(p + j, es[j]);
                     if (found) break;
                 }
             }
@@ -121,7 +152,10 @@ inline std::vector<uint8_t> lz4_model_encode(const uint8_t* src, int32_t n, int3
             }
             if (!found) break;
             int32_t ml = length();
-            while (c > 0 && q > anchor && src[q - 1] == src[c - 1]) --q, --c, ++ml;
+            // Backwards: not past src for source candidates, not past the
+            // dictionary's start for dictionary ones, never for prefix ones.
+            const int64_t floor = inDict ? -int64_t(h.dictLen) : (cpos < 0 ? cpos : 0);
+            while (cpos > floor && q > anchor && src[q - 1] == at(cpos - 1, inDict)) --q, --cpos, ++ml;
             lastRun = q - anchor;
             if (!emit(ml)) break;
         }
