@@ -147,7 +147,7 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         tab.put(h2, base + i + 2);
         return accept(i, e0, w0) || accept(i + 1, e1, w1) || accept(i + 2, e2, w2);
     };
-    auto first_match = [&]() {
+    auto first_match = [&]() __attribute__((always_inline)) {
         int32_t i = 1;
         for (; i <= first.single; ++i) {
             if (i >= searchLimit) return false;
@@ -159,7 +159,7 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
             i += k >> first.shift;
         }
     };
-    auto next_match = [&](int32_t lastRun) {
+    auto next_match = [&](int32_t lastRun) __attribute__((always_inline)) {
         int32_t i = anchor;
         if (lastRun < 64) {
             for (int n = 0; n < 16; ++n, i += 3) {
@@ -173,14 +173,14 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
             i += k >> 6;
         }
     };
-    auto match_length = [&]() {
+    auto match_length = [&]() __attribute__((always_inline)) {
         int32_t limit = srcLen - q - kEndLiterals;
         if (c.cap && c.cap < limit) limit = c.cap;
         return common_prefix(src + q, c.at, limit);
     };
     // Emits anchor..q-1 and the match; false when the checked encoder has no
     // room for it.
-    auto emit = [&](int32_t ml) {
+    auto emit = [&](int32_t ml) __attribute__((always_inline)) {
         const int32_t L = q - anchor;
         if constexpr (Checked) {
             const int32_t need = L + 3 + ext_bytes(L) + ext_bytes(ml);

@@ -100,3 +100,44 @@ TEST(Lz4Peers, Liblz4StreamingDecodesWithOurDictionaryDecoder) {
 }
 
 }  // namespace
+
+namespace {
+
+// Our history encoders' streams decode with liblz4's dictionary decoder,
+// given the dictionary followed by all earlier blocks as history.
+TEST(Lz4Peers, OurLinkedBlocksDecodeWithLiblz4) {
+    const Bytes dict = vek::testdata::text_bytes(40000, 40);
+    const Bytes src = vek::testdata::text_bytes(600000, 41);
+    for (bool separate : {false, true}) {
+        for (bool checked : {false, true}) {
+            Bytes all(dict);
+            all.insert(all.end(), src.begin(), src.end());
+            alignas(64) int32_t table[4096];
+            uint8_t* t = reinterpret_cast<uint8_t*>(table);
+            ASSERT_EQ(veksEncodeLZ4DictHashTableInit_8u(t, 1), vekStatusOk);
+            ASSERT_EQ(veksEncodeLZ4LoadDict_8u(t, dict.data(), int32_t(dict.size())), vekStatusOk);
+            const Bytes dictCopy(dict);
+            const size_t bs = 50000;
+            for (size_t pos = 0; pos < src.size(); pos += bs) {
+                const int32_t n = int32_t(std::min(bs, src.size() - pos));
+                const int32_t idx = int32_t(dict.size() + pos);
+                Bytes block(LZ4_compressBound(n) + 64);
+                int32_t dl = int32_t(block.size()), sl = n;
+                const uint8_t* d = separate ? dictCopy.data() : nullptr;
+                const int32_t dlen = separate ? int32_t(dict.size()) : 0;
+                const vekStatus st =
+                    checked ? veksEncodeLZ4DictSafe_8u(all.data() + idx, idx, &sl, block.data(), &dl, t, d, dlen)
+                            : veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, block.data(), &dl, t, d, dlen);
+                ASSERT_EQ(st, vekStatusOk);
+                Bytes out(n);
+                const int got = LZ4_decompress_safe_usingDict(
+                    reinterpret_cast<const char*>(block.data()), reinterpret_cast<char*>(out.data()), dl, n,
+                    reinterpret_cast<const char*>(all.data()), idx);
+                ASSERT_EQ(got, n) << "separate " << separate << " checked " << checked << " pos " << pos;
+                ASSERT_EQ(out, Bytes(src.begin() + pos, src.begin() + pos + n));
+            }
+        }
+    }
+}
+
+}  // namespace
