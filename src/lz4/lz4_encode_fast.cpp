@@ -3,27 +3,12 @@
 // matches; after each match it tries the two positions right behind it.
 #include "lz4_common.h"
 #include "lz4_encode.h"
+#include "lz4_engine.h"
 
 namespace vek::lz4 {
 namespace {
 
-constexpr int32_t kSearchMargin = 44;
-constexpr int32_t kEndLiterals = 5;  // matches stop 5 bytes before the end
-
-struct FastTable16 {
-    uint16_t* t;
-    static constexpr uint32_t kMask = 0x1FFF;
-    static constexpr bool kWide = false;
-    int32_t get(uint32_t h) const { return t[h]; }
-    void put(uint32_t h, int32_t pos) const { t[h] = static_cast<uint16_t>(pos); }
-};
-struct FastTable32 {
-    int32_t* t;
-    static constexpr uint32_t kMask = 0xFFF;
-    static constexpr bool kWide = true;
-    int32_t get(uint32_t h) const { return t[h]; }
-    void put(uint32_t h, int32_t pos) const { t[h] = pos; }
-};
+constexpr int32_t kFastEndLiterals = 5;  // matches stop 5 bytes before the end
 
 template <class Table>
 int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab, int32_t accel) {
@@ -33,7 +18,7 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
     int32_t q = 0, c = 0;
 
     auto accept = [&](int32_t p, int32_t e) -> bool {
-        if (Table::kWide && p - e > kMaxOffset) return false;
+        if (Table::kCheckDistance && p - e > kMaxOffset) return false;
         if (load32(src + e) != load32(src + p)) return false;
         q = p;
         c = e;
@@ -64,7 +49,7 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
             k += 4;
             s = k >> 6;
         }
-        if (Table::kWide) return false;
+        if (Table::kCheckDistance) return false;
         while (p < searchLimit) {
             if (probe(p)) return true;
             ++k;
@@ -84,7 +69,7 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
             found = search();
         }
         while (found) {
-            int32_t ml = common_prefix(src + q, src + c, srcLen - q - kEndLiterals);
+            int32_t ml = common_prefix(src + q, src + c, srcLen - q - kFastEndLiterals);
             const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c);
             q -= back;
             c -= back;
@@ -105,8 +90,8 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
 int32_t encode_block_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, uint8_t* table,
                           int32_t acceleration) {
     if (srcLen < 65536)
-        return encode_fast(src, srcLen, dst, FastTable16{reinterpret_cast<uint16_t*>(table)}, acceleration);
-    return encode_fast(src, srcLen, dst, FastTable32{reinterpret_cast<int32_t*>(table)}, acceleration);
+        return encode_fast(src, srcLen, dst, Table16T<0x1FFF>{reinterpret_cast<uint16_t*>(table)}, acceleration);
+    return encode_fast(src, srcLen, dst, Table32{reinterpret_cast<int32_t*>(table)}, acceleration);
 }
 
 }  // namespace vek::lz4

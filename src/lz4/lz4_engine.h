@@ -17,11 +17,13 @@ namespace vek::lz4 {
 inline constexpr int32_t kSearchMargin = 44;  // no probe group starts at or beyond srcLen - 44
 inline constexpr int32_t kEndLiterals = 12;   // the last 12 bytes are always literals
 
-// Hash-table views. The small layout needs no distance test: every position
-// of a source below 64 KiB is within reach.
-struct Table16 {
+// Hash-table views over the caller's 16 KiB. The 16-bit layout serves
+// sources below 64 KiB and needs no distance test: every position is within
+// reach. Mask: 4096 entries, or 8192 16-bit ones for the accelerated encoder.
+template <uint32_t Mask>
+struct Table16T {
     uint16_t* t;
-    static constexpr uint32_t kMask = 0xFFF;
+    static constexpr uint32_t kMask = Mask;
     static constexpr bool kCheckDistance = false;
     int32_t get(uint32_t h) const { return t[h]; }
     void put(uint32_t h, int32_t pos) const { t[h] = static_cast<uint16_t>(pos); }
@@ -33,6 +35,7 @@ struct Table32 {
     int32_t get(uint32_t h) const { return t[h]; }
     void put(uint32_t h, int32_t pos) const { t[h] = pos; }
 };
+using Table16 = Table16T<0xFFF>;
 
 // Where a candidate's bytes are: its address, the lowest address a backward
 // extension may reach, and a cap on the match length (0: none).
