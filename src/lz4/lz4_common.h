@@ -97,15 +97,13 @@ inline uint8_t* emit_last_literals(uint8_t* op, const uint8_t* lit, int32_t L) {
 // Number of leading bytes in which a and b agree, at most `limit`. Reads
 // nothing at or beyond a + limit or b + limit.
 inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) {
-    // Most matches are short: settle them with one 8-byte compare.
-    if (limit >= 8) {
-        const uint64_t d = load64(a) ^ load64(b);
-        if (d) {
-            const int32_t n = static_cast<int32_t>(__builtin_ctzll(d) >> 3);
-            return n < limit ? n : limit;
-        }
-    }
+    // Most matches are short: settle them with 8-byte compares before
+    // switching to 32-byte ones.
     int32_t n = 0;
+    for (int k = 0; k < 3 && n + 8 <= limit; ++k, n += 8) {
+        const uint64_t d = load64(a + n) ^ load64(b + n);
+        if (d) return n + static_cast<int32_t>(__builtin_ctzll(d) >> 3);
+    }
     while (n + 32 <= limit) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + n));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + n));
