@@ -45,13 +45,20 @@ inline uint8_t* write_len(uint8_t* op, int32_t v) {
     return op;
 }
 
-// Copies n bytes in whole units of `Unit` bytes (8 or 16); may write up to
-// Unit - 1 bytes past dst + n, which the caller guarantees are overwritten
-// later and lie inside the destination.
+// Copies n bytes with 32-byte moves while a whole one fits, then whole
+// units of `Unit` bytes (8 or 16); may write up to Unit - 1 bytes past
+// dst + n, which the caller guarantees are overwritten later and lie inside
+// the destination.
 template <int Unit>
 inline void wild_copy(uint8_t* dst, const uint8_t* src, int32_t n) {
-    const uint8_t* const end = dst + n;
-    do {
+    uint8_t* const end = dst + n;
+    while (end - dst >= 32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)));
+        dst += 32;
+        src += 32;
+    }
+    while (dst < end) {
         if constexpr (Unit == 16) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
@@ -60,7 +67,7 @@ inline void wild_copy(uint8_t* dst, const uint8_t* src, int32_t n) {
         }
         dst += Unit;
         src += Unit;
-    } while (dst < end);
+    }
 }
 
 // Writes one sequence: literals [lit, lit + L), then a match of length ml at
@@ -97,12 +104,15 @@ inline uint8_t* emit_last_literals(uint8_t* op, const uint8_t* lit, int32_t L) {
 // Number of leading bytes in which a and b agree, at most `limit`. Reads
 // nothing at or beyond a + limit or b + limit.
 inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) {
-    // Most matches are short: settle them with 8-byte compares before
-    // switching to 32-byte ones.
     int32_t n = 0;
-    for (int k = 0; k < 3 && n + 8 <= limit; ++k, n += 8) {
-        const uint64_t d = load64(a + n) ^ load64(b + n);
-        if (d) return n + static_cast<int32_t>(__builtin_ctzll(d) >> 3);
+    // Most matches are short: one 16-byte compare settles them with a
+    // single branch.
+    if (limit >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        const uint32_t ne = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
+        if (ne) return static_cast<int32_t>(__builtin_ctz(ne));
+        n = 16;
     }
     while (n + 32 <= limit) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + n));
@@ -121,8 +131,15 @@ inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) 
 }
 
 // Common prefix counted backwards: how many bytes before a and b agree, at
-// most `limit`.
-inline int32_t common_suffix(const uint8_t* a, const uint8_t* b, int32_t limit) {
+// most `limit`. `readable` bytes before both may be read even beyond the
+// limit, which lets short counts use one 8-byte compare.
+inline int32_t common_suffix(const uint8_t* a, const uint8_t* b, int32_t limit, int32_t readable = 0) {
+    if (limit <= 0) return 0;
+    if (readable >= 8) {
+        const uint64_t d = load64(a - 8) ^ load64(b - 8);
+        const int32_t n = d ? static_cast<int32_t>(__builtin_clzll(d) >> 3) : 8;
+        if (n < 8 || limit <= 8) return n < limit ? n : limit;
+    }
     int32_t n = 0;
     while (n + 8 <= limit) {
         const uint64_t d = load64(a - n - 8) ^ load64(b - n - 8);

@@ -93,67 +93,54 @@ inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
 // One sequence with wide copies, taken while at least 32 input and 64 output
 // bytes remain. Returns false, with ip and op untouched, for anything unusual
 // (long or truncated lengths near the margins, offset 0, dictionary matches,
-// too little room): the careful steps then decode that sequence. An error
-// status is left in *err with a true return.
+// too little room): the careful steps then decode that sequence.
+enum class Fast { kBail, kDone, kBadOffset };
+
 template <Mode M>
-inline bool fast_sequence(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
-                          const uint8_t* base, const uint8_t* dictEnd, vekStatus* err) {
+inline Fast fast_sequence(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
+                          const uint8_t* base, const uint8_t* dictEnd) {
     const uint8_t* ip = ipRef;
     uint8_t* op = opRef;
     const uint32_t token = *ip++;
     int32_t L = static_cast<int32_t>(token >> 4);
-    // Shortcut for the most common sequence: short literals, a match of at
-    // most 18 bytes, an offset of at least 8 that stays in this output.
-    if (L < 15 && (token & 15) != 15) {
-        const size_t offset = static_cast<size_t>(ip[L]) | static_cast<size_t>(ip[L + 1]) << 8;
-        if (offset >= 8 && offset <= static_cast<size_t>(op + L - base) &&
-            (M == Mode::kPlain || op + L - offset >= dictEnd)) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip)));
-            op += L;
-            const uint8_t* m = op - offset;
-            std::memcpy(op, m, 8);
-            std::memcpy(op + 8, m + 8, 8);
-            std::memcpy(op + 16, m + 16, 2);
-            ipRef = ip + L + 2;
-            opRef = op + (token & 15) + kMinMatch;
-            return true;
-        }
-    }
     if (L < 15) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(op), _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip)));
     } else {
         bool truncated = false;
-        if (!read_ext(ip, iend, &L, &truncated) || truncated) return false;
-        if (L > iend - ip - 32 || L > oend - op - 64) return false;
-        wild_copy<16>(op, ip, L);
+        if (!read_ext(ip, iend, &L, &truncated) || truncated) return Fast::kBail;
+        if (L > iend - ip - 32 || L > oend - op - 64) return Fast::kBail;
+        // Whole 32-byte moves: the margins above absorb the overshoot.
+        const uint8_t* s = ip;
+        for (uint8_t* d = op; d < op + L; d += 32, s += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
     }
     ip += L;
     op += L;
     const size_t offset = static_cast<size_t>(ip[0]) | static_cast<size_t>(ip[1]) << 8;
     ip += 2;
-    if (offset > static_cast<size_t>(op - base)) {
-        *err = vekStatusBadDataErr;
-        return true;
-    }
+    if (offset > static_cast<size_t>(op - base)) return Fast::kBadOffset;
     const uint8_t* m = op - offset;
     int32_t ml = static_cast<int32_t>(token & 15);
-    if (ml == 15) {
-        bool truncated = false;
-        if (!read_ext(ip, iend, &ml, &truncated) || truncated) return false;
-        if (ml > INT32_MAX - kMinMatch) return false;
-    }
-    ml += kMinMatch;
-    if (ml > oend - op - 16 || offset == 0) return false;
-    if (M == Mode::kDict && m < dictEnd) return false;
-    uint8_t* const end = op + ml;
-    if (offset >= 8 && ml <= 18) {
-        // The common short match: 8-byte pieces forward from earlier stores
-        // more often than one wide load that straddles two of them.
+    // The common short match: 8-byte pieces forward from earlier stores more
+    // often than one wide load that straddles two of them.
+    if (ml < 15 && offset >= 8 && (M == Mode::kPlain || m >= dictEnd)) {
         std::memcpy(op, m, 8);
         std::memcpy(op + 8, m + 8, 8);
         std::memcpy(op + 16, m + 16, 2);
-    } else if (offset >= 16) {
+        ipRef = ip;
+        opRef = op + ml + kMinMatch;
+        return Fast::kDone;
+    }
+    if (ml == 15) {
+        bool truncated = false;
+        if (!read_ext(ip, iend, &ml, &truncated) || truncated) return Fast::kBail;
+        if (ml > INT32_MAX - kMinMatch) return Fast::kBail;
+    }
+    ml += kMinMatch;
+    if (ml > oend - op - 16 || offset == 0) return Fast::kBail;
+    if (M == Mode::kDict && m < dictEnd) return Fast::kBail;
+    uint8_t* const end = op + ml;
+    if (offset >= 16) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(op), _mm_loadu_si128(reinterpret_cast<const __m128i*>(m)));
         for (uint8_t* d = op + 16; d < end; d += 16, m += 16)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
@@ -167,7 +154,7 @@ inline bool fast_sequence(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t*
     }
     ipRef = ip;
     opRef = end;
-    return true;
+    return Fast::kDone;
 }
 
 template <Mode M>
@@ -193,11 +180,9 @@ vekStatus decode(const uint8_t* src, int32_t* srcLen, uint8_t* base, uint8_t* op
 
     for (;;) {
         if (iend - ip >= 32 && oend - op >= 64) {
-            vekStatus err = vekStatusOk;
-            if (fast_sequence<M>(ip, op, iend, oend, base, dictEnd, &err)) {
-                if (err != vekStatusOk) return err;
-                continue;
-            }
+            const Fast f = fast_sequence<M>(ip, op, iend, oend, base, dictEnd);
+            if (f == Fast::kDone) continue;
+            if (f == Fast::kBadOffset) return vekStatusBadDataErr;
         }
         if (ip >= iend) return finish(vekStatusOk);
         const uint32_t token = *ip++;

@@ -70,7 +70,7 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
         }
         while (found) {
             int32_t ml = common_prefix(src + q, src + c, srcLen - q - kFastEndLiterals);
-            const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c);
+            const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c, c);
             q -= back;
             c -= back;
             ml += back;

@@ -200,10 +200,10 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         int32_t lastRun = q;  // the first sequence's literals are 0..q-1
         while (next_match(lastRun)) {
             int32_t ml = match_length();
-            int32_t room = q - anchor;
+            // Backwards no further than the anchor and the candidate's floor.
             const int32_t below = static_cast<int32_t>(c.at - c.floor);
-            if (below < room) room = below;
-            const int32_t back = common_suffix(src + q, c.at, room);
+            const int32_t room = q - anchor < below ? q - anchor : below;
+            const int32_t back = common_suffix(src + q, c.at, room, q < below ? q : below);
             q -= back;
             c.at -= back;
             ml += back;
