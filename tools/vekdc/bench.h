@@ -86,10 +86,15 @@ struct Contender {
     std::string implementation;
     bool ours = false;
     std::function<void(uint64_t reps)> run;
+    // Seconds one operation took in a run made just before (caches warm),
+    // or 0. Operations this slow (at least twice min_sample_seconds) are
+    // timed one per sample without a warm-up or calibration run.
+    double seconds_hint = 0;
 };
 
 // Times all contenders round-robin (A B C A B C ...): each first gets a
-// repetition count that makes one sample last at least min_sample_seconds,
+// repetition count that makes one sample last at least min_sample_seconds
+// (1 for a contender whose seconds_hint is already long enough),
 // then every round takes one sample of each. Returns the median seconds per
 // single operation, in the contenders' order.
 std::vector<double> measure_interleaved(const std::vector<Contender>& contenders,

@@ -53,6 +53,10 @@ std::vector<double> measure_interleaved(const std::vector<Contender>& contenders
     const size_t n = contenders.size();
     std::vector<uint64_t> reps(n);
     for (size_t i = 0; i < n; ++i) {
+        if (contenders[i].seconds_hint >= 2 * options.min_sample_seconds) {
+            reps[i] = 1;
+            continue;
+        }
         contenders[i].run(1); // warm caches and lazy initialisation
         reps[i] = calibrate(contenders[i], options.min_sample_seconds);
     }

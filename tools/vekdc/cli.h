@@ -44,6 +44,7 @@ public:
     void close();
 
     int error() const { return err_; }
+    int fd() const { return fd_; }
     const std::string& name() const { return name_; }
 
 private:

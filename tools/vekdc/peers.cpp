@@ -3,6 +3,7 @@
 
 #if defined(VEKDC_HAVE_PEERS)
 #include <libdeflate.h>
+#include <lz4.h>
 #include <zlib.h>
 #endif
 
@@ -10,7 +11,8 @@ namespace vekdc {
 
 const char* peer_libraries() {
 #if defined(VEKDC_HAVE_PEERS)
-    return "zlib " ZLIB_VERSION ", libdeflate " LIBDEFLATE_VERSION_STRING ", ISA-L";
+    return "zlib " ZLIB_VERSION ", libdeflate " LIBDEFLATE_VERSION_STRING
+           ", ISA-L, liblz4 " LZ4_VERSION_STRING;
 #else
     return "none in this build";
 #endif

@@ -1,4 +1,4 @@
-// Peer libraries linked into the x86-64 build (zlib, libdeflate, ISA-L),
+// Peer libraries linked into the x86-64 build (zlib, libdeflate, ISA-L, liblz4),
 // listed per primitive so that a benchmark family only asks for the peers
 // of its own kind. Builds without peers (i686) get empty lists. A codec
 // family adds its own list next to these, in its own peers_*.cpp file.
@@ -18,6 +18,23 @@ struct ChecksumPeer {
 
 // Peers computing `kind`; empty when none is linked or none exports it.
 std::vector<ChecksumPeer> checksum_peers(ChecksumKind kind);
+
+// LZ4 block functions of liblz4 with its own signatures, for the LZ4 rows.
+struct Lz4Peer {
+    const char* name; // "liblz4"
+    int (*compress_default)(const char* src, char* dst, int src_size, int dst_capacity);
+    int (*compress_fast)(const char* src, char* dst, int src_size, int dst_capacity,
+                         int acceleration);
+    // The high-compression state is the caller's, of state_size_hc() bytes,
+    // so that the timing does not include an allocation per call.
+    int (*state_size_hc)();
+    int (*compress_hc)(void* state, const char* src, char* dst, int src_size, int dst_capacity,
+                       int level);
+    int (*decompress_safe)(const char* src, char* dst, int compressed_size, int dst_capacity);
+};
+
+// Null when this build links no LZ4 peer.
+const Lz4Peer* lz4_peer();
 
 // Names of all peer libraries in this build, for the report header.
 const char* peer_libraries();
