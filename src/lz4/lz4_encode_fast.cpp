@@ -17,23 +17,23 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
     int32_t anchor = 0;
     int32_t q = 0, c = 0;
 
-    auto accept = [&](int32_t p, int32_t e) -> bool {
+    auto accept = [&](int32_t p, int32_t e) __attribute__((always_inline)) -> bool {
         if (Table::kCheckDistance && p - e > kMaxOffset) return false;
         if (load32(src + e) != load32(src + p)) return false;
         q = p;
         c = e;
         return true;
     };
-    auto probe_at = [&](int32_t p, uint32_t h) -> bool {
+    auto probe_at = [&](int32_t p, uint32_t h) __attribute__((always_inline)) -> bool {
         const int32_t e = tab.get(h);
         tab.put(h, p);
         return accept(p, e);
     };
-    auto probe = [&](int32_t p) { return probe_at(p, hash5(src + p, Table::kMask)); };
+    auto probe = [&](int32_t p) __attribute__((always_inline)) { return probe_at(p, hash5(src + p, Table::kMask)); };
 
     // Groups of four probes, the four hashes computed first; the first
     // success ends the group.
-    auto search = [&]() -> bool {
+    auto search = [&]() __attribute__((always_inline)) -> bool {
         int32_t p = anchor + 2;
         int32_t s = accel;
         int32_t k = 64 * accel;
