@@ -141,6 +141,13 @@ inline int32_t common_suffix(const uint8_t* a, const uint8_t* b, int32_t limit, 
         if (n < 8 || limit <= 8) return n < limit ? n : limit;
     }
     int32_t n = 0;
+    while (n + 32 <= limit) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a - n - 32));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b - n - 32));
+        const uint32_t ne = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        if (ne) return n + static_cast<int32_t>(__builtin_clz(ne));
+        n += 32;
+    }
     while (n + 8 <= limit) {
         const uint64_t d = load64(a - n - 8) ^ load64(b - n - 8);
         if (d) return n + static_cast<int32_t>(__builtin_clzll(d) >> 3);

@@ -159,7 +159,10 @@ private:
         // Past matchlimit candidates would be measured forward only; the
         // parse never searches there (q < mflimit), the rule is kept anyway.
         const bool forward_only = q + 1 > matchlimit_;
-        for (int32_t n = attempts_; n > 0 && !ends_walk(c, q); --n) {
+        // No candidate can reach back further than lowlim or on past
+        // matchlimit: once the best is that long the walk cannot improve it.
+        const int32_t longest = (forward_only ? 0 : q - lowlim) + fwd_limit;
+        for (int32_t n = attempts_; n > 0 && best < longest && !ends_walk(c, q); --n) {
             int32_t back = 0;
             if (!forward_only) {
                 const int32_t a = q - lowlim, b = c - floor_;
