@@ -1,0 +1,72 @@
+// Greedy LZ77 engine: every position is registered under its CRC hash, its
+// chain is walked, and the longest match found (4 bytes or more) is taken
+// at once. Inner positions of a match are registered only for matches up to
+// lazyLength long (self-overlapping ones from a few bytes before their end,
+// when the distance is at most lazyLength).
+#include <algorithm>
+
+#include "deflate/lz77_hash.h"
+#include "deflate/lz77_internal.h"
+
+namespace vek::deflate {
+
+using lz77::Engine;
+using lz77::Found;
+
+namespace {
+
+// Searches at source offset i with lengths capped at max_len, emits one
+// item and returns the offset after it.
+inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t good, uint32_t nice,
+                            uint32_t lazy, uint32_t max_len) {
+    const int32_t cand = e.insert(i);
+    const Found f = e.walk(i, cand, 3, max_chain, good, nice, max_len);
+    if (f.len < 4) {
+        e.literal(e.src[i]);
+        return i + 1;
+    }
+    e.match(f.len, f.dist);
+    if (f.dist >= f.len) {
+        if (f.len <= lazy) e.insert_range(i + 1, i + f.len);
+    } else if (f.dist <= lazy) {
+        const int32_t skip = static_cast<int32_t>(f.len - f.dist) - 3;
+        e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
+    }
+    return i + f.len;
+}
+
+}  // namespace
+
+void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flush) {
+    if (prm.maxChain == 0) {
+        rebase(c, false);
+        lz77_single(c, flush);
+        return;
+    }
+    rebase(c, true);
+    Engine e(c);
+    const uint32_t max_chain = static_cast<uint32_t>(prm.maxChain);
+    const uint32_t good = static_cast<uint32_t>(prm.goodLength);
+    const uint32_t nice = static_cast<uint32_t>(prm.niceLength);
+    const uint32_t lazy = static_cast<uint32_t>(prm.lazyLength);
+    const uint32_t len = e.len;
+
+    // Items start where more than 261 bytes remain; without flush an input
+    // of exactly 261 bytes still encodes its first position.
+    uint32_t end = len > kLookAhead ? len - kLookAhead : 0;
+    if (flush < 2 && len == kLookAhead) end = 1;
+
+    uint32_t i = 0;
+    while (i < end && e.n < e.cap) i = greedy_step(e, i, max_chain, good, nice, lazy, kMaxMatch);
+
+    if (flush >= 2) {
+        // Tail: the same search without the chain cut, no match reaching
+        // into the last 3 bytes, then those bytes as literals.
+        while (len - i > 3 && e.n < e.cap)
+            i = greedy_step(e, i, max_chain, ~0u, nice, lazy, std::min(len - i - 3, kMaxMatch));
+        e.final_literals(i, true);
+    }
+    e.finish(i);
+}
+
+}  // namespace vek::deflate
