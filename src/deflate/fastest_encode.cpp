@@ -1,0 +1,256 @@
+// The fastest encoders: the match rule of fastest_match.h with codes written
+// straight to the destination, the fixed codes of RFC 1951 or a caller's
+// dynamic set (whose header is placed at the start of the stream).
+//
+// Each item costs at most two merged lookups (a length code with its extra
+// bits, and a short distance code with its extra bits, or a long distance
+// code and its extra bits), gathered in a 64-bit accumulator. The main loops
+// keep more than 8 bytes of room so they store whole words without checking
+// each byte: the dynamic encoder stores 8 bytes after every item and keeps
+// the 0..7 bits past the last whole byte, the fixed one stores a 32-bit word
+// whenever 32 bits are complete. The flush tail and the final literals are
+// written byte by byte, an item only when all of its whole bytes fit.
+#include <cstring>
+
+#include "deflate/deflate_tables.h"
+#include "deflate/fastest.h"
+#include "deflate/fastest_match.h"
+#include "deflate/huff.h"
+#include "vector/vector.h"
+
+namespace vek::deflate {
+namespace {
+
+// Codes of one code set, merged with extra bits where the index fixes them.
+struct ItemCodes {
+    uint32_t litV[256];   // literal codes
+    uint32_t lenV[256];   // by length - 3: length code | extra << code length
+    uint32_t distV[256];  // by distance - 1 (1..256): distance code | extra << code length
+    uint32_t dcV[30];     // distance codes alone, for distances above 256
+    uint8_t litN[256], lenN[256], distN[256], dcN[30];
+};
+
+constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDeflateHuffCode* dist) {
+    ItemCodes t{};
+    for (int i = 0; i < 256; ++i) {
+        t.litV[i] = code_bits(lit[i]);
+        t.litN[i] = static_cast<uint8_t>(code_len(lit[i]));
+        const int lc = kLitCodeTable[i];
+        const vekDeflateHuffCode l = lit[257 + lc];
+        t.lenV[i] = code_bits(l) | static_cast<uint32_t>(i + 3 - kLengthBase[lc]) << code_len(l);
+        t.lenN[i] = static_cast<uint8_t>(code_len(l) + kLengthExtra[lc]);
+        const int dc = kLitCodeTable[256 + i];
+        const vekDeflateHuffCode d = dist[dc];
+        t.distV[i] = code_bits(d) | static_cast<uint32_t>(i + 1 - kDistBase[dc]) << code_len(d);
+        t.distN[i] = static_cast<uint8_t>(code_len(d) + kDistExtra[dc]);
+    }
+    for (int c = 0; c < kNumDist; ++c) {
+        t.dcV[c] = code_bits(dist[c]);
+        t.dcN[c] = static_cast<uint8_t>(code_len(dist[c]));
+    }
+    return t;
+}
+
+constexpr uint16_t reversed(uint32_t code, uint32_t len) {
+    uint32_t r = 0;
+    for (uint32_t i = 0; i < len; ++i) r = (r << 1) | ((code >> i) & 1u);
+    return static_cast<uint16_t>(r);
+}
+
+// The fixed codes of RFC 1951, bit-reversed: static_ltree and static_dtree.
+struct FixedTrees {
+    vekDeflateHuffCode lit[288];
+    vekDeflateHuffCode dist[30];
+};
+constexpr FixedTrees make_fixed_trees() {
+    FixedTrees f{};
+    for (uint32_t s = 0; s < 288; ++s) {
+        uint32_t code = 0, len = 0;
+        if (s < 144) code = 0x30 + s, len = 8;
+        else if (s < 256) code = 0x190 + (s - 144), len = 9;
+        else if (s < 280) code = s - 256, len = 7;
+        else code = 0xC0 + (s - 280), len = 8;
+        f.lit[s] = {reversed(code, len), static_cast<uint16_t>(len)};
+    }
+    for (uint32_t d = 0; d < 30; ++d) f.dist[d] = {reversed(d, 5), 5};
+    return f;
+}
+constexpr FixedTrees kFixed = make_fixed_trees();
+constexpr ItemCodes kFixedCodes = make_item_codes(kFixed.lit, kFixed.dist);
+
+// Bits of a match of length len (4..258) at distance dist (1..32767).
+inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t* v, uint32_t* k) {
+    uint64_t dv;
+    uint32_t dn;
+    if (dist <= 256) {
+        dv = t.distV[dist - 1];
+        dn = t.distN[dist - 1];
+    } else {
+        const uint32_t c = kLitCodeTable[512 + ((dist - 1) >> 7)];
+        dv = t.dcV[c] | static_cast<uint64_t>(dist - kDistBase[c]) << t.dcN[c];
+        dn = t.dcN[c] + kDistExtra[c];
+    }
+    *v = t.lenV[len - 3] | dv << t.lenN[len - 3];
+    *k = t.lenN[len - 3] + dn;
+}
+
+// Positions near 2^31 move down so that the call starts at winSize; table
+// entries keep their distance to it, none going below -32768.
+void rebase(int32_t* head, uint32_t hashSize, uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize) {
+    if (!(*srcIdx + srcLen + winSize >= 0x7FFFFFFFu - srcLen && *srcIdx > winSize)) return;
+    const int64_t shift = static_cast<int64_t>(*srcIdx) - winSize;
+    for (uint32_t i = 0; i < hashSize; ++i) {
+        const int64_t e = (head[i] < -32768 ? -32768 : head[i]) - shift;
+        head[i] = static_cast<int32_t>(e < -32768 ? -32768 : e);
+    }
+    *srcIdx = winSize;
+}
+
+template <bool kFixedCodes>
+vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& t,
+                 const FastestDynamic* dyn, uint32_t flush) {
+    uint32_t srcIdx = *s.pSrcIdx;
+    const uint32_t srcLen = *s.pSrcLen;
+    const uint32_t dstIdx0 = *d.pDstIdx;
+    uint8_t* const dst = d.pDst;
+    uint8_t* op = dst;
+    uint8_t* const oend = dst + (d.dstLen - dstIdx0);
+
+    // The pending bits come first; up to 16 are valid.
+    const uint32_t pending = *d.pCodeLenBits > 16 ? 16u : *d.pCodeLenBits;
+    uint64_t acc = static_cast<uint64_t>(*d.pCode & ((1u << pending) - 1u));
+    uint32_t n = pending;
+    uint32_t off = 0;
+
+    rebase(s.pHashHead, s.hashSize, &srcIdx, srcLen, s.winSize);
+    const fastest::MatchRule m{*s.ppSrc, s.pWindow, srcIdx, srcLen, s.pHashHead, s.hashSize - 1, s.winSize};
+    const uint8_t* const src = *s.ppSrc;
+
+    if (!kFixedCodes && dyn->pHeader != nullptr) {
+        // Header placement at the start of a stream: the pending bits, then
+        // the header without its own BFINAL and BTYPE bits.
+        const bool place = srcIdx == 0;
+        const uint32_t hb = place && dyn->headerLenBits > 3 ? uint32_t(dyn->headerLenBits) - 3 : 0;
+        const uint32_t total = place ? pending + hb : 0;
+        // Short first block: the first byte of a stream of 1..258 bytes goes
+        // out as a literal on every call, flush or not. Its room test comes
+        // before anything is written.
+        const uint64_t streamLen = static_cast<uint64_t>(srcIdx) + srcLen;
+        const bool shortBlock = d.dstLen >= 8 && srcLen >= 1 && streamLen >= 1 && streamLen <= 258;
+        if (shortBlock && static_cast<int64_t>(dstIdx0) + (total >> 3) + 8 > int64_t(d.dstLen) - 8)
+            return vekStatusSizeErr;
+        if (place) {
+            const uint8_t pend[2] = {static_cast<uint8_t>(acc), static_cast<uint8_t>(acc >> 8)};
+            if (pending != 0) vector::copy_be_1u(pend, 0, dst, 0, int32_t(pending));
+            if (hb != 0) vector::copy_be_1u(dyn->pHeader, 3, dst + (pending >> 3), int32_t(pending & 7), int32_t(hb));
+            op = dst + (total >> 3);
+            n = total & 7;
+            acc = n != 0 ? *op & ((1u << n) - 1u) : 0;
+        }
+        if (shortBlock) {
+            m.insert(0);
+            acc |= static_cast<uint64_t>(t.litV[src[0]]) << n;
+            n += t.litN[src[0]];
+            std::memcpy(op, &acc, 8);
+            op += n >> 3;
+            acc >>= n & ~7u;
+            n &= 7;
+            off = 1;
+        }
+    }
+    for (; n >= 8 && op < oend; n -= 8, acc >>= 8) *op++ = static_cast<uint8_t>(acc);
+
+    // Main loop: more than 258 (fixed codes: 274) input bytes and more than 8
+    // bytes of room left.
+    const int64_t mainEnd = static_cast<int64_t>(srcLen) - (kFixedCodes ? 274 : 258);
+    while (static_cast<int64_t>(off) < mainEnd && oend - op > 8) {
+        uint32_t h;
+        int64_t cand;
+        const uint32_t len = m.probe(off, 258, &h, &cand);
+        m.head[h] = static_cast<int32_t>(srcIdx + off);
+        if (len == 0) {
+            acc |= static_cast<uint64_t>(t.litV[src[off]]) << n;
+            n += t.litN[src[off]];
+            off += 1;
+        } else {
+            uint64_t v;
+            uint32_t k;
+            match_bits(t, len, static_cast<uint32_t>(int64_t(srcIdx) + off - cand), &v, &k);
+            acc |= v << n;
+            n += k;
+            m.insert_after_match(off);
+            off += len;
+        }
+        if (kFixedCodes) {
+            if (n >= 32) {
+                const uint32_t word = static_cast<uint32_t>(acc);
+                std::memcpy(op, &word, 4);
+                op += 4;
+                acc >>= 32;
+                n -= 32;
+            }
+        } else {
+            std::memcpy(op, &acc, 8);
+            op += n >> 3;
+            acc >>= n & ~7u;
+            n &= 7;
+        }
+    }
+    for (; n >= 8 && op < oend; n -= 8, acc >>= 8) *op++ = static_cast<uint8_t>(acc);
+
+    if (flush >= kFlushFinal) {
+        // Appends v (k bits) if all of its whole bytes fit, storing them.
+        auto fits_and_put = [&](uint64_t v, uint32_t k) {
+            if (((n + k) >> 3) > static_cast<uint64_t>(oend - op)) return false;
+            acc |= v << n;
+            for (n += k; n >= 8; n -= 8, acc >>= 8) *op++ = static_cast<uint8_t>(acc);
+            return true;
+        };
+        bool full = false;
+        while (srcLen - off > 3) {
+            const uint32_t cap = srcLen - off < 258 ? srcLen - off : 258;
+            uint32_t h;
+            int64_t cand;
+            const uint32_t len = m.probe(off, cap, &h, &cand);
+            uint64_t v = t.litV[src[off]];
+            uint32_t k = t.litN[src[off]];
+            if (len != 0) match_bits(t, len, static_cast<uint32_t>(int64_t(srcIdx) + off - cand), &v, &k);
+            if (!fits_and_put(v, k)) {
+                full = true;
+                break;
+            }
+            m.head[h] = static_cast<int32_t>(srcIdx + off);
+            if (len != 0) m.insert_after_match(off);
+            off += len != 0 ? len : 1;
+        }
+        for (; !full && off < srcLen; ++off)
+            if (!fits_and_put(t.litV[src[off]], t.litN[src[off]])) break;
+    }
+
+    *s.ppSrc += off;
+    *s.pSrcLen = srcLen - off;
+    *s.pSrcIdx = srcIdx + off;
+    *d.pDstIdx = dstIdx0 + static_cast<uint32_t>(op - dst);
+    *d.pCode = static_cast<uint16_t>(acc);
+    *d.pCodeLenBits = n;
+    return vekStatusOk;
+}
+
+}  // namespace
+
+int64_t fastest_header_room(uint32_t codeLenBits, int32_t headerLenBits) {
+    const int64_t bits = static_cast<int64_t>(codeLenBits > 16 ? 16 : codeLenBits) + headerLenBits - 3;
+    return (bits < 0 ? 0 : bits / 8) + 1;
+}
+
+vekStatus ownsDeflateLZ77FastestFixHuffman_8u(const FastestStream& s, const FastestDest& d, uint32_t flush) {
+    return encode<true>(s, d, kFixedCodes, nullptr, flush);
+}
+
+vekStatus fastest_encode_dynamic(const FastestStream& s, const FastestDest& d,
+                                 const FastestDynamic& codes, uint32_t flush) {
+    const ItemCodes t = make_item_codes(codes.litCodes, codes.distCodes);
+    return encode<false>(s, d, t, &codes, flush);
+}
+
+}  // namespace vek::deflate
