@@ -1,0 +1,118 @@
+// Match copies of the inflater. The exact copy writes nothing past the
+// match and reads only the history it refers to, in the output buffer or
+// in the caller's circular window; the wide copy may store up to 31 bytes
+// past the match and is used only where the output space allows it.
+#pragma once
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "deflate/inflate.h"
+
+namespace vek::deflate {
+
+// Bytes of history before io.out: the produced part of the output buffer.
+inline uint64_t history_in_buffer(const InflateIo& io) {
+    return static_cast<uint64_t>(io.out - io.out0) + io.dstIdx;
+}
+
+// Whether distance `dist` lies within the history (output buffer, then
+// window when there is one).
+inline bool distance_ok(const InflateIo& io, uint32_t dist) {
+    const uint64_t reach = history_in_buffer(io) + (io.win ? io.winSize : 0);
+    return dist != 0 && dist <= reach;
+}
+
+// Copies len bytes of the match at distance dist to io.out and advances it.
+// The caller has checked distance_ok and that len bytes of space remain.
+inline void copy_match_exact(InflateIo& io, size_t len, uint32_t dist) {
+    uint8_t* out = io.out;
+    const uint64_t pos = history_in_buffer(io);
+    if (dist > pos) {
+        // The source starts k bytes before the output buffer, in the window:
+        // the byte k places back is win[(winIdx - k) mod winSize].
+        const uint32_t k = static_cast<uint32_t>(dist - pos);
+        uint32_t idx = io.winIdx >= k ? io.winIdx - k : io.winIdx + (io.winSize - k);
+        const size_t n = len < k ? len : k;
+        const size_t first = n < io.winSize - idx ? n : io.winSize - idx;
+        std::memmove(out, io.win + idx, first);
+        std::memmove(out + first, io.win, n - first);  // wrapped past the window's end
+        out += n;
+        len -= n;
+        // Any rest starts at the first byte of the output buffer.
+    }
+    const uint8_t* src = out - dist;
+    if (dist >= len) {
+        std::memcpy(out, src, len);
+    } else {
+        for (size_t i = 0; i < len; ++i) out[i] = src[i];
+    }
+    io.out = out + len;
+}
+
+// Shuffle masks repeating the first d bytes (d = 2..7) over 16 bytes, and
+// the largest multiple of d within 16.
+struct InflatePatterns {
+    alignas(16) uint8_t mask[8][16];
+    uint8_t stride[8];
+};
+constexpr InflatePatterns make_inflate_patterns() {
+    InflatePatterns p{};
+    for (int d = 1; d < 8; ++d) {
+        for (int i = 0; i < 16; ++i) p.mask[d][i] = static_cast<uint8_t>(i % d);
+        p.stride[d] = static_cast<uint8_t>(16 - 16 % d);
+    }
+    return p;
+}
+inline constexpr InflatePatterns kInflatePatterns = make_inflate_patterns();
+
+// Copies a match whose source lies in the output buffer (1 <= dist <= history
+// in the buffer), storing whole vectors: up to 31 bytes past out + len may be
+// written, and the buffer must have that room.
+inline void copy_match_wide(uint8_t* out, size_t len, size_t dist) {
+    const uint8_t* src = out - dist;
+    uint8_t* const end = out + len;
+    if (dist >= 32) {
+        do {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)));
+            out += 32;
+            src += 32;
+        } while (out < end);
+    } else if (dist >= 16) {
+        do {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+            out += 16;
+            src += 16;
+        } while (out < end);
+    } else if (dist >= 8) {
+        do {
+            uint64_t v;
+            std::memcpy(&v, src, 8);
+            std::memcpy(out, &v, 8);
+            out += 8;
+            src += 8;
+        } while (out < end);
+    } else if (dist == 1) {
+        const __m256i v = _mm256_set1_epi8(static_cast<char>(*src));
+        do {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
+            out += 32;
+        } while (out < end);
+    } else {
+        // Periods 2..7: one 16-byte vector of the repeated pattern, stored at
+        // a stride that is a multiple of the period. The load reads at most
+        // out + 13, inside the room the caller guarantees; only the first d
+        // bytes of it are used.
+        const __m128i v =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)),
+                             _mm_load_si128(reinterpret_cast<const __m128i*>(kInflatePatterns.mask[dist])));
+        const size_t stride = kInflatePatterns.stride[dist];
+        do {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+            out += stride;
+        } while (out < end);
+    }
+}
+
+}  // namespace vek::deflate

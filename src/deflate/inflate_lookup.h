@@ -1,0 +1,126 @@
+// Symbol lookups of the two table forms, the bit helpers of the step
+// machine, and the fast loop's interface. Both lookups answer in the
+// general form's flag language, so one step machine and one fast loop serve
+// both forms and give the same results.
+#pragma once
+#include <cstring>
+
+#include "deflate/deflate_tables.h"
+#include "deflate/inflate.h"
+
+namespace vek::deflate {
+
+inline uint32_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// 5-bit reversal: the second-level index takes the bits after the first 10
+// in code order, which is the reverse of the order they arrive in.
+struct Reverse5 {
+    uint8_t r[32];
+};
+constexpr Reverse5 make_reverse5() {
+    Reverse5 t{};
+    for (uint32_t i = 0; i < 32; ++i)
+        t.r[i] = static_cast<uint8_t>((i & 1) << 4 | (i & 2) << 2 | (i & 4) | (i & 8) >> 2 | (i & 16) >> 4);
+    return t;
+}
+inline constexpr Reverse5 kReverse5 = make_reverse5();
+
+struct LitEntry {
+    uint32_t flag;   // general-form flag byte
+    uint32_t value;  // literal, length - 3 or base length - 3
+};
+struct DistEntry {
+    uint32_t flag;   // low 4 bits: bits consumed (0: unassigned code); high 4: extra bits
+    uint32_t value;  // distance or base distance
+    uint32_t need;   // bits that identify an unassigned code
+};
+
+// General two-level form (tableType 1 and the built-in fixed table).
+class GeneralLookup {
+public:
+    explicit GeneralLookup(const uint8_t* t) : t_(t) {}
+
+    LitEntry lit(uint64_t bits) const {
+        const uint32_t i = static_cast<uint32_t>(bits) & 1023;
+        uint32_t f = t_[kLitFlag + i], v = t_[kLitValue + i];
+        if ((f & 15) > 10) {
+            const uint32_t s = (2 * v + (kReverse5.r[(bits >> 10) & 31] >> (15 - (f & 15)))) & 511;
+            f = t_[kLitFlag2 + s];
+            v = t_[kLitValue2 + s];
+        }
+        return {f, v};
+    }
+
+    DistEntry dist(uint64_t bits) const {
+        const uint32_t i = static_cast<uint32_t>(bits) & 1023;
+        uint32_t f = t_[kDistFlag + i], v = load16(t_ + kDistValue + 2 * i);
+        if ((f & 15) > 10) {
+            const uint32_t L = f & 15;
+            const uint32_t s = (v + (kReverse5.r[(bits >> 10) & 31] >> (15 - L))) & 255;
+            f = t_[kDistFlag2 + s];
+            v = load16(t_ + kDistValue2 + 2 * s);
+            return {f, v, L};
+        }
+        return {f, v, 10};
+    }
+
+private:
+    const uint8_t* t_;
+};
+
+// Short single-level form (tableType 2).
+class ShortLookup {
+public:
+    ShortLookup(const uint8_t* t, uint32_t maxLitLen, uint32_t maxDistLen)
+        : t_(t), litMask_((1u << maxLitLen) - 1), distMask_((1u << maxDistLen) - 1) {}
+
+    LitEntry lit(uint64_t bits) const {
+        const uint32_t e = load16(t_ + kShortLit + 2 * (static_cast<uint32_t>(bits) & litMask_));
+        return {e & 255, e >> 8};
+    }
+
+    DistEntry dist(uint64_t bits) const {
+        const uint32_t e = load16(t_ + kShortDist + 2 * (static_cast<uint32_t>(bits) & distMask_));
+        const uint32_t sym = e >> 4;
+        // An unassigned code waits for as many bits as in the general form.
+        if ((e & 15) == 0 || sym >= 30) return {0, 0, 10};
+        return {uint32_t(kDistExtra[sym]) << 4 | (e & 15), kDistBase[sym], 10};
+    }
+
+private:
+    const uint8_t* t_;
+    uint32_t litMask_, distMask_;
+};
+
+// Where the fast loop left off: step 1 at a symbol boundary (the next symbol
+// not consumed), step 3 after a length whose distance code needs the step
+// machine, step 5 with a match for the step machine to check and copy.
+struct FastExit {
+    uint32_t step;
+    uint32_t len;
+    uint32_t dist;
+};
+
+// Input the fast loop needs to be worth entering.
+inline constexpr size_t kFastMinInput = 16;
+
+// Decodes whole symbols while at least 8 input bytes and some output space
+// remain. On return io holds at most the bits that belong to the next
+// symbol plus fewer than 8, unless they came in through *pCode.
+template <class Lookup>
+FastExit inflate_fast(const Lookup& tab, InflateIo& io);
+
+extern template FastExit inflate_fast<GeneralLookup>(const GeneralLookup&, InflateIo&);
+extern template FastExit inflate_fast<ShortLookup>(const ShortLookup&, InflateIo&);
+
+}  // namespace vek::deflate
