@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev libfuzzer-14-dev
   googletest pkg-config python3 binutils
-  zlib1g-dev libdeflate-dev libisal-dev liblz4-dev lz4 libxxhash-dev
+  zlib1g-dev libdeflate-dev libisal-dev liblz4-dev lz4 libxxhash-dev gzip pigz
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -26,18 +26,28 @@ std::vector<BenchFamily>& registry() {
     return families;
 }
 
-// Our speed over the fastest peer's, per (family, setting) group.
+// Our speed over the fastest peer's per (family, setting) group, or over
+// the one peer a row names.
 void fill_vs_best_peer(std::vector<BenchRow>& rows) {
     std::map<std::pair<std::string, std::string>, double> best;
+    std::map<std::vector<std::string>, double> named;
     for (const BenchRow& r : rows) {
         if (r.ours) continue;
         double& b = best[{r.family, r.setting}];
         b = std::max(b, r.bytes_per_second);
+        named[{r.family, r.setting, r.implementation}] = r.bytes_per_second;
     }
     for (BenchRow& r : rows) {
         if (!r.ours) continue;
-        const auto it = best.find({r.family, r.setting});
-        r.vs_best_peer = it != best.end() && it->second > 0 ? r.bytes_per_second / it->second : -1;
+        double peer = 0;
+        if (r.versus == BenchRow::Versus::kBest) {
+            const auto it = best.find({r.family, r.setting});
+            if (it != best.end()) peer = it->second;
+        } else if (r.versus == BenchRow::Versus::kNamed) {
+            const auto it = named.find({r.family, r.setting, r.peer});
+            if (it != named.end()) peer = it->second;
+        }
+        r.vs_best_peer = peer > 0 ? r.bytes_per_second / peer : -1;
     }
 }
 
@@ -105,6 +115,7 @@ int cmd_bench(int argc, char** argv) {
             json = true;
         } else if (std::strcmp(a, "--quick") == 0) {
             opt.samples = 3;
+            opt.quick = true;
         } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
             print_usage(true);
             return kExitOk;

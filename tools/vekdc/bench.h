@@ -31,12 +31,19 @@ struct BenchRow {
     double bytes_per_second = 0;
     SpeedUnit unit = SpeedUnit::GBps;
     double vs_best_peer = -1;   // filled in by the core for our rows; < 0: no peer
+    // Which peer row "vs best peer" divides by: the fastest peer row of the
+    // same family and setting (kBest), only the one whose implementation
+    // is `peer` (kNamed), or none (kNone).
+    enum class Versus { kBest, kNamed, kNone };
+    Versus versus = Versus::kBest;
+    std::string peer;
 };
 
 struct BenchOptions {
     int samples = 7;                   // timed samples per contender (median reported)
     double min_sample_seconds = 0.02;  // each sample repeats the operation at least this long
     bool progress = false;             // short progress notes on stderr
+    bool quick = false;                // --quick: families may also use smaller inputs
 };
 
 // Thrown by a family when an implementation disagrees with ours; the bench

@@ -8,6 +8,7 @@
 // Outputs are written under a temporary name and renamed into place, so a
 // failure never leaves a partial file under the final name. The formats
 // themselves are in format_*.cpp.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -193,29 +194,30 @@ private:
     std::map<std::string, std::unique_ptr<Codec>> cache_;
 };
 
-// Compresses, decompresses or tests one input. Returns true on success;
-// failures have been reported.
-bool process(const CodecOptions& o, CodecCache& codecs, const std::string& path) {
+// Compresses, decompresses or tests one input. Returns kExitOk, or after
+// reporting the failure kExitFailure, or kExitUsage when the input is in a
+// format that this build cannot decompress.
+int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) {
     const std::string in_name = display_name(path);
     Input in;
     if (!in.open(path)) {
         print_error("%s: %s", in_name.c_str(), std::strerror(in.error()));
-        return false;
+        return kExitFailure;
     }
     struct stat in_st;
     if (fstat(in.fd(), &in_st) != 0) {
         print_error("%s: %s", in_name.c_str(), std::strerror(errno));
-        return false;
+        return kExitFailure;
     }
     if (S_ISDIR(in_st.st_mode)) {
         print_error("%s: is a directory", in_name.c_str());
-        return false;
+        return kExitFailure;
     }
     const bool in_regular = S_ISREG(in_st.st_mode);
     if (!o.compress && !o.force && isatty(in.fd())) {
         print_error("%s: compressed data is not read from a terminal (-f to force)",
                     in_name.c_str());
-        return false;
+        return kExitFailure;
     }
 
     Progress progress(path == "-" ? "standard input" : path,
@@ -224,7 +226,7 @@ bool process(const CodecOptions& o, CodecCache& codecs, const std::string& path)
     auto report = [&](const std::string& name, const std::string& message) {
         progress.finish();
         print_error("%s: %s", name.c_str(), message.c_str());
-        return false;
+        return kExitFailure;
     };
 
     // Which format.
@@ -234,14 +236,14 @@ bool process(const CodecOptions& o, CodecCache& codecs, const std::string& path)
             const uint8_t* head = nullptr;
             const size_t n = reader.peek(&head, Reader::kPeekMax);
             if (format) {
-                if (!format->detect(head, n))
+                if (format->detect && !format->detect(head, n))
                     return report(in_name, n == 0
                                                ? std::string("empty input, not in ") +
                                                      format->name + " format"
                                                : std::string("not in ") + format->name + " format");
             } else {
                 for (const Format& f : formats())
-                    if (!format && f.detect(head, n)) format = find_format(f.name);
+                    if (!format && f.detect && f.detect(head, n)) format = find_format(f.name);
                 if (!format)
                     return report(in_name, n == 0 ? "empty input, no compressed data"
                                                   : "not in a known compressed format");
@@ -252,7 +254,10 @@ bool process(const CodecOptions& o, CodecCache& codecs, const std::string& path)
     }
     std::string error;
     Codec* codec = codecs.get(*format, &error);
-    if (!codec) return report(in_name, error);
+    if (!codec) {
+        report(in_name, error);
+        return o.compress ? kExitFailure : kExitUsage;
+    }
 
     // Where the output goes.
     const bool to_stdout = !o.test && (o.to_stdout || (o.output_given && o.output == "-") ||
@@ -319,7 +324,7 @@ bool process(const CodecOptions& o, CodecCache& codecs, const std::string& path)
         if (unlink(path.c_str()) != 0)
             return report(in_name, std::string("cannot remove: ") + std::strerror(errno));
     }
-    return true;
+    return kExitOk;
 }
 
 int run(bool compress, int argc, char** argv) {
@@ -337,9 +342,9 @@ int run(bool compress, int argc, char** argv) {
     }
 
     install_output_cleanup();
-    bool ok = true;
-    for (const std::string& f : o.files) ok = process(o, codecs, f) && ok;
-    return ok ? kExitOk : kExitFailure;
+    int worst = kExitOk;
+    for (const std::string& f : o.files) worst = std::max(worst, process(o, codecs, f));
+    return worst;
 }
 
 } // namespace

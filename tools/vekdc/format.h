@@ -37,10 +37,13 @@ struct Format {
     const char* name;   // for -F and in messages: "lz4"
     const char* suffix; // appended on compress, stripped on decompress: ".lz4"
     // True when `head` (n bytes, at most Reader::kPeekMax, fewer at a short
-    // input) starts with this format's magic number.
+    // input) starts with this format's magic number. Null for a format
+    // without one (raw deflate): decompress never picks it by itself, and
+    // takes any input for it when it is named with -F.
     bool (*detect)(const uint8_t* head, size_t n);
     // Build a codec for the settings, or return null with *error set to a
-    // one-line reason (bad level or option).
+    // one-line reason (bad level or option, or a direction this build
+    // cannot do).
     std::unique_ptr<Codec> (*compressor)(const FormatSettings& settings, std::string* error);
     std::unique_ptr<Codec> (*decompressor)(const FormatSettings& settings, std::string* error);
 };

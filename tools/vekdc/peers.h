@@ -4,6 +4,10 @@
 // family adds its own list next to these, in its own peers_*.cpp file.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "checksums.h"
@@ -35,6 +39,26 @@ struct Lz4Peer {
 
 // Null when this build links no LZ4 peer.
 const Lz4Peer* lz4_peer();
+
+// A peer library's Deflate compressor at one level, with its state (zlib
+// stream, libdeflate compressor, ISA-L level buffer) made once and reused,
+// as ours is. compress() writes one complete raw Deflate stream (no
+// container) of src into dst, of capacity deflate_peer_bound(n), and
+// returns its size, or 0 when the peer failed.
+struct DeflatePeer {
+    std::string name; // "zlib -6", "libdeflate -12", "ISA-L -3"
+    std::function<size_t(const uint8_t* src, size_t n, uint8_t* dst, size_t cap)> compress;
+};
+
+// zlib levels 1, 6, 9; libdeflate 1, 6, 9, 12; ISA-L 0..3. Empty without peers.
+std::vector<DeflatePeer> deflate_peers();
+// Output capacity that no peer (nor our encoder) fills for n bytes.
+size_t deflate_peer_bound(size_t n);
+// Decodes a raw Deflate stream with zlib into dst (capacity cap); returns
+// the decoded size, or -1 when the stream is invalid, does not end where
+// the input ends, or does not fit. Null without peers.
+using RawInflateFn = long long (*)(const uint8_t* src, size_t n, uint8_t* dst, size_t cap);
+RawInflateFn raw_inflate_peer();
 
 // Names of all peer libraries in this build, for the report header.
 const char* peer_libraries();
