@@ -16,9 +16,16 @@
 // The stream comes from DeflateEncoder (deflate_encoder.cpp, where the
 // levels are described); the checksums from the library (veksCRC32_8u,
 // veksAdler32_8u). The input is read in 1 MiB pieces, so memory stays the
-// same whatever its size. Decompressing these formats needs the library's
-// Inflate, which this build does not use: asking for it is refused with a
-// message.
+// same whatever its size.
+//
+// Decompression goes through InflateStream (inflate_stream.cpp) and the
+// library's inflater, in constant memory. gzip: any number of members, each
+// with its own CRC-32 and size checked; the optional header fields (extra
+// field, name, comment) are read and ignored, a header CRC is checked;
+// anything but another member after a member is an error. zlib: one stream;
+// a preset dictionary is refused; the Adler-32 is checked; bytes after the
+// stream are an error, as they are after a bare deflate stream.
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +34,7 @@
 #include "codec_io.h"
 #include "deflate_encoder.h"
 #include "format.h"
+#include "inflate_stream.h"
 
 namespace vekdc {
 
@@ -132,10 +140,124 @@ std::unique_ptr<Codec> make_compressor(Container c, const FormatSettings& fs, st
     return std::make_unique<DeflateCompressor>(c, level);
 }
 
-std::unique_ptr<Codec> make_decompressor(Container c, std::string* error) {
-    *error = std::string("decompression of ") + container_name(c) +
-             " is not available in this build";
-    return nullptr;
+// --- decompression ------------------------------------------------------------
+
+constexpr uint8_t kGzipHeaderCrc = 0x02, kGzipExtra = 0x04, kGzipName = 0x08,
+                  kGzipComment = 0x10, kGzipReserved = 0xE0;
+
+std::string hex32(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(v));
+    return buf;
+}
+
+class DeflateDecompressor : public Codec {
+public:
+    explicit DeflateDecompressor(Container c) : container_(c) {}
+
+    void run(Reader& in, Writer& out) override {
+        InflateStream s(in, out, container_name(container_));
+        switch (container_) {
+        case Container::kGzip:
+            run_gzip(s);
+            break;
+        case Container::kZlib:
+            run_zlib(s);
+            break;
+        case Container::kRaw:
+            s.begin(nullptr);
+            s.inflate();
+            if (!s.at_end()) s.corrupt("trailing bytes after the end of the stream");
+            break;
+        }
+    }
+
+private:
+    // Members one after another; each must start with the gzip magic. Any
+    // other byte after a member is an error (gzip itself warns and ignores
+    // it), so that damaged or mixed-up files are not mistaken for whole ones.
+    void run_gzip(InflateStream& s) {
+        const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
+        for (bool first = true;; first = false) {
+            if (!first && s.at_end()) return;
+            gzip_header(s, crc, first);
+            s.begin(&crc);
+            s.inflate();
+            uint8_t t[8];
+            for (int i = 0; i < 8; ++i) t[i] = s.byte("the gzip trailer");
+            if (load_le32(t) != s.check())
+                s.corrupt("CRC-32 mismatch (stored " + hex32(load_le32(t)) + ", computed " +
+                          hex32(s.check()) + ")");
+            if (load_le32(t + 4) != static_cast<uint32_t>(s.size()))
+                s.corrupt("size mismatch (stored " + std::to_string(load_le32(t + 4)) +
+                          ", decoded " + std::to_string(static_cast<uint32_t>(s.size())) +
+                          " modulo 2^32)");
+        }
+    }
+
+    static void gzip_header(InflateStream& s, const ChecksumAlgo& crc, bool first) {
+        const char* where = "the gzip header";
+        uint8_t h[10];
+        h[0] = s.byte(where);
+        if (!first && (h[0] != 0x1f || !s.peek_byte(&h[1]) || h[1] != 0x8b))
+            s.corrupt("trailing garbage after the last member");
+        for (int i = 1; i < 10; ++i) h[i] = s.byte(where);
+        if (h[0] != 0x1f || h[1] != 0x8b) s.corrupt("no gzip magic number");
+        if (h[2] != 8) s.corrupt("unknown compression method " + std::to_string(h[2]));
+        const uint8_t flg = h[3];
+        if (flg & kGzipReserved) s.corrupt("reserved header flag bits set");
+        uint32_t hcrc = crc.update(crc.start, h, 10);
+        auto next = [&]() {
+            const uint8_t b = s.byte(where);
+            if (flg & kGzipHeaderCrc) hcrc = crc.update(hcrc, &b, 1);
+            return b;
+        };
+        if (flg & kGzipExtra) {
+            const uint32_t lo = next();
+            const uint32_t xlen = lo | uint32_t(next()) << 8;
+            for (uint32_t i = 0; i < xlen; ++i) next();
+        }
+        if (flg & kGzipName)
+            while (next() != 0) {
+            }
+        if (flg & kGzipComment)
+            while (next() != 0) {
+            }
+        if (flg & kGzipHeaderCrc) {
+            const uint32_t lo = s.byte(where);
+            const uint32_t stored = lo | uint32_t(s.byte(where)) << 8;
+            if (stored != (crc.finish(hcrc) & 0xFFFF)) s.corrupt("header CRC mismatch");
+        }
+    }
+
+    static void run_zlib(InflateStream& s) {
+        const char* where = "the zlib header";
+        const uint8_t cmf = s.byte(where);
+        const uint8_t flg = s.byte(where);
+        if ((cmf & 0x0F) != 8) s.corrupt("unknown compression method " + std::to_string(cmf & 0x0F));
+        if ((cmf >> 4) > 7) s.corrupt("window size field " + std::to_string(cmf >> 4) + " is above 7");
+        if ((unsigned(cmf) * 256 + flg) % 31 != 0) s.corrupt("header check bits are wrong");
+        if (flg & 0x20) fail_input("zlib stream needs a preset dictionary, which is not supported");
+        const ChecksumAlgo& adler = checksum_algo(ChecksumKind::Adler32);
+        s.begin(&adler);
+        s.inflate();
+        uint32_t stored = 0;
+        for (int i = 0; i < 4; ++i) stored = stored << 8 | s.byte("the zlib trailer");
+        if (stored != s.check())
+            s.corrupt("Adler-32 mismatch (stored " + hex32(stored) + ", computed " + hex32(s.check()) +
+                      ")");
+        if (!s.at_end()) s.corrupt("trailing bytes after the end of the stream");
+    }
+
+    const Container container_;
+};
+
+std::unique_ptr<Codec> make_decompressor(Container c, const FormatSettings& fs, std::string* error) {
+    if (!fs.options.empty()) {
+        *error = std::string(container_name(c)) + ": unknown decompress option '" + fs.options.front() + "'";
+        return nullptr;
+    }
+    return std::make_unique<DeflateDecompressor>(c);
 }
 
 bool detect_gzip(const uint8_t* head, size_t n) {
@@ -157,14 +279,14 @@ std::unique_ptr<Codec> zlib_compressor(const FormatSettings& fs, std::string* e)
 std::unique_ptr<Codec> raw_compressor(const FormatSettings& fs, std::string* e) {
     return make_compressor(Container::kRaw, fs, e);
 }
-std::unique_ptr<Codec> gzip_decompressor(const FormatSettings&, std::string* e) {
-    return make_decompressor(Container::kGzip, e);
+std::unique_ptr<Codec> gzip_decompressor(const FormatSettings& fs, std::string* e) {
+    return make_decompressor(Container::kGzip, fs, e);
 }
-std::unique_ptr<Codec> zlib_decompressor(const FormatSettings&, std::string* e) {
-    return make_decompressor(Container::kZlib, e);
+std::unique_ptr<Codec> zlib_decompressor(const FormatSettings& fs, std::string* e) {
+    return make_decompressor(Container::kZlib, fs, e);
 }
-std::unique_ptr<Codec> raw_decompressor(const FormatSettings&, std::string* e) {
-    return make_decompressor(Container::kRaw, e);
+std::unique_ptr<Codec> raw_decompressor(const FormatSettings& fs, std::string* e) {
+    return make_decompressor(Container::kRaw, fs, e);
 }
 
 } // namespace

@@ -1,0 +1,266 @@
+#include "inflate_stream.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace vekdc {
+
+namespace {
+
+const int kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+} // namespace
+
+InflateStream::InflateStream(Reader& in, Writer& out, const char* label)
+    : in_(in), out_(out), label_(label), in_buf_(kInBuf), out_buf_(kOutBuf), window_(kWindow),
+      state_(new vekInflateState()) {
+    std::memset(state_.get(), 0, sizeof(vekInflateState));
+}
+
+void InflateStream::corrupt(const std::string& what) const {
+    fail_input("corrupt " + label_ + " data: " + what);
+}
+
+void InflateStream::truncated(const char* what) const {
+    fail_input("truncated " + label_ + " data: input ends inside " + what);
+}
+
+bool InflateStream::refill() {
+    if (in_pos_ < in_end_) return true;
+    if (eof_) return false;
+    in_pos_ = 0;
+    in_end_ = in_.read(in_buf_.data(), in_buf_.size());
+    if (in_end_ == 0) eof_ = true;
+    return in_end_ > 0;
+}
+
+uint32_t InflateStream::bits(int n, const char* what) {
+    while (nbits_ < uint32_t(n)) {
+        if (!refill()) truncated(what);
+        code_ |= uint64_t(in_buf_[in_pos_++]) << nbits_;
+        nbits_ += 8;
+    }
+    const uint32_t v = uint32_t(code_) & ((1u << n) - 1);
+    code_ >>= n;
+    nbits_ -= uint32_t(n);
+    return v;
+}
+
+uint8_t InflateStream::byte(const char* what) {
+    // Only whole bytes are left in code_ here.
+    return static_cast<uint8_t>(bits(8, what));
+}
+
+bool InflateStream::peek_byte(uint8_t* b) {
+    if (nbits_ >= 8) {
+        *b = static_cast<uint8_t>(code_);
+        return true;
+    }
+    if (!refill()) return false;
+    *b = in_buf_[in_pos_];
+    return true;
+}
+
+bool InflateStream::at_end() {
+    uint8_t b;
+    return !peek_byte(&b);
+}
+
+void InflateStream::begin(const ChecksumAlgo* sum) {
+    sum_ = sum;
+    check_ = sum ? sum->start : 0;
+    total_ = 0;
+    dst_idx_ = 0;
+    win_idx_ = 0;
+    have_window_ = false;
+    state_->pWindow = nullptr;
+    state_->winSize = 0;
+}
+
+// Writes out what the output buffer holds and keeps its newest 32 KiB as
+// the window. Until the first full buffer has gone out there is no window:
+// a match reaching before the buffer is then invalid data.
+void InflateStream::flush() {
+    if (dst_idx_ == 0) return;
+    const uint8_t* data = out_buf_.data();
+    out_.write(data, dst_idx_);
+    if (sum_) check_ = sum_->update(check_, data, dst_idx_);
+    total_ += dst_idx_;
+    const uint32_t keep = dst_idx_ < kWindow ? dst_idx_ : kWindow;
+    const uint8_t* src = data + dst_idx_ - keep;
+    const uint32_t first = keep < kWindow - win_idx_ ? keep : kWindow - win_idx_;
+    std::memcpy(window_.data() + win_idx_, src, first);
+    std::memcpy(window_.data(), src + first, keep - first);
+    win_idx_ = (win_idx_ + keep) % kWindow;
+    if (!have_window_ && dst_idx_ >= kWindow) {
+        // (Smaller flushes happen only at the end of a stream.)
+        have_window_ = true;
+        state_->pWindow = window_.data();
+        state_->winSize = kWindow;
+    }
+    dst_idx_ = 0;
+}
+
+void InflateStream::inflate() {
+    for (;;) {
+        const uint32_t final = bits(1, "a block header");
+        const uint32_t type = bits(2, "a block header");
+        switch (type) {
+        case 0:
+            block_stored();
+            break;
+        case 1:
+            state_->tableType = vekInflateTableFixed;
+            block_body();
+            break;
+        case 2:
+            block_dynamic();
+            break;
+        default:
+            corrupt("invalid block type 3");
+        }
+        if (final) break;
+    }
+    // The rest of the last byte is padding.
+    code_ >>= nbits_ % 8;
+    nbits_ -= nbits_ % 8;
+    flush();
+}
+
+void InflateStream::block_stored() {
+    code_ >>= nbits_ % 8;
+    nbits_ -= nbits_ % 8;
+    const uint32_t len = bits(16, "a stored block header");
+    const uint32_t nlen = bits(16, "a stored block header");
+    if ((len ^ 0xFFFF) != nlen) corrupt("stored block length does not match its complement");
+    uint32_t left = len;
+    // Bytes already taken into the bit buffer first, then straight from the
+    // input buffer.
+    while (left && nbits_ >= 8) {
+        if (dst_idx_ == kOutBuf) flush();
+        out_buf_[dst_idx_++] = static_cast<uint8_t>(bits(8, "a stored block"));
+        --left;
+    }
+    while (left) {
+        if (dst_idx_ == kOutBuf) flush();
+        if (!refill()) truncated("a stored block");
+        size_t n = in_end_ - in_pos_;
+        if (n > left) n = left;
+        if (n > kOutBuf - dst_idx_) n = kOutBuf - dst_idx_;
+        std::memcpy(out_buf_.data() + dst_idx_, in_buf_.data() + in_pos_, n);
+        in_pos_ += n;
+        dst_idx_ += uint32_t(n);
+        left -= uint32_t(n);
+    }
+}
+
+void InflateStream::block_dynamic() {
+    const char* where = "a dynamic block header";
+    const uint32_t nlit = bits(5, where) + 257;
+    const uint32_t ndist = bits(5, where) + 1;
+    const uint32_t ncl = bits(4, where) + 4;
+    if (nlit > 286) corrupt("too many literal/length codes (" + std::to_string(nlit) + ")");
+    if (ndist > 30) corrupt("too many distance codes (" + std::to_string(ndist) + ")");
+    uint8_t cl[19] = {};
+    for (uint32_t i = 0; i < ncl; ++i) cl[kCodeLengthOrder[i]] = static_cast<uint8_t>(bits(3, where));
+
+    // The code-length code: canonical, and it must be complete.
+    int count[8] = {}, symbols[19], nsym = 0;
+    for (int s = 0; s < 19; ++s) ++count[cl[s]];
+    count[0] = 0;
+    int left = 1;
+    for (int len = 1; len < 8; ++len) {
+        left = 2 * left - count[len];
+        if (left < 0) corrupt("over-subscribed code-length code");
+    }
+    if (left != 0) corrupt("incomplete code-length code");
+    for (int len = 1; len < 8; ++len)
+        for (int s = 0; s < 19; ++s)
+            if (cl[s] == len) symbols[nsym++] = s;
+
+    uint16_t lens[286 + 30] = {};
+    const uint32_t total = nlit + ndist;
+    for (uint32_t i = 0; i < total;) {
+        int code = 0, first = 0, index = 0, sym = -1;
+        for (int len = 1; len < 8 && sym < 0; ++len) {
+            code |= int(bits(1, where));
+            if (code - first < count[len]) sym = symbols[index + code - first];
+            index += count[len];
+            first = (first + count[len]) << 1;
+            code <<= 1;
+        }
+        if (sym < 16) {
+            lens[i++] = static_cast<uint16_t>(sym);
+            continue;
+        }
+        uint32_t rep;
+        uint16_t v = 0;
+        if (sym == 16) {
+            if (i == 0) corrupt("repeat of a code length with none before it");
+            v = lens[i - 1];
+            rep = 3 + bits(2, where);
+        } else if (sym == 17) {
+            rep = 3 + bits(3, where);
+        } else {
+            rep = 11 + bits(7, where);
+        }
+        if (i + rep > total) corrupt("code lengths run past their count");
+        while (rep--) lens[i++] = v;
+    }
+    if (lens[256] == 0) corrupt("no code for the end of a block");
+    const vekStatus st = veksInflateBuildHuffTable(lens, nlit, ndist, state_.get());
+    if (st == vekStatusSrcDataErr) corrupt("invalid Huffman code lengths");
+    if (st != vekStatusOk)
+        fail_input("internal error: veksInflateBuildHuffTable returned status " + std::to_string(st));
+    block_body();
+}
+
+// One block body, call by call: the input fed as it arrives, the output
+// buffer written out whenever it is full.
+void InflateStream::block_body() {
+    vekInflateMode mode = vekInflateModeSymbol;
+    for (;;) {
+        if (dst_idx_ == kOutBuf) flush();
+        refill(); // may find the end of the input; the pending bits may still do
+        const uint8_t* const in = in_buf_.data() + in_pos_;
+        const uint32_t in_len = uint32_t(in_end_ - in_pos_);
+        uint8_t* const dst = out_buf_.data() + dst_idx_;
+        const uint32_t out_len = kOutBuf - dst_idx_;
+
+        const uint8_t* p = in;
+        uint32_t src_len = in_len;
+        uint32_t code = uint32_t(code_);
+        uint32_t code_bits = nbits_;
+        uint8_t* q = dst;
+        uint32_t dst_len = out_len;
+        const uint32_t win_idx = have_window_ ? win_idx_ : 0;
+        const vekStatus st = veksInflate_8u(&p, &src_len, &code, &code_bits, win_idx, &q, &dst_len,
+                                            dst_idx_, &mode, state_.get());
+        if (st != vekStatusOk && st != vekStatusSrcDataErr)
+            fail_input("internal error: veksInflate_8u returned status " + std::to_string(st));
+        if (p < in || p > in + in_len || q < dst || q > dst + out_len || code_bits > 32)
+            fail_input("internal error: veksInflate_8u moved outside its buffers");
+        const size_t used = size_t(p - in), made = size_t(q - dst);
+        in_pos_ += used;
+        dst_idx_ += uint32_t(made);
+        nbits_ = code_bits;
+        code_ = code_bits ? code & (~uint32_t{0} >> (32 - code_bits)) : 0;
+        if (st == vekStatusSrcDataErr) corrupt("invalid code, or a distance too far back");
+        if (mode == vekInflateModeBlockEnd) return;
+        const bool wants_output = mode == vekInflateModeResume && state_->step >= 5;
+        if (wants_output) {
+            if (dst_idx_ != kOutBuf)
+                fail_input("internal error: veksInflate_8u stopped with output space left");
+            continue;
+        }
+        // Waiting for input.
+        if (in_pos_ < in_end_) {
+            if (used == 0 && made == 0)
+                fail_input("internal error: veksInflate_8u made no progress");
+            continue;
+        }
+        if (eof_ && used == 0 && made == 0) truncated("a compressed block");
+    }
+}
+
+} // namespace vekdc

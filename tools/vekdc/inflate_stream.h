@@ -1,0 +1,86 @@
+// Streaming decoder of one raw Deflate stream (RFC 1951) through the
+// library's inflater, with the byte access that the gzip and zlib containers
+// need around it.
+//
+// veksInflate_8u decodes block bodies only; this class parses the rest: the
+// block headers, stored blocks and the code-length section of dynamic
+// blocks. Memory stays constant: the input goes through a 64 KiB buffer, the
+// output through a 64 KiB buffer that is written out (and checksummed)
+// whenever it fills, after which its last 32 KiB become the circular window
+// that later matches reach into.
+//
+// Every failure throws CodecFailure through fail_input with a one-line
+// message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "checksums.h"
+#include "codec_io.h"
+#include "vekdc.h"
+
+namespace vekdc {
+
+class InflateStream {
+public:
+    // `label` names the container in messages ("gzip", "zlib", "deflate").
+    InflateStream(Reader& in, Writer& out, const char* label);
+    InflateStream(const InflateStream&) = delete;
+    InflateStream& operator=(const InflateStream&) = delete;
+
+    // Starts a new stream: no history, the checksum (if any) restarted.
+    void begin(const ChecksumAlgo* sum);
+    // Decodes the Deflate stream up to and including its final block, all
+    // of it written to the writer; the bits after the final block up to the
+    // next byte boundary are dropped.
+    void inflate();
+    // The checksum and the size modulo 2^32 of what the stream decoded to.
+    uint32_t check() const { return sum_ ? sum_->finish(check_) : 0; }
+    uint64_t size() const { return total_; }
+
+    // Byte access after the stream (and before the first one): the next
+    // byte, or a "truncated" failure naming `what`.
+    uint8_t byte(const char* what);
+    // True when no byte is left (at a byte boundary only).
+    bool at_end();
+    // Peeks at the next byte; false at the end of the input.
+    bool peek_byte(uint8_t* b);
+
+    [[noreturn]] void corrupt(const std::string& what) const;
+    [[noreturn]] void truncated(const char* what) const;
+
+private:
+    static constexpr uint32_t kWindow = 32768;
+    static constexpr uint32_t kOutBuf = 65536;
+    static constexpr size_t kInBuf = 65536;
+
+    bool refill();
+    uint32_t bits(int n, const char* what);
+    void block_stored();
+    void block_dynamic();
+    void block_body();
+    void flush();
+
+    Reader& in_;
+    Writer& out_;
+    std::string label_;
+    std::vector<uint8_t> in_buf_;
+    size_t in_pos_ = 0, in_end_ = 0;
+    bool eof_ = false;
+    uint64_t code_ = 0;   // bits taken from the input but not used, oldest in bit 0
+    uint32_t nbits_ = 0;
+    std::vector<uint8_t> out_buf_, window_;
+    uint32_t dst_idx_ = 0; // bytes in out_buf_ not yet written out
+    uint32_t win_idx_ = 0; // just past the newest window byte
+    bool have_window_ = false;
+    std::unique_ptr<vekInflateState> state_;
+    const ChecksumAlgo* sum_ = nullptr;
+    uint32_t check_ = 0;
+    uint64_t total_ = 0;
+};
+
+} // namespace vekdc
