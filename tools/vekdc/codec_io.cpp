@@ -57,13 +57,24 @@ void Progress::finish() {
 
 // --- Reader -----------------------------------------------------------------
 
-Reader::Reader(Input& in, Progress* progress) : in_(in), progress_(progress), buf_(kReadBuffer) {}
+Reader::Reader(Input& in, Progress* progress) : in_(&in), progress_(progress), buf_(kReadBuffer) {}
+
+Reader::Reader(const uint8_t* data, size_t n)
+    : in_(nullptr), mem_(data), mem_left_(n), progress_(nullptr), buf_(kReadBuffer) {}
 
 long Reader::raw_read(uint8_t* dst, size_t cap) {
-    const long n = in_.read(dst, cap);
+    if (!in_) {
+        const size_t k = std::min(cap, mem_left_);
+        if (k > 0) std::memcpy(dst, mem_, k);
+        mem_ += k;
+        mem_left_ -= k;
+        if (k == 0) eof_ = true;
+        return static_cast<long>(k);
+    }
+    const long n = in_->read(dst, cap);
     if (n < 0)
         throw CodecFailure(CodecFailure::kInput,
-                           std::string("read error: ") + std::strerror(in_.error()));
+                           std::string("read error: ") + std::strerror(in_->error()));
     if (n == 0) eof_ = true;
     return n;
 }

@@ -50,10 +50,13 @@ private:
     double next_ = 0;
 };
 
-// Buffered reader over an Input. Read errors throw CodecFailure(kInput).
+// Buffered reader over an Input, or over bytes in memory (the benchmark).
+// Read errors throw CodecFailure(kInput).
 class Reader {
 public:
     explicit Reader(Input& in, Progress* progress = nullptr);
+    // Reads the n bytes at data, which must outlive the reader.
+    Reader(const uint8_t* data, size_t n);
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
@@ -77,7 +80,9 @@ private:
     bool fill(size_t want);
     long raw_read(uint8_t* dst, size_t cap);
 
-    Input& in_;
+    Input* in_;               // null when reading from memory
+    const uint8_t* mem_ = nullptr;
+    size_t mem_left_ = 0;
     Progress* progress_;
     std::vector<uint8_t> buf_;
     size_t pos_ = 0;
