@@ -16,6 +16,7 @@
 #include "deflate/fastest.h"
 #include "deflate/fastest_match.h"
 #include "deflate/huff.h"
+#include "deflate/rebase.h"
 #include "vector/vector.h"
 
 namespace vek::deflate {
@@ -94,18 +95,6 @@ inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t
     *k = t.lenN[len - 3] + dn;
 }
 
-// Positions near 2^31 move down so that the call starts at winSize; table
-// entries keep their distance to it, none going below -32768.
-void rebase(int32_t* head, uint32_t hashSize, uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize) {
-    if (!(*srcIdx + srcLen + winSize >= 0x7FFFFFFFu - srcLen && *srcIdx > winSize)) return;
-    const int64_t shift = static_cast<int64_t>(*srcIdx) - winSize;
-    for (uint32_t i = 0; i < hashSize; ++i) {
-        const int64_t e = (head[i] < -32768 ? -32768 : head[i]) - shift;
-        head[i] = static_cast<int32_t>(e < -32768 ? -32768 : e);
-    }
-    *srcIdx = winSize;
-}
-
 template <bool kFixedCodes>
 vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& t,
                  const FastestDynamic* dyn, uint32_t flush) {
@@ -122,7 +111,7 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
     uint32_t n = pending;
     uint32_t off = 0;
 
-    rebase(s.pHashHead, s.hashSize, &srcIdx, srcLen, s.winSize);
+    rebase_positions(&srcIdx, srcLen, s.winSize, s.pHashHead, s.hashSize, nullptr);
     const fastest::MatchRule m{*s.ppSrc, s.pWindow, srcIdx, srcLen, s.pHashHead, s.hashSize - 1, s.winSize};
     const uint8_t* const src = *s.ppSrc;
 

@@ -33,14 +33,18 @@ void normalize(uint32_t shift, int32_t* table, uint32_t count) {
         table[k] = static_cast<int32_t>(static_cast<uint32_t>(std::max(table[k], low)) - shift);
 }
 
+void rebase_positions(uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize, int32_t* head, uint32_t hashSize,
+                      int32_t* prev) {
+    const uint32_t idx = *srcIdx;
+    if (!(idx + srcLen + winSize >= 0x7FFFFFFFu - srcLen && idx > winSize)) return;
+    const uint32_t shift = idx - winSize;
+    *srcIdx = winSize;
+    normalize(shift, head, hashSize);
+    if (prev) normalize(shift, prev, winSize);
+}
+
 void rebase(const Lz77Call& c, bool with_prev) {
-    const uint32_t idx = *c.pSrcIdx, len = *c.pSrcLen, win = c.winSize;
-    if (idx + len + win >= 0x7FFFFFFFu - len && idx > win) {
-        const uint32_t shift = idx - win;
-        *c.pSrcIdx = win;
-        normalize(shift, c.pHashHead, c.hashSize);
-        if (with_prev) normalize(shift, c.pHashPrev, c.winSize);
-    }
+    rebase_positions(c.pSrcIdx, *c.pSrcLen, c.winSize, c.pHashHead, c.hashSize, with_prev ? c.pHashPrev : nullptr);
 }
 
 namespace {

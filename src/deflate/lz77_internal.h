@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "deflate/rebase.h"
 #include "vekdc.h"
 
 namespace vek::deflate {
@@ -51,8 +52,6 @@ void lz77_lazy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flush)
 // the top of the signed range, *pSrcIdx becomes winSize and the head table
 // (and the prev table when `with_prev`) is shifted to match.
 void rebase(const Lz77Call& c, bool with_prev);
-// Every entry e of table[0, count) becomes max(max(e, -32768) - shift, -32768).
-void normalize(uint32_t shift, int32_t* table, uint32_t count);
 
 void dictionary_set(const uint8_t* dict, uint32_t dict_len, int32_t* head, uint32_t hash_size,
                     int32_t* prev, uint8_t* window, uint32_t win_size, int32_t level);
