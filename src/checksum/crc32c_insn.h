@@ -4,14 +4,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include "core/load.h"
 
 namespace vek::checksum {
-
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
 
 inline uint32_t crc32c_u64(uint32_t r, uint64_t v) {
 #if defined(__x86_64__)

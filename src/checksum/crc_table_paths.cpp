@@ -1,20 +1,10 @@
 // Portable slicing-table paths of the three CRCs. They are the twins of the
 // instruction-based paths and run on any processor.
-#include <cstring>
-
 #include "checksum.h"
+#include "core/load.h"
 #include "crc_tables.h"
 
 namespace vek::checksum {
-namespace {
-
-inline uint32_t load_le32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;  // x86 is little-endian
-}
-
-}  // namespace
 
 uint32_t crc32_table(const uint8_t* p, size_t len, uint32_t crc) {
     const auto& T = kCrc32Tables;
@@ -25,8 +15,8 @@ uint32_t crc32_table(const uint8_t* p, size_t len, uint32_t crc) {
             --len;
         }
         for (; len >= 8; len -= 8, p += 8) {
-            const uint32_t w0 = r ^ load_le32(p);
-            const uint32_t w1 = load_le32(p + 4);
+            const uint32_t w0 = r ^ load32(p);
+            const uint32_t w1 = load32(p + 4);
             r = T[7][w0 & 0xFF] ^ T[6][(w0 >> 8) & 0xFF] ^ T[5][(w0 >> 16) & 0xFF] ^
                 T[4][w0 >> 24] ^ T[3][w1 & 0xFF] ^ T[2][(w1 >> 8) & 0xFF] ^
                 T[1][(w1 >> 16) & 0xFF] ^ T[0][w1 >> 24];
@@ -47,11 +37,11 @@ uint32_t crc32c_table(const uint8_t* p, size_t len, uint32_t r) {
             --len;
         }
         for (; len >= 8; len -= 8, p += 8) {
-            r = step4(r ^ load_le32(p));
-            r = step4(r ^ load_le32(p + 4));
+            r = step4(r ^ load32(p));
+            r = step4(r ^ load32(p + 4));
         }
         if (len >= 4) {
-            r = step4(r ^ load_le32(p));
+            r = step4(r ^ load32(p));
             p += 4;
             len -= 4;
         }
@@ -72,14 +62,14 @@ uint32_t crc32_bz2_table(const uint8_t* p, size_t len, uint32_t crc) {
             --len;
         }
         for (; len >= 8; len -= 8, p += 8) {
-            const uint32_t w0 = r ^ load_le32(p);
-            const uint32_t w1 = load_le32(p + 4);
+            const uint32_t w0 = r ^ load32(p);
+            const uint32_t w1 = load32(p + 4);
             r = T[7][w0 & 0xFF] ^ T[6][(w0 >> 8) & 0xFF] ^ T[5][(w0 >> 16) & 0xFF] ^
                 T[4][w0 >> 24] ^ T[3][w1 & 0xFF] ^ T[2][(w1 >> 8) & 0xFF] ^
                 T[1][(w1 >> 16) & 0xFF] ^ T[0][w1 >> 24];
         }
         if (len >= 4) {
-            const uint32_t w = r ^ load_le32(p);
+            const uint32_t w = r ^ load32(p);
             r = T[3][w & 0xFF] ^ T[2][(w >> 8) & 0xFF] ^ T[1][(w >> 16) & 0xFF] ^ T[0][w >> 24];
             p += 4;
             len -= 4;

@@ -12,14 +12,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include "core/load.h"
 
 namespace vek::deflate::fastest {
-
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
 
 // Index of the first differing byte of a and b, or max if none differs
 // within max bytes.

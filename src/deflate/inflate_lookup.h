@@ -5,22 +5,11 @@
 #pragma once
 #include <cstring>
 
+#include "core/load.h"
 #include "deflate/deflate_tables.h"
 #include "deflate/inflate.h"
 
 namespace vek::deflate {
-
-inline uint32_t load16(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
-
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
 
 // 5-bit reversal: the second-level index takes the bits after the first 10
 // in code order, which is the reverse of the order they arrive in.

@@ -7,16 +7,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/load.h"
 #include "deflate/deflate_tables.h"
 #include "deflate/lz77_internal.h"
 
 namespace vek::deflate::lz77 {
-
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
 
 // CRC hash: one CRC-32C step over the 4 bytes at p, masked.
 inline uint32_t crc_hash(const uint8_t* p, uint32_t mask) {

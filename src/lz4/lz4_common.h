@@ -6,22 +6,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/load.h"
+
 namespace vek::lz4 {
 
 inline constexpr int32_t kMinMatch = 4;
 inline constexpr int32_t kMaxOffset = 65535;
 inline constexpr int32_t kHashTableBytes = 16384;
-
-inline uint32_t load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
 
 // Five-byte hash of the single-pass encoders: one CRC32 step over bytes
 // p..p+3, started from byte p+4.
