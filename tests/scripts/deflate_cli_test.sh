@@ -12,32 +12,8 @@
 # usage: deflate_cli_test.sh PATH_TO_VEKDC
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-    echo "usage: $0 PATH_TO_VEKDC" >&2
-    exit 2
-fi
-VEKDC=$1
-[[ -x $VEKDC ]] || { echo "not executable: $VEKDC" >&2; exit 2; }
-for tool in gzip pigz python3; do
-    command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
-done
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); }
-fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
-expect_eq() {
-    if [[ "$2" == "$3" ]]; then ok; else fail "$1: expected '$2', got '$3'"; fi
-}
-run() {
-    rc=0
-    "$@" >"$TMP/out" 2>"$TMP/err" || rc=$?
-    err=$(cat "$TMP/err")
-}
+. "$(dirname "$0")/cli_lib.sh"
+require gzip pigz python3
 size_of() { stat -c %s "$1"; }
 # hex_at FILE OFFSET COUNT: the bytes as lowercase hex without spaces
 hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
@@ -394,5 +370,4 @@ py_bad=$(python_checks)
 passed=$((passed + py_lines - py_bad))
 failed=$((failed + py_bad))
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish

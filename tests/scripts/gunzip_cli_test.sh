@@ -11,29 +11,8 @@
 # usage: gunzip_cli_test.sh PATH_TO_VEKDC
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-    echo "usage: $0 PATH_TO_VEKDC" >&2
-    exit 2
-fi
-VEKDC=$1
-[[ -x $VEKDC ]] || { echo "not executable: $VEKDC" >&2; exit 2; }
-for tool in gzip pigz python3; do
-    command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }
-done
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); }
-fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
-run() {
-    rc=0
-    "$@" >"$TMP/out" 2>"$TMP/err" || rc=$?
-    err=$(cat "$TMP/err")
-}
+. "$(dirname "$0")/cli_lib.sh"
+require gzip pigz python3
 
 # --- originals -----------------------------------------------------------------
 D=$TMP/data
@@ -306,5 +285,4 @@ for f in "$TMP"/fuzz/*.gz; do
 done
 [[ $fuzz_bad -eq 0 ]] && ok || fail "random damage"
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish

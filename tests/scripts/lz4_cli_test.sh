@@ -8,30 +8,8 @@
 # usage: lz4_cli_test.sh PATH_TO_VEKDC
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-    echo "usage: $0 PATH_TO_VEKDC" >&2
-    exit 2
-fi
-VEKDC=$1
-[[ -x $VEKDC ]] || { echo "not executable: $VEKDC" >&2; exit 2; }
-command -v lz4 >/dev/null || { echo "the lz4 tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); }
-fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
-expect_eq() {
-    if [[ "$2" == "$3" ]]; then ok; else fail "$1: expected '$2', got '$3'"; fi
-}
-run() {
-    rc=0
-    "$@" >"$TMP/out" 2>"$TMP/err" || rc=$?
-    err=$(cat "$TMP/err")
-}
+. "$(dirname "$0")/cli_lib.sh"
+require lz4
 # same WHAT FILE1 FILE2
 same() {
     if cmp -s "$2" "$3"; then ok; else fail "$1: $2 and $3 differ"; fi
@@ -284,5 +262,4 @@ for off in $(python3 -c "import random; r = random.Random(7); print(*sorted(r.sa
     if [[ $rc -eq 1 && $(wc -l <"$TMP/err") -eq 1 ]]; then ok; else fail "flip at $off: exit $rc: $err"; fi
 done
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish

@@ -7,31 +7,8 @@
 # Independent of peer libraries, so it runs the same on every build.
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-    echo "usage: $0 PATH_TO_VEKDC" >&2
-    exit 2
-fi
-VEKDC=$1
-[[ -x $VEKDC ]] || { echo "not executable: $VEKDC" >&2; exit 2; }
-
-TMP=$(mktemp -d)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); }
-fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
-# expect_eq WHAT EXPECTED ACTUAL
-expect_eq() {
-    if [[ "$2" == "$3" ]]; then ok; else fail "$1: expected '$2', got '$3'"; fi
-}
-# run CMD...: sets $out, $err and $rc without tripping set -e
-run() {
-    rc=0
-    "$@" >"$TMP/out" 2>"$TMP/err" || rc=$?
-    out=$(tr -d '\0' <"$TMP/out")
-    err=$(cat "$TMP/err")
-}
+CAPTURE_OUT=1  # checks here read each run's standard output
+. "$(dirname "$0")/cli_lib.sh"
 
 # --- version, help, bad command lines ---------------------------------------
 run "$VEKDC" --version
@@ -303,5 +280,4 @@ expect_eq "bench unknown option exit" 2 "$rc"
 run "$VEKDC" bench --quick "$TMP/no-such-file"
 expect_eq "bench missing file exit" 1 "$rc"
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish

@@ -1,0 +1,44 @@
+# Shared prelude of the tool's end-to-end scripts, sourced with the script's
+# own arguments (PATH_TO_VEKDC): checks them, makes a scratch directory and
+# defines the counters and helpers. Scripts end with `finish`.
+#   require TOOL...      exit 2 unless every command is on the PATH
+#   ok / fail MESSAGE    count a passed / failed check
+#   expect_eq WHAT EXPECTED ACTUAL
+#   run CMD...           run CMD with stdout in $TMP/out, stderr in $TMP/err
+#                        and $err, the exit status in $rc (set -e safe); with
+#                        CAPTURE_OUT=1 also stdout (NULs dropped) in $out
+if [[ $# -ne 1 ]]; then
+    echo "usage: $0 PATH_TO_VEKDC" >&2
+    exit 2
+fi
+VEKDC=$1
+[[ -x $VEKDC ]] || { echo "not executable: $VEKDC" >&2; exit 2; }
+# shellcheck disable=SC2034  # used by the sourcing scripts
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); }
+fail() { failed=$((failed + 1)); echo "FAIL: $*" >&2; }
+expect_eq() {
+    if [[ "$2" == "$3" ]]; then ok; else fail "$1: expected '$2', got '$3'"; fi
+}
+run() {
+    rc=0
+    "$@" >"$TMP/out" 2>"$TMP/err" || rc=$?
+    if [[ ${CAPTURE_OUT:-0} == 1 ]]; then out=$(tr -d '\0' <"$TMP/out"); fi
+    err=$(cat "$TMP/err")
+}
+require() {
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/setup.sh installs it)" >&2; exit 2; }
+    done
+}
+finish() {
+    echo "$passed passed, $failed failed"
+    [[ $failed -eq 0 ]]
+}
