@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev libfuzzer-14-dev
   googletest pkg-config python3 binutils
   zlib1g-dev libdeflate-dev libisal-dev liblz4-dev lz4 libxxhash-dev gzip pigz
+  liblzo2-dev lzop libbz2-dev bzip2 libzfp-dev zfp
 )
 missing=()
 for p in "${packages[@]}"; do
