@@ -1,8 +1,9 @@
-// Raw Deflate streams (RFC 1951) through the library's inflater. This file
-// parses what the library leaves to its caller: the block headers (final
-// bit and type), stored blocks, and the code-length section of dynamic
-// blocks, whose lengths go to veksInflateBuildHuffTable; fixed blocks select
-// the built-in table. veksInflate_8u then decodes each block body, call by
+// Raw Deflate streams (RFC 1951) through the library's inflater, driven the
+// way a streaming caller drives it. The code-length section of dynamic block
+// headers is read by the tool's parser (tools/vekdc/deflate_block_header.h),
+// the same code the vekdc tool decodes files with; this file adds the block
+// type dispatch and stored blocks, and fixed blocks select the built-in
+// table. veksInflate_8u then decodes each block body, call by
 // call, with the input fed and the output drained in pieces as the options
 // say, through dstIdx and a circular window, exactly as a streaming caller
 // would. Every call's results are checked against the function's contract;
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "deflate_block_header.h"
 #include "vekdc.h"
 
 namespace vek::testinflate {
@@ -85,8 +87,6 @@ struct DriveResult {
 };
 
 namespace detail {
-
-inline const int kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 class StreamDriver {
 public:
@@ -175,7 +175,7 @@ private:
         nbits_ -= nbits_ % 8;
         uint32_t len = 0, nlen = 0;
         if (!bits(16, &len) || !bits(16, &nlen)) return Outcome::kTruncated;
-        if ((len ^ 0xFFFF) != nlen) return Outcome::kDataError;
+        if (!vekdc::deflate_header::stored_lengths_match(len, nlen)) return Outcome::kDataError;
         while (len) {
             // A byte is read before it is written: a missing byte first.
             if (nbits_ < 8 && pos_ >= n_) return Outcome::kTruncated;
@@ -199,61 +199,13 @@ private:
     }
 
     Outcome dynamic() {
-        uint32_t hlit, hdist, hclen;
-        if (!bits(5, &hlit) || !bits(5, &hdist) || !bits(4, &hclen)) return Outcome::kTruncated;
-        const uint32_t nlit = hlit + 257, ndist = hdist + 1, ncl = hclen + 4;
-        if (nlit > 286 || ndist > 30) return Outcome::kDataError;
-        uint8_t cl[19] = {};
-        for (uint32_t i = 0; i < ncl; ++i) {
-            uint32_t v;
-            if (!bits(3, &v)) return Outcome::kTruncated;
-            cl[kCodeLengthOrder[i]] = uint8_t(v);
-        }
-        // The code-length code, canonical and required to be complete.
-        int count[8] = {}, symbols[19], nsym = 0;
-        for (int s = 0; s < 19; ++s) ++count[cl[s]];
-        count[0] = 0;
-        int left = 1;
-        for (int len = 1; len < 8; ++len) {
-            left = 2 * left - count[len];
-            if (left < 0) return Outcome::kDataError;
-        }
-        if (left != 0) return Outcome::kDataError;
-        for (int len = 1; len < 8; ++len)
-            for (int s = 0; s < 19; ++s)
-                if (cl[s] == len) symbols[nsym++] = s;
-        uint16_t lens[316] = {};
-        for (uint32_t i = 0; i < nlit + ndist;) {
-            int code = 0, first = 0, index = 0, sym = -1;
-            for (int len = 1; len < 8 && sym < 0; ++len) {
-                uint32_t b;
-                if (!bits(1, &b)) return Outcome::kTruncated;
-                code |= int(b);
-                if (code - first < count[len]) sym = symbols[index + code - first];
-                index += count[len];
-                first = (first + count[len]) << 1;
-                code <<= 1;
-            }
-            if (sym < 16) {
-                lens[i++] = uint16_t(sym);
-                continue;
-            }
-            uint32_t rep, extra;
-            uint16_t v = 0;
-            if (sym == 16) {
-                if (i == 0) return Outcome::kDataError;
-                if (!bits(2, &extra)) return Outcome::kTruncated;
-                v = lens[i - 1];
-                rep = 3 + extra;
-            } else if (sym == 17) {
-                if (!bits(3, &extra)) return Outcome::kTruncated;
-                rep = 3 + extra;
-            } else {
-                if (!bits(7, &extra)) return Outcome::kTruncated;
-                rep = 11 + extra;
-            }
-            if (i + rep > nlit + ndist) return Outcome::kDataError;
-            while (rep--) lens[i++] = v;
+        uint16_t lens[vekdc::deflate_header::kMaxLengths];
+        uint32_t nlit = 0, ndist = 0;
+        const auto source = [this](int n, uint32_t* v) { return bits(n, v); };
+        switch (vekdc::deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist)) {
+        case vekdc::deflate_header::Error::kNone: break;
+        case vekdc::deflate_header::Error::kTruncated: return Outcome::kTruncated;
+        default: return Outcome::kDataError;
         }
         const vekStatus st = veksInflateBuildHuffTable(lens, nlit, ndist, state_.get());
         if (st == vekStatusSrcDataErr) return Outcome::kDataError;

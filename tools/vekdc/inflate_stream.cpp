@@ -3,13 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "deflate_block_header.h"
+
 namespace vekdc {
-
-namespace {
-
-const int kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
-} // namespace
 
 InflateStream::InflateStream(Reader& in, Writer& out, const char* label)
     : in_(in), out_(out), label_(label), in_buf_(kInBuf), out_buf_(kOutBuf), window_(kWindow),
@@ -132,7 +128,7 @@ void InflateStream::block_stored() {
     nbits_ -= nbits_ % 8;
     const uint32_t len = bits(16, "a stored block header");
     const uint32_t nlen = bits(16, "a stored block header");
-    if ((len ^ 0xFFFF) != nlen) corrupt("stored block length does not match its complement");
+    if (!deflate_header::stored_lengths_match(len, nlen)) corrupt("stored block length does not match its complement");
     uint32_t left = len;
     // Bytes already taken into the bit buffer first, then straight from the
     // input buffer.
@@ -155,58 +151,15 @@ void InflateStream::block_stored() {
 }
 
 void InflateStream::block_dynamic() {
-    const char* where = "a dynamic block header";
-    const uint32_t nlit = bits(5, where) + 257;
-    const uint32_t ndist = bits(5, where) + 1;
-    const uint32_t ncl = bits(4, where) + 4;
-    if (nlit > 286) corrupt("too many literal/length codes (" + std::to_string(nlit) + ")");
-    if (ndist > 30) corrupt("too many distance codes (" + std::to_string(ndist) + ")");
-    uint8_t cl[19] = {};
-    for (uint32_t i = 0; i < ncl; ++i) cl[kCodeLengthOrder[i]] = static_cast<uint8_t>(bits(3, where));
-
-    // The code-length code: canonical, and it must be complete.
-    int count[8] = {}, symbols[19], nsym = 0;
-    for (int s = 0; s < 19; ++s) ++count[cl[s]];
-    count[0] = 0;
-    int left = 1;
-    for (int len = 1; len < 8; ++len) {
-        left = 2 * left - count[len];
-        if (left < 0) corrupt("over-subscribed code-length code");
-    }
-    if (left != 0) corrupt("incomplete code-length code");
-    for (int len = 1; len < 8; ++len)
-        for (int s = 0; s < 19; ++s)
-            if (cl[s] == len) symbols[nsym++] = s;
-
-    uint16_t lens[286 + 30] = {};
-    const uint32_t total = nlit + ndist;
-    for (uint32_t i = 0; i < total;) {
-        int code = 0, first = 0, index = 0, sym = -1;
-        for (int len = 1; len < 8 && sym < 0; ++len) {
-            code |= int(bits(1, where));
-            if (code - first < count[len]) sym = symbols[index + code - first];
-            index += count[len];
-            first = (first + count[len]) << 1;
-            code <<= 1;
-        }
-        if (sym < 16) {
-            lens[i++] = static_cast<uint16_t>(sym);
-            continue;
-        }
-        uint32_t rep;
-        uint16_t v = 0;
-        if (sym == 16) {
-            if (i == 0) corrupt("repeat of a code length with none before it");
-            v = lens[i - 1];
-            rep = 3 + bits(2, where);
-        } else if (sym == 17) {
-            rep = 3 + bits(3, where);
-        } else {
-            rep = 11 + bits(7, where);
-        }
-        if (i + rep > total) corrupt("code lengths run past their count");
-        while (rep--) lens[i++] = v;
-    }
+    uint16_t lens[deflate_header::kMaxLengths];
+    uint32_t nlit = 0, ndist = 0;
+    // The bit source throws on a truncated header, so it never says false.
+    const auto source = [this](int n, uint32_t* v) {
+        *v = bits(n, "a dynamic block header");
+        return true;
+    };
+    const deflate_header::Error e = deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist);
+    if (e != deflate_header::Error::kNone) corrupt(deflate_header::describe(e));
     if (lens[256] == 0) corrupt("no code for the end of a block");
     const vekStatus st = veksInflateBuildHuffTable(lens, nlit, ndist, state_.get());
     if (st == vekStatusSrcDataErr) corrupt("invalid Huffman code lengths");
