@@ -1,4 +1,4 @@
-// vekdc bench [--json] [--quick] [FILE...]
+// vekdc bench [--json] [--quick] [--only FAMILY]... [FILE...]
 //
 // Runs every registered benchmark family over the corpus, then derives the
 // "vs best peer" figure of our rows and prints everything as a table or as
@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <strings.h>
 #include <unistd.h>
 
 #include "bench.h"
@@ -104,6 +105,7 @@ int cmd_bench(int argc, char** argv) {
     bool json = false;
     BenchOptions opt;
     std::vector<std::string> files;
+    std::vector<std::string> only; // family names (case-insensitive); empty: all
     bool options_done = false;
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
@@ -113,6 +115,9 @@ int cmd_bench(int argc, char** argv) {
             options_done = true;
         } else if (std::strcmp(a, "--json") == 0) {
             json = true;
+        } else if (std::strcmp(a, "--only") == 0) {
+            if (i + 1 == argc) return usage_error("bench: --only needs a family name");
+            only.emplace_back(argv[++i]);
         } else if (std::strcmp(a, "--quick") == 0) {
             opt.samples = 3;
             opt.quick = true;
@@ -136,6 +141,11 @@ int cmd_bench(int argc, char** argv) {
     BenchContext ctx(corpus, opt, rows);
     try {
         for (const BenchFamily& f : bench_families()) {
+            if (!only.empty() &&
+                std::none_of(only.begin(), only.end(), [&](const std::string& name) {
+                    return strcasecmp(name.c_str(), f.name) == 0;
+                }))
+                continue;
             ctx.progress(f.name);
             f.run(ctx);
         }

@@ -7,11 +7,13 @@
 //
 // and each stream is decoded by
 //
-//   vekdc        the tool's InflateStream (inflate_stream.cpp, which drives
-//                veksInflate_8u and veksInflateBuildHuffTable) reading the
-//                stream from memory and copying its output into a
-//                preallocated buffer; its reader and 64 KiB buffers are made
-//                per stream, as the decompress command makes them
+//   vekdc        one-shot: the tool's inflate_buffer (inflate_buffer.cpp),
+//                every block body in one veksInflate_8u call straight into
+//                the output buffer, the output so far as history
+//   vekdc stream the tool's InflateStream (inflate_stream.cpp) reading the
+//                stream from memory through its 64 KiB input and output
+//                buffers and 32 KiB window, as the decompress command does,
+//                copying its output into a preallocated buffer
 //   zlib         inflate() with windowBits -15, one z_stream reset per stream
 //   libdeflate   libdeflate_deflate_decompress, one decompressor reused
 //   ISA-L        isal_inflate, raw (ISAL_DEFLATE), one state initialised per
@@ -32,6 +34,7 @@
 
 #include "bench.h"
 #include "codec_io.h"
+#include "inflate_buffer.h"
 #include "inflate_stream.h"
 #include "peers.h"
 
@@ -81,8 +84,16 @@ private:
     bool overflow_ = false;
 };
 
-Decoder our_decoder() {
+Decoder our_buffer_decoder() {
     return {kOurName, true, [](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
+                const InflateBufferResult r = inflate_buffer(src, n, dst, cap);
+                if (r.status != InflateBufferResult::kOk || r.in_used != n) return -1;
+                return static_cast<long long>(r.out_len);
+            }};
+}
+
+Decoder our_stream_decoder() {
+    return {std::string(kOurName) + " stream", true, [](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
                 Reader in(src, n);
                 SpanWriter out(dst, cap);
                 InflateStream s(in, out, "deflate");
@@ -164,7 +175,7 @@ void run_inflate(BenchContext& ctx) {
         if (p.name == "zlib -6" || p.name == "libdeflate -12") makers.push_back(std::move(p));
     if (makers.empty()) return;
 
-    std::vector<Decoder> decoders = {our_decoder(), zlib_decoder(), libdeflate_decoder(),
+    std::vector<Decoder> decoders = {our_buffer_decoder(), our_stream_decoder(), zlib_decoder(), libdeflate_decoder(),
                                      isal_decoder()};
 
     for (const CorpusItem& item : ctx.corpus().items) {
