@@ -112,4 +112,26 @@ FastExit inflate_fast(const Lookup& tab, InflateIo& io);
 extern template FastExit inflate_fast<GeneralLookup>(const GeneralLookup&, InflateIo&);
 extern template FastExit inflate_fast<ShortLookup>(const ShortLookup&, InflateIo&);
 
+// Packed tables of the second fast loop (inflate_fast_packed.cpp), derived
+// per call from either form; worth their building only with this much input
+// ahead.
+inline constexpr uint32_t kPackedLitBits = 11;
+inline constexpr uint32_t kPackedDistBits = 10;
+inline constexpr size_t kPackedMinInput = 2048;
+struct PackedTables {
+    uint32_t lit[1u << kPackedLitBits];
+    uint32_t dist[1u << kPackedDistBits];
+};
+
+template <class Lookup>
+void build_packed_tables(const Lookup& tab, PackedTables& pt);
+// As inflate_fast, with two bytes of output space at least.
+template <class Lookup>
+FastExit inflate_fast_packed(const Lookup& tab, const PackedTables& pt, InflateIo& io);
+
+extern template void build_packed_tables<GeneralLookup>(const GeneralLookup&, PackedTables&);
+extern template void build_packed_tables<ShortLookup>(const ShortLookup&, PackedTables&);
+extern template FastExit inflate_fast_packed<GeneralLookup>(const GeneralLookup&, const PackedTables&, InflateIo&);
+extern template FastExit inflate_fast_packed<ShortLookup>(const ShortLookup&, const PackedTables&, InflateIo&);
+
 }  // namespace vek::deflate

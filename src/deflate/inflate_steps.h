@@ -55,11 +55,21 @@ vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st, v
         return vekStatusOk;
     };
     bool afterFast = false;  // one symbol by steps before the fast loop again
+    PackedTables packed;     // built on first use in this call
+    bool packedBuilt = false;
     for (;;) {
         switch (step) {
             case 1: {
-                if (!afterFast && static_cast<size_t>(io.inEnd - io.in) >= kFastMinInput && io.out < io.outEnd) {
-                    const FastExit x = inflate_fast(tab, io);
+                const size_t inLeft = static_cast<size_t>(io.inEnd - io.in);
+                if (!afterFast && inLeft >= kFastMinInput && io.out < io.outEnd) {
+                    FastExit x;
+                    if (inLeft >= kPackedMinInput && io.outEnd - io.out >= 2) {
+                        if (!packedBuilt) build_packed_tables(tab, packed);
+                        packedBuilt = true;
+                        x = inflate_fast_packed(tab, packed, io);
+                    } else {
+                        x = inflate_fast(tab, io);
+                    }
                     afterFast = x.step == 1;
                     step = x.step;
                     value = x.len;

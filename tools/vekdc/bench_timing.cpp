@@ -1,4 +1,4 @@
-// Interleaved timing with a monotonic clock; medians of repeated samples.
+// Interleaved timing in thread CPU time; medians of repeated samples.
 #include <algorithm>
 #include <ctime>
 
@@ -10,10 +10,19 @@ namespace {
 
 volatile uint64_t g_sink;
 
+// Samples count this thread's CPU time, not wall time: on a shared machine
+// the time spent descheduled would otherwise land on whichever contender
+// happened to be running.
+double thread_seconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
 double time_reps(const Contender& c, uint64_t reps) {
-    const double t0 = monotonic_seconds();
+    const double t0 = thread_seconds();
     c.run(reps);
-    return monotonic_seconds() - t0;
+    return thread_seconds() - t0;
 }
 
 // Smallest doubling-or-scaled repetition count whose run takes at least

@@ -1,0 +1,205 @@
+// The inflater's fast loop over packed tables. When a call has a long run
+// of input ahead, it first derives from the state's tables (either form) a
+// one-word-per-entry literal/length table of 11 bits, in which a literal
+// whose code leaves room for a second whole literal code carries both, and a
+// one-word distance table of 10 bits. Every entry is what the state's own
+// lookup answers for those bits, so the symbols decoded are the same; codes
+// longer than the packed reach, the end of block and invalid codes fall
+// back to the state's lookup for that symbol.
+#include "deflate/inflate_copy.h"
+#include "deflate/inflate_lookup.h"
+
+namespace vek::deflate {
+
+namespace {
+
+// Literal/length entry:
+//   bits 0-3   code bits of the first symbol
+//   bits 4-7   bits of the whole entry (both literals of a pair, a length
+//              code with its extra bits)
+//   bits 8-9   kind
+//   bits 16-23 the literal, or the length minus 3 (its base)
+//   bits 24-31 the second literal of a pair
+constexpr uint32_t kKindLiteral = 0, kKindPair = 1, kKindLength = 2, kKindSlow = 3;
+
+uint32_t pack_lit(const LitEntry& e) {
+    const uint32_t n = e.flag & 15;
+    if (n == 0 || n > kPackedLitBits) return kKindSlow << 8;
+    if (e.flag < 16) return n | n << 4 | kKindLiteral << 8 | e.value << 16;
+    if (e.flag & kFlagLength) {
+        const uint32_t lex = (e.flag >> 4) & 7;
+        return n | (n + lex) << 4 | kKindLength << 8 | e.value << 16;
+    }
+    return kKindSlow << 8;  // end of block or an invalid code
+}
+
+// Distance entry: bits 0-7 code and extra bits together, 8-11 code bits,
+// 16-31 base; 0 when the state's lookup must decide (long or unassigned
+// codes, codes 30 and 31).
+uint32_t pack_dist(uint32_t n, uint32_t ex, uint32_t base) { return (n + ex) | n << 8 | base << 16; }
+uint32_t pack_dist(const DistEntry& d) {
+    const uint32_t n = d.flag & 15, ex = d.flag >> 4;
+    if (n == 0 || n > kPackedDistBits || ex > 13) return 0;
+    return pack_dist(n, ex, d.value);
+}
+
+inline uint32_t low_bits(uint64_t v, uint32_t n) { return static_cast<uint32_t>(v) & ((1u << n) - 1); }
+
+}  // namespace
+
+template <class Lookup>
+void build_packed_tables(const Lookup& tab, PackedTables& pt) {
+    constexpr uint32_t kLitSize = 1u << kPackedLitBits, kHalf = kLitSize / 2;
+    for (uint32_t i = 0; i < kHalf; ++i) {
+        const LitEntry e = tab.lit(i);
+        pt.lit[i] = pack_lit(e);
+        // A code that ends within the low bits means the same whatever the
+        // top bit is.
+        pt.lit[i + kHalf] = (e.flag & 15) && (e.flag & 15) < kPackedLitBits ? pt.lit[i] : pack_lit(tab.lit(i + kHalf));
+    }
+    // Pairs, from the top down so that each entry still reads single
+    // entries below it (i >> n1 < i).
+    for (uint32_t i = kLitSize; i-- > 0;) {
+        const uint32_t e = pt.lit[i];
+        if (((e >> 8) & 3) != kKindLiteral) continue;
+        const uint32_t n1 = e & 15;
+        const uint32_t s = pt.lit[i >> n1];
+        const uint32_t n2 = s & 15;
+        if (((s >> 8) & 3) == kKindLiteral && n1 + n2 <= kPackedLitBits)
+            pt.lit[i] = n1 | (n1 + n2) << 4 | kKindPair << 8 | (e & 0xFF0000) | (s & 0xFF0000) << 8;
+    }
+    for (uint32_t i = 0; i < (1u << kPackedDistBits); ++i) pt.dist[i] = pack_dist(tab.dist(i));
+}
+
+template <class Lookup>
+FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, InflateIo& io) {
+    const Lookup tab = lookup;
+    const uint32_t* const lit = pt.lit;
+    const uint32_t* const distTab = pt.dist;
+    constexpr uint32_t kLitMask = (1u << kPackedLitBits) - 1, kDistMask = (1u << kPackedDistBits) - 1;
+    // Positions in the history: out - histBase (as integers; the history
+    // may begin before the buffer, in dstIdx).
+    const uintptr_t histBase = reinterpret_cast<uintptr_t>(io.out0) - io.dstIdx;
+    const uint8_t* in = io.in;
+    const uint8_t* const inStart = in;
+    // Two refills of at most 7 bytes each per symbol, each loading 8 bytes.
+    const uint8_t* const inLast = io.inEnd - 16;
+    uint64_t bb = io.bits;
+    uint32_t nb = io.nbits;
+    uint8_t* out = io.out;
+    uint8_t* const outEnd = io.outEnd;
+    // Two bytes of room: a pair is stored with one 16-bit store.
+    uint8_t* const outLast = outEnd - 2;
+    const uint64_t winReach = io.win ? io.winSize : 0;
+    FastExit x{1, 0, 0};
+
+    // Whole bytes up to 56..63 bits, without a branch. The bits above nb are
+    // those of the bytes not yet counted, so the next refill ORs the same
+    // values over them; only the bits above the ones in use change, so a
+    // lookup of the low bits does not wait for the load.
+    const auto refill = [&] {
+        bb |= load64(in) << nb;
+        in += (63 - nb) >> 3;
+        nb |= 56;
+    };
+
+    if (in > inLast || outEnd - out < 2) return x;
+    refill();
+    uint32_t e = lit[bb & kLitMask];
+    for (;;) {
+        // Here nb >= 56 and e is the entry of the next symbol.
+        const uint32_t kind = (e >> 8) & 3;
+        if (kind <= kKindPair) {
+            const uint16_t two = static_cast<uint16_t>(e >> 16);
+            std::memcpy(out, &two, 2);
+            out += 1 + kind;
+            const uint32_t n = (e >> 4) & 15;
+            bb >>= n;
+            nb -= n;
+            if (in > inLast || out > outLast) break;
+            e = lit[bb & kLitMask];
+            refill();
+            continue;
+        }
+        uint32_t len;
+        if (kind == kKindLength) {
+            // One shift for the code and its extra bits.
+            const uint32_t total = (e >> 4) & 15;
+            len = ((e >> 16) & 255) + 3 + (low_bits(bb, total) >> (e & 15));
+            bb >>= total;
+            nb -= total;
+        } else {
+            const LitEntry g = tab.lit(bb);
+            if (g.flag < 16) {
+                *out++ = static_cast<uint8_t>(g.value);
+                bb >>= g.flag;
+                nb -= g.flag;
+                if (in > inLast || out > outLast) break;
+                e = lit[bb & kLitMask];
+                refill();
+                continue;
+            }
+            if (!(g.flag & kFlagLength)) break;  // end of block or an invalid symbol
+            const uint32_t n = g.flag & 15, lex = (g.flag >> 4) & 7;
+            bb >>= n;
+            len = g.value + 3 + low_bits(bb, lex);
+            bb >>= lex;
+            nb -= n + lex;
+        }
+
+        // At least 36 bits remain: the distance code is looked up before
+        // the refill lands.
+        uint32_t d = distTab[bb & kDistMask];
+        refill();
+        if (d == 0) {
+            const DistEntry g = tab.dist(bb);
+            const uint32_t dn = g.flag & 15, dex = g.flag >> 4;
+            if (dn == 0 || dex > 13) {
+                x = {3, len, 0};
+                break;
+            }
+            d = pack_dist(dn, dex, g.value);
+        }
+        const uint32_t total = d & 255;
+        const uint32_t dist = (d >> 16) + (low_bits(bb, total) >> ((d >> 8) & 15));
+        bb >>= total;
+        nb -= total;
+        // At least 28 bits remain: the next entry, also ahead of the copy.
+        e = lit[bb & kLitMask];
+
+        const size_t room = static_cast<size_t>(outEnd - out);
+        const uint64_t pos = reinterpret_cast<uintptr_t>(out) - histBase;
+        if (static_cast<uint64_t>(dist) - 1 < pos && len + 32 <= room) {
+            copy_match_wide(out, len, dist);
+            out += len;
+        } else if (len > room || dist == 0 || dist > pos + winReach) {
+            x = {5, len, dist};
+            break;
+        } else {
+            io.out = out;
+            copy_match_exact(io, len, dist);
+            out = io.out;
+        }
+        if (in > inLast || out > outLast) break;
+        refill();
+    }
+
+    // Whole bytes fetched here but not used go back to the input.
+    size_t back = nb >> 3;
+    if (back > static_cast<size_t>(in - inStart)) back = static_cast<size_t>(in - inStart);
+    in -= back;
+    nb -= static_cast<uint32_t>(8 * back);
+    bb &= nb ? ~uint64_t{0} >> (64 - nb) : 0;
+    io.in = in;
+    io.bits = bb;
+    io.nbits = nb;
+    io.out = out;
+    return x;
+}
+
+template void build_packed_tables<GeneralLookup>(const GeneralLookup&, PackedTables&);
+template void build_packed_tables<ShortLookup>(const ShortLookup&, PackedTables&);
+template FastExit inflate_fast_packed<GeneralLookup>(const GeneralLookup&, const PackedTables&, InflateIo&);
+template FastExit inflate_fast_packed<ShortLookup>(const ShortLookup&, const PackedTables&, InflateIo&);
+
+}  // namespace vek::deflate
