@@ -14,23 +14,24 @@ namespace vek::deflate {
 namespace {
 
 // Literal/length entry:
-//   bits 0-3   code bits of the first symbol
-//   bits 4-7   bits of the whole entry (both literals of a pair, a length
-//              code with its extra bits)
-//   bits 8-9   kind
+//   bits 0-7   bits of the whole entry (both literals of a pair, a length
+//              code with its extra bits): the shift count as it stands
+//   bits 8-11  code bits of the first symbol
+//   bits 12-13 kind
 //   bits 16-23 the literal, or the length minus 3 (its base)
 //   bits 24-31 the second literal of a pair
 constexpr uint32_t kKindLiteral = 0, kKindPair = 1, kKindLength = 2, kKindSlow = 3;
+constexpr uint32_t kKindShift = 12;
 
 uint32_t pack_lit(const LitEntry& e) {
     const uint32_t n = e.flag & 15;
-    if (n == 0 || n > kPackedLitBits) return kKindSlow << 8;
-    if (e.flag < 16) return n | n << 4 | kKindLiteral << 8 | e.value << 16;
+    if (n == 0 || n > kPackedLitBits) return kKindSlow << kKindShift;
+    if (e.flag < 16) return n | n << 8 | kKindLiteral << kKindShift | e.value << 16;
     if (e.flag & kFlagLength) {
         const uint32_t lex = (e.flag >> 4) & 7;
-        return n | (n + lex) << 4 | kKindLength << 8 | e.value << 16;
+        return (n + lex) | n << 8 | kKindLength << kKindShift | e.value << 16;
     }
-    return kKindSlow << 8;  // end of block or an invalid code
+    return kKindSlow << kKindShift;  // end of block or an invalid code
 }
 
 // Distance entry: bits 0-7 code and extra bits together, 8-11 code bits,
@@ -61,12 +62,12 @@ void build_packed_tables(const Lookup& tab, PackedTables& pt) {
     // entries below it (i >> n1 < i).
     for (uint32_t i = kLitSize; i-- > 0;) {
         const uint32_t e = pt.lit[i];
-        if (((e >> 8) & 3) != kKindLiteral) continue;
-        const uint32_t n1 = e & 15;
+        if ((e >> kKindShift & 3) != kKindLiteral) continue;
+        const uint32_t n1 = e & 255;
         const uint32_t s = pt.lit[i >> n1];
-        const uint32_t n2 = s & 15;
-        if (((s >> 8) & 3) == kKindLiteral && n1 + n2 <= kPackedLitBits)
-            pt.lit[i] = n1 | (n1 + n2) << 4 | kKindPair << 8 | (e & 0xFF0000) | (s & 0xFF0000) << 8;
+        const uint32_t n2 = s & 255;
+        if ((s >> kKindShift & 3) == kKindLiteral && n1 + n2 <= kPackedLitBits)
+            pt.lit[i] = (n1 + n2) | n1 << 8 | kKindPair << kKindShift | (e & 0xFF0000) | (s & 0xFF0000) << 8;
     }
     for (uint32_t i = 0; i < (1u << kPackedDistBits); ++i) pt.dist[i] = pack_dist(tab.dist(i));
 }
@@ -108,15 +109,14 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
     uint32_t e = lit[bb & kLitMask];
     for (;;) {
         // Here nb >= 56 and e is the entry of the next symbol.
-        const uint32_t kind = (e >> 8) & 3;
+        const uint32_t kind = e >> kKindShift & 3;
         if (kind <= kKindPair) {
             const uint16_t two = static_cast<uint16_t>(e >> 16);
             std::memcpy(out, &two, 2);
             out += 1 + kind;
-            const uint32_t n = (e >> 4) & 15;
-            bb >>= n;
-            nb -= n;
-            if (in > inLast || out > outLast) break;
+            bb >>= static_cast<uint8_t>(e);
+            nb -= static_cast<uint8_t>(e);
+            if (__builtin_expect(in > inLast || out > outLast, 0)) break;
             e = lit[bb & kLitMask];
             refill();
             continue;
@@ -124,8 +124,8 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
         uint32_t len;
         if (kind == kKindLength) {
             // One shift for the code and its extra bits.
-            const uint32_t total = (e >> 4) & 15;
-            len = ((e >> 16) & 255) + 3 + (low_bits(bb, total) >> (e & 15));
+            const uint32_t total = static_cast<uint8_t>(e);
+            len = ((e >> 16) & 255) + 3 + (low_bits(bb, total) >> (e >> 8 & 15));
             bb >>= total;
             nb -= total;
         } else {
@@ -134,7 +134,7 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
                 *out++ = static_cast<uint8_t>(g.value);
                 bb >>= g.flag;
                 nb -= g.flag;
-                if (in > inLast || out > outLast) break;
+                if (__builtin_expect(in > inLast || out > outLast, 0)) break;
                 e = lit[bb & kLitMask];
                 refill();
                 continue;
@@ -180,7 +180,7 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
             copy_match_exact(io, len, dist);
             out = io.out;
         }
-        if (in > inLast || out > outLast) break;
+        if (__builtin_expect(in > inLast || out > outLast, 0)) break;
         refill();
     }
 
