@@ -184,16 +184,7 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
         refill();
     }
 
-    // Whole bytes fetched here but not used go back to the input.
-    size_t back = nb >> 3;
-    if (back > static_cast<size_t>(in - inStart)) back = static_cast<size_t>(in - inStart);
-    in -= back;
-    nb -= static_cast<uint32_t>(8 * back);
-    bb &= nb ? ~uint64_t{0} >> (64 - nb) : 0;
-    io.in = in;
-    io.bits = bb;
-    io.nbits = nb;
-    io.out = out;
+    leave_fast_loop(io, in, inStart, bb, nb, out);
     return x;
 }
 

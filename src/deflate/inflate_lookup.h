@@ -100,6 +100,23 @@ struct FastExit {
     uint32_t dist;
 };
 
+// Hands a fast loop's position back to io: whole bytes fetched from this
+// call's input but not used go back to it, so that io holds at most the
+// bits of the next symbol plus fewer than 8 (unless they came in through
+// *pCode), and nothing above them.
+inline void leave_fast_loop(InflateIo& io, const uint8_t* in, const uint8_t* inStart, uint64_t bb, uint32_t nb,
+                            uint8_t* out) {
+    size_t back = nb >> 3;
+    if (back > static_cast<size_t>(in - inStart)) back = static_cast<size_t>(in - inStart);
+    in -= back;
+    nb -= static_cast<uint32_t>(8 * back);
+    bb &= nb ? ~uint64_t{0} >> (64 - nb) : 0;
+    io.in = in;
+    io.bits = bb;
+    io.nbits = nb;
+    io.out = out;
+}
+
 // Input the fast loop needs to be worth entering.
 inline constexpr size_t kFastMinInput = 16;
 
