@@ -50,8 +50,9 @@ inline void literals_fast(const uint8_t*& s, const uint8_t* s_end, uint8_t*& d, 
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 1));
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 2));
-        const __m256i same = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(p, a), _mm256_cmpeq_epi8(a, b)),
-                                              _mm256_cmpeq_epi8(b, c));
+        const __m256i same =
+            _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(p, a), _mm256_cmpeq_epi8(a, b)),
+                             _mm256_cmpeq_epi8(b, c));
         const uint32_t m = static_cast<uint32_t>(_mm256_movemask_epi8(same));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), a);
         if (m != 0) {

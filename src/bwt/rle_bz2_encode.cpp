@@ -49,7 +49,8 @@ inline void count_fast(Cursor& c) {
     const __m256i want = _mm256_set1_epi8(static_cast<char>(c.last));
     while (c.run <= kMaxRun - 32 && c.s_end - c.s >= 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.s));
-        const uint32_t differ = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, want)));
+        const uint32_t differ =
+            ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, want)));
         if (differ != 0) {
             const int32_t n = __builtin_ctz(differ);
             c.s += n;

@@ -32,12 +32,14 @@ vekStatus zero_run_decode(const uint16_t** src, int32_t* src_len, uint8_t* dst, 
     const __m256i digit_bits = _mm256_set1_epi16(static_cast<short>(0xFFFE));
     const __m256i one = _mm256_set1_epi16(1);
     // Low byte of each 16-bit lane, gathered into the low 8 bytes of each half.
-    const __m256i low_bytes = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1,
-                                               0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i low_bytes =
+        _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1, 0, 2, 4, 6, 8,
+                         10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
     for (;;) {
         while (s_end - s >= 16 && d_end - d >= 16) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-            const __m256i is_digit = _mm256_cmpeq_epi16(_mm256_and_si256(v, digit_bits), _mm256_setzero_si256());
+            const __m256i is_digit =
+                _mm256_cmpeq_epi16(_mm256_and_si256(v, digit_bits), _mm256_setzero_si256());
             if (!_mm256_testz_si256(is_digit, is_digit)) break;
             const __m256i bytes = _mm256_shuffle_epi8(_mm256_sub_epi16(v, one), low_bytes);
             const __m256i packed = _mm256_permute4x64_epi64(bytes, 0x08);

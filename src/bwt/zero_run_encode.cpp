@@ -12,7 +12,9 @@
 namespace vek::bwt {
 namespace {
 
-inline int64_t digits_of(int64_t r) { return r == 0 ? 0 : 63 - __builtin_clzll(uint64_t(r) + 1); }
+inline int64_t digits_of(int64_t r) {
+    return r == 0 ? 0 : 63 - __builtin_clzll(uint64_t(r) + 1);
+}
 
 inline int64_t longest_run(int64_t digits) {
     return digits >= 40 ? INT64_MAX : (int64_t(1) << (digits + 1)) - 2;
@@ -35,7 +37,8 @@ inline const uint8_t* skip_zeros(const uint8_t* s, const uint8_t* s_end) {
     const __m256i zero = _mm256_setzero_si256();
     while (s_end - s >= 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-        const uint32_t nonzero = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, zero)));
+        const uint32_t nonzero =
+            ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, zero)));
         if (nonzero != 0) return s + __builtin_ctz(nonzero);
         s += 32;
     }
