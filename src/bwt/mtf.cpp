@@ -38,9 +38,35 @@ inline __m256i move_to_front(__m256i head, int32_t r, uint8_t s, __m256i idx) {
     return _mm256_blendv_epi8(head, moved, upto);
 }
 
-inline void move_deep(uint8_t* list, int32_t r, uint8_t s) {
-    std::memmove(list + 1, list, static_cast<size_t>(r));
-    list[0] = s;
+// The same move over the whole list in memory, one vector per 32 entries:
+// each block shifts up one place, taking the top entry of the block below.
+inline void move_deep(uint8_t* list, int32_t r, uint8_t s, __m256i idx) {
+    __m256i carry = _mm256_zextsi128_si256(_mm_cvtsi32_si128(s));
+    for (int32_t at = 0;; at += 32) {
+        __m256i* const p = reinterpret_cast<__m256i*>(list + at);
+        const __m256i v = _mm256_load_si256(p);
+        const __m256i up = _mm256_or_si256(
+            _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 15), carry);
+        if (r < at + 32) {
+            const __m256i upto =
+                _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(r - at + 1)), idx);
+            _mm256_store_si256(p, _mm256_blendv_epi8(v, up, upto));
+            return;
+        }
+        _mm256_store_si256(p, up);
+        carry = _mm256_srli_si256(_mm256_permute2x128_si256(v, v, 0x81), 15);
+    }
+}
+
+// Position of s in a list that holds it beyond the first 32 entries.
+inline int32_t find_deep(const uint8_t* list, uint8_t s) {
+    const __m256i want = _mm256_set1_epi8(static_cast<char>(s));
+    for (int32_t at = 32;; at += 32) {
+        const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i*>(list + at));
+        const uint32_t hit =
+            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, want)));
+        if (hit != 0) return at + __builtin_ctz(hit);
+    }
 }
 
 bool is_permutation(const uint8_t* t) {
@@ -76,8 +102,14 @@ void mtf_forward(const uint8_t* src, uint8_t* dst, int32_t len, uint8_t* rank) {
     for (int i = 0; i < 256; ++i) list[rank[i]] = static_cast<uint8_t>(i);
     const __m256i idx = lane_index();
     __m256i head = _mm256_load_si256(reinterpret_cast<const __m256i*>(list));
+    uint8_t front = list[0];  // rank 0, the commonest case, needs no vector work
     for (int32_t i = 0; i < len; ++i) {
         const uint8_t s = src[i];
+        if (s == front) {
+            dst[i] = 0;
+            continue;
+        }
+        front = s;
         const uint32_t hit = static_cast<uint32_t>(
             _mm256_movemask_epi8(_mm256_cmpeq_epi8(head, _mm256_set1_epi8(static_cast<char>(s)))));
         if (hit != 0) {
@@ -87,10 +119,9 @@ void mtf_forward(const uint8_t* src, uint8_t* dst, int32_t len, uint8_t* rank) {
             continue;
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(list), head);
-        int32_t r = 32;
-        while (list[r] != s) ++r;  // a permutation holds every value
+        const int32_t r = find_deep(list, s);
         dst[i] = static_cast<uint8_t>(r);
-        move_deep(list, r, s);
+        move_deep(list, r, s, idx);
         head = _mm256_load_si256(reinterpret_cast<const __m256i*>(list));
     }
     _mm256_store_si256(reinterpret_cast<__m256i*>(list), head);
@@ -104,13 +135,17 @@ void mtf_inverse(const uint8_t* src, uint8_t* dst, int32_t len, uint8_t* state) 
     const __m256i idx = lane_index();
     for (int32_t i = 0; i < len; ++i) {
         const int32_t r = src[i];
+        if (r == 0) {
+            dst[i] = list[0];
+            continue;
+        }
         const uint8_t s = list[r];
         dst[i] = s;
         if (r < 32) {
             const __m256i head = _mm256_load_si256(reinterpret_cast<const __m256i*>(list));
             _mm256_store_si256(reinterpret_cast<__m256i*>(list), move_to_front(head, r, s, idx));
         } else {
-            move_deep(list, r, s);
+            move_deep(list, r, s, idx);
         }
     }
     std::memcpy(state, list, 256);
