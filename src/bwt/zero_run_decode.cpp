@@ -36,16 +36,32 @@ vekStatus zero_run_decode(const uint16_t** src, int32_t* src_len, uint8_t* dst, 
         _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1, 0, 2, 4, 6, 8,
                          10, 12, 14, -1, -1, -1, -1, -1, -1, -1, -1);
     for (;;) {
-        while (s_end - s >= 16 && d_end - d >= 16) {
+        if (s_end - s >= 16 && d_end - d >= 32) {
+            // Byte symbols up to the first digit of the next 16, all
+            // narrowed at once (those past the digit are rewritten later).
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-            const __m256i is_digit =
-                _mm256_cmpeq_epi16(_mm256_and_si256(v, digit_bits), _mm256_setzero_si256());
-            if (!_mm256_testz_si256(is_digit, is_digit)) break;
+            const uint32_t is_digit = static_cast<uint32_t>(_mm256_movemask_epi8(
+                _mm256_cmpeq_epi16(_mm256_and_si256(v, digit_bits), _mm256_setzero_si256())));
+            const int n = is_digit != 0 ? __builtin_ctz(is_digit) / 2 : 16;
             const __m256i bytes = _mm256_shuffle_epi8(_mm256_sub_epi16(v, one), low_bytes);
             const __m256i packed = _mm256_permute4x64_epi64(bytes, 0x08);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm256_castsi256_si128(packed));
-            s += 16;
-            d += 16;
+            s += n;
+            d += n;
+            if (n == 16) continue;
+            // A run follows: its digits, then (room permitting) its byte.
+            int64_t run = 0;
+            int digits = 0;
+            for (; s != s_end && *s < 2; ++s, ++digits) {
+                if (digits < kMaxDigits) run += int64_t(*s + 1) << digits;
+            }
+            if (s != s_end && run < 31 && d_end - d >= 32) {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_setzero_si256());
+                d += run;
+                *d++ = static_cast<uint8_t>(*s++ - 1);
+                continue;
+            }
+            s -= digits;  // anything else takes the checked path
         }
         int64_t run = 0;
         int digits = 0;

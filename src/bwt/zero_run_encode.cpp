@@ -54,19 +54,58 @@ void zero_run_encode(const uint8_t** src, int32_t* src_len, uint16_t* dst, int32
     const uint8_t* const s_end = s + *src_len;
     uint16_t* d = dst;
     uint16_t* const d_end = dst + *dst_len;
-    const __m256i zero = _mm256_setzero_si256();
+    // Lane i holds bit i, for writing up to 16 digits at once.
+    const __m256i bit = _mm256_setr_epi16(1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096,
+                                          8192, 16384, -32768);
     const __m256i one = _mm256_set1_epi16(1);
-    for (;;) {
-        // Sixteen nonzero bytes at a time while there is room for them.
-        while (s_end - s >= 16 && d_end - d >= 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm256_castsi256_si128(zero))) != 0) break;
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
-                                _mm256_add_epi16(_mm256_cvtepu8_epi16(v), one));
-            for (int i = 0; i < 16; ++i) ++freq[s[i] + 1];
-            s += 16;
-            d += 16;
+
+    // Main phase: with more than kMargin slots free, the digits of any run
+    // up to 2^21 - 2 zeros and the symbol after it fit without checks.
+    // Digits of a run of r: the bits of r + 1 below its top bit, least
+    // significant first.
+    constexpr int64_t kMargin = 21;
+    uint32_t runb = 0, digits = 0;
+    while (d_end - d > kMargin && s != s_end) {
+        if (*s != 0) {
+            if (s_end - s >= 16 && d_end - d > kMargin + 16) {
+                // Up to 16 nonzero bytes at once, as far as the first zero.
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+                const uint32_t zeros = static_cast<uint32_t>(
+                    _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+                const int n = zeros != 0 ? __builtin_ctz(zeros) : 16;
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                                    _mm256_add_epi16(_mm256_cvtepu8_epi16(v), one));
+                for (int i = 0; i < n; ++i) ++freq[s[i] + 1];
+                s += n;
+                d += n;
+                continue;
+            }
+            const uint16_t sym = static_cast<uint16_t>(*s++ + 1);
+            *d++ = sym;
+            ++freq[sym];
+            continue;
         }
+        const uint8_t* const run_start = s;
+        s = skip_zeros(s, s_end);
+        const uint32_t x = static_cast<uint32_t>(s - run_start) + 1;
+        if (s == s_end || x > (uint32_t(1) << 21)) {
+            s = run_start;  // the end phase takes it from here
+            break;
+        }
+        const int k = 31 - __builtin_clz(x);
+        const __m256i set = _mm256_cmpeq_epi16(
+            _mm256_and_si256(_mm256_set1_epi16(static_cast<short>(x)), bit), bit);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_and_si256(set, one));
+        for (int i = 16; i < k; ++i) d[i] = static_cast<uint16_t>((x >> i) & 1);
+        d += k;
+        digits += static_cast<uint32_t>(k);
+        runb += static_cast<uint32_t>(__builtin_popcount(x)) - 1;
+    }
+    freq[0] += digits - runb;
+    freq[1] += runb;
+
+    // End phase: each run and its symbol are checked against the room left.
+    while (s != s_end) {
         const uint8_t* const run_start = s;
         s = skip_zeros(s, s_end);
         const int64_t r = s - run_start;
