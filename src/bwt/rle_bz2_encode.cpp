@@ -67,11 +67,49 @@ inline void mark(uint8_t* in_use, const uint8_t* p, int32_t n) {
     for (int32_t i = 0; i < n; ++i) in_use[p[i]] = 1;
 }
 
+// Which byte values the in-use table already marks, as a 256-bit map held
+// in registers: a block whose bytes are all marked needs no stores to the
+// table. The map may lag behind the table (it is refreshed only when a block
+// had to be marked by hand), never ahead of it.
+class SeenMap {
+  public:
+    explicit SeenMap(const uint8_t* in_use) { refresh(in_use); }
+
+    void refresh(const uint8_t* in_use) {
+        alignas(16) uint32_t words[8];
+        const __m256i one = _mm256_set1_epi8(1);
+        for (int k = 0; k < 8; ++k) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in_use + 32 * k));
+            words[k] = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, one)));
+        }
+        low_ = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(words)));
+        high_ = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(words + 4)));
+    }
+
+    // Every byte of v is marked.
+    bool all(__m256i v) const {
+        const __m256i bit_of =
+            _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16,
+                             32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+        const __m256i byte_index = _mm256_and_si256(_mm256_srli_epi16(v, 3), _mm256_set1_epi8(15));
+        // Values from 128 up (top bit set) read the high half of the map.
+        const __m256i map_byte = _mm256_blendv_epi8(_mm256_shuffle_epi8(low_, byte_index),
+                                                    _mm256_shuffle_epi8(high_, byte_index), v);
+        const __m256i bit = _mm256_shuffle_epi8(bit_of, _mm256_and_si256(v, _mm256_set1_epi8(7)));
+        const __m256i hit = _mm256_cmpeq_epi8(_mm256_and_si256(map_byte, bit), bit);
+        return static_cast<uint32_t>(_mm256_movemask_epi8(hit)) == 0xFFFFFFFFu;
+    }
+
+  private:
+    __m256i low_, high_;  // bytes 0..15 and 16..31 of the map, in both lanes
+};
+
 // 32 literal bytes per step while no run reaches four inside the block.
 // Needs c.s[-1] == c.last (so the first byte of a call goes through the
 // portable loop) and a run below four. Stops at the byte that completes a
 // run, with that byte written.
-inline void literals_fast(Cursor& c, uint8_t* in_use) {
+inline void literals_fast(Cursor& c, uint8_t* in_use, SeenMap& seen) {
     while (c.s_end - c.s >= 32 && c.d_end - c.d >= 32) {
         const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.s));
         const __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.s - 1));
@@ -85,7 +123,10 @@ inline void literals_fast(Cursor& c, uint8_t* in_use) {
         const uint32_t fourth = static_cast<uint32_t>((chain & (chain << 1) & (chain << 2)) >> 3);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.d), cur);
         if (fourth == 0) {
-            mark(in_use, c.s, 32);
+            if (!seen.all(cur)) {
+                mark(in_use, c.s, 32);
+                seen.refresh(in_use);
+            }
             c.s += 32;
             c.d += 32;
             c.last = c.s[-1];
@@ -108,6 +149,7 @@ void encode(const uint8_t** src, int32_t* src_len, uint8_t* dst, int32_t* dst_le
     const uint8_t* const start = *src;
     Cursor c{start, start + *src_len, dst, dst + *dst_len, state->lastByte, state->runLength};
     uint8_t* const in_use = state->inUse;
+    SeenMap seen(in_use);
     for (;;) {
         if (kFast && c.run < 4) {
             if (c.s == start && c.s != c.s_end) {
@@ -117,7 +159,7 @@ void encode(const uint8_t** src, int32_t* src_len, uint8_t* dst, int32_t* dst_le
                 literals_portable(c, in_use);
                 c.s_end = end;
             }
-            if (c.s != start && c.run < 4) literals_fast(c, in_use);
+            if (c.s != start && c.run < 4) literals_fast(c, in_use, seen);
         }
         literals_portable(c, in_use);
         if (c.d == c.d_end || c.run < 4) break;
