@@ -9,6 +9,7 @@
 #include <immintrin.h>
 
 #include <climits>
+#include <cstddef>
 #include <cstring>
 
 #include "bwt/rle_bz2.h"
@@ -64,6 +65,15 @@ inline void literals_fast(const uint8_t*& s, const uint8_t* s_end, uint8_t*& d, 
         s += 32;
         d += 32;
     }
+}
+
+// The last three bytes cannot hold a marker: plain literals, as many as
+// fit, leaving lastByte as it is.
+inline void copy_tail(const uint8_t*& s, const uint8_t* s_end, uint8_t*& d, uint8_t* d_end) {
+    const ptrdiff_t n = s_end - s < d_end - d ? s_end - s : d_end - d;
+    if (n > 0) std::memcpy(d, s, static_cast<size_t>(n));
+    s += n;
+    d += n;
 }
 
 }  // namespace
@@ -138,14 +148,8 @@ vekStatus rle_decode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32
         last = -1;
     }
 
-tail : {
-    // The last three bytes cannot hold a marker: plain literals, leaving
-    // lastByte as it is.
-    const int32_t n = static_cast<int32_t>(s_end - s < d_end - d ? s_end - s : d_end - d);
-    if (n > 0) std::memcpy(d, s, static_cast<size_t>(n));
-    s += n;
-    d += n;
-}
+tail:
+    copy_tail(s, s_end, d, d_end);
 
 done:
     state->lastByte = last;
