@@ -534,6 +534,28 @@ TEST(RleBz2, DecodeArbitraryInputMatchesModel) {
     }
 }
 
+TEST(RleBz2, DecodeMergedRunStaysWithinInt32) {
+    // 8.3 million groups of 259 copies each would owe more than 2^31 bytes:
+    // merging stops before the count overflows, the rest stays in the source.
+    const size_t groups = (size_t(1) << 31) / 259 + 10;
+    Bytes in = {'a', 'a', 'a', 'a', 0xFF};
+    in.reserve(5 * groups + 5);
+    for (size_t g = 0; g < groups; ++g) in.insert(in.end(), {'a', 'a', 'a', 'a', 0xFF});
+    vekRLEState_BZ2 st;
+    veksDecodeRLEStateInit_BZ2_8u(&st);
+    const uint8_t* p = in.data();
+    uint8_t out[8];
+    uint8_t* d = out;
+    int32_t sl = int32_t(in.size()), dl = 8;
+    EXPECT_EQ(veksDecodeRLEState_BZ2_8u(&p, &sl, &d, &dl, &st), vekStatusDstTooSmall);
+    // One literal 'a' and seven copies went out.
+    const int64_t owed = int64_t(258) + 259 * (int64_t(in.size() - size_t(sl)) - 5) / 5 - 7;
+    EXPECT_EQ(int64_t(st.runLength), owed);
+    EXPECT_GT(st.runLength, INT32_MAX - 2 * 259);
+    EXPECT_GT(sl, 0);
+    EXPECT_EQ(sl % 5, 0);
+}
+
 TEST(RleBz2, RoundTripsWithRandomDestinationPieces) {
     std::mt19937 rng(5);
     for (int kind = 0; kind < 4; ++kind) {
@@ -694,8 +716,7 @@ Bytes mtf_split(const Bytes& in, bool forward, std::mt19937& rng, unsigned max_p
 TEST(Mtf, ModelAndRoundTripsInPieces) {
     std::mt19937 rng(13);
     for (int kind = 0; kind < 4; ++kind) {
-        for (size_t n :
-             {size_t(1), size_t(2), size_t(3), size_t(33), size_t(1000), kBig / 30}) {
+        for (size_t n : {size_t(1), size_t(2), size_t(3), size_t(33), size_t(1000), kBig / 30}) {
             Bytes in = varied(n, uint32_t(n + kind), kind);
             if (kind == 1 && n > 1000) in = td::random_bytes(n, 2);  // deep ranks throughout
             const Bytes want = model_mtf_forward(in);
