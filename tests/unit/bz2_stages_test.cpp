@@ -538,9 +538,9 @@ TEST(RleBz2, DecodeMergedRunStaysWithinInt32) {
     // 8.3 million groups of 259 copies each would owe more than 2^31 bytes:
     // merging stops before the count overflows, the rest stays in the source.
     const size_t groups = (size_t(1) << 31) / 259 + 10;
-    Bytes in = {'a', 'a', 'a', 'a', 0xFF};
-    in.reserve(5 * groups + 5);
-    for (size_t g = 0; g < groups; ++g) in.insert(in.end(), {'a', 'a', 'a', 'a', 0xFF});
+    Bytes in(5 * (groups + 1), 'a');
+    uint8_t* const b = in.data();
+    for (size_t i = 4; i < in.size(); i += 5) b[i] = 0xFF;
     vekRLEState_BZ2 st;
     veksDecodeRLEStateInit_BZ2_8u(&st);
     const uint8_t* p = in.data();
