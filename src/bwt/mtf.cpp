@@ -102,13 +102,26 @@ void mtf_forward(const uint8_t* src, uint8_t* dst, int32_t len, uint8_t* rank) {
     for (int i = 0; i < 256; ++i) list[rank[i]] = static_cast<uint8_t>(i);
     const __m256i idx = lane_index();
     __m256i head = _mm256_load_si256(reinterpret_cast<const __m256i*>(list));
-    uint8_t front = list[0];  // rank 0, the commonest case, needs no vector work
+    // Ranks 0 and 1, the commonest after a block sort, are told apart by
+    // the first two entries kept in scalars: rank 0 changes nothing and
+    // rank 1 swaps two bytes.
+    uint8_t front = list[0], second = list[1];
+    const __m256i swap01 = _mm256_setr_epi8(1, 0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0,
+                                            1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     for (int32_t i = 0; i < len; ++i) {
         const uint8_t s = src[i];
         if (s == front) {
             dst[i] = 0;
             continue;
         }
+        if (s == second) {
+            dst[i] = 1;
+            head = _mm256_shuffle_epi8(head, swap01);
+            second = front;
+            front = s;
+            continue;
+        }
+        second = front;
         front = s;
         const uint32_t hit = static_cast<uint32_t>(
             _mm256_movemask_epi8(_mm256_cmpeq_epi8(head, _mm256_set1_epi8(static_cast<char>(s)))));
