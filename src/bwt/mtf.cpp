@@ -1,7 +1,7 @@
 // Move-to-front in both directions, on a working copy of the list whose
 // first 32 entries are moved with one vector step: after a block-sorting
-// transform nearly every rank is small. Deeper ranks fall back to a byte
-// move of the list.
+// transform nearly every rank is small (and rank 0, the commonest, changes
+// nothing). Deeper ranks move the list in memory one vector at a time.
 //
 // The forward state is a rank table. A valid one (a permutation) is turned
 // into the list, recoded and turned back; anything else is recoded by the
@@ -15,12 +15,9 @@
 namespace vek::bwt {
 namespace {
 
-// The list with one spare vector in front and behind, aligned for the
-// vector stores of its head.
+// The working list, aligned for whole-vector loads and stores.
 struct List {
-    alignas(32) uint8_t pad[32];
-    uint8_t v[256];
-    uint8_t tail[32];
+    alignas(32) uint8_t v[256];
 };
 
 // Index of each byte lane, for the "at most r" masks.

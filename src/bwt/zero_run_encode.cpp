@@ -4,8 +4,12 @@
 // they do not, the longest run that fits is written and the call stops with
 // the rest of the zeros still in the source.
 //
-// Stretches without zeros are widened 16 bytes at a time.
+// With room to spare, a run's digits are the bits of r + 1 below its top
+// bit, written 16 at a time, and stretches without zeros are widened 16
+// bytes at a time.
 #include <immintrin.h>
+
+#include <cstdint>
 
 #include "bwt/zero_run.h"
 
