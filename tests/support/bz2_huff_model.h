@@ -257,10 +257,11 @@ inline std::vector<uint8_t> bwt_inverse(const std::vector<uint8_t>& last, int pr
     return out;
 }
 
+// Values whose table byte is 1..127 (a signed byte above zero).
 inline std::vector<uint8_t> in_use_list(const uint8_t* inUse) {
     std::vector<uint8_t> list;
     for (int v = 0; v < 256; ++v)
-        if (inUse[v]) list.push_back(static_cast<uint8_t>(v));
+        if (inUse[v] >= 1 && inUse[v] <= 127) list.push_back(static_cast<uint8_t>(v));
     return list;
 }
 
@@ -297,9 +298,9 @@ inline std::vector<uint16_t> mtf_zero_runs(const std::vector<uint8_t>& last, con
 }
 
 // The inverse of mtf_zero_runs followed by the inverse rotation sort; an
-// empty result for symbols that do not describe a block.
+// empty result for symbols that do not describe a block of at most `limit` bytes.
 inline std::vector<uint8_t> decode_block(const std::vector<uint16_t>& sym, const uint8_t* inUse,
-                                         int primary) {
+                                         int primary, size_t limit = size_t{1} << 24) {
     const std::vector<uint8_t> list = in_use_list(inUse);
     std::vector<uint8_t> mtf(256);
     std::iota(mtf.begin(), mtf.end(), 0);
@@ -310,14 +311,14 @@ inline std::vector<uint8_t> decode_block(const std::vector<uint16_t>& sym, const
             uint64_t run = 0, weight = 1;
             for (; i < sym.size() && sym[i] < 2; ++i, weight <<= 1) {
                 run += (sym[i] + 1u) * weight;
-                if (run > (1u << 24)) return {};
+                if (run > limit) return {};
             }
-            if (mtf[0] >= list.size()) return {};
+            if (mtf[0] >= list.size() || last.size() + run > limit) return {};
             last.insert(last.end(), run, list[mtf[0]]);
             continue;
         }
         const size_t r = sym[i++] - 1u;
-        if (r >= list.size()) return {};
+        if (r >= list.size() || last.size() == limit) return {};
         const uint8_t v = mtf[r];
         mtf.erase(mtf.begin() + static_cast<long>(r));
         mtf.insert(mtf.begin(), v);
