@@ -200,6 +200,18 @@ TEST(Bz2HuffEncode, TableCountAndGroups) {
         EXPECT_EQ(e.st()->pCodes, &e.st()->codes[0][0]);
         EXPECT_EQ(e.st()->pSelectors, e.mem.data() + sizeof(vekHuffEncState_BZ2));
     }
+    // Symbols 0 and 1 land in different tables of length 0/15: both tables
+    // cost 15 for the one group, and the lower table is chosen.
+    {
+        const uint16_t two[2] = {0, 1};
+        const uint32_t f2[2] = {1, 1};
+        EncState e(2);
+        ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(2, f2, two, 2, e.st()), vekStatusOk);
+        EXPECT_EQ(e.mem[sizeof(vekHuffEncState_BZ2)], 0);
+        EXPECT_EQ(e.st()->lengths[0][0], 1);
+        EXPECT_EQ(e.st()->lengths[0][1], 1);
+        EXPECT_EQ(e.st()->codes[0][1], 1u);
+    }
     // 120 symbols: groups of 50, 50 and 20.
     std::vector<uint16_t> s = random_symbols(119, 10, 3, 0.4);
     expect_matches_model(s, 10);
