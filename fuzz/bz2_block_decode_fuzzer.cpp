@@ -41,9 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<uint8_t[]> dst(new uint8_t[static_cast<size_t>(cap)]);
     std::unique_ptr<uint8_t[]> buf(new uint8_t[4 * static_cast<size_t>(cap)]);
     int32_t n = cap;
-    const vekStatus st = veksDecodeBlock_BZ2_16u8u(src.get(), static_cast<int32_t>(nsym), dst.get(), &n, index, dict,
-                                                   inUse, buf.get());
-    const std::vector<uint8_t> ref = vek::testing::bz2model::decode_block(sym, inUse, index, static_cast<size_t>(cap));
+    const vekStatus st = veksDecodeBlock_BZ2_16u8u(src.get(), static_cast<int32_t>(nsym), dst.get(),
+                                                   &n, index, dict, inUse, buf.get());
+    const std::vector<uint8_t> ref =
+        vek::testing::bz2model::decode_block(sym, inUse, index, static_cast<size_t>(cap));
     if (dict > 256) {
         check(st == vekStatusSizeErr);
     } else if (ref.empty() || (data[1] & 1)) {

@@ -14,8 +14,12 @@
 namespace vek::bwt {
 namespace {
 
-inline void put32(uint8_t* buf, uint32_t i, uint32_t v) { std::memcpy(buf + 4 * static_cast<size_t>(i), &v, 4); }
-inline uint32_t get32(const uint8_t* buf, uint32_t i) { return load32(buf + 4 * static_cast<size_t>(i)); }
+inline void put32(uint8_t* buf, uint32_t i, uint32_t v) {
+    std::memcpy(buf + 4 * static_cast<size_t>(i), &v, 4);
+}
+inline uint32_t get32(const uint8_t* buf, uint32_t i) {
+    return load32(buf + 4 * static_cast<size_t>(i));
+}
 
 // Digits of a zero run beyond this many always exceed a 2^24 capacity.
 constexpr int32_t kMaxRunDigits = 25;

@@ -9,8 +9,8 @@
 
 namespace vek::bwt {
 
-inline constexpr int32_t kBz2MaxAlpha = 258;   // table width: 256 bytes, two run digits, end
-inline constexpr int32_t kBz2GroupSize = 50;   // symbols coded with one selector
+inline constexpr int32_t kBz2MaxAlpha = 258;  // table width: 256 bytes, two run digits, end
+inline constexpr int32_t kBz2GroupSize = 50;  // symbols coded with one selector
 inline constexpr int32_t kBz2MaxTables = 6;
 inline constexpr int32_t kBz2MaxCodeLen = 17;  // longest code the encoder emits
 inline constexpr int32_t kBz2MaxReadLen = 20;  // longest code length the decoder accepts

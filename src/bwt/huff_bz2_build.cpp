@@ -74,13 +74,16 @@ void select_groups(const uint16_t* src, int32_t len, int32_t nGroups,
         if (end - start == kBz2GroupSize) {
 #pragma GCC unroll 50
             for (int32_t k = 0; k < kBz2GroupSize; ++k)
-                cost = _mm_adds_epu16(cost, _mm_load_si128(reinterpret_cast<const __m128i*>(rows[src[start + k]])));
+                cost = _mm_adds_epu16(
+                    cost, _mm_load_si128(reinterpret_cast<const __m128i*>(rows[src[start + k]])));
             i = end;
         }
         for (; i < end; ++i)
-            cost = _mm_adds_epu16(cost, _mm_load_si128(reinterpret_cast<const __m128i*>(rows[src[i]])));
+            cost = _mm_adds_epu16(cost,
+                                  _mm_load_si128(reinterpret_cast<const __m128i*>(rows[src[i]])));
         // Lowest cost, lowest lane on ties.
-        const uint32_t best = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(cost))) >> 16;
+        const uint32_t best =
+            static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_minpos_epu16(cost))) >> 16;
         selectors[g] = static_cast<uint8_t>(best);
         uint32_t* c = counts[best];
         for (i = start; i < end; ++i) ++c[src[i]];
@@ -104,7 +107,9 @@ void bz2_code_lengths(const uint32_t* counts, int32_t n, uint8_t* lengths) {
     }
     int32_t w[kBz2MaxAlpha], sorted[kBz2MaxAlpha];
     for (int32_t i = 0; i < n; ++i)
-        w[i] = counts[i] == 0 ? 1 : (counts[i] > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(counts[i]));
+        w[i] = counts[i] == 0
+                   ? 1
+                   : (counts[i] > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(counts[i]));
     vector::sort_index_ascend_32s_i(w, sorted, n);
 
     // The sorted list holds entries (weight, group); a group is the set of
@@ -166,7 +171,8 @@ void bz2_code_lengths(const uint32_t* counts, int32_t n, uint8_t* lengths) {
     // keep their depth.
     int32_t k = 0;
     for (int32_t level = kBz2MaxCodeLen; level >= jmin; --level)
-        for (int32_t c = count[level]; c > 0 && k < n; --c) lengths[sorted[k++]] = static_cast<uint8_t>(level);
+        for (int32_t c = count[level]; c > 0 && k < n; --c)
+            lengths[sorted[k++]] = static_cast<uint8_t>(level);
 }
 
 void bz2_canonical_codes(const uint8_t* lengths, int32_t n, uint32_t* codes) {

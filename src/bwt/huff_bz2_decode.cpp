@@ -333,7 +333,8 @@ vekStatus bz2_decode_symbols(uint32_t* pCode, int32_t* pCodeLenBits, const uint8
         const uint8_t* fastLen = s->fastLength[t];
         const uint16_t* longSym = s->longSymbols[t];
         const uint8_t* base = s->longBase[t];
-        const int32_t levels = s->longLevels[t] < kLongEntries ? s->longLevels[t] : kLongEntries - 1;
+        const int32_t levels =
+            s->longLevels[t] < kLongEntries ? s->longLevels[t] : kLongEntries - 1;
         const uint32_t fastLimit = firstCode[0];
         bool eobSeen = false;
         for (; pos < kBz2GroupSize; ++pos) {

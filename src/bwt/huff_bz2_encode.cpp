@@ -115,7 +115,8 @@ vekStatus bz2_encode_symbols(uint32_t* pCode, int32_t* pCodeLenBits, const uint1
     if (!load_acc(pCode, pCodeLenBits, &w.acc, &w.pend)) return vekStatusBadDataErr;
     const int32_t n = *pSrcLen < 0 ? 0 : *pSrcLen;
     const int32_t nGroups = state->nGroups;
-    if (nGroups < 2 || nGroups > kBz2MaxTables || state->alphaSize < 1 || state->alphaSize > kBz2MaxAlpha)
+    if (nGroups < 2 || nGroups > kBz2MaxTables || state->alphaSize < 1 ||
+        state->alphaSize > kBz2MaxAlpha)
         return vekStatusBadDataErr;
     if (static_cast<int64_t>(n) > static_cast<int64_t>(state->nSelectors) * kBz2GroupSize)
         return vekStatusSizeErr;

@@ -9,7 +9,9 @@ namespace {
 
 constexpr uint32_t kMaxBlock = 1u << 24;  // links are 24 bits wide
 
-int64_t groups_of(int32_t len) { return (static_cast<int64_t>(len) + bwt::kBz2GroupSize - 1) / bwt::kBz2GroupSize; }
+int64_t groups_of(int32_t len) {
+    return (static_cast<int64_t>(len) + bwt::kBz2GroupSize - 1) / bwt::kBz2GroupSize;
+}
 
 }  // namespace
 

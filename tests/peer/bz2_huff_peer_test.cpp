@@ -85,7 +85,9 @@ Bytes decode_stream(const Bytes& stream, uint32_t seed, size_t maxPiece) {
         const uint8_t* src;
         rd.to_library(&code, &bits, &src, &left);
         const uint8_t* end = src + left;
-        auto piece = [&] { return static_cast<int32_t>(std::min<size_t>(end - src, 1 + rng() % maxPiece)); };
+        auto piece = [&] {
+            return static_cast<int32_t>(std::min<size_t>(end - src, 1 + rng() % maxPiece));
+        };
 
         EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(blk.dictSize + 2, st), vekStatusOk);
         vekStatus s = vekStatusSrcTooSmall;
@@ -113,12 +115,14 @@ Bytes decode_stream(const Bytes& stream, uint32_t seed, size_t maxPiece) {
             ADD_FAILURE() << "decode status " << s;
             return {};
         }
-        EXPECT_EQ(sym[static_cast<size_t>(count)], blk.dictSize + 1);  // end-of-block stored, not counted
+        EXPECT_EQ(sym[static_cast<size_t>(count)],
+                  blk.dictSize + 1);  // end-of-block stored, not counted
         rd.from_library(src, bits);
 
         int32_t n = blockMax;
-        s = veksDecodeBlock_BZ2_16u8u(sym.data(), count, rle.data(), &n, static_cast<int32_t>(blk.primary),
-                                      blk.dictSize, blk.inUse, work.data());
+        s = veksDecodeBlock_BZ2_16u8u(sym.data(), count, rle.data(), &n,
+                                      static_cast<int32_t>(blk.primary), blk.dictSize, blk.inUse,
+                                      work.data());
         if (s != vekStatusOk) {
             ADD_FAILURE() << "block status " << s;
             return {};
@@ -177,20 +181,25 @@ Bytes encode_stream(const Bytes& in, size_t blockBytes) {
 
         w.block_header(crc, static_cast<uint32_t>(primary), inUse);
         int32_t size = 0;
-        EXPECT_EQ(veksEncodeHuffGetSize_BZ2_16u8u(static_cast<int32_t>(sym.size()), &size), vekStatusOk);
+        EXPECT_EQ(veksEncodeHuffGetSize_BZ2_16u8u(static_cast<int32_t>(sym.size()), &size),
+                  vekStatusOk);
         Bytes stateMem(static_cast<size_t>(size));
         auto* st = reinterpret_cast<vekHuffEncState_BZ2*>(stateMem.data());
-        EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, freq.data(), sym.data(), static_cast<int32_t>(sym.size()), st),
+        EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, freq.data(), sym.data(),
+                                               static_cast<int32_t>(sym.size()), st),
                   vekStatusOk);
         const size_t base = w.out.size();
         w.out.resize(base + sym.size() * 3 + 8192);
         int32_t n = static_cast<int32_t>(w.out.size() - base);
-        EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&w.code, &w.codeLenBits, w.out.data() + base, &n, st), vekStatusOk);
+        EXPECT_EQ(
+            veksPackHuffContext_BZ2_16u8u(&w.code, &w.codeLenBits, w.out.data() + base, &n, st),
+            vekStatusOk);
         size_t used = base + static_cast<size_t>(n);
         const uint16_t* p = sym.data();
         int32_t left = static_cast<int32_t>(sym.size());
         n = static_cast<int32_t>(w.out.size() - used);
-        EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&w.code, &w.codeLenBits, &p, &left, w.out.data() + used, &n, st),
+        EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&w.code, &w.codeLenBits, &p, &left, w.out.data() + used,
+                                           &n, st),
                   vekStatusOk);
         w.out.resize(used + static_cast<size_t>(n));
     }
@@ -201,9 +210,10 @@ Bytes encode_stream(const Bytes& in, size_t blockBytes) {
 Bytes bz2_decompress(const Bytes& stream, size_t expect) {
     unsigned int n = static_cast<unsigned int>(expect + 16);
     Bytes out(n);
-    const int rc = BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &n,
-                                              const_cast<char*>(reinterpret_cast<const char*>(stream.data())),
-                                              static_cast<unsigned int>(stream.size()), 0, 0);
+    const int rc =
+        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &n,
+                                   const_cast<char*>(reinterpret_cast<const char*>(stream.data())),
+                                   static_cast<unsigned int>(stream.size()), 0, 0);
     EXPECT_EQ(rc, BZ_OK);
     out.resize(rc == BZ_OK ? n : 0);
     return out;
@@ -212,7 +222,8 @@ Bytes bz2_decompress(const Bytes& stream, size_t expect) {
 TEST(Bz2HuffPeer, Libbz2DecodesBlocksCodedByTheLibrary) {
     std::vector<Bytes> inputs = {vek::testdata::text_bytes(120000 / kScale, 21),
                                  vek::testdata::random_bytes(50000 / kScale, 22),
-                                 vek::testdata::runs_bytes(150000 / kScale, 23), Bytes{'x'}, Bytes(3000, 0)};
+                                 vek::testdata::runs_bytes(150000 / kScale, 23), Bytes{'x'},
+                                 Bytes(3000, 0)};
     Bytes all(256 * 12);
     for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     inputs.push_back(all);

@@ -26,7 +26,9 @@ inline std::vector<uint8_t> bits_to_bytes(const Bits& b) {
     return out;
 }
 
-inline int table_count(int len) { return len < 200 ? 2 : len < 600 ? 3 : len < 1200 ? 4 : len < 2400 ? 5 : 6; }
+inline int table_count(int len) {
+    return len < 200 ? 2 : len < 600 ? 3 : len < 1200 ? 4 : len < 2400 ? 5 : 6;
+}
 
 // Code lengths by the merge of the two lightest list entries; a merged node
 // goes after every entry of weight not above its own. Depth over 17 is
@@ -95,7 +97,8 @@ struct Tables {
     std::vector<int> selectors;
 };
 
-inline Tables fit_tables(int alphaSize, const std::vector<uint32_t>& freq, const std::vector<uint16_t>& src) {
+inline Tables fit_tables(int alphaSize, const std::vector<uint32_t>& freq,
+                         const std::vector<uint16_t>& src) {
     const int len = static_cast<int>(src.size());
     Tables t;
     t.nGroups = table_count(len);
@@ -228,9 +231,11 @@ inline std::vector<uint8_t> bwt_forward(const std::vector<uint8_t>& s, int* prim
     for (size_t i = 0; i < n; ++i) rot[i] = i, rank[i] = s[i];
     for (size_t k = 1;; k <<= 1) {
         auto key = [&](size_t i) { return std::make_pair(rank[i], rank[(i + k) % n]); };
-        std::stable_sort(rot.begin(), rot.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
+        std::stable_sort(rot.begin(), rot.end(),
+                         [&](size_t a, size_t b) { return key(a) < key(b); });
         tmp[rot[0]] = 0;
-        for (size_t r = 1; r < n; ++r) tmp[rot[r]] = tmp[rot[r - 1]] + (key(rot[r - 1]) < key(rot[r]) ? 1 : 0);
+        for (size_t r = 1; r < n; ++r)
+            tmp[rot[r]] = tmp[rot[r - 1]] + (key(rot[r - 1]) < key(rot[r]) ? 1 : 0);
         rank = tmp;
         if (rank[rot[n - 1]] == n - 1 || k >= n) break;
     }

@@ -15,7 +15,7 @@ inline constexpr uint64_t kBlockMagic = 0x314159265359ull;
 inline constexpr uint64_t kEndMagic = 0x177245385090ull;
 
 class StreamReader {
-public:
+  public:
     StreamReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     size_t bit_position() const { return bit_; }
@@ -25,7 +25,8 @@ public:
     bool get(int n, uint32_t* v) {
         if (bits_left() < static_cast<size_t>(n)) return false;
         uint32_t r = 0;
-        for (int i = 0; i < n; ++i, ++bit_) r = (r << 1) | ((data_[bit_ >> 3] >> (7 - (bit_ & 7))) & 1u);
+        for (int i = 0; i < n; ++i, ++bit_)
+            r = (r << 1) | ((data_[bit_ >> 3] >> (7 - (bit_ & 7))) & 1u);
         *v = r;
         return true;
     }
@@ -75,7 +76,8 @@ public:
 
     // Hands the position to the library: the rest of the current byte as
     // pending bits, then the following bytes.
-    void to_library(uint32_t* code, int32_t* codeLenBits, const uint8_t** src, int32_t* srcLen) const {
+    void to_library(uint32_t* code, int32_t* codeLenBits, const uint8_t** src,
+                    int32_t* srcLen) const {
         const size_t byte = bit_ >> 3;
         const int used = static_cast<int>(bit_ & 7);
         if (used == 0) {
@@ -96,7 +98,7 @@ public:
         bit_ = static_cast<size_t>(src - data_) * 8 - static_cast<size_t>(codeLenBits);
     }
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
     size_t bit_ = 0;
@@ -106,7 +108,7 @@ private:
 // accumulator convention as the library (pending bits left-aligned), so the
 // library's encoder output can be spliced in between.
 class StreamWriter {
-public:
+  public:
     std::vector<uint8_t> out;
     uint32_t code = 0;
     int32_t codeLenBits = 0;

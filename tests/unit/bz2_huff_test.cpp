@@ -76,11 +76,13 @@ std::vector<uint16_t> random_symbols(size_t n, int alphaSize, uint32_t seed, dou
 }
 
 // Encodes through the library: Init, Pack, EncodeHuff, final flush.
-std::vector<uint8_t> encode(const std::vector<uint16_t>& sym, int alphaSize, EncState* es = nullptr) {
+std::vector<uint8_t> encode(const std::vector<uint16_t>& sym, int alphaSize,
+                            EncState* es = nullptr) {
     EncState local(static_cast<int>(sym.size()));
     EncState& e = es ? *es : local;
     const std::vector<uint32_t> f = freq_of(sym, alphaSize);
-    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(alphaSize, f.data(), sym.data(), static_cast<int32_t>(sym.size()), e.st()),
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(alphaSize, f.data(), sym.data(),
+                                           static_cast<int32_t>(sym.size()), e.st()),
               vekStatusOk);
     std::vector<uint8_t> out(sym.size() * 3 + 4096);
     uint32_t code = 0;
@@ -91,7 +93,8 @@ std::vector<uint8_t> encode(const std::vector<uint16_t>& sym, int alphaSize, Enc
     const uint16_t* p = sym.data();
     int32_t left = static_cast<int32_t>(sym.size());
     n = static_cast<int32_t>(out.size() - used);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out.data() + used, &n, e.st()), vekStatusOk);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out.data() + used, &n, e.st()),
+              vekStatusOk);
     EXPECT_EQ(left, 0);
     EXPECT_LE(bits, 24);
     used += static_cast<size_t>(n);
@@ -109,7 +112,8 @@ void expect_matches_model(const std::vector<uint16_t>& sym, int alphaSize) {
     ASSERT_EQ(st->nSelectors, static_cast<int32_t>(t.selectors.size()));
     ASSERT_EQ(st->alphaSize, alphaSize);
     const uint8_t* sel = reinterpret_cast<const uint8_t*>(st) + sizeof(vekHuffEncState_BZ2);
-    for (size_t g = 0; g < t.selectors.size(); ++g) ASSERT_EQ(sel[g], t.selectors[g]) << "group " << g;
+    for (size_t g = 0; g < t.selectors.size(); ++g)
+        ASSERT_EQ(sel[g], t.selectors[g]) << "group " << g;
     for (int tb = 0; tb < t.nGroups; ++tb)
         for (int s = 0; s < alphaSize; ++s) {
             ASSERT_EQ(st->lengths[tb][s], t.lengths[tb][s]) << "table " << tb << " symbol " << s;
@@ -150,7 +154,8 @@ TEST(Bz2HuffEncode, SizesAndArgumentOrder) {
     EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(0, f, src, 3, e.st()), vekStatusSizeErr);
     EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(3, f, src, 0, e.st()), vekStatusSizeErr);
     EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(259, f, src, 3, e.st()), vekStatusSizeErr);
-    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(2, f, src, 3, e.st()), vekStatusBadDataErr);  // symbol 2 outside
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(2, f, src, 3, e.st()),
+              vekStatusBadDataErr);  // symbol 2 outside
     ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(3, f, src, 3, e.st()), vekStatusOk);
 
     uint32_t code = 0;
@@ -158,8 +163,10 @@ TEST(Bz2HuffEncode, SizesAndArgumentOrder) {
     uint8_t out[16];
     EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(nullptr, &bits, out, &n, e.st()), vekStatusNullPtrErr);
     EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, nullptr, out, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, nullptr, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, nullptr, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, nullptr, &n, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, nullptr, e.st()),
+              vekStatusNullPtrErr);
     EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, &n, nullptr), vekStatusNullPtrErr);
     n = 0;
     EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, &n, nullptr), vekStatusNullPtrErr);
@@ -169,14 +176,22 @@ TEST(Bz2HuffEncode, SizesAndArgumentOrder) {
     const uint16_t* pnull = nullptr;
     int32_t left = 3;
     n = 16;
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(nullptr, &bits, &p, &left, out, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, nullptr, &p, &left, out, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, nullptr, &left, out, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, nullptr, out, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &pnull, &left, out, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, nullptr, &n, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, nullptr, e.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, &n, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(nullptr, &bits, &p, &left, out, &n, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, nullptr, &p, &left, out, &n, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, nullptr, &left, out, &n, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, nullptr, out, &n, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &pnull, &left, out, &n, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, nullptr, &n, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, nullptr, e.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, &n, nullptr),
+              vekStatusNullPtrErr);
     n = 0;
     EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, &n, e.st()), vekStatusSizeErr);
     n = 16;
@@ -188,7 +203,8 @@ TEST(Bz2HuffEncode, SizesAndArgumentOrder) {
 }
 
 TEST(Bz2HuffEncode, TableCountAndGroups) {
-    const int cases[][2] = {{1, 2}, {199, 2}, {200, 3}, {599, 3}, {600, 4}, {1199, 4}, {1200, 5}, {2399, 5}, {2400, 6}};
+    const int cases[][2] = {{1, 2},    {199, 2},  {200, 3},  {599, 3}, {600, 4},
+                            {1199, 4}, {1200, 5}, {2399, 5}, {2400, 6}};
     for (const auto& c : cases) {
         std::vector<uint16_t> s = random_symbols(static_cast<size_t>(c[0] - 1), 20, 7, 0.3);
         EncState e(c[0]);
@@ -230,7 +246,8 @@ TEST(Bz2HuffEncode, MatchesModelOnVariedBlocks) {
     for (int alphaSize : {1, 2, 3, 17, 258}) {
         for (size_t n : {size_t{0}, size_t{49}, size_t{50}, size_t{777}, size_t{5000}}) {
             if (alphaSize == 1 && n > 0) continue;
-            std::vector<uint16_t> s = random_symbols(n, std::max(alphaSize, 2), static_cast<uint32_t>(n + alphaSize), 0.08);
+            std::vector<uint16_t> s = random_symbols(n, std::max(alphaSize, 2),
+                                                     static_cast<uint32_t>(n + alphaSize), 0.08);
             if (alphaSize == 1) s = {0};
             for (auto& v : s) v = static_cast<uint16_t>(std::min<int>(v, alphaSize - 1));
             expect_matches_model(s, alphaSize);
@@ -288,9 +305,11 @@ TEST(Bz2HuffEncode, PackedContextFieldsAndAccumulator) {
     b.insert(b.end(), ctx.begin(), ctx.end());
     ASSERT_EQ(static_cast<size_t>(n) * 8 + static_cast<size_t>(bits), b.size());
     const std::vector<uint8_t> ref = model::bits_to_bytes(b);
-    EXPECT_EQ(std::vector<uint8_t>(out, out + n), std::vector<uint8_t>(ref.begin(), ref.begin() + n));
+    EXPECT_EQ(std::vector<uint8_t>(out, out + n),
+              std::vector<uint8_t>(ref.begin(), ref.begin() + n));
     EXPECT_LE(bits, 8);  // bytes leave before each append, the last append is one bit
-    EXPECT_EQ(code >> (32 - bits), static_cast<uint32_t>(ref[static_cast<size_t>(n)]) >> (8 - bits));
+    EXPECT_EQ(code >> (32 - bits),
+              static_cast<uint32_t>(ref[static_cast<size_t>(n)]) >> (8 - bits));
     // Field values read back from the stream.
     uint32_t head = 0;
     for (int i = 5; i < 23; ++i) head = (head << 1) | b[static_cast<size_t>(i)];
@@ -316,13 +335,15 @@ TEST(Bz2HuffEncode, FullDestinationStopsWithValidPrefix) {
     const std::vector<uint8_t> whole = encode(sym, alpha);
     EncState e(static_cast<int>(sym.size()));
     const std::vector<uint32_t> f = freq_of(sym, alpha);
-    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, f.data(), sym.data(), static_cast<int32_t>(sym.size()), e.st()),
+    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, f.data(), sym.data(),
+                                           static_cast<int32_t>(sym.size()), e.st()),
               vekStatusOk);
     for (int32_t cap : {1, 2, 3, 7, 20}) {
         std::vector<uint8_t> out(static_cast<size_t>(cap) + 4, 0xEE);
         uint32_t code = 0;
         int32_t bits = 0, n = cap;
-        EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out.data(), &n, e.st()), vekStatusDstTooSmall);
+        EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out.data(), &n, e.st()),
+                  vekStatusDstTooSmall);
         EXPECT_EQ(n, cap);
         EXPECT_LE(bits, 32);
         EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + cap),
@@ -339,7 +360,8 @@ TEST(Bz2HuffEncode, FullDestinationStopsWithValidPrefix) {
     const uint16_t* p = sym.data();
     int32_t left = static_cast<int32_t>(sym.size());
     n = 37;
-    ASSERT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out.data() + used, &n, e.st()), vekStatusDstTooSmall);
+    ASSERT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out.data() + used, &n, e.st()),
+              vekStatusDstTooSmall);
     EXPECT_EQ(n, 37);
     EXPECT_GT(left, 0);
     EXPECT_EQ(p, sym.data() + (static_cast<int32_t>(sym.size()) - left));
@@ -357,7 +379,8 @@ struct Decoded {
 };
 
 // Unpacks and decodes one block, feeding the source in random pieces of 1..maxPiece bytes.
-Decoded decode(const std::vector<uint8_t>& bytes, int alphaSize, uint32_t seed, int maxPiece, int dstPiece) {
+Decoded decode(const std::vector<uint8_t>& bytes, int alphaSize, uint32_t seed, int maxPiece,
+               int dstPiece) {
     DecState d;
     EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(alphaSize, d.st()), vekStatusOk);
     std::mt19937 rng(seed);
@@ -368,7 +391,8 @@ Decoded decode(const std::vector<uint8_t>& bytes, int alphaSize, uint32_t seed, 
     int32_t bits = 0;
     vekStatus st = vekStatusSrcTooSmall;
     auto piece = [&](const uint8_t** p, int32_t* len) {
-        const size_t k = std::min<size_t>(src.size() - pos, 1 + rng() % static_cast<uint32_t>(maxPiece));
+        const size_t k =
+            std::min<size_t>(src.size() - pos, 1 + rng() % static_cast<uint32_t>(maxPiece));
         *p = src.data() + pos;
         *len = static_cast<int32_t>(k);
     };
@@ -452,7 +476,8 @@ TEST(Bz2HuffDecode, UnpackOneBytePerCallMatchesOneCall) {
     const int alpha = block_symbols(vek::testdata::text_bytes(5000, 41), &sym);
     EncState e(static_cast<int>(sym.size()));
     const std::vector<uint32_t> f = freq_of(sym, alpha);
-    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, f.data(), sym.data(), static_cast<int32_t>(sym.size()), e.st()),
+    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, f.data(), sym.data(),
+                                           static_cast<int32_t>(sym.size()), e.st()),
               vekStatusOk);
     std::vector<uint8_t> ctx(4096);
     uint32_t code = 0;
@@ -491,7 +516,8 @@ TEST(Bz2HuffDecode, UnpackOneBytePerCallMatchesOneCall) {
     const uint8_t* sa = whole.mem.data() + sizeof(vekHuffDecState_BZ2);
     const uint8_t* se = e.mem.data() + sizeof(vekHuffEncState_BZ2);
     EXPECT_EQ(std::memcmp(sa, se, static_cast<size_t>(a->nSelectors)), 0);
-    EXPECT_EQ(std::memcmp(sa, bytewise.mem.data() + sizeof(vekHuffDecState_BZ2), static_cast<size_t>(a->nSelectors)),
+    EXPECT_EQ(std::memcmp(sa, bytewise.mem.data() + sizeof(vekHuffDecState_BZ2),
+                          static_cast<size_t>(a->nSelectors)),
               0);
 }
 
@@ -541,7 +567,8 @@ TEST(Bz2HuffDecode, MalformedContextsAreRefused) {
     EXPECT_EQ(unpack(with(with(head(1, 1), {0}), with(t3, t3)), 3, d), vekStatusSrcDataErr);
     EXPECT_EQ(unpack(with(with(head(7, 1), {0}), with(t3, t3)), 3, d), vekStatusSrcDataErr);
     EXPECT_EQ(unpack(with(head(2, 0), with(t3, t3)), 3, d), vekStatusSrcDataErr);
-    EXPECT_EQ(unpack(with(head(2, vek::bwt::kBz2SelectorCapacity + 1), {0}), 3, d), vekStatusSrcDataErr);
+    EXPECT_EQ(unpack(with(head(2, vek::bwt::kBz2SelectorCapacity + 1), {0}), 3, d),
+              vekStatusSrcDataErr);
     // Rank 2 with 2 tables; six one-bits with 6 tables.
     EXPECT_EQ(unpack(with(with(head(2, 1), {1, 1, 0}), with(t3, t3)), 3, d), vekStatusSrcDataErr);
     EXPECT_EQ(unpack(with(head(6, 1), {1, 1, 1, 1, 1, 1, 0}), 3, d), vekStatusSrcDataErr);
@@ -596,32 +623,48 @@ TEST(Bz2HuffDecode, ArgumentOrder) {
     uint32_t code = 0;
     int32_t bits = 0, len = 4, n = 4;
     uint16_t dst[4];
-    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(nullptr, &bits, &p, &len, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, nullptr, &len, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, nullptr, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, nullptr), vekStatusNullPtrErr);
-    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, nullptr, &p, &len, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &pnull, &len, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(nullptr, &bits, &p, &len, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, nullptr, &len, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, nullptr, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, nullptr),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, nullptr, &p, &len, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &pnull, &len, d.st()),
+              vekStatusNullPtrErr);
     len = 0;
     EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, d.st()), vekStatusSizeErr);
     len = 4;
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(nullptr, &bits, &p, &len, dst, &n, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, nullptr, &p, &len, dst, &n, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, nullptr, &len, dst, &n, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, nullptr, dst, &n, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &pnull, &len, dst, &n, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, nullptr, &n, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, nullptr, d.st()), vekStatusNullPtrErr);
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(nullptr, &bits, &p, &len, dst, &n, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, nullptr, &p, &len, dst, &n, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, nullptr, &len, dst, &n, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, nullptr, dst, &n, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &pnull, &len, dst, &n, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, nullptr, &n, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, nullptr, d.st()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, nullptr),
+              vekStatusNullPtrErr);
     n = 0;
     EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, d.st()), vekStatusSizeErr);
     // No context read yet: no group to decode.
     n = 4;
-    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, d.st()), vekStatusBadDataErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, d.st()),
+              vekStatusBadDataErr);
 }
 
 // Decodes hand-built data after a hand-built context.
-vekStatus decode_bits(const Bits& ctx, const Bits& data, int alpha, std::vector<uint16_t>* out, int cap = 64) {
+vekStatus decode_bits(const Bits& ctx, const Bits& data, int alpha, std::vector<uint16_t>* out,
+                      int cap = 64) {
     DecState d;
     EXPECT_EQ(unpack(ctx, alpha, d), vekStatusOk);
     Bits all = ctx;
@@ -646,7 +689,7 @@ TEST(Bz2HuffDecode, SymbolLevelCases) {
     Bits ctx;
     model::put_bits(ctx, 2, 3);
     model::put_bits(ctx, 2, 15);
-    ctx.push_back(0);           // group 0: table 0
+    ctx.push_back(0);               // group 0: table 0
     ctx.insert(ctx.end(), {1, 0});  // group 1: rank 1 -> table 1
     Bits t0 = table_bits({1, 2, 2}), t1 = table_bits({2, 2, 1});
     ctx.insert(ctx.end(), t0.begin(), t0.end());
@@ -743,10 +786,12 @@ Block make_block(const std::vector<uint8_t>& data) {
 }
 
 TEST(Bz2BlockDecode, MatchesModelOnVariedBlocks) {
-    std::vector<std::vector<uint8_t>> inputs = {
-        vek::testdata::text_bytes(50000 / kScale, 51), vek::testdata::random_bytes(30000 / kScale, 52),
-        vek::testdata::runs_bytes(60000 / kScale, 53), std::vector<uint8_t>(1, 'q'),
-        std::vector<uint8_t>(5000, 'z'), {'b', 'a'}};
+    std::vector<std::vector<uint8_t>> inputs = {vek::testdata::text_bytes(50000 / kScale, 51),
+                                                vek::testdata::random_bytes(30000 / kScale, 52),
+                                                vek::testdata::runs_bytes(60000 / kScale, 53),
+                                                std::vector<uint8_t>(1, 'q'),
+                                                std::vector<uint8_t>(5000, 'z'),
+                                                {'b', 'a'}};
     std::vector<uint8_t> all(256);
     for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7);
     inputs.push_back(all);
@@ -754,7 +799,8 @@ TEST(Bz2BlockDecode, MatchesModelOnVariedBlocks) {
         const Block b = make_block(in);
         ASSERT_EQ(model::decode_block(b.sym, b.inUse, b.primary), in);
         int32_t size = 0;
-        ASSERT_EQ(veksDecodeBlockGetSize_BZ2_8u(static_cast<uint32_t>(in.size()), &size), vekStatusOk);
+        ASSERT_EQ(veksDecodeBlockGetSize_BZ2_8u(static_cast<uint32_t>(in.size()), &size),
+                  vekStatusOk);
         ASSERT_EQ(size, static_cast<int32_t>(4 * in.size()));
         std::vector<uint8_t> buf(static_cast<size_t>(size) + 1);
         for (int32_t slack : {0, 3}) {
@@ -762,8 +808,9 @@ TEST(Bz2BlockDecode, MatchesModelOnVariedBlocks) {
             int32_t n = static_cast<int32_t>(in.size()) + slack;
             if (slack) buf.resize(4 * static_cast<size_t>(n) + 1);
             // Unaligned work buffer on purpose.
-            ASSERT_EQ(veksDecodeBlock_BZ2_16u8u(b.sym.data(), static_cast<int32_t>(b.sym.size()), dst.data() + 8, &n,
-                                                b.primary, b.dict, b.inUse, buf.data() + 1),
+            ASSERT_EQ(veksDecodeBlock_BZ2_16u8u(b.sym.data(), static_cast<int32_t>(b.sym.size()),
+                                                dst.data() + 8, &n, b.primary, b.dict, b.inUse,
+                                                buf.data() + 1),
                       vekStatusOk);
             ASSERT_EQ(n, static_cast<int32_t>(in.size()));
             ASSERT_TRUE(std::equal(in.begin(), in.end(), dst.begin() + 8));
@@ -782,44 +829,64 @@ TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
     EXPECT_EQ(veksDecodeBlockGetSize_BZ2_8u(5, nullptr), vekStatusNullPtrErr);
     EXPECT_EQ(veksDecodeBlockGetSize_BZ2_8u(1u << 24, &size), vekStatusSizeErr);
     EXPECT_EQ(veksDecodeBlockGetSize_BZ2_8u((1u << 24) - 1, &size), vekStatusOk);
-    auto call = [&](const uint16_t* s, int32_t sl, uint8_t* d, int32_t* pn, int32_t idx, int32_t dict,
-                    const uint8_t* iu, uint8_t* bf) { return veksDecodeBlock_BZ2_16u8u(s, sl, d, pn, idx, dict, iu, bf); };
-    EXPECT_EQ(call(nullptr, len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(b.sym.data(), len, nullptr, &n, 0, b.dict, b.inUse, buf.data()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), nullptr, 0, b.dict, b.inUse, buf.data()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, nullptr, buf.data()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(b.sym.data(), 0, dst.data(), &n, 0, b.dict, b.inUse, nullptr), vekStatusNullPtrErr);
-    EXPECT_EQ(call(b.sym.data(), 0, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
+    auto call = [&](const uint16_t* s, int32_t sl, uint8_t* d, int32_t* pn, int32_t idx,
+                    int32_t dict, const uint8_t* iu, uint8_t* bf) {
+        return veksDecodeBlock_BZ2_16u8u(s, sl, d, pn, idx, dict, iu, bf);
+    };
+    EXPECT_EQ(call(nullptr, len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), len, nullptr, &n, 0, b.dict, b.inUse, buf.data()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), nullptr, 0, b.dict, b.inUse, buf.data()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, nullptr, buf.data()),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), 0, dst.data(), &n, 0, b.dict, b.inUse, nullptr),
+              vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), 0, dst.data(), &n, 0, b.dict, b.inUse, buf.data()),
+              vekStatusSizeErr);
     n = 1 << 24;
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()),
+              vekStatusSizeErr);
     n = 11;
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, -1, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 11, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, 257, b.inUse, buf.data()), vekStatusSizeErr);
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, -1, b.inUse, buf.data()), vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, -1, b.dict, b.inUse, buf.data()),
+              vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 11, b.dict, b.inUse, buf.data()),
+              vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, 257, b.inUse, buf.data()),
+              vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, -1, b.inUse, buf.data()),
+              vekStatusSizeErr);
     EXPECT_EQ(n, 11);
     // Dictionary size not matching the table.
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict + 1, b.inUse, buf.data()), vekStatusBadDataErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict + 1, b.inUse, buf.data()),
+              vekStatusBadDataErr);
     // Table bytes above 127 count as not in use.
     uint8_t iu[256];
     std::memcpy(iu, b.inUse, 256);
     iu[200] = 0x80;
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, b.primary, b.dict, iu, buf.data()), vekStatusOk);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, b.primary, b.dict, iu, buf.data()),
+              vekStatusOk);
     // Capacity one short of the block; primary index at or past the decoded length.
     n = 10;
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()),
+              vekStatusBadDataErr);
     n = 20;
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 11, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 11, b.dict, b.inUse, buf.data()),
+              vekStatusBadDataErr);
     EXPECT_EQ(n, 20);
     // A rank outside the dictionary, a huge run.
     const uint16_t badRank[2] = {static_cast<uint16_t>(b.dict + 1), 0};
-    EXPECT_EQ(call(badRank, 1, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    EXPECT_EQ(call(badRank, 1, dst.data(), &n, 0, b.dict, b.inUse, buf.data()),
+              vekStatusBadDataErr);
     std::vector<uint16_t> runs(30, 1);
-    EXPECT_EQ(call(runs.data(), 30, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    EXPECT_EQ(call(runs.data(), 30, dst.data(), &n, 0, b.dict, b.inUse, buf.data()),
+              vekStatusBadDataErr);
     // The exact capacity works: guard bytes after it stay.
     n = 11;
     std::fill(dst.begin(), dst.end(), 0xCC);
-    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, b.primary, b.dict, b.inUse, buf.data()), vekStatusOk);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, b.primary, b.dict, b.inUse, buf.data()),
+              vekStatusOk);
     EXPECT_EQ(std::string(dst.begin(), dst.begin() + 11), "hello hello");
     EXPECT_EQ(dst[11], 0xCC);
 }
@@ -835,13 +902,15 @@ TEST(Bz2BlockDecode, RandomSymbolsAgreeWithModel) {
             if (!inUse[v]) inUse[v] = 1, ++k;
         }
         std::vector<uint16_t> sym(1 + rng() % 40);
-        for (auto& s : sym) s = static_cast<uint16_t>(rng() % 3 == 0 ? rng() % 2 : rng() % (dict + 2));
+        for (auto& s : sym)
+            s = static_cast<uint16_t>(rng() % 3 == 0 ? rng() % 2 : rng() % (dict + 2));
         const int32_t cap = 1 + static_cast<int32_t>(rng() % 200);
         const int32_t idx = static_cast<int32_t>(rng() % static_cast<uint32_t>(cap));
         std::vector<uint8_t> dst(static_cast<size_t>(cap)), buf(4 * static_cast<size_t>(cap));
         int32_t n = cap;
-        const vekStatus st = veksDecodeBlock_BZ2_16u8u(sym.data(), static_cast<int32_t>(sym.size()), dst.data(), &n,
-                                                       idx, dict, inUse, buf.data());
+        const vekStatus st =
+            veksDecodeBlock_BZ2_16u8u(sym.data(), static_cast<int32_t>(sym.size()), dst.data(), &n,
+                                      idx, dict, inUse, buf.data());
         const std::vector<uint8_t> ref = model::decode_block(sym, inUse, idx);
         if (ref.empty() || ref.size() > static_cast<size_t>(cap)) {
             EXPECT_EQ(st, vekStatusBadDataErr) << iter;
