@@ -648,7 +648,10 @@ VEKDC_API vekStatus veksEncodeHuff_BZ2_16u8u(uint32_t* pCode, int32_t* pCodeLenB
 /* Huffman decoder state. Its size is reported by
    veksDecodeHuffGetSize_BZ2_8u16u: this fixed portion, then, at offset
    sizeof(vekHuffDecState_BZ2), one selector byte per 50-symbol group. The
-   nine pointers point into the state itself and are set by Init. */
+   nine pointers point into the state itself and are set by Init.
+   A context may announce up to 18002 selectors (the count of the largest
+   block, 900000 bytes) and more are refused; size the state for at least
+   900100 symbols when the stream is not trusted. */
 typedef struct vekHuffDecState_BZ2 {
     int32_t unpackPhase;          /* 0: counts next, 1: selectors, 2: tables */
     int32_t nGroups;              /* number of tables, 2..6 */
