@@ -52,6 +52,21 @@ inline void copy_match(uint8_t* out0, int32_t o, int32_t d, int32_t k, int32_t c
     }
 }
 
+// hist[0 .. 32768 - shift) = hist[shift .. 32768), shift >= 1, in 32-byte
+// steps: each step loads its block whole before storing it, and the next
+// block lies beyond what was stored, so moving down in order is safe.
+typedef uint8_t Block32 __attribute__((vector_size(32), aligned(1), may_alias));
+
+inline void shift_history(uint8_t* hist, int32_t shift) {
+    const int32_t len = kWindowSize - shift;
+    int32_t i = 0;
+    for (; i + 32 <= len; i += 32) {
+        const Block32 block = *reinterpret_cast<const Block32*>(hist + shift + i);
+        *reinterpret_cast<Block32*>(hist + i) = block;
+    }
+    std::memmove(hist + i, hist + shift + i, static_cast<size_t>(len - i));
+}
+
 }  // namespace
 
 void decode_init(vekLZSSState* s) {
@@ -161,7 +176,7 @@ vekStatus decode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32_t* 
     if (o >= kWindowSize) {
         std::memcpy(hist, out0 + o - kWindowSize, kWindowSize);
     } else if (o > 0) {
-        std::memmove(hist, hist + o, static_cast<size_t>(kWindowSize - o));
+        shift_history(hist, o);
         std::memcpy(hist + kWindowSize - o, out0, static_cast<size_t>(o));
     }
 
