@@ -37,8 +37,7 @@ inline int32_t common_length(const uint8_t* a, const uint8_t* b, int32_t max_len
 }
 
 // Bit buffer: the next bit to go out is bit 63; `count` bits are valid and
-// the bits below them are zero. Between tokens fewer than 8 bits wait unless
-// the destination filled, and then never more than 23.
+// the bits below them are zero.
 struct BitWriter {
     uint64_t bits;
     int32_t count;
@@ -49,19 +48,9 @@ struct BitWriter {
         bits |= static_cast<uint64_t>(value) << (64 - count - n);
         count += n;
     }
-    // Writes every complete byte; false once the destination is full.
-    bool drain() {
-        if (room >= 4) {
-            // At most 31 bits are pending: one 4-byte store holds them all.
-            const uint32_t top = __builtin_bswap32(static_cast<uint32_t>(bits >> 32));
-            std::memcpy(out, &top, 4);
-            const int32_t bytes = count >> 3;
-            out += bytes;
-            room -= bytes;
-            bits <<= 8 * bytes;
-            count &= 7;
-            return room > 0;
-        }
+    // Writes every complete byte, one at a time; false once the destination
+    // is full.
+    bool drain_exact() {
         while (count >= 8) {
             *out++ = static_cast<uint8_t>(bits >> 56);
             bits <<= 8;
@@ -70,7 +59,57 @@ struct BitWriter {
         }
         return true;
     }
+    // With plenty of room: writes 4 bytes once 32 bits are complete. At most
+    // 55 bits are then pending after a token.
+    void drain_lazy() {
+        if (count >= 32) {
+            const uint32_t top = __builtin_bswap32(static_cast<uint32_t>(bits >> 32));
+            std::memcpy(out, &top, 4);
+            out += 4;
+            room -= 4;
+            bits <<= 32;
+            count -= 32;
+        }
+    }
 };
+
+// Room below which tokens are written out byte by byte, so that a call stops
+// exactly after the token whose bytes fill the destination. Above it no
+// token can fill the destination, even with 6 bytes still pending.
+constexpr int32_t kExactRoom = 16;
+
+struct Search {
+    int32_t best;
+    int32_t best_pos;
+};
+
+// Longest match for position pos (input byte p) among at most 16 chain
+// candidates, starting with c; the earlier of equal lengths wins.
+__attribute__((always_inline)) inline Search search(const uint8_t* p, int32_t pos, int32_t c,
+                                                    int32_t max_len, const int32_t* prev,
+                                                    const uint8_t* in, int32_t p0,
+                                                    const uint8_t* win, int32_t base_pos) {
+    Search r{2, 0};
+    if (pos - c >= kWindowSize || max_len <= 2) return r;
+    for (int32_t k = 1;; ++k) {
+        // The next link does not depend on this candidate's bytes: fetch
+        // both at once.
+        const int32_t next = prev[c & (kHashSize - 1)];
+        const uint8_t* cp = c >= p0 ? in + (c - p0) : win + (c - base_pos);
+        if (load16(cp + r.best - 1) == load16(p + r.best - 1)) {
+            const int32_t len = common_length(cp, p, max_len);
+            if (len > r.best) {
+                r.best = len;
+                r.best_pos = c;
+                if (len >= max_len) break;
+            }
+        }
+        if (k == kMaxCandidates) break;
+        c = next;
+        if (pos - c >= kWindowSize) break;
+    }
+    return r;
+}
 
 inline uintptr_t window_base_position(const vekLZSSState* s) {
     return reinterpret_cast<uintptr_t>(s->pWindowBase) - reinterpret_cast<uintptr_t>(s->pWindow);
@@ -147,57 +186,45 @@ vekStatus encode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32_t* 
     std::memcpy(s->area3 + (p0 - base_pos), in, static_cast<size_t>(copied));
 
     int32_t i = 0;  // input bytes consumed
-    bool full = bw.count >= 8 && !bw.drain();
+    bool full = bw.count >= 8 && !bw.drain_exact();
     const int32_t limit = n - 2;  // positions below this are hashed
     while (!full && i < limit) {
         const uint8_t* const p = in + i;
         const int32_t pos = p0 + i;
         const int32_t max_len = std::min(limit - i, kMaxMatch);
         const uint32_t h = hash3(p);
-        int32_t c = head[h];
+        const int32_t c = head[h];
         prev[pos & (kHashSize - 1)] = c;
         head[h] = pos;
+        const Search m = search(p, pos, c, max_len, prev, in, p0, win, base_pos);
 
-        int32_t best = 2;
-        int32_t best_pos = 0;
-        if (pos - c < kWindowSize && max_len > 2) {
-            for (int32_t k = 1;; ++k) {
-                const uint8_t* cp = c >= p0 ? in + (c - p0) : win + (c - base_pos);
-                if (load16(cp + best - 1) == load16(p + best - 1)) {
-                    const int32_t len = common_length(cp, p, max_len);
-                    if (len > best) {
-                        best = len;
-                        best_pos = c;
-                        if (best >= max_len) break;
-                    }
-                }
-                if (k == kMaxCandidates) break;
-                c = prev[c & (kHashSize - 1)];
-                if (pos - c >= kWindowSize) break;
-            }
-        }
-
-        if (best >= kMinMatch) {
-            bw.put((static_cast<uint32_t>(pos - best_pos) << 8) |
-                       static_cast<uint32_t>(best - kMinMatch),
+        if (m.best >= kMinMatch) {
+            bw.put((static_cast<uint32_t>(pos - m.best_pos) << 8) |
+                       static_cast<uint32_t>(m.best - kMinMatch),
                    24);
-            for (int32_t q = 1; q < best; ++q) {
+            for (int32_t q = 1; q < m.best; ++q) {
                 const uint32_t hq = hash3(p + q);
                 prev[(pos + q) & (kHashSize - 1)] = head[hq];
                 head[hq] = pos + q;
             }
-            i += best;
+            i += m.best;
         } else {
             bw.put(0x100u | p[0], 9);
             i += 1;
         }
-        full = !bw.drain();
+        if (bw.room >= kExactRoom) {
+            bw.drain_lazy();
+        } else {
+            full = !bw.drain_exact();  // also what the lazy writer kept back
+        }
     }
+    // Bytes the lazy writer kept back (their room was reserved).
+    if (!full) full = !bw.drain_exact();
     // The last two bytes of the call (or all of a call of one or two bytes).
     while (!full && i < n) {
         bw.put(0x100u | in[i], 9);
         i += 1;
-        full = !bw.drain();
+        full = !bw.drain_exact();
     }
 
     update_window(s, in, i, p0, copied);
