@@ -85,9 +85,17 @@ inline std::vector<uint8_t> encode(const std::vector<uint8_t>& data,
     return out.bytes();
 }
 
+// Where each decoded token ends: bytes of output so far, bits of stream read.
+struct TokenEnd {
+    size_t out;
+    size_t bit;
+};
+
 // Every complete token of `stream`, decoded after a history of 32768 zero
-// bytes; a distance field of 0 means 32768.
-inline std::vector<uint8_t> decode(const std::vector<uint8_t>& stream) {
+// bytes; a distance field of 0 means 32768. `ends` (if given) receives
+// where each token ends.
+inline std::vector<uint8_t> decode(const std::vector<uint8_t>& stream,
+                                   std::vector<TokenEnd>* ends = nullptr) {
     auto bit = [&](size_t i) { return (stream[i / 8] >> (7 - i % 8)) & 1; };
     auto field = [&](size_t i, int n) {
         uint32_t v = 0;
@@ -103,6 +111,7 @@ inline std::vector<uint8_t> decode(const std::vector<uint8_t>& stream) {
             if (total - i < 9) break;
             out.push_back(static_cast<uint8_t>(field(i + 1, 8)));
             i += 9;
+            if (ends) ends->push_back({out.size() - 32768, i});
         } else {
             if (total - i < 24) break;
             uint32_t d = field(i + 1, 15);
@@ -110,9 +119,23 @@ inline std::vector<uint8_t> decode(const std::vector<uint8_t>& stream) {
             const uint32_t len = field(i + 16, 8) + 3;
             for (uint32_t k = 0; k < len; ++k) out.push_back(out[out.size() - d]);
             i += 24;
+            if (ends) ends->push_back({out.size() - 32768, i});
         }
     }
     return std::vector<uint8_t>(out.begin() + 32768, out.end());
+}
+
+// Stream bytes a decoder that takes a byte only when a token needs it has
+// read once it has produced `produced` bytes and stopped for a full
+// destination, when `given` bytes were offered before the current piece.
+inline size_t lazy_bytes_read(const std::vector<TokenEnd>& ends, size_t produced, size_t given) {
+    size_t lo = 0, hi = ends.size();
+    while (lo < hi) {  // first token ending at or after `produced`
+        const size_t mid = (lo + hi) / 2;
+        if (ends[mid].out < produced) lo = mid + 1; else hi = mid;
+    }
+    const size_t bits = lo < ends.size() ? ends[lo].bit : 0;
+    return std::max(given, (bits + 7) / 8);
 }
 
 }  // namespace vek::lzss_model

@@ -109,8 +109,11 @@ Bytes encode_whole(const Bytes& data) {
 }
 
 // Decodes `stream` given in `pieces` into destination chunks from `dst`,
-// with guard bytes around every chunk.
+// with guard bytes around every chunk. Every stop for a full destination
+// must have read exactly the bytes a lazy reader would have.
 Bytes decode(const Bytes& stream, const std::vector<size_t>& pieces, Sizer dst) {
+    std::vector<vek::lzss_model::TokenEnd> ends;
+    vek::lzss_model::decode(stream, &ends);
     auto st = new_state();
     EXPECT_EQ(veksDecodeLZSSInit_8u(st.get()), vekStatusOk);
     Bytes out;
@@ -139,6 +142,8 @@ Bytes decode(const Bytes& stream, const std::vector<size_t>& pieces, Sizer dst) 
             }
             EXPECT_EQ(status, vekStatusDstTooSmall);
             EXPECT_EQ(room, 0);
+            const size_t read = at + piece - static_cast<size_t>(len);
+            EXPECT_EQ(read, vek::lzss_model::lazy_bytes_read(ends, out.size(), at));
             if (out.size() > (size_t(1) << 28)) {
                 ADD_FAILURE() << "decoder does not stop";
                 break;
