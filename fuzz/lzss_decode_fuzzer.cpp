@@ -39,8 +39,12 @@ std::unique_ptr<vekLZSSState> zeroed_state() {
     return s;
 }
 
+// Each stop for a full destination must have read exactly the bytes a
+// reader that takes a byte only when a token needs it would have read.
 std::vector<uint8_t> decode_split(const std::vector<uint8_t>& stream, Splitter in_sizes,
                                   Splitter out_sizes) {
+    std::vector<vek::lzss_model::TokenEnd> ends;
+    vek::lzss_model::decode(stream, &ends);
     auto st = zeroed_state();
     check(veksDecodeLZSSInit_8u(st.get()) == vekStatusOk);
     std::vector<uint8_t> out;
@@ -66,6 +70,8 @@ std::vector<uint8_t> decode_split(const std::vector<uint8_t>& stream, Splitter i
                 break;
             }
             check(s == vekStatusDstTooSmall && room == 0);
+            check(at + piece_len - static_cast<size_t>(len) ==
+                  vek::lzss_model::lazy_bytes_read(ends, out.size(), at));
         }
         at += piece_len;
     } while (at < stream.size());

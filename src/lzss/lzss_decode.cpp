@@ -10,6 +10,7 @@
 // back when the destination fills, so *pSrcLen never depends on how the
 // decoder buffers.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "core/load.h"
@@ -18,6 +19,8 @@
 namespace vek::lzss {
 
 namespace {
+
+typedef uint8_t Block32 __attribute__((vector_size(32), aligned(1), may_alias));
 
 uint8_t* history(vekLZSSState* s) {
     return reinterpret_cast<uint8_t*>(s->area1);
@@ -37,9 +40,18 @@ inline void copy_match(uint8_t* out0, int32_t o, int32_t d, int32_t k, int32_t c
     }
     const uint8_t* sp = op - d;
     uint8_t* const end = op + k;
-    if (d >= 8 && (out0 + cap) - end >= 8) {
-        // 8-byte steps may run up to 7 bytes past the match, still inside
-        // the destination; later tokens overwrite them.
+    const ptrdiff_t slack = (out0 + cap) - end;
+    // Block steps may run past the match by less than a block, still inside
+    // the destination; later tokens overwrite those bytes. A block never
+    // reads bytes it writes, as long as the distance is at least its size.
+    if (d >= 32 && slack >= 32) {
+        do {
+            const Block32 b = *reinterpret_cast<const Block32*>(sp);
+            *reinterpret_cast<Block32*>(op) = b;
+            op += 32;
+            sp += 32;
+        } while (op < end);
+    } else if (d >= 8 && slack >= 8) {
         do {
             std::memcpy(op, sp, 8);
             op += 8;
@@ -55,8 +67,6 @@ inline void copy_match(uint8_t* out0, int32_t o, int32_t d, int32_t k, int32_t c
 // hist[0 .. 32768 - shift) = hist[shift .. 32768), shift >= 1, in 32-byte
 // steps: each step loads its block whole before storing it, and the next
 // block lies beyond what was stored, so moving down in order is safe.
-typedef uint8_t Block32 __attribute__((vector_size(32), aligned(1), may_alias));
-
 inline void shift_history(uint8_t* hist, int32_t shift) {
     const int32_t len = kWindowSize - shift;
     int32_t i = 0;
