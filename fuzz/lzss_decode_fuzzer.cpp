@@ -50,8 +50,7 @@ std::vector<uint8_t> decode_split(const std::vector<uint8_t>& stream, Splitter i
     std::vector<uint8_t> out;
     size_t at = 0;
     do {
-        const size_t piece_len =
-            std::min(stream.size() - at, static_cast<size_t>(in_sizes.next()));
+        const size_t piece_len = std::min(stream.size() - at, static_cast<size_t>(in_sizes.next()));
         std::unique_ptr<uint8_t[]> piece(new uint8_t[piece_len ? piece_len : 1]);
         std::memcpy(piece.get(), stream.data() + at, piece_len);
         uint8_t* src = piece.get();
@@ -102,8 +101,9 @@ std::vector<uint8_t> encode_split(const std::vector<uint8_t>& data, Splitter in_
         uint8_t* src = piece.get();
         int32_t len = static_cast<int32_t>(piece_len);
         while (len > 0) {
-            const vekStatus s =
-                emit([&](uint8_t** d, int32_t* r) { return veksEncodeLZSS_8u(&src, &len, d, r, st.get()); });
+            const vekStatus s = emit([&](uint8_t** d, int32_t* r) {
+                return veksEncodeLZSS_8u(&src, &len, d, r, st.get());
+            });
             if (s == vekStatusOk) break;
             check(s == vekStatusDstTooSmall);
         }

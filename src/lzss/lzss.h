@@ -15,7 +15,7 @@
 
 namespace vek::lzss {
 
-constexpr int32_t kWindowSize = 32768;   // distances are below this
+constexpr int32_t kWindowSize = 32768;  // distances are below this
 constexpr int32_t kMinMatch = 3;
 constexpr int32_t kMaxMatch = 258;
 constexpr int32_t kHashSize = 32768;

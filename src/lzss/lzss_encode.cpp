@@ -90,7 +90,16 @@ __attribute__((always_inline)) inline Search search(const uint8_t* p, int32_t po
                                                     const uint8_t* in, int32_t p0,
                                                     const uint8_t* win, int32_t base_pos) {
     Search r{2, 0};
-    if (pos - c >= kWindowSize || max_len <= 2) return r;
+    // Candidates lie in [lo, pos): within the window and, in a state whose
+    // window mapping had to be reset, not before the window copy. One
+    // unsigned compare tests both ends (entries at or after pos only come
+    // from a damaged state).
+    const int32_t lo = std::max(pos - (kWindowSize - 1), base_pos);
+    const uint32_t span = static_cast<uint32_t>(pos - lo);
+    auto usable = [&](int32_t cand) {
+        return static_cast<uint32_t>(pos - 1) - static_cast<uint32_t>(cand) < span;
+    };
+    if (!usable(c) || max_len <= 2) return r;
     for (int32_t k = 1;; ++k) {
         // The next link does not depend on this candidate's bytes: fetch
         // both at once.
@@ -106,7 +115,7 @@ __attribute__((always_inline)) inline Search search(const uint8_t* p, int32_t po
         }
         if (k == kMaxCandidates) break;
         c = next;
-        if (pos - c >= kWindowSize) break;
+        if (!usable(c)) break;
     }
     return r;
 }
@@ -135,8 +144,8 @@ void update_window(vekLZSSState* s, const uint8_t* in, int32_t consumed, int32_t
     } else if (consumed > copied) {
         std::memcpy(win + off0 + copied, in + copied, static_cast<size_t>(consumed - copied));
     }
-    s->pWindow = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(win) -
-                                            static_cast<uintptr_t>(static_cast<intptr_t>(new_base)));
+    s->pWindow = reinterpret_cast<uint8_t*>(
+        reinterpret_cast<uintptr_t>(win) - static_cast<uintptr_t>(static_cast<intptr_t>(new_base)));
     s->pWindowBase = win;
 }
 
@@ -162,11 +171,22 @@ vekStatus encode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32_t* 
                  vekLZSSState* s) {
     const uint8_t* const in = *src;
     const int32_t n = *src_len;
-    const int32_t p0 = s->position;
     int32_t* const prev = s->area1;
     int32_t* const head = s->area2;
     const uint8_t* const win = s->area3;
-    const int32_t base_pos = static_cast<int32_t>(window_base_position(s));
+    // Stream position of the first window byte.
+    int32_t base_pos = static_cast<int32_t>(window_base_position(s));
+    const int64_t offset = int64_t(s->position) - base_pos;
+    if (s->position < 0 || base_pos < 0 || offset < 0 || offset > kEncoderWindowBytes - kMaxMatch) {
+        // Not a state left by the encoder: start the window copy afresh
+        // rather than address memory outside it.
+        if (s->position < 0) s->position = 0;
+        base_pos = s->position;
+        s->pWindowBase = s->area3;
+        s->pWindow = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(s->area3) -
+                                                static_cast<uintptr_t>(base_pos));
+    }
+    const int32_t p0 = s->position;
 
     BitWriter bw;
     bw.count = s->bitCount;

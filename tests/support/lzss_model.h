@@ -132,7 +132,10 @@ inline size_t lazy_bytes_read(const std::vector<TokenEnd>& ends, size_t produced
     size_t lo = 0, hi = ends.size();
     while (lo < hi) {  // first token ending at or after `produced`
         const size_t mid = (lo + hi) / 2;
-        if (ends[mid].out < produced) lo = mid + 1; else hi = mid;
+        if (ends[mid].out < produced)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
     const size_t bits = lo < ends.size() ? ends[lo].bit : 0;
     return std::max(given, (bits + 7) / 8);

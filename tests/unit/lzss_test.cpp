@@ -94,9 +94,8 @@ Bytes encode(const Bytes& data, const std::vector<size_t>& pieces, Sizer dst) {
         at += piece;
     }
     for (int guard = 0; guard < 100; ++guard) {
-        const vekStatus status = emit_into([&](uint8_t** p, int32_t* n) {
-            return veksEncodeLZSSFlush_8u(p, n, st.get());
-        });
+        const vekStatus status = emit_into(
+            [&](uint8_t** p, int32_t* n) { return veksEncodeLZSSFlush_8u(p, n, st.get()); });
         if (status == vekStatusOk) break;
         EXPECT_EQ(status, vekStatusDstTooSmall);
     }
@@ -385,8 +384,9 @@ TEST(LZSSEncode, MatchesTheModelOnVariedInputsAndSplits) {
     // Binary-like: records with small counters and repeated fields.
     Bytes records;
     for (uint32_t i = 0; records.size() < n; ++i) {
-        const uint8_t rec[12] = {0x7F, 'E', 'L', 'F', uint8_t(i), uint8_t(i >> 8), 0, 0,
-                                 uint8_t(i * 7), 1, 0, uint8_t(i % 3)};
+        const uint8_t rec[12] = {
+            0x7F,           'E', 'L', 'F',           uint8_t(i), uint8_t(i >> 8), 0, 0,
+            uint8_t(i * 7), 1,   0,   uint8_t(i % 3)};
         records.insert(records.end(), rec, rec + 12);
     }
     inputs.push_back(records);
@@ -397,14 +397,16 @@ TEST(LZSSEncode, MatchesTheModelOnVariedInputsAndSplits) {
 
     uint32_t seed = 10;
     for (const Bytes& data : inputs) {
-        const std::vector<std::vector<size_t>> splits = {
-            {data.size()}, random_pieces(data.size(), 70000, seed), random_pieces(data.size(), 600, seed + 1)};
+        const std::vector<std::vector<size_t>> splits = {{data.size()},
+                                                         random_pieces(data.size(), 70000, seed),
+                                                         random_pieces(data.size(), 600, seed + 1)};
         for (const auto& pieces : splits) {
             const Bytes expected = vek::lzss_model::encode(data, pieces, vek::lzss::kRandVec);
             EXPECT_EQ(encode(data, pieces, Sizer(1 << 20, seed)), expected);
             EXPECT_EQ(encode(data, pieces, Sizer(40, seed + 2)), expected);
-            EXPECT_EQ(decode(expected, random_pieces(expected.size(), 5000, seed), Sizer(7000, seed)),
-                      data);
+            EXPECT_EQ(
+                decode(expected, random_pieces(expected.size(), 5000, seed), Sizer(7000, seed)),
+                data);
             ++seed;
         }
     }
@@ -429,6 +431,73 @@ TEST(LZSSEncode, TinyInputs) {
         EXPECT_EQ(decode(stream, {stream.size()}, Sizer::Fixed(1)), data) << n;
     }
     EXPECT_TRUE(encode({}, {}, Sizer(4)).empty());
+}
+
+TEST(LZSSEncode, DamagedStatesStayInBounds) {
+    // States whose fields and tables hold anything at all (a decoder state,
+    // random bytes): the encoder reads and writes only its areas and the
+    // caller's buffers, and every match it finds is real, so the stream
+    // still decodes (the pending bits are the caller's, cleared here).
+    const Bytes data = vek::testdata::text_bytes(100000 / kScale, 31);
+    for (int variant = 0; variant < 3; ++variant) {
+        auto st = new_state();
+        if (variant == 0) {
+            ASSERT_EQ(veksDecodeLZSSInit_8u(st.get()), vekStatusOk);
+        } else {
+            const Bytes noise = vek::testdata::random_bytes(sizeof(vekLZSSState), 40 + variant);
+            std::memcpy(st.get(), noise.data(), noise.size());
+            // Positions stay below 2 GiB minus the input: beyond that the
+            // state cannot represent a stream.
+            st->position &= 0x3FFFFFFF;
+            if (variant == 2) st->position = 1 << 30;
+        }
+        st->bitCount = 0;
+        Bytes stream;
+        uint8_t* src = const_cast<uint8_t*>(data.data());
+        int32_t left = static_cast<int32_t>(data.size());
+        while (left > 0) {
+            int32_t piece = std::min<int32_t>(left, 7000);
+            const int32_t before = piece;
+            Bytes buf(20000 + 32, 0xA5);
+            uint8_t* dst = buf.data() + 16;
+            int32_t room = 20000;
+            ASSERT_EQ(veksEncodeLZSS_8u(&src, &piece, &dst, &room, st.get()), vekStatusOk);
+            left -= before;
+            stream.insert(stream.end(), buf.data() + 16, dst);
+            EXPECT_EQ(buf[15], 0xA5);
+            EXPECT_EQ(buf[buf.size() - 16], 0xA5);
+        }
+        uint8_t tail[8];
+        uint8_t* dst = tail;
+        int32_t room = 8;
+        ASSERT_EQ(veksEncodeLZSSFlush_8u(&dst, &room, st.get()), vekStatusOk);
+        stream.insert(stream.end(), tail, dst);
+        EXPECT_EQ(decode_whole(stream, data.size()), data) << variant;
+        EXPECT_LT(stream.size(), data.size() / 2) << variant;
+    }
+}
+
+TEST(LZSSDecode, DamagedStatesStayInBounds) {
+    const Bytes stream = vek::testdata::random_bytes(3000, 50);
+    for (uint32_t seed = 0; seed < 20; ++seed) {
+        auto st = new_state();
+        const Bytes noise = vek::testdata::random_bytes(sizeof(vekLZSSState), 60 + seed);
+        std::memcpy(st.get(), noise.data(), noise.size());
+        if (seed % 2) st->matchRemain = static_cast<int32_t>(seed * 100);
+        uint8_t* src = const_cast<uint8_t*>(stream.data());
+        int32_t len = static_cast<int32_t>(stream.size());
+        for (int call = 0; call < 50; ++call) {
+            Bytes buf(500 + 32, 0x5A);
+            uint8_t* dst = buf.data() + 16;
+            int32_t room = 500;
+            const vekStatus status = veksDecodeLZSS_8u(&src, &len, &dst, &room, st.get());
+            ASSERT_TRUE(status == vekStatusOk || status == vekStatusDstTooSmall);
+            EXPECT_EQ(buf[15], 0x5A);
+            EXPECT_EQ(buf[buf.size() - 16], 0x5A);
+            EXPECT_GE(len, 0);
+            if (status == vekStatusOk) break;
+        }
+    }
 }
 
 TEST(LZSSDecode, OneBytePerCallAndOneByteDestinations) {
@@ -519,8 +588,7 @@ TEST(LZSSRoundTrip, MultiMegabyteStreams) {
     const auto pieces = random_pieces(data.size(), 1 << 20, 24);
     const Bytes stream = encode(data, pieces, Sizer(1 << 18, 25));
     EXPECT_LT(stream.size(), data.size() * 3 / 4);
-    EXPECT_EQ(decode(stream, random_pieces(stream.size(), 1 << 19, 26), Sizer(1 << 18, 27)),
-              data);
+    EXPECT_EQ(decode(stream, random_pieces(stream.size(), 1 << 19, 26), Sizer(1 << 18, 27)), data);
 }
 
 }  // namespace

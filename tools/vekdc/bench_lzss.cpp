@@ -54,8 +54,7 @@ size_t decode(const uint8_t* stream, size_t n, std::vector<uint8_t>& out, vekLZS
     return static_cast<size_t>(dst - out.data());
 }
 
-BenchRow make_row(const std::string& family, const CorpusItem& item, double ratio,
-                  double seconds) {
+BenchRow make_row(const std::string& family, const CorpusItem& item, double ratio, double seconds) {
     BenchRow r;
     r.family = family;
     r.implementation = kOurName;
@@ -87,34 +86,34 @@ void run_lzss(BenchContext& ctx) {
         const double ratio = static_cast<double>(item.data.size()) / static_cast<double>(n);
 
         const std::vector<uint8_t>* data = &item.data;
-        const std::vector<double> enc = measure_interleaved(
-            {{kOurName, true,
-              [s, data](uint64_t reps) {
-                  uint64_t acc = 0;
-                  for (uint64_t r = 0; r < reps; ++r) acc += encode(*data, *s);
-                  bench_consume(acc);
-              },
-              once}},
-            ctx.options());
+        const std::vector<double> enc =
+            measure_interleaved({{kOurName, true,
+                                  [s, data](uint64_t reps) {
+                                      uint64_t acc = 0;
+                                      for (uint64_t r = 0; r < reps; ++r) acc += encode(*data, *s);
+                                      bench_consume(acc);
+                                  },
+                                  once}},
+                                ctx.options());
         ctx.add_row(make_row("LZSS", item, ratio, enc[0]));
 
         back->resize(item.data.size());
-        const std::vector<double> dec = measure_interleaved(
-            {{kOurName, true,
-              [s, n, back, dstate](uint64_t reps) {
-                  uint64_t acc = 0;
-                  for (uint64_t r = 0; r < reps; ++r)
-                      acc += decode(s->out.data(), n, *back, dstate.get());
-                  bench_consume(acc);
-              }}},
-            ctx.options());
+        const std::vector<double> dec =
+            measure_interleaved({{kOurName, true,
+                                  [s, n, back, dstate](uint64_t reps) {
+                                      uint64_t acc = 0;
+                                      for (uint64_t r = 0; r < reps; ++r)
+                                          acc += decode(s->out.data(), n, *back, dstate.get());
+                                      bench_consume(acc);
+                                  }}},
+                                ctx.options());
         decode_rows.push_back(make_row("LZSS decode", item, ratio, dec[0]));
     }
     for (BenchRow& r : decode_rows) ctx.add_row(std::move(r));
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("LZSS", 60, run_lzss);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -53,7 +53,7 @@ std::unique_ptr<vekLZSSState> new_state() {
 }
 
 class LzssCompressor : public Codec {
-public:
+  public:
     LzssCompressor() : state_(new_state()), in_(kInChunk), out_(kOutChunk) {}
 
     void run(Reader& in, Writer& out) override {
@@ -95,14 +95,14 @@ public:
         out.write(trailer, kTrailer);
     }
 
-private:
+  private:
     std::unique_ptr<vekLZSSState> state_;
     std::vector<uint8_t> in_;
     std::vector<uint8_t> out_;
 };
 
 class LzssDecompressor : public Codec {
-public:
+  public:
     LzssDecompressor() : state_(new_state()), in_(kTrailer + kInChunk), out_(kInChunk) {}
 
     void run(Reader& in, Writer& out) override {
@@ -140,7 +140,7 @@ public:
         if (load_le32(in_.data() + 8) != crc.finish(sum_)) corrupt("CRC-32 mismatch");
     }
 
-private:
+  private:
     void decode(Writer& out, const uint8_t* data, size_t n) {
         const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
         uint8_t* src = const_cast<uint8_t*>(data);
@@ -190,8 +190,8 @@ std::unique_ptr<Codec> make_decompressor(const FormatSettings& fs, std::string* 
     return std::make_unique<LzssDecompressor>();
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_FORMAT({"lzss", ".lzss", detect, make_compressor, make_decompressor});
 
-} // namespace vekdc
+}  // namespace vekdc
