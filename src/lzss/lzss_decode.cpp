@@ -84,8 +84,7 @@ void decode_init(vekLZSSState* s) {
     s->pPrev = nullptr;
     s->pHead = nullptr;
     s->pWindowBase = history(s);
-    s->pWindow = nullptr;
-    s->position = 0;
+    // pWindow and position belong to the encoder and are left as they are.
     s->bitCount = 0;
     s->bitBufHi = 0;
     s->bitBufLo = 0;

@@ -261,6 +261,8 @@ TEST(LZSSInit, StatesStartAsDescribed) {
     EXPECT_EQ(st->pWindowBase, reinterpret_cast<uint8_t*>(st->area1));
     EXPECT_EQ(st->bitCount | st->matchOffset | st->matchRemain, 0);
     EXPECT_EQ(st->bitBufHi | st->bitBufLo, 0u);
+    EXPECT_EQ(st->position, 0x77777777);  // encoder fields are not touched
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(st->pWindow) & 0xFFFF, 0x7777u);
 }
 
 TEST(LZSSEncode, TenEqualBytes) {
@@ -288,6 +290,21 @@ TEST(LZSSEncode, TenEqualBytes) {
     EXPECT_EQ(st->bitCount, 3);  // a completed flush leaves the count as it was
     EXPECT_EQ(vek::lzss_model::encode(kTen, {10}, vek::lzss::kRandVec), expected);
     EXPECT_EQ(decode_whole(expected, 10), kTen);
+
+    // Six bytes of room fill exactly with the last literal: the whole input
+    // is consumed and the call still reports a full destination.
+    ASSERT_EQ(veksEncodeLZSSInit_8u(st.get()), vekStatusOk);
+    src = const_cast<uint8_t*>(kTen.data());
+    sl = 10;
+    dst = out;
+    dl = 6;
+    EXPECT_EQ(veksEncodeLZSS_8u(&src, &sl, &dst, &dl, st.get()), vekStatusDstTooSmall);
+    EXPECT_EQ(sl, 0);
+    EXPECT_EQ(dl, 0);
+    EXPECT_EQ(st->bitCount, 3);
+    dl = 4;
+    EXPECT_EQ(veksEncodeLZSSFlush_8u(&dst, &dl, st.get()), vekStatusOk);
+    EXPECT_EQ(Bytes(out, dst), expected);
 }
 
 TEST(LZSSEncode, ShortCallsAreLiteralsOnly) {
