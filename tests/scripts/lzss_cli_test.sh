@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The lzss format of `vekdc compress/decompress`: round trips of varied files
+# (empty, tiny, text, random, runs, several MB) through files and pipes, the
+# frame's fixed parts (magic, trailer with size and CRC-32, checked against
+# python's zlib), the stream of a hand-derived example, and damaged or cut
+# files failing cleanly: exit 1, one line naming the file, no output file.
+# usage: lzss_cli_test.sh PATH_TO_VEKDC
+set -euo pipefail
+
+. "$(dirname "$0")/cli_lib.sh"
+require python3
+size_of() { stat -c %s "$1"; }
+hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+flip() {
+    python3 - "$@" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[int(sys.argv[2])] ^= 0xFF
+open(sys.argv[3], "wb").write(data)
+PY
+}
+# trailer_of FILE: the little-endian size and CRC-32 python computes, as hex
+trailer_of() {
+    python3 - "$1" <<'PY'
+import struct, sys, zlib
+d = open(sys.argv[1], "rb").read()
+print(struct.pack("<QI", len(d), zlib.crc32(d)).hex())
+PY
+}
+
+# --- test data ----------------------------------------------------------------
+sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }
+{ for _ in 1 2 3 4 5 6 7 8; do sources; done; } | head -c 1500000 >"$TMP/text" || true
+head -c 1000000 /dev/urandom >"$TMP/random"
+: >"$TMP/empty"
+printf 'x' >"$TMP/one"
+printf 'xy' >"$TMP/two"
+printf 'aaaaaaaaaa' >"$TMP/ten"
+python3 -c "
+import random, sys
+r = random.Random(3)
+out = bytearray()
+while len(out) < 700000:
+    out += bytes([r.randrange(4)]) * r.randrange(1, 400)
+sys.stdout.buffer.write(bytes(out[:700000]))" >"$TMP/runs"
+{
+    for _ in $(seq 1 6); do sources; done
+    seq 1 300000
+    head -c 1000000 /dev/urandom
+    head -c 1000000 /dev/zero
+} | head -c 5000000 >"$TMP/mixed" || true
+expect_eq "mixed file size" 5000000 "$(size_of "$TMP/mixed")"
+
+# --- round trips --------------------------------------------------------------
+for f in empty one two ten text random runs mixed; do
+    dir="$TMP/rt_$f"
+    mkdir "$dir"
+    cp "$TMP/$f" "$dir/$f"
+    run "$VEKDC" compress -F lzss "$dir/$f"
+    if [[ $rc -ne 0 || -n $err ]]; then fail "$f: compress exit $rc: $err"; continue; fi
+    expect_eq "$f: names after compress" "$f.lzss" "$(ls -A "$dir" | tr '\n' ' ' | sed 's/ $//')"
+    expect_eq "$f: magic" 894c5a53 "$(hex_at "$dir/$f.lzss" 0 4)"
+    z=$(size_of "$dir/$f.lzss")
+    expect_eq "$f: trailer" "$(trailer_of "$TMP/$f")" "$(hex_at "$dir/$f.lzss" $((z - 12)) 12)"
+    run "$VEKDC" decompress -t "$dir/$f.lzss"
+    expect_eq "$f: -t exit" 0 "$rc"
+    run "$VEKDC" decompress -k "$dir/$f.lzss"
+    if [[ $rc -eq 0 ]] && cmp -s "$dir/$f" "$TMP/$f"; then ok; else fail "$f: decompress exit $rc: $err"; fi
+    expect_eq "$f: names after decompress" "$f $f.lzss" "$(ls -A "$dir" | tr '\n' ' ' | sed 's/ $//')"
+done
+expect_eq "empty frame" 894c5a53000000000000000000000000 "$(hex_at "$TMP/rt_empty/empty.lzss" 0 16)"
+# Ten equal bytes: literal a, match distance 1 length 7, literals a a (51 bits).
+expect_eq "ten equal bytes" 894c5a53b0800082586c20 "$(hex_at "$TMP/rt_ten/ten.lzss" 0 11)"
+text_z=$(size_of "$TMP/rt_text/text.lzss")
+if [[ $text_z -lt 750000 ]]; then ok; else fail "text compresses to $text_z bytes"; fi
+rand_z=$(size_of "$TMP/rt_random/random.lzss")
+# Random bytes cost 9 bits each.
+if [[ $rand_z -le 1125016 && $rand_z -ge 1124000 ]]; then ok; else fail "random data: $rand_z bytes"; fi
+
+if "$VEKDC" compress -F lzss -c - <"$TMP/mixed" | "$VEKDC" decompress -c - | cmp -s - "$TMP/mixed"; then ok; else
+    fail "pipes both ways"; fi
+if cat "$TMP/text" | "$VEKDC" compress -F lzss | "$VEKDC" decompress -F lzss | cmp -s - "$TMP/text"; then ok; else
+    fail "stdin to stdout with -F on both sides"; fi
+run "$VEKDC" compress -F lzss -l 3 -c "$TMP/ten"
+if [[ $rc -eq 2 && $err == *"lzss: there are no compression levels"* ]]; then ok; else fail "-l refused: $rc $err"; fi
+
+# --- damaged files ------------------------------------------------------------
+n_case=0
+expect_clean_failure() {
+    local name=$1
+    n_case=$((n_case + 1))
+    local dir="$TMP/bad$n_case"
+    mkdir "$dir"
+    cp "$2" "$dir/x.lzss"
+    run "$VEKDC" decompress "$dir/x.lzss"
+    local lines
+    lines=$(wc -l <"$TMP/err")
+    if [[ $rc -eq 1 && $lines -eq 1 && $err == "vekdc: $dir/x.lzss: "* ]]; then ok; else
+        fail "$name: exit $rc, message '$err'"; fi
+    expect_eq "$name: directory afterwards" "x.lzss" "$(ls -A "$dir" | tr '\n' ' ' | sed 's/ $//')"
+    run "$VEKDC" decompress -t "$dir/x.lzss"
+    expect_eq "$name: -t exit" 1 "$rc"
+    last_err=$err
+}
+expect_message() {
+    if [[ $last_err == *"$2"* ]]; then ok; else fail "$1: message '$last_err' lacks '$2'"; fi
+}
+
+good="$TMP/rt_text/text.lzss"
+size=$(size_of "$good")
+for cut in 0 2 4 10 15 5000 $((size / 2)) $((size - 12)) $((size - 7)) $((size - 1)); do
+    head -c "$cut" "$good" >"$TMP/bad.lzss"
+    expect_clean_failure "cut at $cut of $size" "$TMP/bad.lzss"
+done
+head -c 9 "$TMP/rt_ten/ten.lzss" >"$TMP/bad.lzss"
+expect_clean_failure "short file" "$TMP/bad.lzss"
+expect_message "short file" "truncated lzss file"
+flip "$good" 0 "$TMP/bad.lzss"
+expect_clean_failure "magic flipped" "$TMP/bad.lzss"
+flip "$good" $((size - 1)) "$TMP/bad.lzss"
+expect_clean_failure "CRC flipped" "$TMP/bad.lzss"
+expect_message "CRC flipped" "CRC-32 mismatch"
+flip "$good" $((size - 12)) "$TMP/bad.lzss"
+expect_clean_failure "size flipped" "$TMP/bad.lzss"
+expect_message "size flipped" "trailer says"
+cat "$good" <(printf 'garbage') >"$TMP/bad.lzss"
+expect_clean_failure "bytes after the trailer" "$TMP/bad.lzss"
+for off in $(python3 -c "import random; r = random.Random(7); print(*sorted(r.sample(range(4, $size - 12), 12)))"); do
+    flip "$good" "$off" "$TMP/bad.lzss"
+    expect_clean_failure "byte $off flipped" "$TMP/bad.lzss"
+done
+
+finish

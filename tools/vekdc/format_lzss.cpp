@@ -1,0 +1,197 @@
+// -F lzss: a minimal frame of our own around one LZSS stream.
+//
+// Frame layout (numbers little-endian):
+//   magic   4 bytes  0x89 'L' 'Z' 'S'
+//   stream           the bit stream of veksEncodeLZSS_8u / veksEncodeLZSSFlush_8u
+//                    (9-bit literals, 24-bit matches, most significant bit
+//                    first, the last byte completed with 0 bits)
+//   size    8 bytes  number of bytes the stream decodes to
+//   crc     4 bytes  CRC-32 (veksCRC32_8u) of those bytes
+// The size and the CRC come last so that both directions stream in constant
+// memory, also from a pipe whose length is unknown in advance. The stream
+// itself has no end mark: it is everything between the magic and the last
+// 12 bytes. After it the decoder must hold fewer than 8 bits, all zero, and
+// no unfinished match. Nothing may follow the trailer (it would be taken as
+// part of the stream and fail the checks).
+//
+// The input is encoded in calls of 256 KiB; the stream depends on that split
+// (the last two bytes of every call are literals), not on the output buffers.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "checksums.h"
+#include "codec_io.h"
+#include "format.h"
+#include "vekdc.h"
+
+namespace vekdc {
+
+namespace {
+
+constexpr uint8_t kMagic[4] = {0x89, 'L', 'Z', 'S'};
+constexpr size_t kTrailer = 12;
+constexpr size_t kInChunk = size_t(256) << 10;
+// One 256 KiB call emits at most 9 bits per byte plus 23 bits left over.
+constexpr size_t kOutChunk = kInChunk / 8 * 9 + 16;
+
+[[noreturn]] void corrupt(const std::string& what) {
+    fail_input("corrupt lzss file: " + what);
+}
+[[noreturn]] void lib_failed(const char* fn, vekStatus st) {
+    fail_input(std::string("lzss: ") + fn + " failed with status " +
+               std::to_string(static_cast<int>(st)));
+}
+
+std::unique_ptr<vekLZSSState> new_state() {
+    int32_t size = 0;
+    if (veksLZSSGetSize_8u(&size) != vekStatusOk || size != int32_t(sizeof(vekLZSSState)))
+        fail_input("lzss: unexpected state size");
+    return std::make_unique<vekLZSSState>();
+}
+
+class LzssCompressor : public Codec {
+  public:
+    LzssCompressor() : state_(new_state()), in_(kInChunk), out_(kOutChunk) {}
+
+    void run(Reader& in, Writer& out) override {
+        const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
+        vekStatus st = veksEncodeLZSSInit_8u(state_.get());
+        if (st != vekStatusOk) lib_failed("veksEncodeLZSSInit_8u", st);
+        out.write(kMagic, 4);
+        uint32_t sum = crc.start;
+        uint64_t total = 0;
+        for (;;) {
+            const size_t n = in.read(in_.data(), kInChunk);
+            if (n == 0) break;
+            sum = crc.update(sum, in_.data(), n);
+            total += n;
+            uint8_t* src = in_.data();
+            int32_t src_len = static_cast<int32_t>(n);
+            do {
+                uint8_t* dst = out_.data();
+                int32_t dst_len = static_cast<int32_t>(kOutChunk);
+                st = veksEncodeLZSS_8u(&src, &src_len, &dst, &dst_len, state_.get());
+                if (st != vekStatusOk && st != vekStatusDstTooSmall)
+                    lib_failed("veksEncodeLZSS_8u", st);
+                out.write(out_.data(), static_cast<size_t>(dst - out_.data()));
+            } while (src_len > 0);
+            if (n < kInChunk) break;
+        }
+        do {
+            uint8_t* dst = out_.data();
+            int32_t dst_len = static_cast<int32_t>(kOutChunk);
+            st = veksEncodeLZSSFlush_8u(&dst, &dst_len, state_.get());
+            if (st != vekStatusOk && st != vekStatusDstTooSmall)
+                lib_failed("veksEncodeLZSSFlush_8u", st);
+            out.write(out_.data(), static_cast<size_t>(dst - out_.data()));
+        } while (st != vekStatusOk);
+        uint8_t trailer[kTrailer];
+        store_le32(trailer, static_cast<uint32_t>(total));
+        store_le32(trailer + 4, static_cast<uint32_t>(total >> 32));
+        store_le32(trailer + 8, crc.finish(sum));
+        out.write(trailer, kTrailer);
+    }
+
+  private:
+    std::unique_ptr<vekLZSSState> state_;
+    std::vector<uint8_t> in_;
+    std::vector<uint8_t> out_;
+};
+
+class LzssDecompressor : public Codec {
+  public:
+    LzssDecompressor() : state_(new_state()), in_(kTrailer + kInChunk), out_(kInChunk) {}
+
+    void run(Reader& in, Writer& out) override {
+        uint8_t magic[4];
+        const size_t got = in.read(magic, 4);
+        if (got == 0) fail_input("empty input, not in lzss format");
+        if (got < 4 || std::memcmp(magic, kMagic, 4) != 0) fail_input("not in lzss format");
+        const vekStatus st = veksDecodeLZSSInit_8u(state_.get());
+        if (st != vekStatusOk) lib_failed("veksDecodeLZSSInit_8u", st);
+
+        const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
+        sum_ = crc.start;
+        total_ = 0;
+        // in_ holds up to 12 held-back bytes (the possible trailer) followed
+        // by new input; all but the last 12 bytes are stream.
+        size_t have = 0;
+        for (;;) {
+            const size_t n = in.read(in_.data() + have, in_.size() - have);
+            have += n;
+            if (have > kTrailer) {
+                decode(out, in_.data(), have - kTrailer);
+                std::memmove(in_.data(), in_.data() + have - kTrailer, kTrailer);
+                have = kTrailer;
+            }
+            if (n == 0) break;
+        }
+        if (have < kTrailer) fail_input("truncated lzss file: unexpected end of input");
+        const vekLZSSState& s = *state_;
+        if (s.matchRemain != 0 || s.bitCount > 7 || (s.bitBufHi >> (32 - 8)) != 0)
+            corrupt("the stream does not end at the trailer (truncated or damaged)");
+        const uint64_t size = load_le64(in_.data());
+        if (size != total_)
+            corrupt("decoded " + std::to_string(total_) + " bytes, trailer says " +
+                    std::to_string(size) + " (truncated or damaged)");
+        if (load_le32(in_.data() + 8) != crc.finish(sum_)) corrupt("CRC-32 mismatch");
+    }
+
+  private:
+    void decode(Writer& out, const uint8_t* data, size_t n) {
+        const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
+        uint8_t* src = const_cast<uint8_t*>(data);
+        int32_t src_len = static_cast<int32_t>(n);
+        for (;;) {
+            uint8_t* dst = out_.data();
+            int32_t dst_len = static_cast<int32_t>(out_.size());
+            const vekStatus st = veksDecodeLZSS_8u(&src, &src_len, &dst, &dst_len, state_.get());
+            if (st != vekStatusOk && st != vekStatusDstTooSmall)
+                lib_failed("veksDecodeLZSS_8u", st);
+            const size_t produced = static_cast<size_t>(dst - out_.data());
+            sum_ = crc.update(sum_, out_.data(), produced);
+            total_ += produced;
+            out.write(out_.data(), produced);
+            if (st == vekStatusOk) return;
+        }
+    }
+
+    std::unique_ptr<vekLZSSState> state_;
+    std::vector<uint8_t> in_;
+    std::vector<uint8_t> out_;
+    uint32_t sum_ = 0;
+    uint64_t total_ = 0;
+};
+
+bool detect(const uint8_t* head, size_t n) {
+    return n >= 4 && std::memcmp(head, kMagic, 4) == 0;
+}
+
+std::unique_ptr<Codec> make_compressor(const FormatSettings& fs, std::string* error) {
+    if (fs.level_given) {
+        *error = "lzss: there are no compression levels";
+        return nullptr;
+    }
+    if (!fs.options.empty()) {
+        *error = "lzss: unknown compress option '" + fs.options.front() + "'";
+        return nullptr;
+    }
+    return std::make_unique<LzssCompressor>();
+}
+
+std::unique_ptr<Codec> make_decompressor(const FormatSettings& fs, std::string* error) {
+    if (!fs.options.empty()) {
+        *error = "lzss: unknown decompress option '" + fs.options.front() + "'";
+        return nullptr;
+    }
+    return std::make_unique<LzssDecompressor>();
+}
+
+}  // namespace
+
+VEKDC_FORMAT({"lzss", ".lzss", detect, make_compressor, make_decompressor});
+
+}  // namespace vekdc
