@@ -1,0 +1,279 @@
+// AVX2 block kernels: eight lanes for gather, scaling, the lifting passes and
+// negabinary conversion; a table-driven gather for the sequency order; and a
+// byte-wise bit-matrix transposition between coefficients and plane words
+// (movemask on the way in, a compare-and-accumulate expansion on the way
+// out). Results are bit-identical to the portable kernels.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "zfp/zfp_internal.h"
+
+namespace vek::zfp {
+
+namespace {
+
+// Coefficients travel in eight vectors P[r] arranged for the byte
+// transposition: lane L of P[r] holds coefficient
+//   j(r, L) = 32 (r / 4) + 16 (L / 4) + 4 (r % 4) + L % 4,
+// so that once each vector's bytes are grouped by significance (kByteGroup)
+// and the dwords of four vectors are transposed, byte p of the vector for
+// byte b of group g is byte b of coefficient 32 g + p: the order in which
+// movemask numbers its bits.
+constexpr int arranged(int r, int lane) {
+    return 32 * (r / 4) + 16 * (lane / 4) + 4 * (r % 4) + lane % 4;
+}
+
+struct Tables {
+    int32_t encode_index[64];  // arranged position -> block element
+    int32_t decode_index[64];  // block element -> arranged position
+};
+
+constexpr Tables make_tables() {
+    Tables t{};
+    int position_of[64] = {};
+    for (int r = 0; r < 8; ++r)
+        for (int lane = 0; lane < 8; ++lane) {
+            const int j = arranged(r, lane);
+            t.encode_index[8 * r + lane] = kPerm[j];
+            position_of[j] = 8 * r + lane;
+        }
+    for (int i = 0; i < 64; ++i) t.decode_index[i] = position_of[kPermDecode[i]];
+    return t;
+}
+
+constexpr Tables kTables = make_tables();
+
+using V = __m256i;
+
+inline V add(V a, V b) {
+    return _mm256_add_epi32(a, b);
+}
+inline V sub(V a, V b) {
+    return _mm256_sub_epi32(a, b);
+}
+inline V sra1(V a) {
+    return _mm256_srai_epi32(a, 1);
+}
+inline V shl1(V a) {
+    return _mm256_slli_epi32(a, 1);
+}
+
+inline void forward_lift(V& x, V& y, V& z, V& w) {
+    x = add(x, w);
+    x = sra1(x);
+    w = sub(w, x);
+    z = add(z, y);
+    z = sra1(z);
+    y = sub(y, z);
+    x = add(x, z);
+    x = sra1(x);
+    z = sub(z, x);
+    w = add(w, y);
+    w = sra1(w);
+    y = sub(y, w);
+    w = add(w, sra1(y));
+    y = sub(y, sra1(w));
+}
+
+inline void inverse_lift(V& x, V& y, V& z, V& w) {
+    y = add(y, sra1(w));
+    w = sub(w, sra1(y));
+    y = add(y, w);
+    w = shl1(w);
+    w = sub(w, y);
+    z = add(z, x);
+    x = shl1(x);
+    x = sub(x, z);
+    y = add(y, z);
+    z = shl1(z);
+    z = sub(z, y);
+    w = add(w, x);
+    x = shl1(x);
+    x = sub(x, w);
+}
+
+// 4x4 transposition of 32-bit elements within each 128-bit half of four
+// vectors (its own inverse).
+inline void transpose4(V& a, V& b, V& c, V& d) {
+    const V t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpackhi_epi32(a, b);
+    const V t2 = _mm256_unpacklo_epi32(c, d), t3 = _mm256_unpackhi_epi32(c, d);
+    a = _mm256_unpacklo_epi64(t0, t2);
+    b = _mm256_unpackhi_epi64(t0, t2);
+    c = _mm256_unpacklo_epi64(t1, t3);
+    d = _mm256_unpackhi_epi64(t1, t3);
+}
+
+// Vector k holds block elements 8k..8k+7: z = k / 2, y = 2 (k % 2) + lane / 4,
+// x = lane % 4.
+template <bool kForward>
+inline void lift_x(V* n) {
+    for (int g = 0; g < 8; g += 4) {
+        transpose4(n[g], n[g + 1], n[g + 2], n[g + 3]);
+        if (kForward)
+            forward_lift(n[g], n[g + 1], n[g + 2], n[g + 3]);
+        else
+            inverse_lift(n[g], n[g + 1], n[g + 2], n[g + 3]);
+        transpose4(n[g], n[g + 1], n[g + 2], n[g + 3]);
+    }
+}
+
+template <bool kForward>
+inline void lift_y(V* n) {
+    for (int g = 0; g < 8; g += 4) {
+        // Two planes at a time: rows y of both planes side by side.
+        V p0 = _mm256_permute2x128_si256(n[g], n[g + 2], 0x20);
+        V p1 = _mm256_permute2x128_si256(n[g], n[g + 2], 0x31);
+        V p2 = _mm256_permute2x128_si256(n[g + 1], n[g + 3], 0x20);
+        V p3 = _mm256_permute2x128_si256(n[g + 1], n[g + 3], 0x31);
+        if (kForward)
+            forward_lift(p0, p1, p2, p3);
+        else
+            inverse_lift(p0, p1, p2, p3);
+        n[g] = _mm256_permute2x128_si256(p0, p1, 0x20);
+        n[g + 2] = _mm256_permute2x128_si256(p0, p1, 0x31);
+        n[g + 1] = _mm256_permute2x128_si256(p2, p3, 0x20);
+        n[g + 3] = _mm256_permute2x128_si256(p2, p3, 0x31);
+    }
+}
+
+template <bool kForward>
+inline void lift_z(V* n) {
+    for (int h = 0; h < 2; ++h) {
+        if (kForward)
+            forward_lift(n[h], n[h + 2], n[h + 4], n[h + 6]);
+        else
+            inverse_lift(n[h], n[h + 2], n[h + 4], n[h + 6]);
+    }
+}
+
+// Within each 128-bit half: byte 4d + i of the result is byte d of dword i.
+inline V byte_group() {
+    return _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,  //
+                            0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+}
+
+const uint8_t* row(const float* base, int32_t step, int32_t plane_step, int y, int z) {
+    return reinterpret_cast<const uint8_t*>(base) + static_cast<intptr_t>(z) * plane_step +
+           static_cast<intptr_t>(y) * step;
+}
+
+void gather(const float* src, int32_t step, int32_t plane_step, float* block) {
+    for (int z = 0; z < 4; ++z)
+        for (int y = 0; y < 4; y += 2) {
+            const __m128 lo =
+                _mm_loadu_ps(reinterpret_cast<const float*>(row(src, step, plane_step, y, z)));
+            const __m128 hi =
+                _mm_loadu_ps(reinterpret_cast<const float*>(row(src, step, plane_step, y + 1, z)));
+            _mm256_storeu_ps(block + 16 * z + 4 * y, _mm256_set_m128(hi, lo));
+        }
+}
+
+void scatter(const float* block, float* dst, int32_t step, int32_t plane_step) {
+    for (int z = 0; z < 4; ++z)
+        for (int y = 0; y < 4; y += 2) {
+            const __m256 v = _mm256_loadu_ps(block + 16 * z + 4 * y);
+            auto* p0 = const_cast<uint8_t*>(row(dst, step, plane_step, y, z));
+            auto* p1 = const_cast<uint8_t*>(row(dst, step, plane_step, y + 1, z));
+            _mm_storeu_ps(reinterpret_cast<float*>(p0), _mm256_castps256_ps128(v));
+            _mm_storeu_ps(reinterpret_cast<float*>(p1), _mm256_extractf128_ps(v, 1));
+        }
+}
+
+void encode_planes(const float* block, float scale, int32_t* iblock, uint64_t* planes, int kmin) {
+    const __m256 s = _mm256_set1_ps(scale);
+    V n[8];
+    for (int k = 0; k < 8; ++k)
+        n[k] = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_loadu_ps(block + 8 * k), s));
+    lift_x<true>(n);
+    lift_y<true>(n);
+    lift_z<true>(n);
+    const V nega = _mm256_set1_epi32(static_cast<int32_t>(0xAAAAAAAAu));
+    alignas(32) int32_t u[64];
+    for (int k = 0; k < 8; ++k) {
+        _mm256_storeu_si256(reinterpret_cast<V*>(iblock + 8 * k), n[k]);
+        _mm256_store_si256(reinterpret_cast<V*>(u + 8 * k),
+                           _mm256_xor_si256(add(n[k], nega), nega));
+    }
+    const V group = byte_group();
+    V b[8];
+    for (int r = 0; r < 8; ++r) {
+        const V idx = _mm256_loadu_si256(reinterpret_cast<const V*>(kTables.encode_index + 8 * r));
+        b[r] = _mm256_shuffle_epi8(_mm256_i32gather_epi32(u, idx, 4), group);
+    }
+    transpose4(b[0], b[1], b[2], b[3]);  // b[d]: byte d of coefficients 0..31
+    transpose4(b[4], b[5], b[6], b[7]);  // b[4 + d]: byte d of coefficients 32..63
+    for (int d = 3; d >= 0 && 8 * d + 7 >= kmin; --d) {
+        V lo = b[d], hi = b[4 + d];
+        for (int k = 8 * d + 7; k >= 8 * d && k >= kmin; --k) {
+            planes[k] = static_cast<uint32_t>(_mm256_movemask_epi8(lo)) |
+                        static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(hi)))
+                            << 32;
+            lo = _mm256_add_epi8(lo, lo);
+            hi = _mm256_add_epi8(hi, hi);
+        }
+    }
+}
+
+void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float* block) {
+    // Expand plane bits to bytes: byte p of b[4 g + d] collects bit 32 g + p of
+    // planes 8 d .. 8 d + 7, plane 8 d + i into bit i.
+    const V pick = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1,  //
+                                    2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
+    const V bit = _mm256_set1_epi64x(0x8040201008040201LL);
+    V b[8];
+    for (int d = 0; d < 4; ++d) {
+        V lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+        for (int k = 8 * d + 7; k >= 8 * d && k >= kmin; --k) {
+            const uint64_t w = planes[k];
+            const V wl = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int32_t>(w)), pick);
+            const V wh =
+                _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int32_t>(w >> 32)), pick);
+            // Doubling first leaves room for this plane's bit; the compare
+            // gives -1 where it is set.
+            lo = _mm256_sub_epi8(_mm256_add_epi8(lo, lo),
+                                 _mm256_cmpeq_epi8(_mm256_and_si256(wl, bit), bit));
+            hi = _mm256_sub_epi8(_mm256_add_epi8(hi, hi),
+                                 _mm256_cmpeq_epi8(_mm256_and_si256(wh, bit), bit));
+        }
+        // Planes below kmin are zero: shift the collected bits into place.
+        const int missing = kmin > 8 * d ? (kmin > 8 * d + 8 ? 8 : kmin - 8 * d) : 0;
+        for (int i = 0; i < missing && missing < 8; ++i) {
+            lo = _mm256_add_epi8(lo, lo);
+            hi = _mm256_add_epi8(hi, hi);
+        }
+        b[d] = lo;
+        b[4 + d] = hi;
+    }
+    transpose4(b[0], b[1], b[2], b[3]);
+    transpose4(b[4], b[5], b[6], b[7]);
+    const V group = byte_group();  // its own inverse
+    const V nega = _mm256_set1_epi32(static_cast<int32_t>(0xAAAAAAAAu));
+    alignas(32) int32_t c[64];
+    for (int r = 0; r < 8; ++r) {
+        const V u = _mm256_shuffle_epi8(b[r], group);
+        _mm256_store_si256(reinterpret_cast<V*>(c + 8 * r), sub(_mm256_xor_si256(u, nega), nega));
+    }
+    V n[8];
+    for (int k = 0; k < 8; ++k) {
+        const V idx = _mm256_loadu_si256(reinterpret_cast<const V*>(kTables.decode_index + 8 * k));
+        n[k] = _mm256_i32gather_epi32(c, idx, 4);
+    }
+    lift_z<false>(n);
+    lift_y<false>(n);
+    lift_x<false>(n);
+    const __m256 f = _mm256_set1_ps(factor);
+    for (int k = 0; k < 8; ++k) {
+        _mm256_storeu_si256(reinterpret_cast<V*>(iblock + 8 * k), n[k]);
+        _mm256_storeu_ps(block + 8 * k, _mm256_mul_ps(_mm256_cvtepi32_ps(n[k]), f));
+    }
+}
+
+}  // namespace
+
+const BlockKernels& avx2_kernels() {
+    static const BlockKernels k = {gather, encode_planes, decode_values, scatter};
+    return k;
+}
+
+}  // namespace vek::zfp
