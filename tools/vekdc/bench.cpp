@@ -5,6 +5,7 @@
 // JSON. The families themselves live in bench_*.cpp.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -116,6 +117,21 @@ int cmd_bench(int argc, char** argv) {
         } else if (std::strcmp(a, "--quick") == 0) {
             opt.samples = 3;
             opt.quick = true;
+        } else if (std::strcmp(a, "--floats") == 0) {
+            if (i + 4 >= argc) return usage_error("bench: --floats needs NX NY NZ FILE");
+            size_t d[3];
+            for (size_t& v : d) {
+                char* end = nullptr;
+                const char* text = argv[++i];
+                const unsigned long long n = std::strtoull(text, &end, 10);
+                if (*text == '-' || *end || n == 0 || n > (1ull << 20))
+                    return usage_error("bench: --floats: bad dimension '%s'", text);
+                v = static_cast<size_t>(n);
+            }
+            opt.float_arrays.push_back({d[0], d[1], d[2], argv[++i]});
+        } else if (std::strcmp(a, "--family") == 0) {
+            if (i + 1 >= argc) return usage_error("bench: --family needs a name");
+            opt.only_family = argv[++i];
         } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
             print_usage(true);
             return kExitOk;
@@ -135,9 +151,18 @@ int cmd_bench(int argc, char** argv) {
     std::vector<BenchRow> rows;
     BenchContext ctx(corpus, opt, rows);
     try {
+        bool any = false;
         for (const BenchFamily& f : bench_families()) {
+            if (!opt.only_family.empty() && opt.only_family != f.name) continue;
+            any = true;
             ctx.progress(f.name);
             f.run(ctx);
+        }
+        if (!any) {
+            std::string names;
+            for (const BenchFamily& f : bench_families()) names += std::string(" ") + f.name;
+            return usage_error("bench: no family '%s' (families:%s)", opt.only_family.c_str(),
+                               names.c_str());
         }
     } catch (const BenchMismatch& e) {
         if (opt.progress) std::fputc('\n', stderr);

@@ -21,7 +21,7 @@
 
 #include "codec_io.h"
 #include "format.h"
-#include "vekdc.h"
+#include "zfp_tool.h"
 
 namespace vekdc {
 
@@ -33,10 +33,8 @@ VEKDC_FORMAT_OPTION("--precision", 1);
 VEKDC_FORMAT_OPTION("--accuracy", 1);
 
 struct ZfpSettings {
-    size_t dims[3] = {0, 0, 0};
-    int32_t min_bits = 0, max_bits = 4171, max_prec = 64, min_exp = -10740;
-    bool accuracy = false;
-    double tolerance = 0;
+    ZfpShape shape;
+    ZfpMode mode;
 };
 
 bool parse_double(const std::string& text, double* v) {
@@ -71,21 +69,19 @@ bool parse_settings(const FormatSettings& fs, ZfpSettings* s, std::string* error
                     *error = "zfp: --dims needs three positive whole numbers, got '" + val + "'";
                     return false;
                 }
-                s->dims[d] = static_cast<size_t>(n);
+                (d == 0   ? s->shape.nx
+                 : d == 1 ? s->shape.ny
+                          : s->shape.nz) = static_cast<size_t>(n);
                 rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
             }
             have_dims = true;
         } else if (key == "--rate") {
-            // Bits per block as the zfp tool rounds them, at least the
-            // 9-bit block header.
             if (!parse_double(val, &v) || v <= 0 || v > 64) {
                 *error =
                     "zfp: --rate needs a number of bits per value in (0, 64], got '" + val + "'";
                 return false;
             }
-            int32_t bits = static_cast<int32_t>(std::floor(64 * v + 0.5));
-            if (bits < 9) bits = 9;
-            s->min_bits = s->max_bits = bits;
+            s->mode = {ZfpMode::kRate, v};
             ++modes;
         } else if (key == "--precision") {
             if (!parse_double(val, &v) || v < 1 || v > 64 || v != std::floor(v)) {
@@ -93,15 +89,14 @@ bool parse_settings(const FormatSettings& fs, ZfpSettings* s, std::string* error
                     "zfp: --precision needs a whole number of bit planes 1..64, got '" + val + "'";
                 return false;
             }
-            s->max_prec = static_cast<int32_t>(v);
+            s->mode = {ZfpMode::kPrecision, v};
             ++modes;
         } else if (key == "--accuracy") {
             if (!parse_double(val, &v) || v <= 0) {
                 *error = "zfp: --accuracy needs a positive error tolerance, got '" + val + "'";
                 return false;
             }
-            s->accuracy = true;
-            s->tolerance = v;
+            s->mode = {ZfpMode::kAccuracy, v};
             ++modes;
         } else {
             *error = "zfp: unknown option '" + opt + "'";
@@ -119,63 +114,6 @@ bool parse_settings(const FormatSettings& fs, ZfpSettings* s, std::string* error
     return true;
 }
 
-std::string status_text(vekStatus st) {
-    switch (st) {
-        case vekStatusOutOfRangeErr:
-            return "the stream ends early";
-        case vekStatusNullPtrErr:
-            return "null pointer";
-        case vekStatusSizeErr:
-            return "bad size";
-        case vekStatusContextMismatchErr:
-            return "bad state";
-        default:
-            return "status " + std::to_string(static_cast<int>(st));
-    }
-}
-
-// Configures a fresh state for the settings.
-void configure(vekZfpState_32f* st, const ZfpSettings& s, bool encode) {
-    vekStatus r = encode ? veksEncodeZfpSet_32f(s.min_bits, s.max_bits, s.max_prec, s.min_exp, st)
-                         : veksDecodeZfpSet_32f(s.min_bits, s.max_bits, s.max_prec, s.min_exp, st);
-    if (r == vekStatusOk && s.accuracy)
-        r = encode ? veksEncodeZfpSetAccuracy_32f(s.tolerance, st)
-                   : veksDecodeZfpSetAccuracy_32f(s.tolerance, st);
-    if (r != vekStatusOk) fail_input("zfp: configuring the stream failed: " + status_text(r));
-}
-
-// Fills elements n..3 of a line of four (stride s) from those inside.
-void pad_line(float* p, size_t n, size_t s) {
-    switch (n) {
-        case 1:
-            p[s] = p[0];
-            [[fallthrough]];
-        case 2:
-            p[2 * s] = p[s];
-            [[fallthrough]];
-        case 3:
-            p[3 * s] = p[0];
-            break;
-        default:
-            break;
-    }
-}
-
-struct Walk {
-    size_t nx, ny, nz;
-    size_t count() const { return nx * ny * nz; }
-    // Calls f(x, y, z, bx, by, bz) for each block origin and its extent.
-    template <class F>
-    void each(F f) const {
-        for (size_t z = 0; z < nz; z += 4)
-            for (size_t y = 0; y < ny; y += 4)
-                for (size_t x = 0; x < nx; x += 4)
-                    f(x, y, z, nx - x < 4 ? nx - x : 4, ny - y < 4 ? ny - y : 4,
-                      nz - z < 4 ? nz - z : 4);
-    }
-    size_t blocks() const { return ((nx + 3) / 4) * ((ny + 3) / 4) * ((nz + 3) / 4); }
-};
-
 std::vector<uint8_t> read_all(Reader& in) {
     std::vector<uint8_t> data;
     uint8_t chunk[1 << 16];
@@ -189,48 +127,20 @@ class ZfpCompressor : public Codec {
     explicit ZfpCompressor(const ZfpSettings& s) : s_(s) {}
 
     void run(Reader& in, Writer& out) override {
-        const Walk w{s_.dims[0], s_.dims[1], s_.dims[2]};
+        const ZfpShape& shape = s_.shape;
         const std::vector<uint8_t> raw = read_all(in);
-        if (raw.size() / 4 != w.count() || raw.size() % 4)
+        if (raw.size() % 4 || raw.size() / 4 != shape.count())
             fail_input("zfp: input has " + std::to_string(raw.size()) + " bytes, --dims " +
-                       std::to_string(w.nx) + " " + std::to_string(w.ny) + " " +
-                       std::to_string(w.nz) + " needs " + std::to_string(4 * w.count()));
-        std::vector<float> a(w.count());
-        if (!a.empty()) std::memcpy(a.data(), raw.data(), raw.size());
-        const int64_t block_bytes = s_.max_bits > 9 ? (s_.max_bits + 7) / 8 : 2;
-        std::vector<uint8_t> dst(
-            static_cast<size_t>(w.blocks()) * static_cast<size_t>(block_bytes) + 16);
-        vekZfpState_32f st;
-        vekStatus r = veksEncodeZfpInitLong_32f(dst.data(), static_cast<int64_t>(dst.size()), &st);
-        if (r != vekStatusOk) fail_input("zfp: " + status_text(r));
-        configure(&st, s_, true);
-        const size_t row = w.nx * 4, plane = w.nx * w.ny * 4;
-        float block[64];
-        w.each([&](size_t x, size_t y, size_t z, size_t bx, size_t by, size_t bz) {
-            const float* origin = a.data() + x + w.nx * (y + w.ny * z);
-            if (bx == 4 && by == 4 && bz == 4 && row <= INT32_MAX && plane <= INT32_MAX) {
-                r = veksEncodeZfp444_32f(origin, static_cast<int32_t>(row),
-                                         static_cast<int32_t>(plane), &st);
-            } else {
-                for (size_t k = 0; k < bz; ++k)
-                    for (size_t j = 0; j < by; ++j)
-                        for (size_t i = 0; i < bx; ++i)
-                            block[i + 4 * j + 16 * k] = origin[i + w.nx * (j + w.ny * k)];
-                for (size_t k = 0; k < bz; ++k)
-                    for (size_t j = 0; j < by; ++j) pad_line(block + 4 * j + 16 * k, bx, 1);
-                for (size_t k = 0; k < bz; ++k)
-                    for (size_t i = 0; i < 4; ++i) pad_line(block + i + 16 * k, by, 4);
-                for (size_t j = 0; j < 4; ++j)
-                    for (size_t i = 0; i < 4; ++i) pad_line(block + i + 4 * j, bz, 16);
-                r = veksEncodeZfp444_32f(block, 16, 64, &st);
-            }
-            if (r != vekStatusOk) fail_input("zfp: encoding failed: " + status_text(r));
-        });
-        int64_t bits = 0;
-        veksEncodeZfpGetCompressedBitSize_32f(&st, &bits);
-        r = veksEncodeZfpFlush_32f(&st);
-        if (r != vekStatusOk) fail_input("zfp: flush failed: " + status_text(r));
-        out.write(dst.data(), static_cast<size_t>((bits + 7) / 8));
+                       std::to_string(shape.nx) + " " + std::to_string(shape.ny) + " " +
+                       std::to_string(shape.nz) + " needs " + std::to_string(4 * shape.count()));
+        std::vector<float> a(shape.count());
+        std::memcpy(a.data(), raw.data(), raw.size());
+        std::vector<uint8_t> dst(zfp_stream_bound(shape));
+        std::string error;
+        const size_t n =
+            zfp_compress_array(a.data(), shape, s_.mode, dst.data(), dst.size(), &error);
+        if (n == 0) fail_input(error);
+        out.write(dst.data(), n);
     }
 
   private:
@@ -242,42 +152,18 @@ class ZfpDecompressor : public Codec {
     explicit ZfpDecompressor(const ZfpSettings& s) : s_(s) {}
 
     void run(Reader& in, Writer& out) override {
-        const Walk w{s_.dims[0], s_.dims[1], s_.dims[2]};
         const std::vector<uint8_t> src = read_all(in);
         if (src.empty()) fail_input("zfp: empty input");
-        vekZfpState_32f st;
-        vekStatus r = veksDecodeZfpInitLong_32f(src.data(), static_cast<int64_t>(src.size()), &st);
-        if (r != vekStatusOk) fail_input("zfp: " + status_text(r));
-        configure(&st, s_, false);
-        std::vector<float> a(w.count());
-        const size_t row = w.nx * 4, plane = w.nx * w.ny * 4;
-        float block[64];
-        size_t done = 0;
-        w.each([&](size_t x, size_t y, size_t z, size_t bx, size_t by, size_t bz) {
-            float* origin = a.data() + x + w.nx * (y + w.ny * z);
-            if (bx == 4 && by == 4 && bz == 4 && row <= INT32_MAX && plane <= INT32_MAX) {
-                r = veksDecodeZfp444_32f(&st, origin, static_cast<int32_t>(row),
-                                         static_cast<int32_t>(plane));
-            } else {
-                r = veksDecodeZfp444_32f(&st, block, 16, 64);
-                if (r == vekStatusOk)
-                    for (size_t k = 0; k < bz; ++k)
-                        for (size_t j = 0; j < by; ++j)
-                            for (size_t i = 0; i < bx; ++i)
-                                origin[i + w.nx * (j + w.ny * k)] = block[i + 4 * j + 16 * k];
-            }
-            if (r == vekStatusOutOfRangeErr)
-                fail_input("truncated zfp stream: it ends in block " + std::to_string(done + 1) +
-                           " of " + std::to_string(w.blocks()));
-            if (r != vekStatusOk) fail_input("zfp: decoding failed: " + status_text(r));
-            ++done;
-        });
-        // Whatever the last block left unread must be the zero fill of its
-        // final word at most.
-        int64_t loaded = 0;
-        veksDecodeZfpGetDecompressedSizeLong_32f(&st, &loaded);
-        if (src.size() - static_cast<size_t>(loaded) >= 8)
-            fail_input("zfp: " + std::to_string(src.size() - static_cast<size_t>(loaded)) +
+        std::vector<float> a(s_.shape.count());
+        size_t consumed = 0;
+        std::string error;
+        if (!zfp_decompress_array(src.data(), src.size(), s_.shape, s_.mode, a.data(), &consumed,
+                                  &error))
+            fail_input(error);
+        // What the last block left unread may only be the rest of the word
+        // that held its last bits.
+        if (src.size() - consumed >= 8)
+            fail_input("zfp: " + std::to_string(src.size() - consumed) +
                        " bytes after the end of the stream (wrong --dims or mode?)");
         out.write(reinterpret_cast<const uint8_t*>(a.data()), a.size() * 4);
     }
