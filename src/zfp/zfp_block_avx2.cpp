@@ -26,19 +26,37 @@ constexpr int arranged(int r, int lane) {
 
 struct Tables {
     int32_t encode_index[64];  // arranged position -> block element
-    int32_t decode_index[64];  // block element -> arranged position
 };
+
+// The decoder builds its bytes straight in block order: byte p of the
+// vector for half g ends up in vector 4 g + (p / 4) % 4, lane
+// 4 (p / 16) + p % 4, which must hold block element 8 r + lane. pick
+// selects the byte of the 64-bit plane word holding that element's
+// coefficient, bit the bit within it.
+struct Expand {
+    uint8_t pick[2][32];
+    uint8_t bit[2][32];
+};
+
+constexpr Expand make_expand() {
+    Expand t{};
+    for (int g = 0; g < 2; ++g)
+        for (int p = 0; p < 32; ++p) {
+            const int element = 8 * (4 * g + (p / 4) % 4) + 4 * (p / 16) + p % 4;
+            const int j = kPermDecode[element];
+            t.pick[g][p] = static_cast<uint8_t>(j / 8);
+            t.bit[g][p] = static_cast<uint8_t>(1 << (j % 8));
+        }
+    return t;
+}
+
+constexpr Expand kExpand = make_expand();
 
 constexpr Tables make_tables() {
     Tables t{};
-    int position_of[64] = {};
     for (int r = 0; r < 8; ++r)
-        for (int lane = 0; lane < 8; ++lane) {
-            const int j = arranged(r, lane);
-            t.encode_index[8 * r + lane] = kPerm[j];
-            position_of[j] = 8 * r + lane;
-        }
-    for (int i = 0; i < 64; ++i) t.decode_index[i] = position_of[kPermDecode[i]];
+        for (int lane = 0; lane < 8; ++lane)
+            t.encode_index[8 * r + lane] = kPerm[arranged(r, lane)];
     return t;
 }
 
@@ -216,25 +234,25 @@ void encode_planes(const float* block, float scale, int32_t* iblock, uint64_t* p
 }
 
 void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float* block) {
-    // Expand plane bits to bytes: byte p of b[4 g + d] collects bit 32 g + p of
-    // planes 8 d .. 8 d + 7, plane 8 d + i into bit i.
-    const V pick = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1,  //
-                                    2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
-    const V bit = _mm256_set1_epi64x(0x8040201008040201LL);
+    // Expand plane bits to bytes: byte p of b[4 g + d] collects, from planes
+    // 8 d .. 8 d + 7 (plane 8 d + i into bit i), the bits of the coefficient
+    // that belongs at the position the transposition below moves byte p to
+    // (see kExpand), so that no reordering is left afterwards.
+    const V pick0 = _mm256_loadu_si256(reinterpret_cast<const V*>(kExpand.pick[0]));
+    const V pick1 = _mm256_loadu_si256(reinterpret_cast<const V*>(kExpand.pick[1]));
+    const V bit0 = _mm256_loadu_si256(reinterpret_cast<const V*>(kExpand.bit[0]));
+    const V bit1 = _mm256_loadu_si256(reinterpret_cast<const V*>(kExpand.bit[1]));
     V b[8];
     for (int d = 0; d < 4; ++d) {
         V lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
         for (int k = 8 * d + 7; k >= 8 * d && k >= kmin; --k) {
-            const uint64_t w = planes[k];
-            const V wl = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int32_t>(w)), pick);
-            const V wh =
-                _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int32_t>(w >> 32)), pick);
+            const V w = _mm256_set1_epi64x(static_cast<long long>(planes[k]));
+            const V s0 = _mm256_and_si256(_mm256_shuffle_epi8(w, pick0), bit0);
+            const V s1 = _mm256_and_si256(_mm256_shuffle_epi8(w, pick1), bit1);
             // Doubling first leaves room for this plane's bit; the compare
             // gives -1 where it is set.
-            lo = _mm256_sub_epi8(_mm256_add_epi8(lo, lo),
-                                 _mm256_cmpeq_epi8(_mm256_and_si256(wl, bit), bit));
-            hi = _mm256_sub_epi8(_mm256_add_epi8(hi, hi),
-                                 _mm256_cmpeq_epi8(_mm256_and_si256(wh, bit), bit));
+            lo = _mm256_sub_epi8(_mm256_add_epi8(lo, lo), _mm256_cmpeq_epi8(s0, bit0));
+            hi = _mm256_sub_epi8(_mm256_add_epi8(hi, hi), _mm256_cmpeq_epi8(s1, bit1));
         }
         // Planes below kmin are zero: shift the collected bits into place.
         const int missing = kmin > 8 * d ? (kmin > 8 * d + 8 ? 8 : kmin - 8 * d) : 0;
@@ -249,16 +267,9 @@ void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblo
     transpose4(b[4], b[5], b[6], b[7]);
     const V group = byte_group();  // its own inverse
     const V nega = _mm256_set1_epi32(static_cast<int32_t>(0xAAAAAAAAu));
-    alignas(32) int32_t c[64];
-    for (int r = 0; r < 8; ++r) {
-        const V u = _mm256_shuffle_epi8(b[r], group);
-        _mm256_store_si256(reinterpret_cast<V*>(c + 8 * r), sub(_mm256_xor_si256(u, nega), nega));
-    }
     V n[8];
-    for (int k = 0; k < 8; ++k) {
-        const V idx = _mm256_loadu_si256(reinterpret_cast<const V*>(kTables.decode_index + 8 * k));
-        n[k] = _mm256_i32gather_epi32(c, idx, 4);
-    }
+    for (int r = 0; r < 8; ++r)
+        n[r] = sub(_mm256_xor_si256(_mm256_shuffle_epi8(b[r], group), nega), nega);
     lift_z<false>(n);
     lift_y<false>(n);
     lift_x<false>(n);

@@ -123,30 +123,11 @@ struct Reader {
     }
 };
 
-// One plane when the budget cannot run out inside it (see the encoder).
-// Returns the bits read, or -1 at the end of the stream.
-inline int decode_plane_unbounded(Reader& r, int& n, uint64_t* plane) {
-    uint64_t x;
-    if (!r.get(n, &x)) return -1;
-    int used = n;
-    while (n < 64) {
-        bool any;
-        if (!r.bit(&any)) return -1;
-        ++used;
-        if (!any) break;
-        int zeros;
-        bool found;
-        if (!r.scan(63 - n, &zeros, &found)) return -1;
-        used += zeros + found;
-        n += zeros;
-        x |= uint64_t(1) << n;
-        ++n;
-    }
-    *plane = x;
-    return used;
-}
-
-inline bool decode_plane_bounded(Reader& r, int& n, int64_t& bits, uint64_t* plane) {
+// One plane against the budget `bits`, mirroring the encoder: the verbatim
+// bits, then group tests, each followed by a scan for the next 1 that stops
+// at the last coefficient or the end of the budget.
+template <class R>
+inline bool decode_plane(R& r, int& n, int64_t& bits, uint64_t* plane) {
     const int m = static_cast<int>(n < bits ? n : bits);
     bits -= m;
     uint64_t x;
@@ -156,12 +137,143 @@ inline bool decode_plane_bounded(Reader& r, int& n, int64_t& bits, uint64_t* pla
         bool any;
         if (!r.bit(&any)) return false;
         if (!any) break;
-        while (n < 63 && bits > 0) {
-            --bits;
-            bool b;
-            if (!r.bit(&b)) return false;
-            if (b) break;
-            ++n;
+        const int limit = static_cast<int>(63 - n < bits ? 63 - n : bits);
+        int zeros;
+        bool found;
+        if (!r.scan(limit, &zeros, &found)) return false;
+        bits -= zeros + found;
+        n += zeros;
+        x |= uint64_t(1) << n;
+        ++n;
+    }
+    *plane = x;
+    return true;
+}
+
+// Reader for blocks that cannot reach the end of the buffer: bits are taken
+// at an absolute position with unaligned 8-byte loads and no end checks.
+// When the block is done it leaves the state exactly as the checking reader
+// would have (whole words loaded up to the one holding the last bit read).
+struct FastReader {
+    const uint8_t* start;
+    uint64_t pos;  // bits from start
+
+    static uint64_t mask(int n) { return n >= 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
+    uint64_t peek() const {  // the next 57 bits at least
+        uint64_t w;
+        std::memcpy(&w, start + (pos >> 3), 8);
+        return w >> (pos & 7);
+    }
+    bool get(int n, uint64_t* v) {
+        if (n <= 56) {
+            *v = peek() & mask(n);
+            pos += n;
+            return true;
+        }
+        const uint64_t lo = peek() & 0xFFFFFFFFu;
+        pos += 32;
+        *v = lo | (peek() & mask(n - 32)) << 32;
+        pos += n - 32;
+        return true;
+    }
+    bool bit(bool* b) {
+        *b = (start[pos >> 3] >> (pos & 7)) & 1;
+        ++pos;
+        return true;
+    }
+    bool scan(int limit, int* zeros, bool* found) {
+        int z = 0;
+        while (z < limit) {
+            const int span = limit - z < 56 ? limit - z : 56;
+            const uint64_t w = peek() & mask(span);
+            if (w) {
+                const int t = __builtin_ctzll(w);
+                pos += t + 1;
+                *zeros = z + t;
+                *found = true;
+                return true;
+            }
+            pos += span;
+            z += span;
+        }
+        *zeros = z;
+        *found = false;
+        return true;
+    }
+    bool skip(int64_t n) {
+        pos += static_cast<uint64_t>(n);
+        return true;
+    }
+    void save(vekZfpState_32f* s) const {
+        uint64_t loaded = 8 * static_cast<uint64_t>(s->pCur - s->pStart);
+        if (pos > loaded) {
+            loaded = (pos + 63) / 64 * 64;
+            s->pCur = s->pStart + loaded / 8;
+        }
+        const int count = static_cast<int>(loaded - pos);
+        uint64_t last = 0;
+        if (count) std::memcpy(&last, s->pCur - 8, 8);
+        s->bitCount = count;
+        s->bitBuffer = count ? last >> (64 - count) : 0;
+    }
+};
+
+// The position of the next unread bit when the state is one the checking
+// reader could have left inside the whole-word part of the buffer, with
+// room for the longest block these parameters allow plus a load; else -1.
+int64_t fast_start(const vekZfpState_32f* s) {
+    const intptr_t len = room(s->pStart, s->pEnd);
+    const intptr_t done = room(s->pStart, s->pCur);
+    const int count = s->bitCount;
+    if (len <= 0 || done < 0 || done % 8 || count < 0 || count > 64 || count > 8 * done) return -1;
+    if (count) {
+        uint64_t last;
+        std::memcpy(&last, s->pCur - 8, 8);
+        if (s->bitBuffer != last >> (64 - count)) return -1;
+    } else if (s->bitBuffer) {
+        return -1;
+    }
+    int64_t coded = static_cast<int64_t>(s->maxBits) - 9;
+    coded = coded < 0 ? 0 : coded > 2300 ? 2300 : coded;  // 32 planes never take more
+    const int64_t need = 9 + coded + (s->minBits > 0 ? s->minBits : 0) + 64;
+    const int64_t at = 8 * static_cast<int64_t>(done) - count;
+    return at + need <= 8 * static_cast<int64_t>(len) ? at : -1;
+}
+
+// The same plane for the unchecked reader: each group test and the run of
+// zeros after it come from one 57-bit look-ahead.
+inline bool decode_plane(FastReader& r, int& n, int64_t& bits, uint64_t* plane) {
+    const int m = static_cast<int>(n < bits ? n : bits);
+    bits -= m;
+    uint64_t x;
+    r.get(m, &x);
+    while (n < 64 && bits > 0) {
+        const uint64_t w = r.peek();
+        --bits;
+        if (!(w & 1)) {
+            ++r.pos;
+            break;
+        }
+        const int limit = static_cast<int>(63 - n < bits ? 63 - n : bits);
+        if (limit <= 55) {
+            const uint64_t z = (w >> 1) & FastReader::mask(limit);
+            if (z) {
+                const int t = __builtin_ctzll(z);
+                r.pos += t + 2;
+                bits -= t + 1;
+                n += t;
+            } else {
+                r.pos += limit + 1;
+                bits -= limit;
+                n += limit;
+            }
+        } else {
+            ++r.pos;
+            int zeros;
+            bool found;
+            r.scan(limit, &zeros, &found);
+            bits -= zeros + found;
+            n += zeros;
         }
         x |= uint64_t(1) << n;
         ++n;
@@ -170,16 +282,15 @@ inline bool decode_plane_bounded(Reader& r, int& n, int64_t& bits, uint64_t* pla
     return true;
 }
 
-vekStatus fail(Reader& r, vekZfpState_32f* s) {
+template <class R>
+vekStatus fail(R& r, vekZfpState_32f* s) {
     r.save(s);
     return vekStatusOutOfRangeErr;
 }
 
-}  // namespace
-
-vekStatus decode_block(vekZfpState_32f* s, float* dst, int32_t step, int32_t plane_step,
-                       const BlockKernels& k) {
-    Reader r(s);
+template <class R>
+vekStatus decode_with(R& r, vekZfpState_32f* s, float* dst, int32_t step, int32_t plane_step,
+                      const BlockKernels& k) {
     bool nonzero;
     if (!r.bit(&nonzero)) return fail(r, s);
     if (!nonzero) {
@@ -200,15 +311,8 @@ vekStatus decode_block(vekZfpState_32f* s, float* dst, int32_t step, int32_t pla
     int64_t bits = budget;
     int n = 0;
     int p = 31;
-    for (; p >= kmin && bits > 0; --p) {
-        if (bits >= 129) {
-            const int used = decode_plane_unbounded(r, n, &planes[p]);
-            if (used < 0) return fail(r, s);
-            bits -= used;
-        } else if (!decode_plane_bounded(r, n, bits, &planes[p])) {
-            return fail(r, s);
-        }
-    }
+    for (; p >= kmin && bits > 0; --p)
+        if (!decode_plane(r, n, bits, &planes[p])) return fail(r, s);
     for (; p >= kmin; --p) planes[p] = 0;
     const int64_t used = budget > 0 ? budget - bits : 0;
     const int64_t pad = static_cast<int64_t>(s->minBits) - 9 - used;
@@ -220,6 +324,19 @@ vekStatus decode_block(vekZfpState_32f* s, float* dst, int32_t step, int32_t pla
     k.scatter(s->fBlock, dst, step, plane_step);
     r.save(s);
     return vekStatusOk;
+}
+
+}  // namespace
+
+vekStatus decode_block(vekZfpState_32f* s, float* dst, int32_t step, int32_t plane_step,
+                       const BlockKernels& k) {
+    const int64_t at = fast_start(s);
+    if (at >= 0) {
+        FastReader r{s->pStart, static_cast<uint64_t>(at)};
+        return decode_with(r, s, dst, step, plane_step, k);
+    }
+    Reader r(s);
+    return decode_with(r, s, dst, step, plane_step, k);
 }
 
 }  // namespace vek::zfp

@@ -82,55 +82,36 @@ struct Writer {
     }
 };
 
-// One bit plane with enough budget left that no group test can run out of
-// it (at most n + 2 (64 - n) + 1 <= 129 bits). Returns the bits written.
-inline int code_plane_unbounded(Writer& w, uint64_t x, int& n) {
-    int used = n;
-    w.put(low_bits(x, n), n);
-    x = n >= 64 ? 0 : x >> n;
-    while (n < 64) {
-        if (x == 0) {
-            w.put(0, 1);
-            return used + 1;
-        }
-        const int t = __builtin_ctzll(x);
-        if (n + t >= 63) {
-            // The zeros up to the last coefficient are sent; its 1 is implied.
-            const int len = 1 + (63 - n);
-            w.put(1, len);
-            used += len;
-            n = 64;
-            break;
-        }
-        w.put(1 | (uint64_t(1) << (t + 1)), t + 2);
-        used += t + 2;
-        x >>= t + 1;
-        n += t + 1;
-    }
-    return used;
-}
-
-// The same plane coded bit by bit against the budget `bits`.
-inline void code_plane_bounded(Writer& w, uint64_t x, int& n, int64_t& bits) {
+// One bit plane against the budget `bits`: the first n coefficients
+// verbatim, then group tests. Each run of zeros up to the next significant
+// coefficient goes out as one field (found with a count of trailing zeros),
+// cut where the budget or the last coefficient ends it.
+inline void code_plane(Writer& w, uint64_t x, int& n, int64_t& bits) {
     const int m = static_cast<int>(n < bits ? n : bits);
     bits -= m;
     w.put(low_bits(x, m), m);
     x = m >= 64 ? 0 : x >> m;
     while (n < 64 && bits > 0) {
         --bits;
-        const bool any = x != 0;
-        w.put(any, 1);
-        if (!any) break;
-        while (n < 63 && bits > 0) {
-            --bits;
-            const uint64_t b = x & 1;
-            w.put(b, 1);
-            if (b) break;
-            x >>= 1;
-            ++n;
+        if (x == 0) {
+            w.put(0, 1);
+            break;
         }
-        x >>= 1;
-        ++n;
+        const int limit = static_cast<int>(63 - n < bits ? 63 - n : bits);
+        const int t = __builtin_ctzll(x);
+        if (t < limit) {
+            // Group bit 1, t zeros, the coefficient's 1.
+            w.put((uint64_t(1) << (t + 1)) | 1, t + 2);
+            bits -= t + 1;
+            x >>= t + 1;
+            n += t + 1;
+        } else {
+            // Group bit 1 and `limit` zeros; the run is cut there.
+            w.put(1, limit + 1);
+            bits -= limit;
+            x = (x >> limit) >> 1;
+            n += limit + 1;
+        }
     }
 }
 
@@ -181,12 +162,7 @@ vekStatus encode_block(const float* src, int32_t step, int32_t plane_step, vekZf
         const int64_t budget = static_cast<int64_t>(s->maxBits) - 9;
         int64_t bits = budget;
         int n = 0;
-        for (int p = 31; p >= kmin && bits > 0 && !w.failed; --p) {
-            if (bits >= 129)
-                bits -= code_plane_unbounded(w, planes[p], n);
-            else
-                code_plane_bounded(w, planes[p], n, bits);
-        }
+        for (int p = 31; p >= kmin && bits > 0 && !w.failed; --p) code_plane(w, planes[p], n, bits);
         const int64_t used = budget > 0 ? budget - bits : 0;
         const int64_t pad = static_cast<int64_t>(s->minBits) - 9 - used;
         if (pad > 0) w.put_zeros(pad);
