@@ -240,40 +240,55 @@ int64_t fast_start(const vekZfpState_32f* s) {
     return at + need <= 8 * static_cast<int64_t>(len) ? at : -1;
 }
 
-// The same plane for the unchecked reader: each group test and the run of
-// zeros after it come from one 57-bit look-ahead.
+// The same plane for the unchecked reader. The group tests work on a
+// register window of at least 57 upcoming bits, reloaded only when a test
+// and its run of zeros might not fit in what is left of it.
 inline bool decode_plane(FastReader& r, int& n, int64_t& bits, uint64_t* plane) {
     const int m = static_cast<int>(n < bits ? n : bits);
     bits -= m;
     uint64_t x;
     r.get(m, &x);
+    uint64_t w = r.peek();
+    int avail = 57;
     while (n < 64 && bits > 0) {
-        const uint64_t w = r.peek();
         --bits;
-        if (!(w & 1)) {
-            ++r.pos;
-            break;
-        }
         const int limit = static_cast<int>(63 - n < bits ? 63 - n : bits);
-        if (limit <= 55) {
-            const uint64_t z = (w >> 1) & FastReader::mask(limit);
-            if (z) {
-                const int t = __builtin_ctzll(z);
-                r.pos += t + 2;
-                bits -= t + 1;
-                n += t;
-            } else {
-                r.pos += limit + 1;
-                bits -= limit;
-                n += limit;
-            }
-        } else {
-            ++r.pos;
+        if (limit > 55) {
+            // A longer run than the window holds: the general scan.
+            bool any;
+            r.bit(&any);
+            if (!any) break;
             int zeros;
             bool found;
             r.scan(limit, &zeros, &found);
             bits -= zeros + found;
             n += zeros;
+            w = r.peek();
+            avail = 57;
+        } else {
+            if (avail < limit + 1) {
+                w = r.peek();
+                avail = 57;
+            }
+            if (!(w & 1)) {
+                ++r.pos;
+                break;
+            }
+            const uint64_t z = (w >> 1) & FastReader::mask(limit);
+            int step;
+            if (z) {
+                const int t = __builtin_ctzll(z);
+                step = t + 2;
+                bits -= t + 1;
+                n += t;
+            } else {
+                step = limit + 1;
+                bits -= limit;
+                n += limit;
+            }
+            w >>= step;
+            avail -= step;
+            r.pos += step;
         }
         x |= uint64_t(1) << n;
         ++n;
