@@ -297,6 +297,49 @@ inline bool decode_plane(FastReader& r, int& n, int64_t& bits, uint64_t* plane) 
     return true;
 }
 
+// A plane that cannot exhaust the budget (it takes at most 129 bits), read
+// without budget bookkeeping: the caller charges the bits afterwards. A
+// sentinel bit at the last coefficient ends the run of zeros by itself.
+inline void decode_plane_unbounded(FastReader& r, int& n, uint64_t* plane) {
+    uint64_t x;
+    r.get(n, &x);
+    while (n < 64) {
+        const uint64_t w = r.peek();
+        if (!(w & 1)) {
+            ++r.pos;
+            break;
+        }
+        const int limit = 63 - n;
+        if (limit > 55) {
+            ++r.pos;
+            int zeros;
+            bool found;
+            r.scan(limit, &zeros, &found);
+            n += zeros;
+        } else {
+            const int t = __builtin_ctzll((w >> 1) | (uint64_t(1) << limit));
+            r.pos += t + 1 + (t < limit);
+            n += t;
+        }
+        x |= uint64_t(1) << n;
+        ++n;
+    }
+    *plane = x;
+}
+
+template <class R>
+inline bool decode_planes(R& r, int& n, int64_t& bits, uint64_t* plane) {
+    return decode_plane(r, n, bits, plane);
+}
+
+inline bool decode_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane) {
+    if (bits < 129) return decode_plane(r, n, bits, plane);
+    const uint64_t from = r.pos;
+    decode_plane_unbounded(r, n, plane);
+    bits -= static_cast<int64_t>(r.pos - from);
+    return true;
+}
+
 template <class R>
 vekStatus fail(R& r, vekZfpState_32f* s) {
     r.save(s);
@@ -327,7 +370,7 @@ vekStatus decode_with(R& r, vekZfpState_32f* s, float* dst, int32_t step, int32_
     int n = 0;
     int p = 31;
     for (; p >= kmin && bits > 0; --p)
-        if (!decode_plane(r, n, bits, &planes[p])) return fail(r, s);
+        if (!decode_planes(r, n, bits, &planes[p])) return fail(r, s);
     for (; p >= kmin; --p) planes[p] = 0;
     const int64_t used = budget > 0 ? budget - bits : 0;
     const int64_t pad = static_cast<int64_t>(s->minBits) - 9 - used;
