@@ -4,11 +4,13 @@
 // "vs best peer" figure of our rows and prints everything as a table or as
 // JSON. The families themselves live in bench_*.cpp.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "bench.h"
@@ -78,12 +80,13 @@ void print_header(const Corpus& corpus, const BenchOptions& opt) {
     for (const CorpusItem& it : corpus.items) names += (names.empty() ? "" : ", ") + it.name;
     std::printf("corpus: %s (%s), %s\n", corpus.builtin ? "built-in" : "files", names.c_str(),
                 format_size(corpus.total_bytes()).c_str());
-    std::printf("method: interleaved, %d samples of >= %.0f ms each (slow codec rows: fewer, "
-                "at least 3), median\n\n",
-                opt.samples, opt.min_sample_seconds * 1e3);
+    std::printf(
+        "method: interleaved, %d samples of >= %.0f ms each (slow codec rows: fewer, "
+        "at least 3), median\n\n",
+        opt.samples, opt.min_sample_seconds * 1e3);
 }
 
-} // namespace
+}  // namespace
 
 bool register_bench_family(const BenchFamily& family) {
     registry().push_back(family);
@@ -141,6 +144,22 @@ int cmd_bench(int argc, char** argv) {
     }
     opt.progress = isatty(STDERR_FILENO) != 0;
 
+    // The float arrays must hold exactly their dimensions' values.
+    for (const BenchOptions::FloatArray& f : opt.float_arrays) {
+        struct stat st;
+        if (stat(f.path.c_str(), &st) != 0) {
+            print_error("%s: %s", f.path.c_str(), std::strerror(errno));
+            return kExitFailure;
+        }
+        const uint64_t want = 4ull * f.nx * f.ny * f.nz;
+        if (static_cast<uint64_t>(st.st_size) != want) {
+            print_error("bench: %s has %llu bytes, --floats %zu %zu %zu needs %llu", f.path.c_str(),
+                        static_cast<unsigned long long>(st.st_size), f.nx, f.ny, f.nz,
+                        static_cast<unsigned long long>(want));
+            return kExitFailure;
+        }
+    }
+
     Corpus corpus;
     if (files.empty()) {
         corpus = make_builtin_corpus();
@@ -186,4 +205,4 @@ int cmd_bench(int argc, char** argv) {
     return kExitOk;
 }
 
-} // namespace vekdc
+}  // namespace vekdc
