@@ -233,7 +233,8 @@ void encode_planes(const float* block, float scale, int32_t* iblock, uint64_t* p
     }
 }
 
-void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float* block) {
+void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float*,
+                   float* dst, int32_t step, int32_t plane_step) {
     // Expand plane bits to bytes: byte p of b[4 g + d] collects, from planes
     // 8 d .. 8 d + 7 (plane 8 d + i into bit i), the bits of the coefficient
     // that belongs at the position the transposition below moves byte p to
@@ -271,12 +272,33 @@ void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblo
     for (int r = 0; r < 8; ++r)
         n[r] = sub(_mm256_xor_si256(_mm256_shuffle_epi8(b[r], group), nega), nega);
     lift_z<false>(n);
-    lift_y<false>(n);
-    lift_x<false>(n);
+    // Two planes at a time with the rows y side by side (as in lift_y); the
+    // x pass transposes within that layout and back, whose halves are then
+    // whole rows of the block, stored straight to the destination.
     const __m256 f = _mm256_set1_ps(factor);
-    for (int k = 0; k < 8; ++k) {
-        _mm256_storeu_si256(reinterpret_cast<V*>(iblock + 8 * k), n[k]);
-        _mm256_storeu_ps(block + 8 * k, _mm256_mul_ps(_mm256_cvtepi32_ps(n[k]), f));
+    for (int g = 0; g < 8; g += 4) {
+        V p[4] = {_mm256_permute2x128_si256(n[g], n[g + 2], 0x20),
+                  _mm256_permute2x128_si256(n[g], n[g + 2], 0x31),
+                  _mm256_permute2x128_si256(n[g + 1], n[g + 3], 0x20),
+                  _mm256_permute2x128_si256(n[g + 1], n[g + 3], 0x31)};
+        inverse_lift(p[0], p[1], p[2], p[3]);
+        transpose4(p[0], p[1], p[2], p[3]);
+        inverse_lift(p[0], p[1], p[2], p[3]);
+        transpose4(p[0], p[1], p[2], p[3]);
+        const int z = g / 2;
+        for (int y = 0; y < 4; ++y) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(iblock + 16 * z + 4 * y),
+                             _mm256_castsi256_si128(p[y]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(iblock + 16 * z + 16 + 4 * y),
+                             _mm256_extracti128_si256(p[y], 1));
+            const __m256 v = _mm256_mul_ps(_mm256_cvtepi32_ps(p[y]), f);
+            _mm_storeu_ps(
+                reinterpret_cast<float*>(const_cast<uint8_t*>(row(dst, step, plane_step, y, z))),
+                _mm256_castps256_ps128(v));
+            _mm_storeu_ps(reinterpret_cast<float*>(
+                              const_cast<uint8_t*>(row(dst, step, plane_step, y, z + 1))),
+                          _mm256_extractf128_ps(v, 1));
+        }
     }
 }
 

@@ -103,7 +103,8 @@ void encode_planes(const float* block, float scale, int32_t* iblock, uint64_t* p
     }
 }
 
-void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float* block) {
+void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float* block,
+                   float* dst, int32_t step, int32_t plane_step) {
     uint32_t u[64] = {};
     for (int k = kmin; k < 32; ++k)
         for (int j = 0; j < 64; ++j) u[j] |= static_cast<uint32_t>((planes[k] >> j) & 1) << k;
@@ -118,6 +119,7 @@ void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblo
         const float f = static_cast<float>(static_cast<int32_t>(v[i]));
         block[i] = f * factor;
     }
+    scatter(block, dst, step, plane_step);
 }
 
 }  // namespace

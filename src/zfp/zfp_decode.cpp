@@ -378,8 +378,7 @@ vekStatus decode_with(R& r, vekZfpState_32f* s, float* dst, int32_t step, int32_
 
     const int fe = static_cast<int>(e) - 30;
     const float factor = float_from_bits(fe > 0 ? static_cast<uint32_t>(fe) << 23 : 0);
-    k.decode_values(planes, kmin, factor, s->iBlock, s->fBlock);
-    k.scatter(s->fBlock, dst, step, plane_step);
+    k.decode_values(planes, kmin, factor, s->iBlock, s->fBlock, dst, step, plane_step);
     r.save(s);
     return vekStatusOk;
 }

@@ -41,10 +41,11 @@ struct BlockKernels {
     // sequency order and writes plane words kmin..31 to planes[k].
     void (*encode_planes)(const float* block, float scale, int32_t* iblock, uint64_t* planes,
                           int kmin);
-    // Inverse of encode_planes: planes below kmin count as zero. The values
-    // come out multiplied by `factor`.
+    // Inverse of encode_planes: planes below kmin count as zero. The
+    // integers go to iblock, the values multiplied by `factor` to the
+    // destination block (`block` is scratch space of 64 values).
     void (*decode_values)(const uint64_t* planes, int kmin, float factor, int32_t* iblock,
-                          float* block);
+                          float* block, float* dst, int32_t step, int32_t plane_step);
     void (*scatter)(const float* block, float* dst, int32_t step, int32_t plane_step);
 };
 
