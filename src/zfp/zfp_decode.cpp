@@ -303,6 +303,21 @@ inline bool decode_plane(FastReader& r, int& n, int64_t& bits, uint64_t* plane) 
 inline void decode_plane_unbounded(FastReader& r, int& n, uint64_t* plane) {
     uint64_t x;
     r.get(n, &x);
+    if (n >= 8 && n < 64) {
+        // Most planes find no new coefficient or one: the first group test
+        // and its run are taken without a branch on the bit read.
+        const uint64_t w = r.peek();
+        const uint64_t g = w & 1;
+        const int limit = 63 - n;
+        const int t = __builtin_ctzll((w >> 1) | (uint64_t(1) << limit));
+        x |= g << (n + t);
+        r.pos += g ? t + 1 + (t < limit) : 1;
+        n += g ? t + 1 : 0;
+        if (!g) {
+            *plane = x;
+            return;
+        }
+    }
     while (n < 64) {
         const uint64_t w = r.peek();
         if (!(w & 1)) {
