@@ -399,6 +399,40 @@ TEST(ZfpDecode, HostileStreams) {
     }
 }
 
+// Far from the end of its buffer the decoder reads without end checks; near
+// the end it checks every load. The same stream decoded from a buffer that
+// ends with it and from one with plenty of room after it must give the same
+// values and leave the state the same after every block (until the tight
+// buffer's last few bytes, which are loaded one at a time).
+TEST(ZfpDecode, ReadersAgreeOnStateAndValues) {
+    const std::vector<ZfpBlock> blocks = zfp_block_mix(18, 40);
+    for (const ZfpParams& p : std::vector<ZfpParams>{
+             ZfpParams{}, {300, 300, 64, -10740}, {0, 4171, 9, -10740}, {40, 700, 20, -6}}) {
+        const Bytes stream = zfp_encode(blocks, p);
+        Bytes roomy = stream;
+        roomy.resize(stream.size() + 4096, 0);
+        vekZfpState_32f a, b;
+        ASSERT_EQ(veksDecodeZfpInit_32f(stream.data(), int32_t(stream.size()), &a), vekStatusOk);
+        ASSERT_EQ(veksDecodeZfpInit_32f(roomy.data(), int32_t(roomy.size()), &b), vekStatusOk);
+        ASSERT_EQ(veksDecodeZfpSet_32f(p.min_bits, p.max_bits, p.max_prec, p.min_exp, &a),
+                  vekStatusOk);
+        ASSERT_EQ(veksDecodeZfpSet_32f(p.min_bits, p.max_bits, p.max_prec, p.min_exp, &b),
+                  vekStatusOk);
+        float va[64], vb[64];
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            ASSERT_EQ(veksDecodeZfp444_32f(&a, va, 16, 64), vekStatusOk);
+            ASSERT_EQ(veksDecodeZfp444_32f(&b, vb, 16, 64), vekStatusOk);
+            ASSERT_EQ(std::memcmp(va, vb, sizeof va), 0) << i;
+            if (a.pEnd - a.pCur >= 8) {
+                ASSERT_EQ(a.pCur - a.pStart, b.pCur - b.pStart) << i;
+                ASSERT_EQ(a.bitCount, b.bitCount) << i;
+                ASSERT_EQ(a.bitBuffer, b.bitBuffer) << i;
+            }
+            ASSERT_EQ(bits_read(a), bits_read(b)) << i;
+        }
+    }
+}
+
 // Both kernel sets, strided and unaligned sources, NaNs and infinities
 // included: the same streams and the same decoded bits.
 TEST(ZfpKernels, PortableAndAvx2Agree) {
