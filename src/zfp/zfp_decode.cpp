@@ -26,7 +26,7 @@ struct Reader {
 
     explicit Reader(const vekZfpState_32f* s)
         : buf(s->bitBuffer), count(s->bitCount), cur(s->pCur), end(s->pEnd) {
-        if (count < 0 || count > 64) count = 0;  // a state the encoder left: nothing unread
+        if (count < 0 || count > 64) count = 0;  // a damaged count: nothing unread
         if (count < 64) buf &= (uint64_t(1) << count) - 1;
     }
 
