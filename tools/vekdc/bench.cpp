@@ -4,11 +4,14 @@
 // "vs best peer" figure of our rows and prints everything as a table or as
 // JSON. The families themselves live in bench_*.cpp.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "bench.h"
@@ -121,6 +124,18 @@ int cmd_bench(int argc, char** argv) {
         } else if (std::strcmp(a, "--quick") == 0) {
             opt.samples = 3;
             opt.quick = true;
+        } else if (std::strcmp(a, "--floats") == 0) {
+            if (i + 4 >= argc) return usage_error("bench: --floats needs NX NY NZ FILE");
+            size_t d[3];
+            for (size_t& v : d) {
+                char* end = nullptr;
+                const char* text = argv[++i];
+                const unsigned long long n = std::strtoull(text, &end, 10);
+                if (*text == '-' || *end || n == 0 || n > (1ull << 20))
+                    return usage_error("bench: --floats: bad dimension '%s'", text);
+                v = static_cast<size_t>(n);
+            }
+            opt.float_arrays.push_back({d[0], d[1], d[2], argv[++i]});
         } else if (std::strcmp(a, "-h") == 0 || std::strcmp(a, "--help") == 0) {
             print_usage(true);
             return kExitOk;
@@ -129,6 +144,22 @@ int cmd_bench(int argc, char** argv) {
         }
     }
     opt.progress = isatty(STDERR_FILENO) != 0;
+
+    // The float arrays must hold exactly their dimensions' values.
+    for (const BenchOptions::FloatArray& f : opt.float_arrays) {
+        struct stat st;
+        if (stat(f.path.c_str(), &st) != 0) {
+            print_error("%s: %s", f.path.c_str(), std::strerror(errno));
+            return kExitFailure;
+        }
+        const uint64_t want = 4ull * f.nx * f.ny * f.nz;
+        if (static_cast<uint64_t>(st.st_size) != want) {
+            print_error("bench: %s has %llu bytes, --floats %zu %zu %zu needs %llu", f.path.c_str(),
+                        static_cast<unsigned long long>(st.st_size), f.nx, f.ny, f.nz,
+                        static_cast<unsigned long long>(want));
+            return kExitFailure;
+        }
+    }
 
     Corpus corpus;
     if (files.empty()) {
@@ -140,14 +171,21 @@ int cmd_bench(int argc, char** argv) {
     std::vector<BenchRow> rows;
     BenchContext ctx(corpus, opt, rows);
     try {
+        bool any = false;
         for (const BenchFamily& f : bench_families()) {
             if (!only.empty() &&
                 std::none_of(only.begin(), only.end(), [&](const std::string& name) {
                     return strcasecmp(name.c_str(), f.name) == 0;
                 }))
                 continue;
+            any = true;
             ctx.progress(f.name);
             f.run(ctx);
+        }
+        if (!any) {
+            std::string names;
+            for (const BenchFamily& f : bench_families()) names += std::string(" ") + f.name;
+            return usage_error("bench: no such family (families:%s)", names.c_str());
         }
     } catch (const BenchMismatch& e) {
         if (opt.progress) std::fputc('\n', stderr);

@@ -44,6 +44,13 @@ struct BenchOptions {
     double min_sample_seconds = 0.02;  // each sample repeats the operation at least this long
     bool progress = false;             // short progress notes on stderr
     bool quick = false;                // --quick: families may also use smaller inputs
+    // --floats NX NY NZ FILE: float32 arrays for the ZFP rows (in place of
+    // their built-in field).
+    struct FloatArray {
+        size_t nx, ny, nz;
+        std::string path;
+    };
+    std::vector<FloatArray> float_arrays;
 };
 
 // Thrown by a family when an implementation disagrees with ours; the bench

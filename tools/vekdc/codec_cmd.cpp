@@ -114,6 +114,17 @@ int parse_args(const char* command, int argc, char** argv, CodecOptions& o) {
                 o.force = true;
             } else if (arg == "--test" && !o.compress) {
                 o.test = true;
+            } else if (!has_value && format_option_values(key) > 0) {
+                // Values given as separate arguments: "--dims 64 64 32".
+                std::string joined = key + "=";
+                for (int v = 0; v < format_option_values(key); ++v) {
+                    if (i + 1 >= argc)
+                        return usage_error("%s: option '%s' needs %d value%s", command,
+                                           key.c_str(), format_option_values(key),
+                                           format_option_values(key) > 1 ? "s" : "");
+                    joined += (v ? "," : "") + std::string(argv[++i]);
+                }
+                o.settings.options.push_back(joined);
             } else {
                 o.settings.options.push_back(arg); // the format's to judge
             }

@@ -13,7 +13,28 @@ std::vector<Format>& registry() {
     return list;
 }
 
+struct OptionArity {
+    const char* name;
+    int values;
+};
+
+std::vector<OptionArity>& option_registry() {
+    static std::vector<OptionArity> list;
+    return list;
+}
+
 } // namespace
+
+bool register_format_option(const char* name, int values) {
+    option_registry().push_back({name, values});
+    return true;
+}
+
+int format_option_values(const std::string& name) {
+    for (const OptionArity& o : option_registry())
+        if (name == o.name) return o.values;
+    return 0;
+}
 
 bool register_format(const Format& format) {
     registry().push_back(format);

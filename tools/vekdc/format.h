@@ -57,10 +57,22 @@ const Format* find_format(const std::string& name);
 // "lz4, ..." for messages.
 std::string format_names();
 
+// Long options of a format that take their values as separate arguments
+// ("--dims 64 64 32"): the command line gathers the next `values` arguments
+// and hands the option on as "--dims=64,64,32". The "--name=value" form is
+// accepted as typed. Returns true for use in a static initialiser.
+bool register_format_option(const char* name, int values);
+// Number of separate values the option takes; 0 for an unknown one.
+int format_option_values(const std::string& name);
+
 #define VEKDC_FORMAT_CAT2(a, b) a##b
 #define VEKDC_FORMAT_CAT(a, b) VEKDC_FORMAT_CAT2(a, b)
 #define VEKDC_FORMAT(...)                                         \
     static const bool VEKDC_FORMAT_CAT(vekdc_format_, __LINE__) = \
         ::vekdc::register_format(__VA_ARGS__)
+
+#define VEKDC_FORMAT_OPTION(name, values)                                \
+    static const bool VEKDC_FORMAT_CAT(vekdc_format_option_, __LINE__) = \
+        ::vekdc::register_format_option(name, values)
 
 } // namespace vekdc
