@@ -1,0 +1,843 @@
+// bzip2-format Huffman encoder, decoder and block decoder: exact tables,
+// selectors and bits against a plain model, argument checks in order,
+// round trips with the source fed in random pieces, hostile contexts and
+// blocks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "bwt/huff_bz2.h"
+#include "bz2_huff_model.h"
+#include "test_data.h"
+#include "vekdc.h"
+
+namespace {
+
+namespace model = vek::testing::bz2model;
+using model::Bits;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kScale = 4;
+#else
+constexpr int kScale = 1;
+#endif
+
+struct EncState {
+    std::vector<uint8_t> mem;
+    vekHuffEncState_BZ2* st() { return reinterpret_cast<vekHuffEncState_BZ2*>(mem.data()); }
+    explicit EncState(int len) {
+        int32_t size = 0;
+        EXPECT_EQ(veksEncodeHuffGetSize_BZ2_16u8u(len, &size), vekStatusOk);
+        mem.assign(static_cast<size_t>(size) + 8, 0xA5);
+    }
+};
+
+struct DecState {
+    std::vector<uint8_t> mem;
+    vekHuffDecState_BZ2* st() { return reinterpret_cast<vekHuffDecState_BZ2*>(mem.data()); }
+    DecState() {
+        int32_t size = 0;
+        EXPECT_EQ(veksDecodeHuffGetSize_BZ2_8u16u(vek::bwt::kBz2DecodeMinLen, &size), vekStatusOk);
+        mem.assign(static_cast<size_t>(size), 0x5A);
+    }
+};
+
+std::vector<uint32_t> freq_of(const std::vector<uint16_t>& s, int alphaSize) {
+    std::vector<uint32_t> f(static_cast<size_t>(alphaSize), 0);
+    for (uint16_t v : s) ++f[v];
+    return f;
+}
+
+// Symbols of a real block: run-length stage, rotation sort, move-to-front,
+// zero runs, end-of-block appended. Returns alphaSize.
+int block_symbols(const std::vector<uint8_t>& data, std::vector<uint16_t>* sym) {
+    const std::vector<uint8_t> r = model::rle1_encode(data);
+    uint8_t inUse[256] = {};
+    for (uint8_t b : r) inUse[b] = 1;
+    int primary = 0;
+    const std::vector<uint8_t> last = model::bwt_forward(r, &primary);
+    *sym = model::mtf_zero_runs(last, inUse);
+    int dict = 0;
+    for (int v = 0; v < 256; ++v) dict += inUse[v];
+    const int alphaSize = dict + 2;
+    sym->push_back(static_cast<uint16_t>(alphaSize - 1));
+    return alphaSize;
+}
+
+std::vector<uint16_t> random_symbols(size_t n, int alphaSize, uint32_t seed, double skew) {
+    std::mt19937 rng(seed);
+    std::vector<uint16_t> s(n);
+    std::geometric_distribution<int> geo(skew);
+    for (auto& v : s) v = static_cast<uint16_t>(std::min(geo(rng), alphaSize - 2));
+    s.push_back(static_cast<uint16_t>(alphaSize - 1));
+    return s;
+}
+
+// Encodes through the library: Init, Pack, EncodeHuff, final flush.
+std::vector<uint8_t> encode(const std::vector<uint16_t>& sym, int alphaSize, EncState* es = nullptr) {
+    EncState local(static_cast<int>(sym.size()));
+    EncState& e = es ? *es : local;
+    const std::vector<uint32_t> f = freq_of(sym, alphaSize);
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(alphaSize, f.data(), sym.data(), static_cast<int32_t>(sym.size()), e.st()),
+              vekStatusOk);
+    std::vector<uint8_t> out(sym.size() * 3 + 4096);
+    uint32_t code = 0;
+    int32_t bits = 0;
+    int32_t n = static_cast<int32_t>(out.size());
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out.data(), &n, e.st()), vekStatusOk);
+    size_t used = static_cast<size_t>(n);
+    const uint16_t* p = sym.data();
+    int32_t left = static_cast<int32_t>(sym.size());
+    n = static_cast<int32_t>(out.size() - used);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out.data() + used, &n, e.st()), vekStatusOk);
+    EXPECT_EQ(left, 0);
+    EXPECT_LE(bits, 24);
+    used += static_cast<size_t>(n);
+    out.resize(used);
+    for (; bits > 0; bits -= 8, code <<= 8) out.push_back(static_cast<uint8_t>(code >> 24));
+    return out;
+}
+
+void expect_matches_model(const std::vector<uint16_t>& sym, int alphaSize) {
+    EncState e(static_cast<int>(sym.size()));
+    const std::vector<uint8_t> bytes = encode(sym, alphaSize, &e);
+    const model::Tables t = model::fit_tables(alphaSize, freq_of(sym, alphaSize), sym);
+    const vekHuffEncState_BZ2* st = e.st();
+    ASSERT_EQ(st->nGroups, t.nGroups);
+    ASSERT_EQ(st->nSelectors, static_cast<int32_t>(t.selectors.size()));
+    ASSERT_EQ(st->alphaSize, alphaSize);
+    const uint8_t* sel = reinterpret_cast<const uint8_t*>(st) + sizeof(vekHuffEncState_BZ2);
+    for (size_t g = 0; g < t.selectors.size(); ++g) ASSERT_EQ(sel[g], t.selectors[g]) << "group " << g;
+    for (int tb = 0; tb < t.nGroups; ++tb)
+        for (int s = 0; s < alphaSize; ++s) {
+            ASSERT_EQ(st->lengths[tb][s], t.lengths[tb][s]) << "table " << tb << " symbol " << s;
+            ASSERT_EQ(st->codes[tb][s], t.codes[tb][s]) << "table " << tb << " symbol " << s;
+        }
+    Bits bits = model::pack_context(t, alphaSize);
+    const Bits body = model::code_symbols(t, sym);
+    bits.insert(bits.end(), body.begin(), body.end());
+    ASSERT_EQ(bytes, model::bits_to_bytes(bits));
+}
+
+// ---- encoder ----
+
+TEST(Bz2HuffEncode, SizesAndArgumentOrder) {
+    int32_t size = -1;
+    EXPECT_EQ(veksEncodeHuffGetSize_BZ2_16u8u(1, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuffGetSize_BZ2_16u8u(0, &size), vekStatusSizeErr);
+    EXPECT_EQ(size, -1);
+    ASSERT_EQ(veksEncodeHuffGetSize_BZ2_16u8u(120, &size), vekStatusOk);
+    EXPECT_EQ(size, static_cast<int32_t>(sizeof(vekHuffEncState_BZ2)) + 6);
+    ASSERT_EQ(veksDecodeHuffGetSize_BZ2_8u16u(120, &size), vekStatusOk);
+    EXPECT_EQ(size, static_cast<int32_t>(sizeof(vekHuffDecState_BZ2)) + 3);
+#if defined(__i386__)
+    ASSERT_EQ(veksEncodeHuffGetSize_BZ2_16u8u(120, &size), vekStatusOk);
+    EXPECT_EQ(size, 7770);
+    ASSERT_EQ(veksDecodeHuffGetSize_BZ2_8u16u(120, &size), vekStatusOk);
+    EXPECT_EQ(size, 9327);
+#endif
+    EXPECT_EQ(veksDecodeHuffGetSize_BZ2_8u16u(0, &size), vekStatusSizeErr);
+    EXPECT_EQ(veksDecodeHuffGetSize_BZ2_8u16u(1, nullptr), vekStatusNullPtrErr);
+
+    EncState e(10);
+    const uint16_t src[3] = {0, 1, 2};
+    const uint32_t f[3] = {1, 1, 1};
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(3, nullptr, src, 3, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(3, f, nullptr, 3, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(0, f, src, 3, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(0, f, src, 3, e.st()), vekStatusSizeErr);
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(3, f, src, 0, e.st()), vekStatusSizeErr);
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(259, f, src, 3, e.st()), vekStatusSizeErr);
+    EXPECT_EQ(veksEncodeHuffInit_BZ2_16u8u(2, f, src, 3, e.st()), vekStatusBadDataErr);  // symbol 2 outside
+    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(3, f, src, 3, e.st()), vekStatusOk);
+
+    uint32_t code = 0;
+    int32_t bits = 0, n = 16;
+    uint8_t out[16];
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(nullptr, &bits, out, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, nullptr, out, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, nullptr, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, nullptr, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, &n, nullptr), vekStatusNullPtrErr);
+    n = 0;
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, &n, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, &n, e.st()), vekStatusSizeErr);
+
+    const uint16_t* p = src;
+    const uint16_t* pnull = nullptr;
+    int32_t left = 3;
+    n = 16;
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(nullptr, &bits, &p, &left, out, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, nullptr, &p, &left, out, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, nullptr, &left, out, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, nullptr, out, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &pnull, &left, out, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, nullptr, &n, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, nullptr, e.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, &n, nullptr), vekStatusNullPtrErr);
+    n = 0;
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, &n, e.st()), vekStatusSizeErr);
+    n = 16;
+    left = 51;  // more symbols than the groups the state was fitted for
+    EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out, &n, e.st()), vekStatusSizeErr);
+    EXPECT_EQ(p, src);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(bits, 0);
+}
+
+TEST(Bz2HuffEncode, TableCountAndGroups) {
+    const int cases[][2] = {{1, 2}, {199, 2}, {200, 3}, {599, 3}, {600, 4}, {1199, 4}, {1200, 5}, {2399, 5}, {2400, 6}};
+    for (const auto& c : cases) {
+        std::vector<uint16_t> s = random_symbols(static_cast<size_t>(c[0] - 1), 20, 7, 0.3);
+        EncState e(c[0]);
+        const std::vector<uint32_t> f = freq_of(s, 20);
+        ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(20, f.data(), s.data(), c[0], e.st()), vekStatusOk);
+        EXPECT_EQ(e.st()->nGroups, c[1]) << c[0];
+        EXPECT_EQ(e.st()->nSelectors, (c[0] + 49) / 50) << c[0];
+        EXPECT_EQ(e.st()->pLengths, &e.st()->lengths[0][0]);
+        EXPECT_EQ(e.st()->pCodes, &e.st()->codes[0][0]);
+        EXPECT_EQ(e.st()->pSelectors, e.mem.data() + sizeof(vekHuffEncState_BZ2));
+    }
+    // 120 symbols: groups of 50, 50 and 20.
+    std::vector<uint16_t> s = random_symbols(119, 10, 3, 0.4);
+    expect_matches_model(s, 10);
+}
+
+TEST(Bz2HuffEncode, MatchesModelOnVariedBlocks) {
+    std::vector<uint16_t> sym;
+    int alpha = block_symbols(vek::testdata::text_bytes(20000 / kScale, 11), &sym);
+    expect_matches_model(sym, alpha);
+    alpha = block_symbols(vek::testdata::random_bytes(9000 / kScale, 12), &sym);
+    expect_matches_model(sym, alpha);
+    alpha = block_symbols(vek::testdata::runs_bytes(30000 / kScale, 13), &sym);
+    expect_matches_model(sym, alpha);
+    alpha = block_symbols(std::vector<uint8_t>(1, 'x'), &sym);
+    expect_matches_model(sym, alpha);
+    for (int alphaSize : {1, 2, 3, 17, 258}) {
+        for (size_t n : {size_t{0}, size_t{49}, size_t{50}, size_t{777}, size_t{5000}}) {
+            if (alphaSize == 1 && n > 0) continue;
+            std::vector<uint16_t> s = random_symbols(n, std::max(alphaSize, 2), static_cast<uint32_t>(n + alphaSize), 0.08);
+            if (alphaSize == 1) s = {0};
+            for (auto& v : s) v = static_cast<uint16_t>(std::min<int>(v, alphaSize - 1));
+            expect_matches_model(s, alphaSize);
+        }
+    }
+}
+
+// Counts growing like Fibonacci numbers give a tree deeper than 17 levels.
+TEST(Bz2HuffEncode, DepthRepairGivesCompleteCodeWithinLimit) {
+    for (int n : {20, 30, 40, 258}) {
+        std::vector<uint32_t> counts(static_cast<size_t>(n));
+        uint32_t a = 1, b = 1;
+        for (int i = 0; i < n; ++i) {
+            counts[static_cast<size_t>(i)] = i < 30 ? a : 1;
+            const uint32_t c = a + b;
+            a = b;
+            b = c;
+        }
+        uint8_t len[258];
+        vek::bwt::bz2_code_lengths(counts.data(), n, len);
+        const std::vector<int> ref = model::code_lengths(counts);
+        double kraft = 0;
+        int longest = 0;
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(len[i], ref[static_cast<size_t>(i)]) << n << " " << i;
+            ASSERT_GE(len[i], 1);
+            kraft += std::ldexp(1.0, -len[i]);
+            longest = std::max<int>(longest, len[i]);
+        }
+        EXPECT_LE(longest, 17);
+        EXPECT_DOUBLE_EQ(kraft, 1.0) << n;
+        if (n <= 30) {
+            EXPECT_EQ(longest, 17);
+        }
+    }
+}
+
+TEST(Bz2HuffEncode, PackedContextFieldsAndAccumulator) {
+    // Three groups, all choosing table 0 or 1: the first 18 bits are the
+    // counts; rank 0 is one zero-bit.
+    std::vector<uint16_t> s = random_symbols(149, 6, 5, 0.5);
+    EncState e(150);
+    const std::vector<uint32_t> f = freq_of(s, 6);
+    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(6, f.data(), s.data(), 150, e.st()), vekStatusOk);
+    // Start with 5 pending caller bits 10110.
+    uint32_t code = 0xB0000000u;
+    int32_t bits = 5;
+    uint8_t out[64];
+    int32_t n = 64;
+    ASSERT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out, &n, e.st()), vekStatusOk);
+    Bits b;
+    model::put_bits(b, 0x16, 5);
+    const model::Tables t = model::fit_tables(6, f, s);
+    const Bits ctx = model::pack_context(t, 6);
+    b.insert(b.end(), ctx.begin(), ctx.end());
+    ASSERT_EQ(static_cast<size_t>(n) * 8 + static_cast<size_t>(bits), b.size());
+    const std::vector<uint8_t> ref = model::bits_to_bytes(b);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + n), std::vector<uint8_t>(ref.begin(), ref.begin() + n));
+    EXPECT_LE(bits, 8);  // bytes leave before each append, the last append is one bit
+    EXPECT_EQ(code >> (32 - bits), static_cast<uint32_t>(ref[static_cast<size_t>(n)]) >> (8 - bits));
+    // Field values read back from the stream.
+    uint32_t head = 0;
+    for (int i = 5; i < 23; ++i) head = (head << 1) | b[static_cast<size_t>(i)];
+    EXPECT_EQ(head >> 15, 2u);
+    EXPECT_EQ(head & 0x7FFFu, 3u);
+    // selectorsMtf follows the selectors in the state.
+    const uint8_t* sel = e.mem.data() + sizeof(vekHuffEncState_BZ2);
+    std::vector<int> list = {0, 1, 2, 3, 4, 5};
+    size_t at = 23;
+    for (int g = 0; g < 3; ++g) {
+        const int r = static_cast<int>(std::find(list.begin(), list.end(), sel[g]) - list.begin());
+        EXPECT_EQ(sel[3 + g], r);
+        list.erase(list.begin() + r);
+        list.insert(list.begin(), sel[g]);
+        for (int k = 0; k < r; ++k) EXPECT_EQ(b[at++], 1);
+        EXPECT_EQ(b[at++], 0);  // a rank of 0 is this single zero-bit
+    }
+}
+
+TEST(Bz2HuffEncode, FullDestinationStopsWithValidPrefix) {
+    std::vector<uint16_t> sym;
+    const int alpha = block_symbols(vek::testdata::text_bytes(3000, 21), &sym);
+    const std::vector<uint8_t> whole = encode(sym, alpha);
+    EncState e(static_cast<int>(sym.size()));
+    const std::vector<uint32_t> f = freq_of(sym, alpha);
+    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, f.data(), sym.data(), static_cast<int32_t>(sym.size()), e.st()),
+              vekStatusOk);
+    for (int32_t cap : {1, 2, 3, 7, 20}) {
+        std::vector<uint8_t> out(static_cast<size_t>(cap) + 4, 0xEE);
+        uint32_t code = 0;
+        int32_t bits = 0, n = cap;
+        EXPECT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out.data(), &n, e.st()), vekStatusDstTooSmall);
+        EXPECT_EQ(n, cap);
+        EXPECT_LE(bits, 32);
+        EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + cap),
+                  std::vector<uint8_t>(whole.begin(), whole.begin() + cap));
+        for (int k = 0; k < 4; ++k) EXPECT_EQ(out[static_cast<size_t>(cap + k)], 0xEE);
+    }
+    // Symbols stop where the accumulator would overflow; a second call with
+    // a fresh destination continues the same stream.
+    std::vector<uint8_t> out(whole.size() + 8, 0);
+    uint32_t code = 0;
+    int32_t bits = 0, n = static_cast<int32_t>(out.size());
+    ASSERT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, out.data(), &n, e.st()), vekStatusOk);
+    size_t used = static_cast<size_t>(n);
+    const uint16_t* p = sym.data();
+    int32_t left = static_cast<int32_t>(sym.size());
+    n = 37;
+    ASSERT_EQ(veksEncodeHuff_BZ2_16u8u(&code, &bits, &p, &left, out.data() + used, &n, e.st()), vekStatusDstTooSmall);
+    EXPECT_EQ(n, 37);
+    EXPECT_GT(left, 0);
+    EXPECT_EQ(p, sym.data() + (static_cast<int32_t>(sym.size()) - left));
+    EXPECT_LE(bits, 32);
+    used += 37;
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + static_cast<long>(used)),
+              std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(used)));
+}
+
+// ---- decoder ----
+
+struct Decoded {
+    vekStatus status;
+    std::vector<uint16_t> sym;
+};
+
+// Unpacks and decodes one block, feeding the source in random pieces of 1..maxPiece bytes.
+Decoded decode(const std::vector<uint8_t>& bytes, int alphaSize, uint32_t seed, int maxPiece, int dstPiece) {
+    DecState d;
+    EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(alphaSize, d.st()), vekStatusOk);
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> src = bytes;
+    src.insert(src.end(), 4, 0);  // the bits after a block
+    size_t pos = 0;
+    uint32_t code = 0;
+    int32_t bits = 0;
+    vekStatus st = vekStatusSrcTooSmall;
+    auto piece = [&](const uint8_t** p, int32_t* len) {
+        const size_t k = std::min<size_t>(src.size() - pos, 1 + rng() % static_cast<uint32_t>(maxPiece));
+        *p = src.data() + pos;
+        *len = static_cast<int32_t>(k);
+    };
+    while (st == vekStatusSrcTooSmall && pos < src.size()) {
+        const uint8_t* p;
+        int32_t len;
+        piece(&p, &len);
+        const int32_t before = len;
+        st = veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, d.st());
+        pos += static_cast<size_t>(before - len);
+    }
+    Decoded out{st, {}};
+    if (st != vekStatusOk) return out;
+    std::vector<uint16_t> buf(static_cast<size_t>(dstPiece) + 1);
+    for (;;) {
+        const uint8_t* p;
+        int32_t len;
+        piece(&p, &len);
+        if (pos == src.size()) len = 0, p = src.data() + pos;
+        const int32_t before = len;
+        int32_t n = 1 + static_cast<int32_t>(rng() % static_cast<uint32_t>(dstPiece));
+        st = veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, buf.data(), &n, d.st());
+        pos += static_cast<size_t>(before - len);
+        out.sym.insert(out.sym.end(), buf.begin(), buf.begin() + n);
+        if (st == vekStatusOk) {
+            out.sym.push_back(buf[static_cast<size_t>(n)]);
+            break;
+        }
+        if (st != vekStatusSrcTooSmall && st != vekStatusDstTooSmall) break;
+        if (st == vekStatusSrcTooSmall && pos == src.size()) break;
+    }
+    out.status = st;
+    return out;
+}
+
+TEST(Bz2HuffDecode, RoundTripsWithRandomPieces) {
+    struct Case {
+        std::vector<uint16_t> sym;
+        int alpha;
+    };
+    std::vector<Case> cases;
+    std::vector<uint16_t> s;
+    int a = block_symbols(vek::testdata::text_bytes(40000 / kScale, 31), &s);
+    cases.push_back({s, a});
+    a = block_symbols(vek::testdata::random_bytes(20000 / kScale, 32), &s);
+    cases.push_back({s, a});
+    a = block_symbols(vek::testdata::runs_bytes(20000 / kScale, 33), &s);
+    cases.push_back({s, a});
+    a = block_symbols(std::vector<uint8_t>(7, 0), &s);
+    cases.push_back({s, a});
+    cases.push_back({random_symbols(3000, 258, 34, 0.01), 258});
+    cases.push_back({random_symbols(0, 3, 35, 0.5), 3});
+    cases.push_back({{0}, 1});
+    // Counts that force 17-bit codes.
+    {
+        std::vector<uint16_t> fib;
+        uint32_t x = 1, y = 1;
+        for (int v = 0; v < 26; ++v) {
+            fib.insert(fib.end(), x, static_cast<uint16_t>(25 - v));
+            const uint32_t z = x + y;
+            x = y;
+            y = z;
+        }
+        std::shuffle(fib.begin(), fib.end(), std::mt19937(36));
+        fib.push_back(26);
+        cases.push_back({fib, 27});
+    }
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> bytes = encode(c.sym, c.alpha);
+        for (int maxPiece : {1, 3, 64, 1 << 20}) {
+            const Decoded d = decode(bytes, c.alpha, seed++, maxPiece, maxPiece == 1 ? 7 : 4096);
+            ASSERT_EQ(d.status, vekStatusOk) << c.sym.size() << " piece " << maxPiece;
+            ASSERT_EQ(d.sym, c.sym);
+        }
+    }
+}
+
+TEST(Bz2HuffDecode, UnpackOneBytePerCallMatchesOneCall) {
+    std::vector<uint16_t> sym;
+    const int alpha = block_symbols(vek::testdata::text_bytes(5000, 41), &sym);
+    EncState e(static_cast<int>(sym.size()));
+    const std::vector<uint32_t> f = freq_of(sym, alpha);
+    ASSERT_EQ(veksEncodeHuffInit_BZ2_16u8u(alpha, f.data(), sym.data(), static_cast<int32_t>(sym.size()), e.st()),
+              vekStatusOk);
+    std::vector<uint8_t> ctx(4096);
+    uint32_t code = 0;
+    int32_t bits = 0, n = 4096;
+    ASSERT_EQ(veksPackHuffContext_BZ2_16u8u(&code, &bits, ctx.data(), &n, e.st()), vekStatusOk);
+    ctx.resize(static_cast<size_t>(n));
+    for (; bits > 0; bits -= 8, code <<= 8) ctx.push_back(static_cast<uint8_t>(code >> 24));
+
+    DecState whole, bytewise;
+    ASSERT_EQ(veksDecodeHuffInit_BZ2_8u16u(alpha, whole.st()), vekStatusOk);
+    ASSERT_EQ(veksDecodeHuffInit_BZ2_8u16u(alpha, bytewise.st()), vekStatusOk);
+    const uint8_t* p = ctx.data();
+    int32_t len = static_cast<int32_t>(ctx.size());
+    code = 0, bits = 0;
+    ASSERT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, whole.st()), vekStatusOk);
+    code = 0, bits = 0;
+    for (size_t i = 0; i < ctx.size(); ++i) {
+        const uint8_t* q = ctx.data() + i;
+        int32_t one = 1;
+        const vekStatus st = veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &q, &one, bytewise.st());
+        ASSERT_EQ(one, 0);
+        ASSERT_EQ(st, i + 1 == ctx.size() ? vekStatusOk : vekStatusSrcTooSmall) << i;
+    }
+    const vekHuffDecState_BZ2* a = whole.st();
+    const vekHuffDecState_BZ2* b = bytewise.st();
+    EXPECT_EQ(b->unpackPhase, 0);
+    EXPECT_EQ(b->groupCounter, 0);
+    EXPECT_EQ(b->nGroups, e.st()->nGroups);
+    EXPECT_EQ(b->nSelectors, e.st()->nSelectors);
+    EXPECT_EQ(std::memcmp(a->firstCode, b->firstCode, sizeof(a->firstCode)), 0);
+    EXPECT_EQ(std::memcmp(a->fastSymbol, b->fastSymbol, sizeof(a->fastSymbol)), 0);
+    EXPECT_EQ(std::memcmp(a->fastLength, b->fastLength, sizeof(a->fastLength)), 0);
+    EXPECT_EQ(std::memcmp(a->longSymbols, b->longSymbols, sizeof(a->longSymbols)), 0);
+    EXPECT_EQ(std::memcmp(a->longBase, b->longBase, sizeof(a->longBase)), 0);
+    EXPECT_EQ(std::memcmp(a->longLevels, b->longLevels, sizeof(a->longLevels)), 0);
+    const uint8_t* sa = whole.mem.data() + sizeof(vekHuffDecState_BZ2);
+    const uint8_t* se = e.mem.data() + sizeof(vekHuffEncState_BZ2);
+    EXPECT_EQ(std::memcmp(sa, se, static_cast<size_t>(a->nSelectors)), 0);
+    EXPECT_EQ(std::memcmp(sa, bytewise.mem.data() + sizeof(vekHuffDecState_BZ2), static_cast<size_t>(a->nSelectors)),
+              0);
+}
+
+// Hand-built contexts: 2 tables, alphabet 3 unless a case says otherwise.
+std::vector<uint8_t> context(const Bits& b) {
+    Bits padded = b;
+    padded.insert(padded.end(), 40, 0);
+    return model::bits_to_bytes(padded);
+}
+
+vekStatus unpack(const Bits& b, int alpha, DecState& d) {
+    EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(alpha, d.st()), vekStatusOk);
+    const std::vector<uint8_t> bytes = context(b);
+    uint32_t code = 0;
+    int32_t bits = 0, len = static_cast<int32_t>(bytes.size());
+    const uint8_t* p = bytes.data();
+    return veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, d.st());
+}
+
+Bits table_bits(const std::vector<int>& lengths) {
+    Bits b;
+    int c = lengths[0];
+    model::put_bits(b, static_cast<uint32_t>(c), 5);
+    for (int l : lengths) {
+        while (c < l) model::put_bits(b, 2, 2), ++c;
+        while (c > l) model::put_bits(b, 3, 2), --c;
+        b.push_back(0);
+    }
+    return b;
+}
+
+TEST(Bz2HuffDecode, MalformedContextsAreRefused) {
+    DecState d;
+    auto head = [](uint32_t groups, uint32_t sels) {
+        Bits b;
+        model::put_bits(b, groups, 3);
+        model::put_bits(b, sels, 15);
+        return b;
+    };
+    auto with = [](Bits b, const Bits& more) {
+        b.insert(b.end(), more.begin(), more.end());
+        return b;
+    };
+    const Bits t3 = table_bits({1, 2, 2});
+    Bits good = with(with(head(2, 1), {0}), with(t3, t3));
+    EXPECT_EQ(unpack(good, 3, d), vekStatusOk);
+    EXPECT_EQ(unpack(with(with(head(1, 1), {0}), with(t3, t3)), 3, d), vekStatusSrcDataErr);
+    EXPECT_EQ(unpack(with(with(head(7, 1), {0}), with(t3, t3)), 3, d), vekStatusSrcDataErr);
+    EXPECT_EQ(unpack(with(head(2, 0), with(t3, t3)), 3, d), vekStatusSrcDataErr);
+    EXPECT_EQ(unpack(with(head(2, vek::bwt::kBz2SelectorCapacity + 1), {0}), 3, d), vekStatusSrcDataErr);
+    // Rank 2 with 2 tables; six one-bits with 6 tables.
+    EXPECT_EQ(unpack(with(with(head(2, 1), {1, 1, 0}), with(t3, t3)), 3, d), vekStatusSrcDataErr);
+    EXPECT_EQ(unpack(with(head(6, 1), {1, 1, 1, 1, 1, 1, 0}), 3, d), vekStatusSrcDataErr);
+    // Start length 0 and 21; a length leaving 1..20; a pair of the other kind after a run.
+    Bits bad;
+    model::put_bits(bad, 0, 5);
+    EXPECT_EQ(unpack(with(with(head(2, 1), {0}), bad), 3, d), vekStatusSrcDataErr);
+    bad.clear();
+    model::put_bits(bad, 21, 5);
+    EXPECT_EQ(unpack(with(with(head(2, 1), {0}), bad), 3, d), vekStatusSrcDataErr);
+    bad.clear();
+    model::put_bits(bad, 20, 5);
+    bad.push_back(0);
+    model::put_bits(bad, 2, 2);  // 20 -> 21
+    EXPECT_EQ(unpack(with(with(head(2, 1), {0}), bad), 3, d), vekStatusSrcDataErr);
+    bad.clear();
+    model::put_bits(bad, 1, 5);
+    bad.push_back(0);
+    model::put_bits(bad, 3, 2);  // 1 -> 0
+    EXPECT_EQ(unpack(with(with(head(2, 1), {0}), bad), 3, d), vekStatusSrcDataErr);
+    bad.clear();
+    model::put_bits(bad, 4, 5);
+    bad.push_back(0);
+    model::put_bits(bad, 2, 2);
+    model::put_bits(bad, 3, 2);  // up then down inside one symbol
+    EXPECT_EQ(unpack(with(with(head(2, 1), {0}), bad), 3, d), vekStatusSrcDataErr);
+
+    // A phase word outside 0..2 is refused before anything is read.
+    ASSERT_EQ(veksDecodeHuffInit_BZ2_8u16u(3, d.st()), vekStatusOk);
+    d.st()->unpackPhase = 3;
+    const std::vector<uint8_t> bytes = context(good);
+    uint32_t code = 0;
+    int32_t bits = 0, len = static_cast<int32_t>(bytes.size());
+    const uint8_t* p = bytes.data();
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, d.st()), vekStatusBadDataErr);
+    EXPECT_EQ(p, bytes.data());
+}
+
+TEST(Bz2HuffDecode, ArgumentOrder) {
+    DecState d;
+    EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(3, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(0, d.st()), vekStatusSizeErr);
+    EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(259, d.st()), vekStatusSizeErr);
+    ASSERT_EQ(veksDecodeHuffInit_BZ2_8u16u(258, d.st()), vekStatusOk);
+    EXPECT_EQ(d.st()->alphaSize, 258);
+    EXPECT_EQ(d.st()->pSelectors, d.mem.data() + sizeof(vekHuffDecState_BZ2));
+    EXPECT_EQ(d.st()->pFirstCode, &d.st()->firstCode[0][0]);
+    EXPECT_EQ(d.st()->pLengthCounts, &d.st()->lengthCounts[0]);
+    uint8_t src[4] = {};
+    const uint8_t* p = src;
+    const uint8_t* pnull = nullptr;
+    uint32_t code = 0;
+    int32_t bits = 0, len = 4, n = 4;
+    uint16_t dst[4];
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(nullptr, &bits, &p, &len, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, nullptr, &len, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, nullptr, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, nullptr, &p, &len, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &pnull, &len, d.st()), vekStatusNullPtrErr);
+    len = 0;
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, d.st()), vekStatusSizeErr);
+    len = 4;
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(nullptr, &bits, &p, &len, dst, &n, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, nullptr, &p, &len, dst, &n, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, nullptr, &len, dst, &n, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, nullptr, dst, &n, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &pnull, &len, dst, &n, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, nullptr, &n, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, nullptr, d.st()), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, nullptr), vekStatusNullPtrErr);
+    n = 0;
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, d.st()), vekStatusSizeErr);
+    // No context read yet: no group to decode.
+    n = 4;
+    EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, dst, &n, d.st()), vekStatusBadDataErr);
+}
+
+// Decodes hand-built data after a hand-built context.
+vekStatus decode_bits(const Bits& ctx, const Bits& data, int alpha, std::vector<uint16_t>* out, int cap = 64) {
+    DecState d;
+    EXPECT_EQ(unpack(ctx, alpha, d), vekStatusOk);
+    Bits all = ctx;
+    all.insert(all.end(), data.begin(), data.end());
+    all.insert(all.end(), 32, 0);
+    const std::vector<uint8_t> bytes = model::bits_to_bytes(all);
+    // Re-read the context to leave the accumulator right after it.
+    EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(alpha, d.st()), vekStatusOk);
+    uint32_t code = 0;
+    int32_t bits = 0, len = static_cast<int32_t>(bytes.size());
+    const uint8_t* p = bytes.data();
+    EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, d.st()), vekStatusOk);
+    out->assign(static_cast<size_t>(cap), 0xFFFF);
+    int32_t n = cap;
+    const vekStatus st = veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, out->data(), &n, d.st());
+    out->resize(static_cast<size_t>(st == vekStatusOk ? n + 1 : n));
+    return st;
+}
+
+TEST(Bz2HuffDecode, SymbolLevelCases) {
+    // Table 0: lengths 1,2,2 -> codes 0, 10, 11. Table 1: lengths 2,2,1 -> 10, 11, 0.
+    Bits ctx;
+    model::put_bits(ctx, 2, 3);
+    model::put_bits(ctx, 2, 15);
+    ctx.push_back(0);           // group 0: table 0
+    ctx.insert(ctx.end(), {1, 0});  // group 1: rank 1 -> table 1
+    Bits t0 = table_bits({1, 2, 2}), t1 = table_bits({2, 2, 1});
+    ctx.insert(ctx.end(), t0.begin(), t0.end());
+    ctx.insert(ctx.end(), t1.begin(), t1.end());
+
+    // End of block in the middle of the first group: the count excludes it.
+    std::vector<uint16_t> out;
+    Bits data = {0, 1, 0, 0, 1, 1};
+    EXPECT_EQ(decode_bits(ctx, data, 3, &out), vekStatusOk);
+    EXPECT_EQ(out, (std::vector<uint16_t>{0, 1, 0, 2}));
+
+    // 50 symbols of table 0, then table 1 where 0 is the end symbol 2.
+    data.assign(50, 0);
+    data.insert(data.end(), {1, 0, 1, 1, 0});
+    EXPECT_EQ(decode_bits(ctx, data, 3, &out), vekStatusOk);
+    std::vector<uint16_t> want(50, 0);
+    want.insert(want.end(), {0, 1, 2});
+    EXPECT_EQ(out, want);
+
+    // Symbols past the last selector without an end symbol.
+    data.assign(50, 0);
+    for (int k = 0; k < 50; ++k) data.insert(data.end(), {1, 0});
+    EXPECT_EQ(decode_bits(ctx, data, 3, &out, 200), vekStatusBadDataErr);
+    EXPECT_EQ(out.size(), 100u);
+
+    // A full destination: the next call goes on.
+    data.assign(10, 0);
+    data.insert(data.end(), {1, 1});
+    EXPECT_EQ(decode_bits(ctx, data, 3, &out, 4), vekStatusDstTooSmall);
+    EXPECT_EQ(out, (std::vector<uint16_t>{0, 0, 0, 0}));
+
+    // An incomplete table: lengths 2,2,3 leave codes 111 unused.
+    Bits ictx;
+    model::put_bits(ictx, 2, 3);
+    model::put_bits(ictx, 1, 15);
+    ictx.push_back(0);
+    Bits ti = table_bits({2, 2, 3});
+    ictx.insert(ictx.end(), ti.begin(), ti.end());
+    ictx.insert(ictx.end(), ti.begin(), ti.end());
+    EXPECT_EQ(decode_bits(ictx, {0, 0, 0, 1, 1, 1, 1}, 3, &out), vekStatusBadDataErr);
+    EXPECT_EQ(out, (std::vector<uint16_t>{0, 1}));
+    EXPECT_EQ(decode_bits(ictx, {1, 0, 0}, 3, &out), vekStatusOk);
+    EXPECT_EQ(out, (std::vector<uint16_t>{2}));
+}
+
+// Long codes: lengths 20, 20, 19, ..., 1 (Kraft sum 1); symbol 20 ends the block.
+TEST(Bz2HuffDecode, LongCodesUpToTwentyBits) {
+    std::vector<int> lengths;
+    for (int l = 1; l <= 19; ++l) lengths.push_back(l);
+    lengths.push_back(20);
+    lengths.push_back(20);
+    std::reverse(lengths.begin(), lengths.end());
+    double kraft = 0;
+    for (int l : lengths) kraft += std::ldexp(1.0, -l);
+    ASSERT_DOUBLE_EQ(kraft, 1.0);
+    const int alpha = 21;
+    Bits ctx;
+    model::put_bits(ctx, 2, 3);
+    model::put_bits(ctx, 1, 15);
+    ctx.push_back(0);
+    const Bits t = table_bits(lengths);
+    ctx.insert(ctx.end(), t.begin(), t.end());
+    ctx.insert(ctx.end(), t.begin(), t.end());
+    const std::vector<uint32_t> codes = model::canonical_codes(lengths);
+    Bits data;
+    std::vector<uint16_t> want;
+    for (int s : {18, 0, 17, 9, 8, 3, 16, 15, 1, 10, 11, 12, 13, 14, 7, 6, 5, 4, 19, 2, 20}) {
+        model::put_bits(data, codes[static_cast<size_t>(s)], lengths[static_cast<size_t>(s)]);
+        want.push_back(static_cast<uint16_t>(s));
+    }
+    std::vector<uint16_t> out;
+    EXPECT_EQ(decode_bits(ctx, data, alpha, &out), vekStatusOk);
+    EXPECT_EQ(out, want);
+}
+
+// ---- block decoder ----
+
+struct Block {
+    std::vector<uint16_t> sym;
+    uint8_t inUse[256] = {};
+    int dict = 0;
+    int primary = 0;
+    std::vector<uint8_t> data;  // what the block decoder must return
+};
+
+Block make_block(const std::vector<uint8_t>& data) {
+    Block b;
+    b.data = data;
+    for (uint8_t v : data) b.inUse[v] = 1;
+    for (int v = 0; v < 256; ++v) b.dict += b.inUse[v];
+    const std::vector<uint8_t> last = model::bwt_forward(data, &b.primary);
+    b.sym = model::mtf_zero_runs(last, b.inUse);
+    return b;
+}
+
+TEST(Bz2BlockDecode, MatchesModelOnVariedBlocks) {
+    std::vector<std::vector<uint8_t>> inputs = {
+        vek::testdata::text_bytes(50000 / kScale, 51), vek::testdata::random_bytes(30000 / kScale, 52),
+        vek::testdata::runs_bytes(60000 / kScale, 53), std::vector<uint8_t>(1, 'q'),
+        std::vector<uint8_t>(5000, 'z'), {'b', 'a'}};
+    std::vector<uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7);
+    inputs.push_back(all);
+    for (const auto& in : inputs) {
+        const Block b = make_block(in);
+        ASSERT_EQ(model::decode_block(b.sym, b.inUse, b.primary), in);
+        int32_t size = 0;
+        ASSERT_EQ(veksDecodeBlockGetSize_BZ2_8u(static_cast<uint32_t>(in.size()), &size), vekStatusOk);
+        ASSERT_EQ(size, static_cast<int32_t>(4 * in.size()));
+        std::vector<uint8_t> buf(static_cast<size_t>(size) + 1);
+        for (int32_t slack : {0, 3}) {
+            std::vector<uint8_t> dst(in.size() + static_cast<size_t>(slack) + 16, 0xCC);
+            int32_t n = static_cast<int32_t>(in.size()) + slack;
+            if (slack) buf.resize(4 * static_cast<size_t>(n) + 1);
+            // Unaligned work buffer on purpose.
+            ASSERT_EQ(veksDecodeBlock_BZ2_16u8u(b.sym.data(), static_cast<int32_t>(b.sym.size()), dst.data() + 8, &n,
+                                                b.primary, b.dict, b.inUse, buf.data() + 1),
+                      vekStatusOk);
+            ASSERT_EQ(n, static_cast<int32_t>(in.size()));
+            ASSERT_TRUE(std::equal(in.begin(), in.end(), dst.begin() + 8));
+            for (size_t k = 0; k < 8; ++k) ASSERT_EQ(dst[k], 0xCC);
+            for (size_t k = 8 + in.size(); k < dst.size(); ++k) ASSERT_EQ(dst[k], 0xCC);
+        }
+    }
+}
+
+TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
+    const Block b = make_block({'h', 'e', 'l', 'l', 'o', ' ', 'h', 'e', 'l', 'l', 'o'});
+    const int32_t len = static_cast<int32_t>(b.sym.size());
+    std::vector<uint8_t> buf(4 * 64), dst(64);
+    int32_t n = 11;
+    int32_t size = 0;
+    EXPECT_EQ(veksDecodeBlockGetSize_BZ2_8u(5, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDecodeBlockGetSize_BZ2_8u(1u << 24, &size), vekStatusSizeErr);
+    EXPECT_EQ(veksDecodeBlockGetSize_BZ2_8u((1u << 24) - 1, &size), vekStatusOk);
+    auto call = [&](const uint16_t* s, int32_t sl, uint8_t* d, int32_t* pn, int32_t idx, int32_t dict,
+                    const uint8_t* iu, uint8_t* bf) { return veksDecodeBlock_BZ2_16u8u(s, sl, d, pn, idx, dict, iu, bf); };
+    EXPECT_EQ(call(nullptr, len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), len, nullptr, &n, 0, b.dict, b.inUse, buf.data()), vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), nullptr, 0, b.dict, b.inUse, buf.data()), vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, nullptr, buf.data()), vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), 0, dst.data(), &n, 0, b.dict, b.inUse, nullptr), vekStatusNullPtrErr);
+    EXPECT_EQ(call(b.sym.data(), 0, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
+    n = 1 << 24;
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
+    n = 11;
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, -1, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 11, b.dict, b.inUse, buf.data()), vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, 257, b.inUse, buf.data()), vekStatusSizeErr);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, -1, b.inUse, buf.data()), vekStatusSizeErr);
+    EXPECT_EQ(n, 11);
+    // Dictionary size not matching the table.
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict + 1, b.inUse, buf.data()), vekStatusBadDataErr);
+    // Table bytes above 127 count as not in use.
+    uint8_t iu[256];
+    std::memcpy(iu, b.inUse, 256);
+    iu[200] = 0x80;
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, b.primary, b.dict, iu, buf.data()), vekStatusOk);
+    // Capacity one short of the block; primary index at or past the decoded length.
+    n = 10;
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    n = 20;
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, 11, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    EXPECT_EQ(n, 20);
+    // A rank outside the dictionary, a huge run.
+    const uint16_t badRank[2] = {static_cast<uint16_t>(b.dict + 1), 0};
+    EXPECT_EQ(call(badRank, 1, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    std::vector<uint16_t> runs(30, 1);
+    EXPECT_EQ(call(runs.data(), 30, dst.data(), &n, 0, b.dict, b.inUse, buf.data()), vekStatusBadDataErr);
+    // The exact capacity works: guard bytes after it stay.
+    n = 11;
+    std::fill(dst.begin(), dst.end(), 0xCC);
+    EXPECT_EQ(call(b.sym.data(), len, dst.data(), &n, b.primary, b.dict, b.inUse, buf.data()), vekStatusOk);
+    EXPECT_EQ(std::string(dst.begin(), dst.begin() + 11), "hello hello");
+    EXPECT_EQ(dst[11], 0xCC);
+}
+
+// Random symbol soup against the model: same status class and output.
+TEST(Bz2BlockDecode, RandomSymbolsAgreeWithModel) {
+    std::mt19937 rng(61);
+    for (int iter = 0; iter < 300; ++iter) {
+        uint8_t inUse[256] = {};
+        const int dict = 1 + static_cast<int>(rng() % 20);
+        for (int k = 0; k < dict;) {
+            const uint32_t v = rng() % 256;
+            if (!inUse[v]) inUse[v] = 1, ++k;
+        }
+        std::vector<uint16_t> sym(1 + rng() % 40);
+        for (auto& s : sym) s = static_cast<uint16_t>(rng() % 3 == 0 ? rng() % 2 : rng() % (dict + 2));
+        const int32_t cap = 1 + static_cast<int32_t>(rng() % 200);
+        const int32_t idx = static_cast<int32_t>(rng() % static_cast<uint32_t>(cap));
+        std::vector<uint8_t> dst(static_cast<size_t>(cap)), buf(4 * static_cast<size_t>(cap));
+        int32_t n = cap;
+        const vekStatus st = veksDecodeBlock_BZ2_16u8u(sym.data(), static_cast<int32_t>(sym.size()), dst.data(), &n,
+                                                       idx, dict, inUse, buf.data());
+        const std::vector<uint8_t> ref = model::decode_block(sym, inUse, idx);
+        if (ref.empty() || ref.size() > static_cast<size_t>(cap)) {
+            EXPECT_EQ(st, vekStatusBadDataErr) << iter;
+        } else {
+            ASSERT_EQ(st, vekStatusOk) << iter;
+            ASSERT_EQ(std::vector<uint8_t>(dst.begin(), dst.begin() + n), ref) << iter;
+        }
+    }
+}
+
+}  // namespace
