@@ -81,18 +81,20 @@ size_t MemorySource::get(uint8_t* dst, size_t cap) {
 struct Encoder::Buffers {
     explicit Buffers(int32_t fill) {
         int32_t size = 0;
-        check("veksBWTFwdGetSize_8u", veksBWTFwdGetSize_8u(fill, &size));
+        check("veksBWTFwdGetSize_8u", veksBWTFwdGetSize_8u(fill + 1, &size));
         bwt_work = uninitialised<uint8_t>(static_cast<size_t>(size));
-        check("veksEncodeHuffGetSize_BZ2_16u8u", veksEncodeHuffGetSize_BZ2_16u8u(fill + 1, &size));
+        check("veksEncodeHuffGetSize_BZ2_16u8u", veksEncodeHuffGetSize_BZ2_16u8u(fill + 2, &size));
         huff_state = uninitialised<uint8_t>(static_cast<size_t>(size));
         check("veksMTFGetSize_8u", veksMTFGetSize_8u(&size));
         mtf_state = uninitialised<uint8_t>(static_cast<size_t>(size));
-        rle = uninitialised<uint8_t>(static_cast<size_t>(fill));
-        last = uninitialised<uint8_t>(static_cast<size_t>(fill));
+        // The filled block and the count of a run it closes.
+        const int32_t n = fill + 1;
+        rle = uninitialised<uint8_t>(static_cast<size_t>(n));
+        last = uninitialised<uint8_t>(static_cast<size_t>(n));
         // Zero runs take fewer symbols than bytes; one more for end-of-block.
-        sym_cap = fill + 1;
+        sym_cap = n + 1;
         sym = uninitialised<uint16_t>(static_cast<size_t>(sym_cap));
-        out_cap = (static_cast<size_t>(fill) + 1) * kLongestCode / 8 + kContextRoom;
+        out_cap = static_cast<size_t>(sym_cap) * kLongestCode / 8 + kContextRoom;
         out = uninitialised<uint8_t>(out_cap);
     }
     vekRLEState_BZ2 rle_state;
@@ -148,9 +150,9 @@ void Encoder::start_block() {
 
 void Encoder::write(const uint8_t* p, size_t n, ByteSink& out) {
     if (!stream_open_) start_stream();
-    // One byte of the block stays free for the count of a run still open
-    // when the block ends.
-    const int32_t limit = block_fill(level_) - 1;
+    // The count of a run still open when the block fills goes one byte
+    // beyond it.
+    const int32_t limit = block_fill(level_);
     while (n > 0) {
         if (rle_len_ >= limit) {
             end_block(out);

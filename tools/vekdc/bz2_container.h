@@ -47,8 +47,9 @@ constexpr int kDefaultLevel = 9;
 constexpr int32_t block_capacity(int level) {
     return 100000 * level;
 }
-// Bytes of run-length output the encoder puts in one block: like bzip2, a
-// few bytes below the capacity.
+// Bytes of run-length output at which the encoder ends a block (plus the
+// count of a run still open there): like bzip2, a few bytes below the
+// capacity.
 constexpr int32_t block_fill(int level) {
     return block_capacity(level) - 19;
 }
