@@ -363,6 +363,7 @@ Decoder::~Decoder() = default;
 void Decoder::prepare(int level) {
     level_ = level;
     const int32_t cap = block_capacity(level);
+    capacity_ = cap;
     if (!b_ || b_->capacity < cap) {
         b_.reset();
         b_ = std::make_unique<Buffers>(cap, path_);
@@ -425,7 +426,7 @@ void Decoder::block(BitInput& bits, ByteSink& out) {
     if (dict == 0) corrupt("block uses no byte values");
     const int32_t nsym = block_symbols(bits, dict + 2);
     if (nsym == 0) corrupt("empty block");
-    if (primary >= b_->capacity) corrupt("primary index beyond the block size");
+    if (primary >= capacity_) corrupt("primary index beyond the block size");
     const int32_t n = path_ == BlockPath::kFused ? undo_sort_fused(nsym, primary, dict, in_use)
                                                  : undo_sort_stages(nsym, primary, dict, in_use);
     if (expand_runs(n, out) != stored_crc)
@@ -445,7 +446,7 @@ int32_t Decoder::block_symbols(BitInput& bits, int32_t alpha) {
         if (s == vekStatusOk) break;
         if (s != vekStatusSrcTooSmall) corrupt("invalid Huffman table context");
     }
-    const int32_t cap = b_->capacity + 1;
+    const int32_t cap = capacity_ + 1;
     int32_t count = 0;
     for (;;) {
         bits.refill(); // at the end of the input the pending bits may still do
@@ -460,14 +461,14 @@ int32_t Decoder::block_symbols(BitInput& bits, int32_t alpha) {
             if (!bits.refill()) truncated();
             continue;
         }
-        if (s == vekStatusDstTooSmall) corrupt("block holds more symbols than its size allows");
+        if (s == vekStatusDstTooSmall) corrupt("block holds more symbols than the stream's block size");
         corrupt("invalid Huffman code or no end-of-block symbol");
     }
 }
 
 int32_t Decoder::undo_sort_fused(int32_t nsym, int32_t primary, int32_t dict,
                                  const uint8_t* in_use) {
-    int32_t n = b_->capacity;
+    int32_t n = capacity_;
     const vekStatus s = veksDecodeBlock_BZ2_16u8u(b_->sym.get(), nsym, b_->rle.get(), &n, primary,
                                                   dict, in_use, b_->work.get());
     if (s == vekStatusOk) return n;
@@ -480,7 +481,7 @@ int32_t Decoder::undo_sort_stages(int32_t nsym, int32_t primary, int32_t dict,
     Buffers& b = *b_;
     const uint16_t* s = b.sym.get();
     int32_t left = nsym;
-    int32_t n = b.capacity;
+    int32_t n = capacity_;
     if (veksDecodeZ1Z2_BZ2_16u8u(&s, &left, b.rle.get(), &n) != vekStatusOk)
         corrupt("block larger than the stream's block size");
     if (primary >= n) corrupt("primary index outside the block");

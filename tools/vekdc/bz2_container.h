@@ -158,7 +158,8 @@ private:
 
     const BlockPath path_;
     std::unique_ptr<Buffers> b_;
-    int level_ = 0; // of the current stream
+    int level_ = 0;        // of the current stream
+    int32_t capacity_ = 0; // its block capacity (the buffers may be larger)
     uint32_t combined_crc_ = 0;
     uint64_t blocks_ = 0;
     uint64_t streams_ = 0;
