@@ -19,7 +19,7 @@ void check(bool ok) {
 // Keeps the first kKeep bytes and a hash of everything: hostile run lengths
 // can expand a block many times over.
 class HashSink : public vekdc::bz2::ByteSink {
-public:
+  public:
     static constexpr size_t kKeep = 1 << 16;
     void put(const uint8_t* p, size_t n) override {
         for (size_t i = 0; i < n; ++i) hash = (hash ^ p[i]) * 0x100000001B3ull;
@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ok) return 0;
     check(fused.total == stages.total && fused.hash == stages.hash);
     if (fused.total <= HashSink::kKeep) {
-        const std::vector<uint8_t> again = vekdc::bz2::compress(fused.kept.data(), fused.kept.size(), 1);
+        const std::vector<uint8_t> again =
+            vekdc::bz2::compress(fused.kept.data(), fused.kept.size(), 1);
         check(vekdc::bz2::decompress(again.data(), again.size()) == fused.kept);
     }
     return 0;

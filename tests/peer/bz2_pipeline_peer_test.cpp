@@ -43,10 +43,10 @@ Bytes libbz2_compress(const Bytes& in, int level) {
 Bytes libbz2_decompress(const Bytes& stream, size_t expect) {
     unsigned int n = static_cast<unsigned int>(expect + 64);
     Bytes out(n);
-    const int rc = BZ2_bzBuffToBuffDecompress(
-        reinterpret_cast<char*>(out.data()), &n,
-        const_cast<char*>(reinterpret_cast<const char*>(stream.data())),
-        static_cast<unsigned int>(stream.size()), 0, 0);
+    const int rc =
+        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &n,
+                                   const_cast<char*>(reinterpret_cast<const char*>(stream.data())),
+                                   static_cast<unsigned int>(stream.size()), 0, 0);
     EXPECT_EQ(rc, BZ_OK);
     out.resize(rc == BZ_OK ? n : 0);
     return out;
@@ -54,7 +54,7 @@ Bytes libbz2_decompress(const Bytes& stream, size_t expect) {
 
 // Hands out the input in pieces of random size between 1 and maxPiece.
 class RandomPieces : public bz2::ByteSource {
-public:
+  public:
     RandomPieces(const Bytes& data, size_t maxPiece, uint32_t seed)
         : data_(data), max_(maxPiece), rng_(seed) {}
     size_t get(uint8_t* dst, size_t cap) override {
@@ -64,7 +64,7 @@ public:
         return k;
     }
 
-private:
+  private:
     const Bytes& data_;
     size_t max_;
     std::mt19937 rng_;
@@ -124,9 +124,9 @@ TEST(Bz2PipelinePeer, EmptyInputIsTheBareStreamRecord) {
 
 TEST(Bz2PipelinePeer, Libbz2DecodesOurStreamsAtEveryLevel) {
     const size_t n = 250000 / kScale;
-    const std::vector<Bytes> inputs = {
-        vek::testdata::text_bytes(n, 1), vek::testdata::random_bytes(n / 2, 2),
-        vek::testdata::runs_bytes(n, 3), runless_bytes(n)};
+    const std::vector<Bytes> inputs = {vek::testdata::text_bytes(n, 1),
+                                       vek::testdata::random_bytes(n / 2, 2),
+                                       vek::testdata::runs_bytes(n, 3), runless_bytes(n)};
     for (int level = 1; level <= 9; ++level) {
         const Bytes& in = inputs[static_cast<size_t>(level) % inputs.size()];
         const Bytes stream = encode_in_pieces(in, level, static_cast<uint32_t>(level));
@@ -135,8 +135,8 @@ TEST(Bz2PipelinePeer, Libbz2DecodesOurStreamsAtEveryLevel) {
         // Splitting the input does not change the stream.
         ASSERT_EQ(bz2::compress(in.data(), in.size(), level), stream) << "level " << level;
     }
-    const std::vector<Bytes> small = {Bytes{'a'},          Bytes{0, 0},          Bytes(4, 'x'),
-                                      Bytes(5, 'x'),       Bytes(259, 'q'),      Bytes(260, 'q'),
+    const std::vector<Bytes> small = {Bytes{'a'},          Bytes{0, 0},           Bytes(4, 'x'),
+                                      Bytes(5, 'x'),       Bytes(259, 'q'),       Bytes(260, 'q'),
                                       Bytes(100000, 0xFF), runless_bytes(256 * 3)};
     for (const Bytes& in : small) {
         const Bytes stream = bz2::compress(in.data(), in.size(), 9);
@@ -198,7 +198,8 @@ TEST(Bz2PipelinePeer, Libbz2StreamsDecodeThroughBothBlockPathsInSmallPieces) {
             ASSERT_EQ(decode(stream, path, piece, seed++), in) << "level " << level;
         }
     }
-    for (const Bytes& in : {Bytes{'z'}, Bytes(3, 0), Bytes(70000 / kScale, 'k'), runless_bytes(1000)}) {
+    for (const Bytes& in :
+         {Bytes{'z'}, Bytes(3, 0), Bytes(70000 / kScale, 'k'), runless_bytes(1000)}) {
         const Bytes stream = libbz2_compress(in, 9);
         for (bz2::BlockPath path : {bz2::BlockPath::kFused, bz2::BlockPath::kStages})
             ASSERT_EQ(decode(stream, path, 1, seed++), in) << in.size();
@@ -239,10 +240,12 @@ TEST(Bz2PipelinePeer, DamagedStreamsAreRefusedWithTheProblemNamed) {
               std::string::npos);
     EXPECT_NE(error_of(with(14, 0x80)).find("randomised"), std::string::npos);
     EXPECT_NE(error_of(with(4, 0x01)).find("bad block magic"), std::string::npos);
-    EXPECT_NE(error_of(with(good.size() - 1, 0xFF)).find("combined CRC mismatch"), std::string::npos);
+    EXPECT_NE(error_of(with(good.size() - 1, 0xFF)).find("combined CRC mismatch"),
+              std::string::npos);
     EXPECT_NE(error_of(with(3, 0x01)).find("block size digit"), std::string::npos);  // '1' -> '0'
     EXPECT_NE(error_of(with(0, 0x20)).find("'BZh'"), std::string::npos);
-    for (size_t cut : {size_t{2}, size_t{4}, size_t{20}, good.size() / 2, good.size() - 5, good.size() - 1}) {
+    for (size_t cut :
+         {size_t{2}, size_t{4}, size_t{20}, good.size() / 2, good.size() - 5, good.size() - 1}) {
         const Bytes b(good.begin(), good.begin() + static_cast<long>(cut));
         EXPECT_NE(error_of(b).find("truncated"), std::string::npos) << cut;
     }
