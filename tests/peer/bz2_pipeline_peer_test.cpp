@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bz2_container.h"
+#include "bz2_stream_reader.h"
 #include "test_data.h"
 #include "vekdc.h"
 
@@ -120,6 +121,51 @@ TEST(Bz2PipelinePeer, EmptyInputIsTheBareStreamRecord) {
     const Bytes one = bz2::compress(nullptr, 0, 1);
     EXPECT_EQ(one[3], '1');
     EXPECT_TRUE(bz2::decompress(expect.data(), expect.size()).empty());
+}
+
+// "123456789" worked by hand: no runs; its rotations sort in rotation
+// order, so the last column is 9 1 2 .. 8 with primary index 0; on the
+// dictionary '1'..'9' that is 8 0 1 .. 7, whose move-to-front ranks are
+// 8 1 2 3 4 5 6 7 8, coded as symbols 9 2 3 .. 9 and end-of-block 10. Both
+// the block CRC and the combined CRC are the CRC's check value 0xFC891918.
+TEST(Bz2PipelinePeer, FieldsOfAOneBlockStreamAreExact) {
+    const Bytes in = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    const Bytes stream = bz2::compress(in.data(), in.size(), 7);
+    vek::testing::bz2::StreamReader rd(stream.data(), stream.size());
+    int level = 0;
+    ASSERT_TRUE(rd.stream_header(&level));
+    EXPECT_EQ(level, 7);
+    vek::testing::bz2::StreamReader::Block blk;
+    uint32_t combined = 0;
+    ASSERT_EQ(rd.next(&blk, &combined), vek::testing::bz2::StreamReader::Next::kBlock);
+    EXPECT_EQ(blk.crc, 0xFC891918u);
+    EXPECT_FALSE(blk.randomised);
+    EXPECT_EQ(blk.primary, 0u);
+    EXPECT_EQ(blk.dictSize, 9);
+    for (int v = 0; v < 256; ++v) EXPECT_EQ(blk.inUse[v], v >= '1' && v <= '9') << v;
+
+    int32_t size = 0;
+    ASSERT_EQ(veksDecodeHuffGetSize_BZ2_8u16u(18002 * 50, &size), vekStatusOk);
+    Bytes state(static_cast<size_t>(size));
+    auto* st = reinterpret_cast<vekHuffDecState_BZ2*>(state.data());
+    ASSERT_EQ(veksDecodeHuffInit_BZ2_8u16u(11, st), vekStatusOk);
+    uint32_t code;
+    int32_t bits, left;
+    const uint8_t* src;
+    rd.to_library(&code, &bits, &src, &left);
+    ASSERT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &src, &left, st), vekStatusOk);
+    std::vector<uint16_t> sym(16);
+    int32_t n = static_cast<int32_t>(sym.size());
+    ASSERT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &src, &left, sym.data(), &n, st), vekStatusOk);
+    sym.resize(static_cast<size_t>(n) + 1);
+    EXPECT_EQ(sym, (std::vector<uint16_t>{9, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    rd.from_library(src, bits);
+    ASSERT_EQ(rd.next(&blk, &combined), vek::testing::bz2::StreamReader::Next::kEnd);
+    EXPECT_EQ(combined, 0xFC891918u);
+    EXPECT_LT(rd.bits_left(), 8u);  // only the padding of the last byte
+    uint32_t pad = 1;
+    EXPECT_TRUE(rd.get(static_cast<int>(rd.bits_left()), &pad));
+    EXPECT_EQ(pad, 0u);
 }
 
 TEST(Bz2PipelinePeer, Libbz2DecodesOurStreamsAtEveryLevel) {
