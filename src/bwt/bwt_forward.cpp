@@ -1,0 +1,194 @@
+// Forward Burrows-Wheeler transform: engine choice, the short path and the
+// two-stage sort.
+//
+// The two-stage sort classifies every rotation cyclically: type A when it
+// is greater than its successor rotation (T[i] > T[i+1], or equal bytes and
+// a type A successor), type B otherwise. A type B rotation followed by a
+// type A one is a seed. Only the seeds are sorted by comparison, inside
+// their two-byte buckets; a right-to-left pass then induces the order of
+// the remaining type B rotations and a left-to-right pass that of the
+// type A rotations, emitting the last column as it goes.
+#include <cstring>
+
+#include "bwt/bwt_sort.h"
+#include "core/load.h"
+
+namespace vek::bwt {
+
+namespace {
+
+constexpr int32_t kBuckets = 65536;
+constexpr int32_t kBudgetSmallBlock = 99900;  // below: budget 100n, else 25n
+
+inline uint8_t* align_up(uint8_t* p, uintptr_t to) {
+    return reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(p) + to - 1) & ~(to - 1));
+}
+
+inline int64_t budget_for(int32_t n) {
+    return n < kBudgetSmallBlock ? int64_t(100) * n : int64_t(25) * n;
+}
+
+uint8_t* doubled_block(const uint8_t* src, int32_t n, uint8_t* buf) {
+    uint8_t* T = align_up(buf, 64);
+    std::memcpy(T, src, size_t(n));
+    std::memcpy(T + n, src, size_t(n));
+    return T;
+}
+
+// Emits the last column from the sorted rotation starts.
+void emit(const uint8_t* T, const int32_t* rows, int32_t n, uint8_t* dst, int32_t* index) {
+    for (int32_t k = 0; k < n; ++k) {
+        const int32_t r = rows[k];
+        if (r == 0) *index = k;
+        dst[k] = T[r + n - 1];
+    }
+}
+
+// Blocks below kShortBlock bytes: one ternary sort of all rotations. The
+// rows live on the stack, so this path also fits the doubling sort's
+// smaller buffer for the tiniest blocks.
+void short_path(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf) {
+    const uint8_t* T = doubled_block(src, n, buf);
+    int32_t rows[kShortBlock];
+    for (int32_t i = 0; i < n; ++i) rows[i] = i;
+    int64_t unlimited = -1;
+    it_sort(T, n, rows, 0, n - 1, 0, &unlimited);
+    emit(T, rows, n, dst, index);
+}
+
+// Type of the rotation at p: decided by the first unequal pair of bytes at
+// or after p (the block is known not to be one repeated byte).
+bool type_a_at(const uint8_t* T, int32_t n, int32_t p) {
+    for (int32_t k = p;; ++k) {
+        if (k >= n) k -= n;
+        if (T[k] != T[k + 1]) return T[k] > T[k + 1];
+    }
+}
+
+inline uint32_t pair_at(const uint8_t* p) {
+    return __builtin_bswap16(load16(p));
+}
+
+bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf,
+               int64_t budget) {
+    uint8_t* const T = doubled_block(src, n, buf);
+    uint8_t* const P = align_up(T + 2 * size_t(n), 64);
+    uint32_t* const next = reinterpret_cast<uint32_t*>(P);               // 65536 entries
+    uint32_t* const start = reinterpret_cast<uint32_t*>(P + 262144);     // 65537 entries
+    int32_t* const rows = reinterpret_cast<int32_t*>(align_up(P + 524292, 64));
+
+    // 1-2. Pair counts, bucket starts.
+    std::memset(start, 0, (kBuckets + 1) * sizeof(uint32_t));
+    for (int32_t i = 0; i < n; ++i) ++start[pair_at(T + i)];
+    int32_t first = 0;
+    while (start[first] == 0) ++first;
+    if (start[first] == uint32_t(n)) {  // one repeated byte: no seeds
+        std::memcpy(dst, src, size_t(n));
+        *index = 0;
+        return true;
+    }
+    int32_t last = kBuckets - 1;
+    while (start[last] == 0) --last;
+    const int32_t cmin = first >> 8, cmax = last >> 8;
+    uint32_t sum = 0;
+    for (int32_t b = 0; b < kBuckets; ++b) {
+        const uint32_t c = start[b];
+        start[b] = sum;
+        sum += c;
+    }
+    start[kBuckets] = uint32_t(n);
+    std::memcpy(next, start, kBuckets * sizeof(uint32_t));
+
+    // 3. Seeds, appended to the front of their buckets.
+    bool succ_a = type_a_at(T, n, 0);
+    for (int32_t i = n - 1; i >= 0; --i) {
+        const uint8_t c0 = T[i], c1 = T[i + 1];
+        const bool a = c0 > c1 || (c0 == c1 && succ_a);
+        if (!a && succ_a) rows[next[uint32_t(c0) << 8 | c1]++] = i;
+        succ_a = a;
+    }
+
+    // 4. Seeds sorted inside each bucket (c0, c1 > c0), one budget for all.
+    for (int32_t c0 = cmin; c0 < cmax; ++c0) {
+        for (int32_t c1 = c0 + 1; c1 <= cmax; ++c1) {
+            const uint32_t b = uint32_t(c0) << 8 | uint32_t(c1);
+            if (next[b] - start[b] < 2) continue;
+            const bool was_limited = budget >= 0;
+            it_sort(T, n, rows, int32_t(start[b]), int32_t(next[b]) - 1, 2, &budget);
+            if (was_limited && budget < 0) return false;
+        }
+    }
+
+    // 5. Right to left: the other type B rotations, each placed at the back
+    // of its bucket (T[j], c0). Placements into (c0, c0) lower the bound of
+    // the walk itself, so it is re-read after each row.
+    for (int32_t c0 = cmax - 1; c0 >= cmin; --c0) {
+        const uint32_t bound = uint32_t(c0) << 8 | uint32_t(c0 + 1);
+        for (int32_t k = int32_t(start[uint32_t(c0 + 1) << 8]) - 1; k >= int32_t(start[bound]);
+             --k) {
+            const int32_t i = rows[k];
+            const int32_t j = i ? i - 1 : n - 1;
+            const uint32_t cj = T[j];
+            if (cj <= uint32_t(c0)) rows[--start[cj << 8 | uint32_t(c0 + 1)]] = j;
+        }
+    }
+
+    // 6. Left to right: type A rotations fill each first-byte group from
+    // its front, in order, before the scan reaches them; the last column
+    // is written on the way. For T[j] == c in the type B part of a group
+    // the placement lands on a row already emitted and changes nothing.
+    for (int32_t c = cmin; c <= cmax; ++c) {
+        const int32_t end = int32_t(start[uint32_t(c + 1) << 8]);
+        for (int32_t k = int32_t(start[uint32_t(c) << 8]); k < end; ++k) {
+            const int32_t i = rows[k];
+            int32_t j = i - 1;
+            if (i == 0) {
+                *index = k;
+                j = n - 1;
+            }
+            const uint32_t cj = T[j];
+            dst[k] = uint8_t(cj);
+            if (cj >= uint32_t(c)) rows[next[cj << 8]++] = j;
+        }
+    }
+    return true;
+}
+
+int32_t* doubling_work(uint8_t* buf, int32_t n) {
+    return reinterpret_cast<int32_t*>(align_up(align_up(buf, 64) + 2 * size_t(n), 4));
+}
+
+}  // namespace
+
+int64_t fwd_two_stage_bytes(int64_t n) {
+    return 6 * n + 524484;
+}
+
+int64_t fwd_doubling_bytes(int64_t n) {
+    return 18 * n + 80;
+}
+
+bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf,
+             Method method) {
+    if (n < kShortBlock) {
+        short_path(src, dst, n, index, buf);
+        return true;
+    }
+    switch (method) {
+        case Method::kDoubling:
+            doubling_transform(src, dst, n, index, doubling_work(buf, n));
+            return true;
+        case Method::kUnlimited:
+            two_stage(src, dst, n, index, buf, -1);
+            return true;
+        case Method::kLimited:
+            return two_stage(src, dst, n, index, buf, budget_for(n));
+        case Method::kAuto:
+            if (!two_stage(src, dst, n, index, buf, budget_for(n)))
+                doubling_transform(src, dst, n, index, doubling_work(buf, n));
+            return true;
+    }
+    return true;
+}
+
+}  // namespace vek::bwt

@@ -1,0 +1,203 @@
+// Ternary (multikey) quicksort of rotations with a shell-sort finish.
+//
+// Ranges are kept on a small explicit stack of (lo, hi, depth) entries,
+// where `depth` bytes are known to be shared by every rotation of the range.
+// Partitioning looks at one byte while fewer than six are known equal and
+// at a big-endian 32-bit word after that, so deep ranges advance four bytes
+// per level. Under a work budget, small ranges and ranges at depth 14 or
+// more are finished by shell sort, which charges the budget the equal bytes
+// each comparison passes; that is where long repeats cost, and running out
+// is how a caller learns the block is too repetitive for this engine.
+#include <algorithm>
+#include <cstring>
+
+#include "bwt/bwt_sort.h"
+#include "core/load.h"
+
+namespace vek::bwt {
+
+namespace {
+
+constexpr int kStackEntries = 40;
+constexpr int32_t kShellRange = 11;    // ranges with hi - lo below this are shell-sorted
+constexpr int32_t kShellDepth = 14;    // budgeted ranges this deep are shell-sorted
+constexpr int32_t kWordDepth = 2;      // from here on keys are 8-byte words
+
+constexpr int32_t kGaps[22] = {1,        4,        10,        23,        57,        132,
+                               301,      701,      1750,      5250,      15750,     47250,
+                               141750,   425250,   1275750,   3827250,   11481750,  34445250,
+                               103335750, 310007250, 930021750, 2147483647};
+
+struct Range {
+    int32_t lo, hi, depth;
+};
+
+// Compares two rotations from offset `depth` over their remaining len bytes,
+// in 4-byte words first, then byte by byte. *passed receives the equal bytes
+// passed before the decision: the offset of the first unequal word in the
+// word phase, of the first unequal byte in the byte phase, len if equal.
+inline int compare_rotations(const uint8_t* pa, const uint8_t* pb, int32_t len, int32_t* passed) {
+    const int32_t words = len & ~3;
+    int32_t o = 0;
+    for (; o + 8 <= words; o += 8) {
+        const uint64_t x = load64(pa + o) ^ load64(pb + o);
+        if (x) {
+            const int32_t at = o + (__builtin_ctzll(x) >> 3);
+            *passed = at & ~3;
+            return pa[at] < pb[at] ? -1 : 1;
+        }
+    }
+    if (o < words) {
+        const uint32_t x = load32(pa + o) ^ load32(pb + o);
+        if (x) {
+            const int32_t at = o + (__builtin_ctz(x) >> 3);
+            *passed = o;
+            return pa[at] < pb[at] ? -1 : 1;
+        }
+        o += 4;
+    }
+    for (; o < len; ++o)
+        if (pa[o] != pb[o]) {
+            *passed = o;
+            return pa[o] < pb[o] ? -1 : 1;
+        }
+    *passed = len;
+    return 0;
+}
+
+// Gapped insertion sorts of rows[lo..hi]; false when the budget ran out
+// (the rows are then a permutation of the range, partly ordered).
+bool shell_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
+                int64_t* budget, bool limited) {
+    const int32_t count = hi - lo + 1;
+    if (count < 2) return true;
+    int g = 0;
+    while (kGaps[g + 1] < count) ++g;
+    const int32_t len = n - depth;
+    const uint8_t* base = T + depth;
+    for (; g >= 0; --g) {
+        const int32_t h = kGaps[g];
+        for (int32_t i = lo + h; i <= hi; ++i) {
+            const int32_t v = rows[i];
+            int32_t j = i;
+            while (j - h >= lo) {
+                int32_t passed;
+                const int c = compare_rotations(base + v, base + rows[j - h], len, &passed);
+                if (limited) {
+                    *budget -= passed;
+                    if (*budget < 0) {
+                        rows[j] = v;
+                        return false;
+                    }
+                }
+                if (c >= 0) break;
+                rows[j] = rows[j - h];
+                j -= h;
+            }
+            rows[j] = v;
+        }
+    }
+    return true;
+}
+
+template <bool Word>
+inline uint64_t key_of(const uint8_t* Td, int32_t row) {
+    if constexpr (Word) {
+        return __builtin_bswap64(load64(Td + row));
+    } else {
+        return Td[row];
+    }
+}
+
+inline void swap_block(int32_t* a, int32_t* b, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) std::swap(a[i], b[i]);
+}
+
+// Three-way partition of rows[lo..hi] around the median-of-three key, equal
+// keys gathered at both ends and then swapped into the middle. On return
+// the < range is [lo, *lt_end) and the > range is [*gt_start, hi].
+template <bool Word>
+void partition(const uint8_t* Td, int32_t* rows, int32_t lo, int32_t hi, int32_t* lt_end,
+               int32_t* gt_start) {
+    uint64_t ka = key_of<Word>(Td, rows[lo]);
+    uint64_t kb = key_of<Word>(Td, rows[lo + (hi - lo) / 2]);
+    const uint64_t kc = key_of<Word>(Td, rows[hi]);
+    if (ka > kb) std::swap(ka, kb);
+    const uint64_t v = kb > kc ? std::max(ka, kc) : kb;
+
+    int32_t a = lo, b = lo, c = hi, d = hi;
+    for (;;) {
+        while (b <= c) {
+            const uint64_t k = key_of<Word>(Td, rows[b]);
+            if (k > v) break;
+            if (k == v) std::swap(rows[a++], rows[b]);
+            ++b;
+        }
+        while (b <= c) {
+            const uint64_t k = key_of<Word>(Td, rows[c]);
+            if (k < v) break;
+            if (k == v) std::swap(rows[c], rows[d--]);
+            --c;
+        }
+        if (b > c) break;
+        std::swap(rows[b++], rows[c--]);
+    }
+    const int32_t s1 = std::min(a - lo, b - a);
+    swap_block(rows + lo, rows + b - s1, s1);
+    const int32_t s2 = std::min(d - c, hi - d);
+    swap_block(rows + b, rows + hi - s2 + 1, s2);
+    *lt_end = lo + (b - a);
+    *gt_start = hi - (d - c) + 1;
+}
+
+inline int32_t span(const Range& r) {
+    return r.hi - r.lo;
+}
+
+}  // namespace
+
+void it_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
+             int64_t* budget) {
+    const bool limited = *budget >= 0;
+    Range stack[kStackEntries];
+    int sp = 0;
+    stack[sp++] = {lo, hi, depth};
+    while (sp > 0) {
+        const Range r = stack[--sp];
+        // Rotations equal over all n bytes may stand in any order.
+        if (r.depth >= n) continue;
+        // A round pushes up to three ranges; the smallest-first order keeps
+        // the stack far from full, but a full one still ends sorted.
+        if (r.hi - r.lo < kShellRange || (limited && r.depth >= kShellDepth) ||
+            sp > kStackEntries - 3) {
+            if (!shell_sort(T, n, rows, r.lo, r.hi, r.depth, budget, limited)) return;
+            continue;
+        }
+        // Word keys only while the whole word lies inside the rotation.
+        const bool word = r.depth >= kWordDepth && r.depth + 8 <= n;
+        const int32_t step = word ? 8 : 1;
+        int32_t lt_end, gt_start;
+        if (word)
+            partition<true>(T + r.depth, rows, r.lo, r.hi, &lt_end, &gt_start);
+        else
+            partition<false>(T + r.depth, rows, r.lo, r.hi, &lt_end, &gt_start);
+
+        if (lt_end == r.lo && gt_start == r.hi + 1) {
+            stack[sp++] = {r.lo, r.hi, r.depth + step};
+            continue;
+        }
+        const int base = sp;
+        if (lt_end - r.lo >= 2) stack[sp++] = {r.lo, lt_end - 1, r.depth};
+        if (gt_start - lt_end >= 2) stack[sp++] = {lt_end, gt_start - 1, r.depth + step};
+        if (r.hi - gt_start + 1 >= 2) stack[sp++] = {gt_start, r.hi, r.depth};
+        // Smallest range on top.
+        if (sp - base >= 2) {
+            if (span(stack[base]) < span(stack[sp - 1])) std::swap(stack[base], stack[sp - 1]);
+            for (int t = base; t + 1 < sp; ++t)
+                if (span(stack[t]) < span(stack[t + 1])) std::swap(stack[t], stack[t + 1]);
+        }
+    }
+    if (!limited) *budget = -1;
+}
+
+}  // namespace vek::bwt
