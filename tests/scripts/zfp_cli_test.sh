@@ -111,10 +111,10 @@ one_line "decompress without a mode"
 
 # The benchmark's ZFP rows on a given array (streams checked against libzfp
 # before timing), and its refusal of an array of the wrong size.
-run "$VEKDC" bench --quick --family ZFP --floats 13 7 6 "$TMP/odd"
+run "$VEKDC" bench --quick --only ZFP --floats 13 7 6 "$TMP/odd"
 if [[ $rc -eq 0 && $(grep -c '^ZFP \(en\|de\)code' "$TMP/out") -ge 8 ]]; then ok
 else fail "bench --floats: exit $rc, $err"; fi
-run "$VEKDC" bench --quick --family ZFP --floats 13 7 7 "$TMP/odd"
+run "$VEKDC" bench --quick --only ZFP --floats 13 7 7 "$TMP/odd"
 one_line "bench --floats with the wrong dimensions"
 
 finish
