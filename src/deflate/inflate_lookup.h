@@ -130,11 +130,12 @@ extern template FastExit inflate_fast<GeneralLookup>(const GeneralLookup&, Infla
 extern template FastExit inflate_fast<ShortLookup>(const ShortLookup&, InflateIo&);
 
 // Packed tables of the second fast loop (inflate_fast_packed.cpp), derived
-// per call from either form; worth their building only with this much input
-// ahead.
+// per call from either form; worth their building (a few microseconds) only
+// with this much input and output space ahead.
 inline constexpr uint32_t kPackedLitBits = 11;
 inline constexpr uint32_t kPackedDistBits = 10;
 inline constexpr size_t kPackedMinInput = 2048;
+inline constexpr size_t kPackedMinOutput = 8192;
 struct PackedTables {
     uint32_t lit[1u << kPackedLitBits];
     uint32_t dist[1u << kPackedDistBits];

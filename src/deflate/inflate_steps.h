@@ -63,7 +63,7 @@ vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st, v
                 const size_t inLeft = static_cast<size_t>(io.inEnd - io.in);
                 if (!afterFast && inLeft >= kFastMinInput && io.out < io.outEnd) {
                     FastExit x;
-                    if (inLeft >= kPackedMinInput && io.outEnd - io.out >= 2) {
+                    if (inLeft >= kPackedMinInput && static_cast<size_t>(io.outEnd - io.out) >= kPackedMinOutput) {
                         if (!packedBuilt) build_packed_tables(tab, packed);
                         packedBuilt = true;
                         x = inflate_fast_packed(tab, packed, io);
