@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-fuzz_seconds=${VEKDC_FUZZ_SECONDS:-15}
+fuzz_seconds=${VEKDC_FUZZ_SECONDS:-10}
 passed=0 failed=0
 run_preset() {
   local preset=$1
