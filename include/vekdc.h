@@ -458,7 +458,12 @@ VEKDC_API vekStatus veksEncodeLZO_8u(const uint8_t* pSrc, uint32_t srcLen, uint8
 /* Decode an LZO1X stream (or a chunked multi-stream container) into pDst;
    *pDstLen is the capacity on entry and the bytes decoded on return.
    veksDecodeLZOSafe_8u validates every read, write and back-reference and
-   reports vekStatusCorruptStreamErr; veksDecodeLZO_8u trusts its input. */
+   reports vekStatusCorruptStreamErr, leaving *pDstLen as it was.
+   veksDecodeLZO_8u TRUSTS its input: it checks nothing inside a token and
+   may read or write outside the buffers on a malformed stream or one that
+   decodes to more than *pDstLen. Use it only on streams you produced or
+   have already validated; use veksDecodeLZOSafe_8u on anything else.
+   (Containers are decoded by the validating code in both.) */
 VEKDC_API vekStatus veksDecodeLZO_8u(const uint8_t* pSrc, uint32_t srcLen, uint8_t* pDst,
                                      uint32_t* pDstLen);
 VEKDC_API vekStatus veksDecodeLZOSafe_8u(const uint8_t* pSrc, uint32_t srcLen, uint8_t* pDst,
