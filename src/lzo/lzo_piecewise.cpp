@@ -26,6 +26,103 @@ constexpr uint32_t kCounterCap = 1u << 24;
 
 }  // namespace
 
+namespace {
+
+// Matches inside one piece [start, end) of more than kScanMargin bytes,
+// from the probe at `first`. Table entries are offsets from the piece start.
+// Returns false when a token does not fit.
+bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first,
+                uint16_t* table, Out& out, uint32_t& anchor, uint32_t& counter,
+                bool single_only) {
+    const uint8_t* const base = src + start;
+    const uint8_t* const piece_end = src + end;
+    const uint8_t* const scan_end = piece_end - kScanMargin;
+    const uint8_t* ip = src + first;
+    const uint8_t* lit = src + anchor;  // the pending literal run
+    uint8_t* op = out.op;
+    uint32_t misses = counter;
+    bool ok = true;
+    for (;;) {
+        const uint8_t* mp;  // match position and its candidate
+        const uint8_t* cp;
+        if (!single_only && misses < kSingleProbeAt) {
+            // Two probes per step; the miss counter grows by 2 exactly as
+            // the position does, so one bound covers both.
+            const uint8_t* const ip0 = ip;
+            const uint8_t* const lim =
+                scan_end - ip < ptrdiff_t(kSingleProbeAt - misses) ? scan_end : ip + (kSingleProbeAt - misses);
+            for (; ip < lim; ip += 2) {
+                const uint64_t w = load64(ip);
+                const uint32_t w0 = static_cast<uint32_t>(w);
+                const uint32_t w1 = static_cast<uint32_t>(w >> 8);
+                const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
+                const uint32_t h1 = _mm_crc32_u32(0, w1) & kHashMask;
+                const uint32_t at = static_cast<uint32_t>(ip - base);
+                const uint32_t c0 = table[h0];
+                table[h0] = static_cast<uint16_t>(at);
+                const uint32_t c1 = table[h1];
+                table[h1] = static_cast<uint16_t>(at + 1);
+                if (load32(base + c0) == w0) {
+                    mp = ip;
+                    cp = base + c0;
+                    goto found;
+                }
+                if (load32(base + c1) == w1) {
+                    mp = ip + 1;
+                    cp = base + c1;
+                    goto found;
+                }
+            }
+            misses += static_cast<uint32_t>(ip - ip0);
+            if (ip >= scan_end) break;
+        }
+        // One probe per step, the step growing with the misses.
+        for (;;) {
+            if (ip >= scan_end) goto done;
+            const uint32_t w0 = load32(ip);
+            const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
+            const uint32_t c0 = table[h0];
+            table[h0] = static_cast<uint16_t>(ip - base);
+            if (load32(base + c0) == w0) {
+                mp = ip;
+                cp = base + c0;
+                goto found;
+            }
+            const uint32_t grow = misses >> 5;
+            misses = misses + grow < kCounterCap ? misses + grow : kCounterCap;
+            if (ptrdiff_t(grow) >= scan_end - ip) goto done;
+            ip += 1 + grow;
+        }
+    found: {
+        // Matches may run on to the end of the piece.
+        const uint32_t len =
+            4 + match_length(cp + 4, mp + 4, static_cast<uint32_t>(piece_end - mp - 4));
+        const uint32_t L = static_cast<uint32_t>(mp - lit);
+        const uint32_t d = static_cast<uint32_t>(mp - cp);
+        if (__builtin_expect(far_from_end(static_cast<size_t>(out.end - op), L, len), 1)) {
+            op = emit_far(op, lit, L, len, d);
+        } else {
+            out.op = op;
+            if (!emit_near_end(out, lit, L, len, d)) {
+                ok = false;
+                goto done;
+            }
+            op = out.op;
+        }
+        ip = mp + len;
+        lit = ip;
+        misses = 0;
+    }
+    }
+done:
+    out.op = op;
+    anchor = static_cast<uint32_t>(lit - src);
+    counter = misses;
+    return ok;
+}
+
+}  // namespace
+
 bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap,
                       uint16_t* table, Progress* progress) {
     Out out{dst, dst, dst + cap};
@@ -39,63 +136,13 @@ bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap
         uint8_t* const piece_out = out.op;
         if (!busy) counter = 0;
         if (end - start > kScanMargin) {
-            const uint32_t scan_end = end - kScanMargin;
             // A run that began at most 3 bytes before the piece is matched
             // only from 4 bytes into it, like the stream's first run.
             const uint32_t s0 = start - anchor <= 3 ? anchor + 4 : start;
-            uint32_t p = s0 + 1;
-            const bool single_only = busy;
-            while (p < scan_end) {
-                uint32_t m, c;
-                if (!single_only && counter < kSingleProbeAt) {
-                    const uint32_t w0 = load32(src + p);
-                    const uint32_t w1 = load32(src + p + 1);
-                    const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
-                    const uint32_t h1 = _mm_crc32_u32(0, w1) & kHashMask;
-                    const uint32_t c0 = start + table[h0];
-                    table[h0] = static_cast<uint16_t>(p - start);
-                    const uint32_t c1 = start + table[h1];
-                    table[h1] = static_cast<uint16_t>(p + 1 - start);
-                    if (load32(src + c0) == w0) {
-                        m = p;
-                        c = c0;
-                    } else if (load32(src + c1) == w1) {
-                        m = p + 1;
-                        c = c1;
-                    } else {
-                        counter += 2;
-                        p += 2;
-                        continue;
-                    }
-                } else {
-                    const uint32_t w0 = load32(src + p);
-                    const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
-                    const uint32_t c0 = start + table[h0];
-                    table[h0] = static_cast<uint16_t>(p - start);
-                    if (load32(src + c0) == w0) {
-                        m = p;
-                        c = c0;
-                    } else {
-                        const uint32_t grow = counter >> 5;
-                        const uint64_t next = uint64_t(p) + 1 + grow;
-                        counter = counter + grow < kCounterCap ? counter + grow : kCounterCap;
-                        if (next >= scan_end) break;
-                        p = static_cast<uint32_t>(next);
-                        continue;
-                    }
-                }
-                // Matches may run on to the end of the piece.
-                const uint32_t len = 4 + match_length(src + c + 4, src + m + 4, end - m - 4);
-                if (!emit(out, src + anchor, m - anchor, len, m - c)) {
-                    ok = false;
-                    break;
-                }
-                p = m + len;
-                anchor = p;
-                counter = 0;
-            }
+            if (s0 + 1 < end - kScanMargin)
+                ok = scan_piece(src, start, end, s0 + 1, table, out, anchor, counter, busy);
         }
-        busy = out.op - piece_out > kBusyOutput;
+        busy = static_cast<size_t>(out.op - piece_out) > kBusyOutput;
         start = end;
     }
     progress->written = static_cast<uint32_t>(out.op - dst);

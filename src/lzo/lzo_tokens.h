@@ -49,12 +49,11 @@ inline void copy_exact(uint8_t* dst, const uint8_t* src, size_t n) {
 // nothing at or beyond a + limit or b + limit.
 inline uint32_t match_length(const uint8_t* a, const uint8_t* b, uint32_t limit) {
     uint32_t n = 0;
-    if (limit >= 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-        const uint32_t ne = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
-        if (ne) return static_cast<uint32_t>(__builtin_ctz(ne));
-        n = 16;
+    // Most matches are short: one 8-byte compare settles them.
+    if (limit >= 8) {
+        const uint64_t d = load64(a) ^ load64(b);
+        if (d) return static_cast<uint32_t>(__builtin_ctzll(d) >> 3);
+        n = 8;
     }
     while (n + 32 <= limit) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + n));
@@ -156,17 +155,40 @@ inline uint8_t* put_match(uint8_t* op, uint32_t m, uint32_t d) {
 }
 
 // Writes the literal run [lit, lit + L) and a match of length m at distance
-// d, or nothing and false when they would not fit.
-inline bool emit(Out& out, const uint8_t* lit, uint32_t L, uint32_t m, uint32_t d) {
-    // An upper bound of the bytes needed settles almost every token with one
-    // comparison; the exact count decides near the end of the capacity.
-    const size_t bound = size_t(L) + 8 + (L >> 7) + (m >> 7);
-    if (out.room() < bound &&
-        out.room() < size_t(run_header_bytes(L)) + L + match_token_bytes(m, d))
-        return false;
+// d with exact room checks and copies, or nothing and false when they would
+// not fit. For the end of the capacity.
+[[gnu::noinline, gnu::cold]] inline bool emit_near_end(Out& out, const uint8_t* lit, uint32_t L,
+                                                       uint32_t m, uint32_t d) {
+    if (out.room() < size_t(run_header_bytes(L)) + L + match_token_bytes(m, d)) return false;
     uint8_t* op = put_run_header(out.op, L);
     copy_exact(op, lit, L);
     out.op = put_match(op + L, m, d);
+    return true;
+}
+
+// The same with a single room test in the common case, far from the end of
+// the capacity: header and token need at most 8 + L / 128 + m / 128 bytes,
+// and a short run is moved as 16 bytes. The match starts at lit + L and at
+// least 16 input bytes follow it in both matchers, so that read stays inside
+// the source; the extra bytes written are overwritten by what follows, or
+// lie past the stream inside the capacity.
+inline bool far_from_end(size_t room, uint32_t L, uint32_t m) {
+    return room >= size_t(L) + 32 + (L >> 7) + (m >> 7);
+}
+
+inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m, uint32_t d) {
+    op = put_run_header(op, L);
+    if (L <= 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(lit)));
+    else
+        copy_exact(op, lit, L);
+    return put_match(op + L, m, d);
+}
+
+inline bool emit(Out& out, const uint8_t* lit, uint32_t L, uint32_t m, uint32_t d) {
+    if (__builtin_expect(!far_from_end(out.room(), L, m), 0)) return emit_near_end(out, lit, L, m, d);
+    out.op = emit_far(out.op, lit, L, m, d);
     return true;
 }
 

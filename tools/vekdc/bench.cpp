@@ -1,4 +1,4 @@
-// vekdc bench [--json] [--quick] [FILE...]
+// vekdc bench [--json] [--quick] [--family=NAME]... [FILE...]
 //
 // Runs every registered benchmark family over the corpus, then derives the
 // "vs best peer" figure of our rows and prints everything as a table or as
@@ -104,6 +104,7 @@ int cmd_bench(int argc, char** argv) {
     bool json = false;
     BenchOptions opt;
     std::vector<std::string> files;
+    std::vector<std::string> only;  // --family=NAME: run just these families
     bool options_done = false;
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
@@ -113,6 +114,8 @@ int cmd_bench(int argc, char** argv) {
             options_done = true;
         } else if (std::strcmp(a, "--json") == 0) {
             json = true;
+        } else if (std::strncmp(a, "--family=", 9) == 0) {
+            only.emplace_back(a + 9);
         } else if (std::strcmp(a, "--quick") == 0) {
             opt.samples = 3;
             opt.quick = true;
@@ -136,6 +139,7 @@ int cmd_bench(int argc, char** argv) {
     BenchContext ctx(corpus, opt, rows);
     try {
         for (const BenchFamily& f : bench_families()) {
+            if (!only.empty() && std::find(only.begin(), only.end(), f.name) == only.end()) continue;
             ctx.progress(f.name);
             f.run(ctx);
         }
