@@ -53,7 +53,7 @@ inline void copy_literals(uint8_t* op, const uint8_t* ip, size_t L, size_t in_ro
 // (room >= m). A distance shorter than the length repeats the pattern.
 inline void copy_match(uint8_t* op, size_t d, size_t m, size_t room) {
     const uint8_t* from = op - d;
-    if (room >= m + 32) {
+    if (m <= room && room - m >= 32) {
         if (d >= 32) {
             for (size_t k = 0; k < m; k += 32)
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(op + k),
