@@ -16,9 +16,9 @@ inline constexpr uint32_t kStateBytes = 131096;
 // every one before use, the piecewise matcher clears the first 16384
 // 16-bit entries at the start of each piece.
 struct EncoderState {
-    int32_t method;         // 0 (single probe) or 2 (piecewise)
-    uint32_t reserved[4];   // kept for a chunked multi-threaded form; never written
-    uint32_t pad;           // puts the dictionary on an 8-byte boundary
+    int32_t method;        // 0 (single probe) or 2 (piecewise)
+    uint32_t reserved[4];  // kept for a chunked multi-threaded form; never written
+    uint32_t pad;          // puts the dictionary on an 8-byte boundary
     uint32_t dict[32768];
 };
 static_assert(sizeof(EncoderState) == kStateBytes, "state size");
@@ -33,10 +33,10 @@ struct Progress {
 // The matchers write tokens for src[0, n) into dst (capacity cap) up to the
 // last match. They return false when a token would not fit; `*progress`
 // then holds what was written before it.
-bool encode_single_probe(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap,
-                         uint32_t* dict, Progress* progress);
-bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap,
-                      uint16_t* table, Progress* progress);
+bool encode_single_probe(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint32_t* dict,
+                         Progress* progress);
+bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint16_t* table,
+                      Progress* progress);
 
 // The whole encoder behind veksEncodeLZO_8u (arguments already checked,
 // srcLen >= 1, method 0 or 2).
@@ -46,8 +46,7 @@ vekStatus encode(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t* dst_len
 // One LZO1X stream. The validating form checks every read, write and
 // back-reference; the trusting form assumes a well-formed stream whose
 // output fits *dst_len and checks only between tokens.
-vekStatus decode_stream_safe(const uint8_t* src, uint32_t src_len, uint8_t* dst,
-                             uint32_t* dst_len);
+vekStatus decode_stream_safe(const uint8_t* src, uint32_t src_len, uint8_t* dst, uint32_t* dst_len);
 vekStatus decode_stream_trusting(const uint8_t* src, uint32_t src_len, uint8_t* dst,
                                  uint32_t* dst_len);
 

@@ -15,7 +15,9 @@ namespace {
 constexpr uint8_t kContainerMagic = 0x55;
 constexpr uint32_t kMaxChunks = 32;
 
-bool is_end_marker(const uint8_t* p) { return p[0] == 0x11 && p[1] == 0 && p[2] == 0; }
+bool is_end_marker(const uint8_t* p) {
+    return p[0] == 0x11 && p[1] == 0 && p[2] == 0;
+}
 
 // The container is recognised by its header and by chunk 0 ending with an
 // end marker. The marker test reads only inside the input: a chunk 0 that
@@ -65,9 +67,8 @@ vekStatus decode_container(const uint8_t* src, uint32_t len, uint8_t* dst, uint3
         else if (room > cap - slot)
             room = cap - slot;
         uint32_t got = static_cast<uint32_t>(room);
-        const vekStatus st =
-            decode_stream_safe(src + at, static_cast<uint32_t>(size),
-                               dst + (slot < cap ? slot : cap), &got);
+        const vekStatus st = decode_stream_safe(src + at, static_cast<uint32_t>(size),
+                                                dst + (slot < cap ? slot : cap), &got);
         if (st != vekStatusOk)
             status = st;
         else

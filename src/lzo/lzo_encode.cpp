@@ -14,8 +14,8 @@ constexpr uint32_t kTailLiterals = 13;
 
 }  // namespace
 
-bool encode_single_probe(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap,
-                         uint32_t* dict, Progress* progress) {
+bool encode_single_probe(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint32_t* dict,
+                         Progress* progress) {
     Out out{dst, dst, dst + cap};
     uint32_t anchor = 0;
     bool ok = true;
@@ -56,8 +56,7 @@ vekStatus encode(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t* dst_len
     if (state->method == 0) {
         // A shortfall inside the matcher leaves *dst_len at the capacity.
         if (!encode_single_probe(src, n, dst, cap, state->dict, &pr)) return vekStatusDstTooSmall;
-    } else if (!encode_piecewise(src, n, dst, cap, reinterpret_cast<uint16_t*>(state->dict),
-                                 &pr)) {
+    } else if (!encode_piecewise(src, n, dst, cap, reinterpret_cast<uint16_t*>(state->dict), &pr)) {
         *dst_len = pr.written;
         return vekStatusDstTooSmall;
     }

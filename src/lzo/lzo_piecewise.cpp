@@ -31,9 +31,8 @@ namespace {
 // Matches inside one piece [start, end) of more than kScanMargin bytes,
 // from the probe at `first`. Table entries are offsets from the piece start.
 // Returns false when a token does not fit.
-bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first,
-                uint16_t* table, Out& out, uint32_t& anchor, uint32_t& counter,
-                bool single_only) {
+bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first, uint16_t* table,
+                Out& out, uint32_t& anchor, uint32_t& counter, bool single_only) {
     const uint8_t* const base = src + start;
     const uint8_t* const piece_end = src + end;
     const uint8_t* const scan_end = piece_end - kScanMargin;
@@ -49,8 +48,9 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
             // Two probes per step; the miss counter grows by 2 exactly as
             // the position does, so one bound covers both.
             const uint8_t* const ip0 = ip;
-            const uint8_t* const lim =
-                scan_end - ip < ptrdiff_t(kSingleProbeAt - misses) ? scan_end : ip + (kSingleProbeAt - misses);
+            const uint8_t* const lim = scan_end - ip < ptrdiff_t(kSingleProbeAt - misses)
+                                           ? scan_end
+                                           : ip + (kSingleProbeAt - misses);
             for (; ip < lim; ip += 2) {
                 const uint64_t w = load64(ip);
                 const uint32_t w0 = static_cast<uint32_t>(w);
@@ -93,7 +93,7 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
             if (ptrdiff_t(grow) >= scan_end - ip) goto done;
             ip += 1 + grow;
         }
-    found: {
+    found : {
         // Matches may run on to the end of the piece.
         const uint32_t len =
             4 + match_length(cp + 4, mp + 4, static_cast<uint32_t>(piece_end - mp - 4));
@@ -123,8 +123,8 @@ done:
 
 }  // namespace
 
-bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap,
-                      uint16_t* table, Progress* progress) {
+bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint16_t* table,
+                      Progress* progress) {
     Out out{dst, dst, dst + cap};
     uint32_t anchor = 0;  // start of the pending literal run
     uint32_t counter = 0;

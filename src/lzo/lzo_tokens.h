@@ -73,7 +73,9 @@ inline uint32_t match_length(const uint8_t* a, const uint8_t* b, uint32_t limit)
 
 // Bytes of the zero-run encoding of v >= 1: a 0x00 per 255 taken off while
 // more than 255 remain, then the rest.
-inline uint32_t zero_run_bytes(uint32_t v) { return v > 255 ? (v - 1) / 255 + 1 : 1; }
+inline uint32_t zero_run_bytes(uint32_t v) {
+    return v > 255 ? (v - 1) / 255 + 1 : 1;
+}
 
 inline uint8_t* put_zero_run(uint8_t* op, uint32_t v) {
     if (v > 255) {
@@ -187,7 +189,8 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
 }
 
 inline bool emit(Out& out, const uint8_t* lit, uint32_t L, uint32_t m, uint32_t d) {
-    if (__builtin_expect(!far_from_end(out.room(), L, m), 0)) return emit_near_end(out, lit, L, m, d);
+    if (__builtin_expect(!far_from_end(out.room(), L, m), 0))
+        return emit_near_end(out, lit, L, m, d);
     out.op = emit_far(out.op, lit, L, m, d);
     return true;
 }

@@ -25,20 +25,22 @@ std::vector<Bytes> corpus() {
     Bytes far = random_bytes(120000, 5);
     for (size_t d : {2048u, 2049u, 16384u, 16385u, 40000u, 49151u})
         std::copy(far.begin() + 100, far.begin() + 180, far.begin() + 100 + d + 500);
-    return {text_bytes(100000, 1), random_bytes(70000, 2), runs_bytes(300000, 3), Bytes(200000, 'a'),
-            random_bytes(10, 6),   text_bytes(14, 7),      text_bytes(kBig, 8),   far,
-            runs_bytes(1, 9),      text_bytes(240, 10)};
+    return {
+        text_bytes(100000, 1), random_bytes(70000, 2), runs_bytes(300000, 3), Bytes(200000, 'a'),
+        random_bytes(10, 6),   text_bytes(14, 7),      text_bytes(kBig, 8),   far,
+        runs_bytes(1, 9),      text_bytes(240, 10)};
 }
 
 class LzoPeers : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { ASSERT_EQ(lzo_init(), LZO_E_OK); }
 };
 
 Bytes peer_decompress(const Bytes& stream, size_t size) {
     Bytes out(size + 64);
     lzo_uint n = out.size();
-    EXPECT_EQ(lzo1x_decompress_safe(stream.data(), stream.size(), out.data(), &n, nullptr), LZO_E_OK);
+    EXPECT_EQ(lzo1x_decompress_safe(stream.data(), stream.size(), out.data(), &n, nullptr),
+              LZO_E_OK);
     out.resize(n);
     return out;
 }
@@ -53,12 +55,14 @@ TEST_F(LzoPeers, OurStreamsDecodeWithLiblzo2) {
             // bounds-testing form).
             Bytes dst(src.size() + src.size() / 64 + 64);
             uint32_t n = uint32_t(dst.size());
-            ASSERT_EQ(veksEncodeLZO_8u(src.data(), uint32_t(src.size()), dst.data(), &n, st), vekStatusOk);
+            ASSERT_EQ(veksEncodeLZO_8u(src.data(), uint32_t(src.size()), dst.data(), &n, st),
+                      vekStatusOk);
             dst.resize(n);
             EXPECT_EQ(peer_decompress(dst, src.size()), src) << method << " " << src.size();
             Bytes exact(n);
             uint32_t m = n;
-            ASSERT_EQ(veksEncodeLZO_8u(src.data(), uint32_t(src.size()), exact.data(), &m, st), vekStatusOk);
+            ASSERT_EQ(veksEncodeLZO_8u(src.data(), uint32_t(src.size()), exact.data(), &m, st),
+                      vekStatusOk);
             EXPECT_EQ(peer_decompress(exact, src.size()), src) << method << " exact";
         }
     }
@@ -67,8 +71,9 @@ TEST_F(LzoPeers, OurStreamsDecodeWithLiblzo2) {
 TEST_F(LzoPeers, Liblzo2StreamsDecodeWithOurs) {
     std::vector<uint8_t> wrk(LZO1X_999_MEM_COMPRESS);
     using Compress = int (*)(const lzo_bytep, lzo_uint, lzo_bytep, lzo_uintp, lzo_voidp);
-    const std::pair<const char*, Compress> peers[] = {
-        {"lzo1x_1", lzo1x_1_compress}, {"lzo1x_1_15", lzo1x_1_15_compress}, {"lzo1x_999", lzo1x_999_compress}};
+    const std::pair<const char*, Compress> peers[] = {{"lzo1x_1", lzo1x_1_compress},
+                                                      {"lzo1x_1_15", lzo1x_1_15_compress},
+                                                      {"lzo1x_999", lzo1x_999_compress}};
     for (const Bytes& src : corpus()) {
         for (const auto& [name, fn] : peers) {
             if (std::string(name) == "lzo1x_999" && src.size() > 1000000) continue;  // slow
@@ -79,8 +84,9 @@ TEST_F(LzoPeers, Liblzo2StreamsDecodeWithOurs) {
             for (bool safe : {true, false}) {
                 Bytes out(src.size() + 8, 0x3C);
                 uint32_t n = uint32_t(src.size());
-                const vekStatus st = safe ? veksDecodeLZOSafe_8u(z.data(), uint32_t(zn), out.data(), &n)
-                                          : veksDecodeLZO_8u(z.data(), uint32_t(zn), out.data(), &n);
+                const vekStatus st =
+                    safe ? veksDecodeLZOSafe_8u(z.data(), uint32_t(zn), out.data(), &n)
+                         : veksDecodeLZO_8u(z.data(), uint32_t(zn), out.data(), &n);
                 ASSERT_EQ(st, vekStatusOk) << name << " " << src.size() << " safe " << safe;
                 ASSERT_EQ(n, src.size());
                 EXPECT_TRUE(std::equal(src.begin(), src.end(), out.begin())) << name;
@@ -90,7 +96,8 @@ TEST_F(LzoPeers, Liblzo2StreamsDecodeWithOurs) {
             if (!src.empty()) {
                 Bytes out(src.size());
                 uint32_t n = uint32_t(src.size() - 1);
-                EXPECT_EQ(veksDecodeLZOSafe_8u(z.data(), uint32_t(zn), out.data(), &n), vekStatusCorruptStreamErr);
+                EXPECT_EQ(veksDecodeLZOSafe_8u(z.data(), uint32_t(zn), out.data(), &n),
+                          vekStatusCorruptStreamErr);
             }
         }
     }

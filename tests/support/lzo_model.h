@@ -120,7 +120,7 @@ inline uint32_t crc32c_bitwise(uint32_t word) {
 }
 
 class LzoModelWriter {
-public:
+  public:
     std::vector<uint8_t> out;
 
     void zero_run(uint32_t v) {

@@ -53,8 +53,9 @@ Bytes encode(const Bytes& src, int32_t method) {
 Bytes decode(const Bytes& stream, size_t size, bool safe, vekStatus want = vekStatusOk) {
     Bytes out(size + 16, 0xC3);
     uint32_t n = uint32_t(size);
-    const vekStatus st = safe ? veksDecodeLZOSafe_8u(stream.data(), uint32_t(stream.size()), out.data(), &n)
-                              : veksDecodeLZO_8u(stream.data(), uint32_t(stream.size()), out.data(), &n);
+    const vekStatus st =
+        safe ? veksDecodeLZOSafe_8u(stream.data(), uint32_t(stream.size()), out.data(), &n)
+             : veksDecodeLZO_8u(stream.data(), uint32_t(stream.size()), out.data(), &n);
     EXPECT_EQ(st, want);
     for (size_t k = size; k < out.size(); ++k) EXPECT_EQ(out[k], 0xC3) << "guard byte " << k;
     out.resize(st == vekStatusOk ? n : 0);
@@ -71,9 +72,18 @@ std::vector<Bytes> corpus() {
     std::copy(far.begin(), far.begin() + 300, far.begin() + 16384 + 50);
     std::copy(far.begin() + 1000, far.begin() + 1300, far.begin() + 1000 + 49151);
     std::copy(far.begin() + 2000, far.begin() + 2040, far.begin() + 2000 + 49152);
-    return {text_bytes(100000, 1), random_bytes(70000, 2), runs_bytes(300000, 3), Bytes(200000, 'a'),
-            random_bytes(14, 6),   text_bytes(17, 7),      text_bytes(18, 8),     text_bytes(1000, 9),
-            mixed,                 far,                    text_bytes(kBig, 10),  runs_bytes(49152 * 3 + 7, 14)};
+    return {text_bytes(100000, 1),
+            random_bytes(70000, 2),
+            runs_bytes(300000, 3),
+            Bytes(200000, 'a'),
+            random_bytes(14, 6),
+            text_bytes(17, 7),
+            text_bytes(18, 8),
+            text_bytes(1000, 9),
+            mixed,
+            far,
+            text_bytes(kBig, 10),
+            runs_bytes(49152 * 3 + 7, 14)};
 }
 
 TEST(LzoEncode, ArgumentChecksInOrder) {
@@ -150,8 +160,11 @@ TEST(LzoEncode, HandDerivedStreams) {
             w.push_back(uint8_t(L + 17));
         } else {
             w.push_back(0);
-            for (size_t v = L - 18; ; v -= 255) {
-                if (v <= 255) { w.push_back(uint8_t(v)); break; }
+            for (size_t v = L - 18;; v -= 255) {
+                if (v <= 255) {
+                    w.push_back(uint8_t(v));
+                    break;
+                }
                 w.push_back(0);
             }
         }
@@ -191,8 +204,9 @@ TEST(LzoEncode, MethodTwoSkipsAndRestartsPieces) {
 
 TEST(LzoEncode, EveryCapacityNearTheStreamLength) {
     for (int32_t method : {0, 2}) {
-        for (const Bytes& src : {vek::testdata::text_bytes(20000, 21), vek::testdata::random_bytes(3000, 22),
-                                 vek::testdata::runs_bytes(70000, 23), Bytes(50, 'q')}) {
+        for (const Bytes& src :
+             {vek::testdata::text_bytes(20000, 21), vek::testdata::random_bytes(3000, 22),
+              vek::testdata::runs_bytes(70000, 23), Bytes(50, 'q')}) {
             const Bytes full = encode(src, method);
             const uint32_t len = uint32_t(full.size());
             std::vector<uint32_t> caps;
@@ -218,7 +232,8 @@ TEST(LzoEncode, EveryCapacityNearTheStreamLength) {
                     // trailing-literal bits of the last match.
                     if (n < cap || method == 2) {
                         const size_t cmp = n >= 2 ? n - 2 : 0;
-                        ASSERT_TRUE(std::equal(dst.begin(), dst.begin() + cmp, full.begin())) << cap;
+                        ASSERT_TRUE(std::equal(dst.begin(), dst.begin() + cmp, full.begin()))
+                            << cap;
                     }
                 }
             }
@@ -312,7 +327,8 @@ TEST(LzoDecode, HandWrittenTokens) {
 // the grammar model; exact-size buffers with guards catch stray accesses.
 TEST(LzoDecode, CutAndDamagedStreamsMatchTheModel) {
     std::mt19937 rng(77);
-    const std::vector<Bytes> srcs = {vek::testdata::text_bytes(3000, 41), vek::testdata::runs_bytes(4000, 42),
+    const std::vector<Bytes> srcs = {vek::testdata::text_bytes(3000, 41),
+                                     vek::testdata::runs_bytes(4000, 42),
                                      vek::testdata::random_bytes(300, 43), Bytes(700, 0)};
     for (const Bytes& src : srcs) {
         for (int32_t method : {0, 2}) {
@@ -322,10 +338,13 @@ TEST(LzoDecode, CutAndDamagedStreamsMatchTheModel) {
                 Bytes heap_in(in);  // exact size
                 Bytes out(cap + 8, 0xE1);
                 uint32_t n = uint32_t(cap);
-                const vekStatus st = veksDecodeLZOSafe_8u(heap_in.data(), uint32_t(heap_in.size()), out.data(), &n);
+                const vekStatus st =
+                    veksDecodeLZOSafe_8u(heap_in.data(), uint32_t(heap_in.size()), out.data(), &n);
                 // A damaged stream may turn into a container or the bare end
                 // marker; those have their own tests.
-                if (in.size() >= 3 && (in[0] == 0x55 || (in[0] == 0x11 && in[1] == 0 && in[2] == 0))) return;
+                if (in.size() >= 3 &&
+                    (in[0] == 0x55 || (in[0] == 0x11 && in[1] == 0 && in[2] == 0)))
+                    return;
                 ASSERT_EQ(st, want.status) << in.size();
                 for (size_t k = cap; k < out.size(); ++k) ASSERT_EQ(out[k], 0xE1);
                 if (st == vekStatusOk) {
@@ -335,7 +354,8 @@ TEST(LzoDecode, CutAndDamagedStreamsMatchTheModel) {
                     ASSERT_EQ(n, uint32_t(cap)) << "an error leaves *pDstLen alone";
                 }
             };
-            for (size_t len = 1; len <= z.size(); ++len) check(Bytes(z.begin(), z.begin() + len), src.size());
+            for (size_t len = 1; len <= z.size(); ++len)
+                check(Bytes(z.begin(), z.begin() + len), src.size());
             for (int k = 0; k < kMutations; ++k) {
                 Bytes m = z;
                 const int flips = 1 + int(rng() % 4);
@@ -349,7 +369,12 @@ TEST(LzoDecode, CutAndDamagedStreamsMatchTheModel) {
 // Chunked container of N streams: header, sizes of chunks 0..N-2, chunks.
 Bytes container(const Bytes& src, uint32_t chunks, int32_t method) {
     const uint32_t T = uint32_t(src.size());
-    Bytes c = {0x55, uint8_t(chunks), uint8_t(chunks ^ 0x55), uint8_t(T), uint8_t(T >> 8), uint8_t(T >> 16),
+    Bytes c = {0x55,
+               uint8_t(chunks),
+               uint8_t(chunks ^ 0x55),
+               uint8_t(T),
+               uint8_t(T >> 8),
+               uint8_t(T >> 16),
                uint8_t(T >> 24)};
     std::vector<Bytes> parts;
     for (uint32_t i = 0; i < chunks; ++i) {
@@ -395,21 +420,25 @@ TEST(LzoDecode, Containers) {
     bad[chunk1 + 2] = 0xFF;
     Bytes out(src.size(), 0);
     uint32_t n = uint32_t(src.size());
-    EXPECT_EQ(veksDecodeLZOSafe_8u(bad.data(), uint32_t(bad.size()), out.data(), &n), vekStatusCorruptStreamErr);
+    EXPECT_EQ(veksDecodeLZOSafe_8u(bad.data(), uint32_t(bad.size()), out.data(), &n),
+              vekStatusCorruptStreamErr);
     EXPECT_EQ(n, src.size());
     const size_t q = src.size() / 4;
-    EXPECT_TRUE(std::equal(out.begin() + 3 * q, out.end(), src.begin() + 3 * q)) << "last chunk decoded";
+    EXPECT_TRUE(std::equal(out.begin() + 3 * q, out.end(), src.begin() + 3 * q))
+        << "last chunk decoded";
     // A total beyond the capacity: chunks that do not fit fail.
     Bytes small(src.size() / 2);
     n = uint32_t(small.size());
-    EXPECT_EQ(veksDecodeLZOSafe_8u(bad.data(), uint32_t(bad.size()), small.data(), &n), vekStatusCorruptStreamErr);
+    EXPECT_EQ(veksDecodeLZOSafe_8u(bad.data(), uint32_t(bad.size()), small.data(), &n),
+              vekStatusCorruptStreamErr);
     // Listed sizes past the input.
     Bytes cut = container(src, 3, 0);
     cut[8] = 0xFF;
     cut[9] = 0xFF;
     cut[10] = 0x7F;
     n = uint32_t(src.size());
-    EXPECT_EQ(veksDecodeLZOSafe_8u(cut.data(), uint32_t(cut.size()), out.data(), &n), vekStatusCorruptStreamErr);
+    EXPECT_EQ(veksDecodeLZOSafe_8u(cut.data(), uint32_t(cut.size()), out.data(), &n),
+              vekStatusCorruptStreamErr);
 }
 
 }  // namespace
