@@ -42,10 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(std::memcmp(want.out.data(), out.data(), n) == 0);
     }
 
-    std::vector<uint8_t> again(cap + kGuard, 0x5E);
+    // Same fill: a container's chunks may leave gaps in the output.
+    std::vector<uint8_t> again(cap + kGuard, 0xA7);
     uint32_t m = cap;
     check(veksDecodeLZO_8u(in.data(), len, again.data(), &m) == vekStatusOk);
-    check(m == n && std::memcmp(again.data(), out.data(), n) == 0);
-    for (size_t k = cap; k < again.size(); ++k) check(again[k] == 0x5E);
+    check(m == n && again == out);
     return 0;
 }

@@ -2,6 +2,7 @@
 // that are matched independently through a small table of 16-bit offsets,
 // probing two positions per step and skipping ahead faster and faster over
 // data that does not match.
+#include <cstddef>
 #include <cstring>
 
 #include "lzo/lzo.h"
@@ -48,7 +49,7 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
             // Two probes per step; the miss counter grows by 2 exactly as
             // the position does, so one bound covers both.
             const uint8_t* const ip0 = ip;
-            const uint8_t* const lim = scan_end - ip < ptrdiff_t(kSingleProbeAt - misses)
+            const uint8_t* const lim = scan_end - ip < std::ptrdiff_t(kSingleProbeAt - misses)
                                            ? scan_end
                                            : ip + (kSingleProbeAt - misses);
             for (; ip < lim; ip += 2) {
@@ -90,7 +91,7 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
             }
             const uint32_t grow = misses >> 5;
             misses = misses + grow < kCounterCap ? misses + grow : kCounterCap;
-            if (ptrdiff_t(grow) >= scan_end - ip) goto done;
+            if (std::ptrdiff_t(grow) >= scan_end - ip) goto done;
             ip += 1 + grow;
         }
     found : {
