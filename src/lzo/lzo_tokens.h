@@ -20,7 +20,9 @@ inline uint32_t hash4(const uint8_t* p, uint32_t mask) {
 // wide moves: nothing outside [dst, dst + n) is written and nothing outside
 // [src, src + n) is read.
 inline void copy_exact(uint8_t* dst, const uint8_t* src, size_t n) {
-    if (n >= 32) {
+    if (n >= 4096) {  // long runs of incompressible data: the C library's copy
+        std::memcpy(dst, src, n);
+    } else if (n >= 32) {
         size_t k = 0;
         for (; k + 32 < n; k += 32)
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + k),
