@@ -13,8 +13,9 @@ inline constexpr uint32_t kStateBytes = 131096;
 
 // The caller's vekLZOState_8u. The dictionary is scratch memory of one call:
 // the single-probe matcher keeps 32768 input positions there and checks
-// every one before use, the piecewise matcher clears the first 16384
-// 16-bit entries at the start of each piece.
+// every one before use, the piecewise matcher keeps 16384 16-bit offsets in
+// the first 32 KiB, all zero at the start of each piece, and a log of the
+// entries it wrote in the next 16 KiB.
 struct EncoderState {
     int32_t method;        // 0 (single probe) or 2 (piecewise)
     uint32_t reserved[4];  // kept for a chunked multi-threaded form; never written
@@ -36,7 +37,7 @@ struct Progress {
 bool encode_single_probe(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint32_t* dict,
                          Progress* progress);
 bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint16_t* table,
-                      Progress* progress);
+                      uint32_t* log_words, Progress* progress);
 
 // The whole encoder behind veksEncodeLZO_8u (arguments already checked,
 // srcLen >= 1, method 0 or 2).

@@ -56,7 +56,8 @@ vekStatus encode(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t* dst_len
     if (state->method == 0) {
         // A shortfall inside the matcher leaves *dst_len at the capacity.
         if (!encode_single_probe(src, n, dst, cap, state->dict, &pr)) return vekStatusDstTooSmall;
-    } else if (!encode_piecewise(src, n, dst, cap, reinterpret_cast<uint16_t*>(state->dict), &pr)) {
+    } else if (!encode_piecewise(src, n, dst, cap, reinterpret_cast<uint16_t*>(state->dict),
+                                 state->dict + 8192, &pr)) {
         *dst_len = pr.written;
         return vekStatusDstTooSmall;
     }

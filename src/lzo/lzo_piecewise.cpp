@@ -25,6 +25,63 @@ constexpr uint32_t kBusyOutput = 45056;
 // from overflowing over long incompressible inputs without changing a probe.
 constexpr uint32_t kCounterCap = 1u << 24;
 
+// The table must be all zero when a piece starts. Clearing 32 KiB per piece
+// costs more than the whole scan of incompressible data, which probes a few
+// hundred positions, so the scan logs where it wrote: ranges of positions
+// probed two at a time, and single hashes. While the log stays small the
+// next piece zeroes just those entries; otherwise it clears the table.
+constexpr uint32_t kLogWords = 4096;
+constexpr uint32_t kLogPositions = 2048;
+constexpr uint32_t kRangeFlag = 0x80000000u;
+
+struct WriteLog {
+    uint32_t* words;
+    uint32_t used = 0;
+    uint32_t positions = 0;
+    bool full = true;  // the table must be cleared whole
+
+    // Positions [from, to) of the piece, each hashed into the table.
+    void range(uint32_t from, uint32_t to) {
+        if (full) return;
+        if (used + 2 > kLogWords || positions + (to - from) > kLogPositions) {
+            full = true;
+            return;
+        }
+        words[used++] = from | kRangeFlag;
+        words[used++] = to;
+        positions += to - from;
+    }
+    void hash(uint32_t h) {
+        if (full) return;
+        if (used + 1 > kLogWords || positions + 1 > kLogPositions) {
+            full = true;
+            return;
+        }
+        words[used++] = h;
+        ++positions;
+    }
+    // Zeroes the entries written for the piece at `base`, then starts over.
+    void clear(uint16_t* table, const uint8_t* base) {
+        if (full) {
+            std::memset(table, 0, kTableEntries * sizeof(uint16_t));
+        } else {
+            for (uint32_t k = 0; k < used; ++k) {
+                const uint32_t w = words[k];
+                if (w & kRangeFlag) {
+                    const uint32_t to = words[++k];
+                    for (uint32_t x = w & ~kRangeFlag; x < to; ++x)
+                        table[_mm_crc32_u32(0, load32(base + x)) & kHashMask] = 0;
+                } else {
+                    table[w] = 0;
+                }
+            }
+        }
+        used = 0;
+        positions = 0;
+        full = false;
+    }
+};
+
 }  // namespace
 
 namespace {
@@ -33,7 +90,7 @@ namespace {
 // from the probe at `first`. Table entries are offsets from the piece start.
 // Returns false when a token does not fit.
 bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first, uint16_t* table,
-                Out& out, uint32_t& anchor, uint32_t& counter, bool single_only) {
+                WriteLog& log, Out& out, uint32_t& anchor, uint32_t& counter, bool single_only) {
     const uint8_t* const base = src + start;
     const uint8_t* const piece_end = src + end;
     const uint8_t* const scan_end = piece_end - kScanMargin;
@@ -66,14 +123,17 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
                 if (load32(base + c0) == w0) {
                     mp = ip;
                     cp = base + c0;
+                    log.range(static_cast<uint32_t>(ip0 - base), at + 2);
                     goto found;
                 }
                 if (load32(base + c1) == w1) {
                     mp = ip + 1;
                     cp = base + c1;
+                    log.range(static_cast<uint32_t>(ip0 - base), at + 2);
                     goto found;
                 }
             }
+            log.range(static_cast<uint32_t>(ip0 - base), static_cast<uint32_t>(ip - base));
             misses += static_cast<uint32_t>(ip - ip0);
             if (ip >= scan_end) break;
         }
@@ -84,6 +144,7 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
             const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
             const uint32_t c0 = table[h0];
             table[h0] = static_cast<uint16_t>(ip - base);
+            log.hash(h0);
             if (load32(base + c0) == w0) {
                 mp = ip;
                 cp = base + c0;
@@ -125,15 +186,19 @@ done:
 }  // namespace
 
 bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint16_t* table,
-                      Progress* progress) {
+                      uint32_t* log_words, Progress* progress) {
     Out out{dst, dst, dst + cap};
+    WriteLog log;
+    log.words = log_words;
+    uint32_t prev_start = 0;
     uint32_t anchor = 0;  // start of the pending literal run
     uint32_t counter = 0;
     bool busy = false;  // the previous piece wrote more than kBusyOutput bytes
     bool ok = true;
     for (uint32_t start = 0; start < n && ok;) {
         const uint32_t end = n - start > kPiece ? start + kPiece : n;
-        std::memset(table, 0, kTableEntries * sizeof(uint16_t));
+        log.clear(table, src + prev_start);
+        prev_start = start;
         uint8_t* const piece_out = out.op;
         if (!busy) counter = 0;
         if (end - start > kScanMargin) {
@@ -141,7 +206,7 @@ bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap
             // only from 4 bytes into it, like the stream's first run.
             const uint32_t s0 = start - anchor <= 3 ? anchor + 4 : start;
             if (s0 + 1 < end - kScanMargin)
-                ok = scan_piece(src, start, end, s0 + 1, table, out, anchor, counter, busy);
+                ok = scan_piece(src, start, end, s0 + 1, table, log, out, anchor, counter, busy);
         }
         busy = static_cast<size_t>(out.op - piece_out) > kBusyOutput;
         start = end;
