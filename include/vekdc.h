@@ -440,7 +440,8 @@ VEKDC_API vekStatus veksDecodeLZ4Dict_8u(const uint8_t* pSrc, int32_t* pSrcLen, 
 /* LZO1X                                                                    */
 /* ======================================================================== */
 
-/* Encoder state: an opaque block whose size veksEncodeLZOGetSize reports. */
+/* Encoder state: an opaque block whose size veksEncodeLZOGetSize reports,
+   aligned to at least 4 bytes (malloc alignment is fine). */
 typedef struct vekLZOState_8u vekLZOState_8u;
 
 /* Compresses a whole buffer per call into an LZO1X stream ending with the
