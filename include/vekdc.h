@@ -440,7 +440,8 @@ VEKDC_API vekStatus veksDecodeLZ4Dict_8u(const uint8_t* pSrc, int32_t* pSrcLen, 
 /* LZO1X                                                                    */
 /* ======================================================================== */
 
-/* Encoder state: an opaque block whose size veksEncodeLZOGetSize reports. */
+/* Encoder state: an opaque block whose size veksEncodeLZOGetSize reports,
+   aligned to at least 4 bytes (malloc alignment is fine). */
 typedef struct vekLZOState_8u vekLZOState_8u;
 
 /* Compresses a whole buffer per call into an LZO1X stream ending with the
@@ -458,7 +459,12 @@ VEKDC_API vekStatus veksEncodeLZO_8u(const uint8_t* pSrc, uint32_t srcLen, uint8
 /* Decode an LZO1X stream (or a chunked multi-stream container) into pDst;
    *pDstLen is the capacity on entry and the bytes decoded on return.
    veksDecodeLZOSafe_8u validates every read, write and back-reference and
-   reports vekStatusCorruptStreamErr; veksDecodeLZO_8u trusts its input. */
+   reports vekStatusCorruptStreamErr, leaving *pDstLen as it was.
+   veksDecodeLZO_8u TRUSTS its input: it checks nothing inside a token and
+   may read or write outside the buffers on a malformed stream or one that
+   decodes to more than *pDstLen. Use it only on streams you produced or
+   have already validated; use veksDecodeLZOSafe_8u on anything else.
+   (Containers are decoded by the validating code in both.) */
 VEKDC_API vekStatus veksDecodeLZO_8u(const uint8_t* pSrc, uint32_t srcLen, uint8_t* pDst,
                                      uint32_t* pDstLen);
 VEKDC_API vekStatus veksDecodeLZOSafe_8u(const uint8_t* pSrc, uint32_t srcLen, uint8_t* pDst,

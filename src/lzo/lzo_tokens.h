@@ -1,0 +1,200 @@
+// Pieces shared by the two LZO1X matchers: the hash, exact-length copies,
+// match measurement and token emission with room checks.
+#pragma once
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "core/load.h"
+#include "lzo/lzo.h"
+
+namespace vek::lzo {
+
+// One CRC-32C step over the four bytes at p.
+inline uint32_t hash4(const uint8_t* p, uint32_t mask) {
+    return _mm_crc32_u32(0, load32(p)) & mask;
+}
+
+// Copies exactly n bytes between non-overlapping buffers with overlapping
+// wide moves: nothing outside [dst, dst + n) is written and nothing outside
+// [src, src + n) is read.
+inline void copy_exact(uint8_t* dst, const uint8_t* src, size_t n) {
+    if (n >= 4096) {  // long runs of incompressible data: the C library's copy
+        std::memcpy(dst, src, n);
+    } else if (n >= 32) {
+        size_t k = 0;
+        for (; k + 32 < n; k += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + k),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + k)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + n - 32),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + n - 32)));
+    } else if (n >= 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16), b);
+    } else if (n >= 8) {
+        const uint64_t a = load64(src), b = load64(src + n - 8);
+        std::memcpy(dst, &a, 8);
+        std::memcpy(dst + n - 8, &b, 8);
+    } else if (n >= 4) {
+        const uint32_t a = load32(src), b = load32(src + n - 4);
+        std::memcpy(dst, &a, 4);
+        std::memcpy(dst + n - 4, &b, 4);
+    } else {
+        for (size_t k = 0; k < n; ++k) dst[k] = src[k];
+    }
+}
+
+// Number of leading bytes in which a and b agree, at most `limit`; reads
+// nothing at or beyond a + limit or b + limit.
+inline uint32_t match_length(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+    uint32_t n = 0;
+    // Most matches are short: one 8-byte compare settles them.
+    if (limit >= 8) {
+        const uint64_t d = load64(a) ^ load64(b);
+        if (d) return static_cast<uint32_t>(__builtin_ctzll(d) >> 3);
+        n = 8;
+    }
+    while (n + 32 <= limit) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + n));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + n));
+        const uint32_t ne = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        if (ne) return n + static_cast<uint32_t>(__builtin_ctz(ne));
+        n += 32;
+    }
+    while (n + 8 <= limit) {
+        const uint64_t d = load64(a + n) ^ load64(b + n);
+        if (d) return n + static_cast<uint32_t>(__builtin_ctzll(d) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Bytes of the zero-run encoding of v >= 1: a 0x00 per 255 taken off while
+// more than 255 remain, then the rest.
+inline uint32_t zero_run_bytes(uint32_t v) {
+    return v > 255 ? (v - 1) / 255 + 1 : 1;
+}
+
+inline uint8_t* put_zero_run(uint8_t* op, uint32_t v) {
+    if (v > 255) {
+        const uint32_t zeros = (v - 1) / 255;
+        std::memset(op, 0, zeros);
+        op += zeros;
+        v -= zeros * 255;
+    }
+    *op++ = static_cast<uint8_t>(v);
+    return op;
+}
+
+// Bytes that a literal run of L written after a match (or as the first run
+// of a stream with matches, L >= 4) takes before its literals.
+inline uint32_t run_header_bytes(uint32_t L) {
+    return L <= 3 ? 0 : L <= 18 ? 1 : 1 + zero_run_bytes(L - 18);
+}
+
+// Bytes of the match token for length m >= 4 at distance d.
+inline uint32_t match_token_bytes(uint32_t m, uint32_t d) {
+    if (m <= 8 && d <= 2048) return 2;
+    const uint32_t short_max = d <= 16384 ? 33 : 9;
+    return m <= short_max ? 3 : 3 + zero_run_bytes(m - short_max);
+}
+
+// Output cursor with the capacity end.
+struct Out {
+    uint8_t* begin;
+    uint8_t* op;
+    uint8_t* end;
+    size_t room() const { return static_cast<size_t>(end - op); }
+};
+
+// Literal run header after a match: 1 to 3 literals ride in the low bits of
+// the second-to-last byte written (zero in every match token).
+inline uint8_t* put_run_header(uint8_t* op, uint32_t L) {
+    if (L == 0) return op;
+    if (L <= 3) {
+        op[-2] = static_cast<uint8_t>(op[-2] | L);
+        return op;
+    }
+    if (L <= 18) {
+        *op++ = static_cast<uint8_t>(L - 3);
+        return op;
+    }
+    *op++ = 0;
+    return put_zero_run(op, L - 18);
+}
+
+inline uint8_t* put_match(uint8_t* op, uint32_t m, uint32_t d) {
+    if (m <= 8 && d <= 2048) {
+        op[0] = static_cast<uint8_t>(((m - 1) << 5) | (((d - 1) & 7) << 2));
+        op[1] = static_cast<uint8_t>((d - 1) >> 3);
+        return op + 2;
+    }
+    uint32_t word;
+    if (d <= 16384) {
+        if (m <= 33) {
+            *op++ = static_cast<uint8_t>(0x20 | (m - 2));
+        } else {
+            *op++ = 0x20;
+            op = put_zero_run(op, m - 33);
+        }
+        word = (d - 1) << 2;
+    } else {
+        const uint32_t e = d - 16384;
+        const uint8_t high = static_cast<uint8_t>(0x10 | ((e & 0x4000) >> 11));
+        if (m <= 9) {
+            *op++ = static_cast<uint8_t>(high | (m - 2));
+        } else {
+            *op++ = high;
+            op = put_zero_run(op, m - 9);
+        }
+        word = (e & 0x3FFF) << 2;
+    }
+    op[0] = static_cast<uint8_t>(word);
+    op[1] = static_cast<uint8_t>(word >> 8);
+    return op + 2;
+}
+
+// Writes the literal run [lit, lit + L) and a match of length m at distance
+// d with exact room checks and copies, or nothing and false when they would
+// not fit. For the end of the capacity.
+[[gnu::noinline, gnu::cold]] inline bool emit_near_end(Out& out, const uint8_t* lit, uint32_t L,
+                                                       uint32_t m, uint32_t d) {
+    if (out.room() < size_t(run_header_bytes(L)) + L + match_token_bytes(m, d)) return false;
+    uint8_t* op = put_run_header(out.op, L);
+    copy_exact(op, lit, L);
+    out.op = put_match(op + L, m, d);
+    return true;
+}
+
+// The same with a single room test in the common case, far from the end of
+// the capacity: header and token need at most 8 + L / 128 + m / 128 bytes,
+// and a short run is moved as 16 bytes. The match starts at lit + L and at
+// least 16 input bytes follow it in both matchers, so that read stays inside
+// the source; the extra bytes written are overwritten by what follows, or
+// lie past the stream inside the capacity.
+inline bool far_from_end(size_t room, uint32_t L, uint32_t m) {
+    return room >= size_t(L) + 32 + (L >> 7) + (m >> 7);
+}
+
+inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m, uint32_t d) {
+    op = put_run_header(op, L);
+    if (L <= 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(lit)));
+    else
+        copy_exact(op, lit, L);
+    return put_match(op + L, m, d);
+}
+
+inline bool emit(Out& out, const uint8_t* lit, uint32_t L, uint32_t m, uint32_t d) {
+    if (__builtin_expect(!far_from_end(out.room(), L, m), 0))
+        return emit_near_end(out, lit, L, m, d);
+    out.op = emit_far(out.op, lit, L, m, d);
+    return true;
+}
+
+}  // namespace vek::lzo
