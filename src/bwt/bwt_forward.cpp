@@ -8,6 +8,7 @@
 // their two-byte buckets; a right-to-left pass then induces the order of
 // the remaining type B rotations and a left-to-right pass that of the
 // type A rotations, emitting the last column as it goes.
+#include <algorithm>
 #include <cstring>
 
 #include "bwt/bwt_sort.h"
@@ -69,8 +70,57 @@ inline uint32_t pair_at(const uint8_t* p) {
     return __builtin_bswap16(load16(p));
 }
 
+// Seeds of a large bucket, when the caller's buffer has room to spare:
+// each seed's next 8 bytes (offsets 2..9) are gathered once and the bucket
+// is put in order of them by an LSD radix sort, so the comparison sort only
+// sees runs of seeds that share those bytes. kRadixMin seeds or more.
+constexpr int32_t kRadixMin = 64;
+
+struct Spare {
+    uint8_t* at = nullptr;
+    size_t bytes = 0;
+};
+
+// Sorts rows[0..m) by their 8-byte keys at offset 2; leaves the sorted keys
+// in the first m entries of the returned array.
+const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const Spare& spare) {
+    uint64_t* keys = reinterpret_cast<uint64_t*>(spare.at);
+    uint64_t* keys2 = keys + m;
+    int32_t* rows2 = reinterpret_cast<int32_t*>(keys2 + m);
+    uint32_t hist[8][256] = {};
+    for (int32_t t = 0; t < m; ++t) {
+        if (t + 8 < m) __builtin_prefetch(T + rows[t + 8] + 2);
+        const uint64_t k = __builtin_bswap64(load64(T + rows[t] + 2));
+        keys[t] = k;
+        for (int d = 0; d < 8; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+    }
+    int32_t* src_rows = rows;
+    int32_t* dst_rows = rows2;
+    for (int d = 0; d < 8; ++d) {
+        uint32_t* h = hist[d];
+        // A digit that all keys share orders nothing.
+        if (h[(keys[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
+        uint32_t sum = 0;
+        for (int c = 0; c < 256; ++c) {
+            const uint32_t v = h[c];
+            h[c] = sum;
+            sum += v;
+        }
+        for (int32_t t = 0; t < m; ++t) {
+            const uint64_t k = keys[t];
+            const uint32_t at = h[(k >> (8 * d)) & 0xFF]++;
+            keys2[at] = k;
+            dst_rows[at] = src_rows[t];
+        }
+        std::swap(keys, keys2);
+        std::swap(src_rows, dst_rows);
+    }
+    if (src_rows != rows) std::memcpy(rows, src_rows, size_t(m) * sizeof(int32_t));
+    return keys;
+}
+
 bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf,
-               int64_t budget) {
+               int64_t budget, Spare spare = Spare()) {
     uint8_t* const T = doubled_block(src, n, buf);
     uint8_t* const P = align_up(T + 2 * size_t(n), 64);
     uint32_t* const next = reinterpret_cast<uint32_t*>(P);               // 65536 entries
@@ -112,9 +162,23 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     for (int32_t c0 = cmin; c0 < cmax; ++c0) {
         for (int32_t c1 = c0 + 1; c1 <= cmax; ++c1) {
             const uint32_t b = uint32_t(c0) << 8 | uint32_t(c1);
-            if (next[b] - start[b] < 2) continue;
+            const int32_t lo = int32_t(start[b]), m = int32_t(next[b]) - lo;
+            if (m < 2) continue;
             const bool was_limited = budget >= 0;
-            it_sort(T, n, rows, int32_t(start[b]), int32_t(next[b]) - 1, 2, &budget);
+            if (m >= kRadixMin && size_t(m) * 24 <= spare.bytes) {
+                const uint64_t* keys = radix_presort(T, rows + lo, m, spare);
+                for (int32_t a = 0; a < m;) {
+                    int32_t e = a + 1;
+                    while (e < m && keys[e] == keys[a]) ++e;
+                    if (e - a >= 2) {
+                        it_sort(T, n, rows, lo + a, lo + e - 1, 10, &budget);
+                        if (was_limited && budget < 0) return false;
+                    }
+                    a = e;
+                }
+                continue;
+            }
+            it_sort(T, n, rows, lo, lo + m - 1, 2, &budget);
             if (was_limited && budget < 0) return false;
         }
     }
@@ -183,10 +247,26 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             return true;
         case Method::kLimited:
             return two_stage(src, dst, n, index, buf, budget_for(n));
-        case Method::kAuto:
-            if (!two_stage(src, dst, n, index, buf, budget_for(n)))
+        case Method::kAuto: {
+            // This method's buffer also holds the doubling sort's arrays:
+            // beyond the two-stage layout lies room for the radix pre-sort.
+            // The size functions evaluate their formulas in 32-bit
+            // arithmetic; only what they report is known to be there.
+            const int64_t reported = std::max(int32_t(6u * uint32_t(n) + 524484u),
+                                              int32_t(18u * uint32_t(n) + 80u));
+            Spare spare;
+            uint8_t* const P = align_up(align_up(buf, 64) + 2 * size_t(n), 64);
+            spare.at = align_up(P + 524352 + 4 * size_t(n), 64);
+            if (reported > 0 && buf + reported > spare.at) spare.bytes = size_t(buf + reported - spare.at);
+            if (two_stage(src, dst, n, index, buf, budget_for(n), spare)) return true;
+            // Past the point where 18n + 80 wraps, the reported size has no
+            // room for the doubling arrays: finish without a limit instead.
+            if (fwd_doubling_bytes(n) > reported)
+                two_stage(src, dst, n, index, buf, -1);
+            else
                 doubling_transform(src, dst, n, index, doubling_work(buf, n));
             return true;
+        }
     }
     return true;
 }
