@@ -71,10 +71,11 @@ inline uint32_t pair_at(const uint8_t* p) {
 }
 
 // Seeds of a large bucket, when the caller's buffer has room to spare:
-// each seed's next 8 bytes (offsets 2..9) are gathered once and the bucket
-// is put in order of them by an LSD radix sort, so the comparison sort only
+// each seed's next kRadixBytes bytes (from offset 2) are gathered once and
+// the bucket is put in order of them by an LSD radix sort, so the comparison sort only
 // sees runs of seeds that share those bytes. kRadixMin seeds or more.
 constexpr int32_t kRadixMin = 64;
+constexpr int kRadixBytes = 6;
 
 struct Spare {
     uint8_t* at = nullptr;
@@ -87,16 +88,16 @@ const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const 
     uint64_t* keys = reinterpret_cast<uint64_t*>(spare.at);
     uint64_t* keys2 = keys + m;
     int32_t* rows2 = reinterpret_cast<int32_t*>(keys2 + m);
-    uint32_t hist[8][256] = {};
+    uint32_t hist[kRadixBytes][256] = {};
     for (int32_t t = 0; t < m; ++t) {
         if (t + 8 < m) __builtin_prefetch(T + rows[t + 8] + 2);
-        const uint64_t k = __builtin_bswap64(load64(T + rows[t] + 2));
+        const uint64_t k = __builtin_bswap64(load64(T + rows[t] + 2)) >> (64 - 8 * kRadixBytes);
         keys[t] = k;
-        for (int d = 0; d < 8; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+        for (int d = 0; d < kRadixBytes; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
     }
     int32_t* src_rows = rows;
     int32_t* dst_rows = rows2;
-    for (int d = 0; d < 8; ++d) {
+    for (int d = 0; d < kRadixBytes; ++d) {
         uint32_t* h = hist[d];
         // A digit that all keys share orders nothing.
         if (h[(keys[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
@@ -171,7 +172,7 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
                     int32_t e = a + 1;
                     while (e < m && keys[e] == keys[a]) ++e;
                     if (e - a >= 2) {
-                        it_sort(T, n, rows, lo + a, lo + e - 1, 10, &budget);
+                        it_sort(T, n, rows, lo + a, lo + e - 1, 2 + kRadixBytes, &budget);
                         if (was_limited && budget < 0) return false;
                     }
                     a = e;

@@ -21,6 +21,7 @@ namespace {
 constexpr int kStackEntries = 40;
 constexpr int32_t kShellRange = 11;    // ranges with hi - lo below this are shell-sorted
 constexpr int32_t kShellDepth = 14;    // budgeted ranges this deep are shell-sorted
+constexpr int32_t kPrefetchAll = 64;  // shell sorts of ranges this small prefetch all rows
 constexpr int32_t kAhead = 12;        // partition scans prefetch this many rows ahead
 constexpr int32_t kWordDepth = 2;      // from here on keys are 8-byte words
 
@@ -76,6 +77,10 @@ bool shell_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t 
     while (kGaps[g + 1] < count) ++g;
     const int32_t len = n - depth;
     const uint8_t* base = T + depth;
+    // Small ranges: start fetching every rotation at once, so that the
+    // comparisons do not meet their cache misses one after another.
+    if (count <= kPrefetchAll)
+        for (int32_t i = lo; i <= hi; ++i) __builtin_prefetch(base + rows[i]);
     for (; g >= 0; --g) {
         const int32_t h = kGaps[g];
         for (int32_t i = lo + h; i <= hi; ++i) {
