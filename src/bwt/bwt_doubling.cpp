@@ -125,10 +125,10 @@ void sort_by_key(int32_t* keys, int32_t* rows, int32_t lo, int32_t hi) {
 
 void doubling_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index,
                         int32_t* work) {
-    int32_t* const sa = work;             // rotation in each row
-    int32_t* const group = work + n;      // group length (or -run length) at a group's first row
-    int32_t* const rank = work + 2 * n;   // first row of each rotation's group
-    int32_t* const keys = work + 3 * n;   // sort keys of the group being sorted
+    int32_t* const sa = work;            // rotation in each row
+    int32_t* const group = work + n;     // group length (or -run length) at a group's first row
+    int32_t* const rank = work + 2 * n;  // first row of each rotation's group
+    int32_t* const keys = work + 3 * n;  // sort keys of the group being sorted
 
     int32_t count[256] = {};
     for (int32_t i = 0; i < n; ++i) ++count[src[i]];

@@ -124,8 +124,8 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
                int64_t budget, Spare spare = Spare()) {
     uint8_t* const T = doubled_block(src, n, buf);
     uint8_t* const P = align_up(T + 2 * size_t(n), 64);
-    uint32_t* const next = reinterpret_cast<uint32_t*>(P);               // 65536 entries
-    uint32_t* const start = reinterpret_cast<uint32_t*>(P + 262144);     // 65537 entries
+    uint32_t* const next = reinterpret_cast<uint32_t*>(P);            // 65536 entries
+    uint32_t* const start = reinterpret_cast<uint32_t*>(P + 262144);  // 65537 entries
     int32_t* const rows = reinterpret_cast<int32_t*>(align_up(P + 524292, 64));
 
     // 1-2. Pair counts, bucket starts.
@@ -253,12 +253,13 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             // beyond the two-stage layout lies room for the radix pre-sort.
             // The size functions evaluate their formulas in 32-bit
             // arithmetic; only what they report is known to be there.
-            const int64_t reported = std::max(int32_t(6u * uint32_t(n) + 524484u),
-                                              int32_t(18u * uint32_t(n) + 80u));
+            const int64_t reported =
+                std::max(int32_t(6u * uint32_t(n) + 524484u), int32_t(18u * uint32_t(n) + 80u));
             Spare spare;
             uint8_t* const P = align_up(align_up(buf, 64) + 2 * size_t(n), 64);
             spare.at = align_up(P + 524352 + 4 * size_t(n), 64);
-            if (reported > 0 && buf + reported > spare.at) spare.bytes = size_t(buf + reported - spare.at);
+            if (reported > 0 && buf + reported > spare.at)
+                spare.bytes = size_t(buf + reported - spare.at);
             if (two_stage(src, dst, n, index, buf, budget_for(n), spare)) return true;
             // Past the point where 18n + 80 wraps, the reported size has no
             // room for the doubling arrays: finish without a limit instead.

@@ -104,22 +104,22 @@ constexpr int kMaxSegments = 512;
 constexpr int kProbes = 32;
 
 struct Segment {
-    uint32_t start;     // row the chain started from
-    uint32_t end;       // flagged row it stopped at
-    int32_t first;      // first chunk slot
-    int32_t length;     // bytes produced
+    uint32_t start;  // row the chain started from
+    uint32_t end;    // flagged row it stopped at
+    int32_t first;   // first chunk slot
+    int32_t length;  // bytes produced
 };
 
 struct Lane {
-    uint32_t p;         // row whose entry is read next
-    uint8_t* out;       // next byte in the current chunk
+    uint32_t p;    // row whose entry is read next
+    uint8_t* out;  // next byte in the current chunk
     uint8_t* chunk_end;
-    int32_t slot;       // current chunk slot
-    int32_t segment;    // -1: idle
+    int32_t slot;     // current chunk slot
+    int32_t segment;  // -1: idle
 };
 
 class MultiWalk {
-public:
+  public:
     MultiWalk(const uint8_t* L, uint8_t* dst, int32_t n, uint8_t* work)
         : L_(L), dst_(dst), n_(n), entries_(work + 1024) {
         // Chunks: at most kMaxSlots in all, at least 2048 bytes each.
@@ -193,7 +193,7 @@ public:
         for (int32_t k = pos; k < n_ && pos > 0; ++k) dst_[k] = dst_[k - pos];
     }
 
-private:
+  private:
     uint32_t entry(uint32_t row) const { return load32(entries_ + 3 * size_t(row)) & 0xFFFFFF; }
     void flag(uint32_t row) { entries_[3 * size_t(row) + 2] |= uint8_t(kFlag >> 16); }
 
@@ -254,7 +254,8 @@ private:
     // current one's part.
     size_t bytes_in(const Lane& l) const {
         size_t count = 0;
-        for (int32_t s = segment_[l.segment].first; s != l.slot; s = next_slot_[s]) count += size_t(chunk_);
+        for (int32_t s = segment_[l.segment].first; s != l.slot; s = next_slot_[s])
+            count += size_t(chunk_);
         return count + size_t(l.out - slot_data(l.slot, dst_));
     }
 

@@ -19,15 +19,15 @@ namespace vek::bwt {
 namespace {
 
 constexpr int kStackEntries = 40;
-constexpr int32_t kShellRange = 11;    // ranges with hi - lo below this are shell-sorted
-constexpr int32_t kShellDepth = 14;    // budgeted ranges this deep are shell-sorted
+constexpr int32_t kShellRange = 11;   // ranges with hi - lo below this are shell-sorted
+constexpr int32_t kShellDepth = 14;   // budgeted ranges this deep are shell-sorted
 constexpr int32_t kPrefetchAll = 64;  // shell sorts of ranges this small prefetch all rows
 constexpr int32_t kAhead = 12;        // partition scans prefetch this many rows ahead
-constexpr int32_t kWordDepth = 2;      // from here on keys are 8-byte words
+constexpr int32_t kWordDepth = 2;     // from here on keys are 8-byte words
 
-constexpr int32_t kGaps[22] = {1,        4,        10,        23,        57,        132,
-                               301,      701,      1750,      5250,      15750,     47250,
-                               141750,   425250,   1275750,   3827250,   11481750,  34445250,
+constexpr int32_t kGaps[22] = {1,         4,         10,        23,        57,       132,
+                               301,       701,       1750,      5250,      15750,    47250,
+                               141750,    425250,    1275750,   3827250,   11481750, 34445250,
                                103335750, 310007250, 930021750, 2147483647};
 
 struct Range {
