@@ -90,7 +90,7 @@ const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const 
     int32_t* rows2 = reinterpret_cast<int32_t*>(keys2 + m);
     uint32_t hist[kRadixBytes][256] = {};
     for (int32_t t = 0; t < m; ++t) {
-        if (t + 8 < m) __builtin_prefetch(T + rows[t + 8] + 2);
+        if (t + 32 < m) __builtin_prefetch(T + rows[t + 32] + 2);
         const uint64_t k = __builtin_bswap64(load64(T + rows[t] + 2)) >> (64 - 8 * kRadixBytes);
         keys[t] = k;
         for (int d = 0; d < kRadixBytes; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];

@@ -19,11 +19,11 @@ namespace vek::bwt {
 namespace {
 
 constexpr int kStackEntries = 40;
-constexpr int32_t kShellRange = 11;   // ranges with hi - lo below this are shell-sorted
-constexpr int32_t kShellDepth = 14;   // budgeted ranges this deep are shell-sorted
-constexpr int32_t kPrefetchAll = 64;  // shell sorts of ranges this small prefetch all rows
-constexpr int32_t kAhead = 12;        // partition scans prefetch this many rows ahead
-constexpr int32_t kWordDepth = 2;     // from here on keys are 8-byte words
+constexpr int32_t kShellRange = 11;  // ranges with hi - lo below this are shell-sorted
+constexpr int32_t kShellDepth = 14;  // budgeted ranges this deep are shell-sorted
+constexpr int32_t kKeyedShell = 32;  // shell sorts of ranges this small cache 8-byte keys
+constexpr int32_t kAhead = 12;       // partition scans prefetch this many rows ahead
+constexpr int32_t kWordDepth = 2;    // from here on keys are 8-byte words
 
 constexpr int32_t kGaps[22] = {1,         4,         10,        23,        57,       132,
                                301,       701,       1750,      5250,      15750,    47250,
@@ -67,43 +67,82 @@ inline int compare_rotations(const uint8_t* pa, const uint8_t* pb, int32_t len, 
     return 0;
 }
 
-// Gapped insertion sorts of rows[lo..hi]; false when the budget ran out
-// (the rows are then a permutation of the range, partly ordered).
-bool shell_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
-                int64_t* budget, bool limited) {
-    const int32_t count = hi - lo + 1;
-    if (count < 2) return true;
+// A rotation's first 8 bytes from the sort offset, cached beside its row
+// for the shell sort of small ranges: most comparisons end inside them.
+struct Keyed {
+    uint64_t key;  // big-endian, so integer order is byte order
+    int32_t row;
+};
+
+// The same comparison as compare_rotations, answered from the cached
+// words when they differ (len >= 8, so they lie in the word phase).
+inline int compare_keyed(const uint8_t* base, const Keyed& a, const Keyed& b, int32_t len,
+                         int32_t* passed) {
+    if (a.key != b.key) {
+        *passed = (__builtin_clzll(a.key ^ b.key) >> 3) & ~3;
+        return a.key < b.key ? -1 : 1;
+    }
+    const int c = compare_rotations(base + a.row + 8, base + b.row + 8, len - 8, passed);
+    *passed += 8;
+    return c;
+}
+
+// Gapped insertion sorts of items[0..count); false when the budget ran
+// out (the items are then a permutation of the range, partly ordered).
+template <typename Item, typename Compare>
+bool gapped_insertion(Item* items, int32_t count, int64_t* budget, bool limited, Compare cmp) {
     int g = 0;
     while (kGaps[g + 1] < count) ++g;
-    const int32_t len = n - depth;
-    const uint8_t* base = T + depth;
-    // Small ranges: start fetching every rotation at once, so that the
-    // comparisons do not meet their cache misses one after another.
-    if (count <= kPrefetchAll)
-        for (int32_t i = lo; i <= hi; ++i) __builtin_prefetch(base + rows[i]);
     for (; g >= 0; --g) {
         const int32_t h = kGaps[g];
-        for (int32_t i = lo + h; i <= hi; ++i) {
-            const int32_t v = rows[i];
+        for (int32_t i = h; i < count; ++i) {
+            const Item v = items[i];
             int32_t j = i;
-            while (j - h >= lo) {
+            while (j - h >= 0) {
                 int32_t passed;
-                const int c = compare_rotations(base + v, base + rows[j - h], len, &passed);
+                const int c = cmp(v, items[j - h], &passed);
                 if (limited) {
                     *budget -= passed;
                     if (*budget < 0) {
-                        rows[j] = v;
+                        items[j] = v;
                         return false;
                     }
                 }
                 if (c >= 0) break;
-                rows[j] = rows[j - h];
+                items[j] = items[j - h];
                 j -= h;
             }
-            rows[j] = v;
+            items[j] = v;
         }
     }
     return true;
+}
+
+// Shell sort of rows[lo..hi]; false when the budget ran out.
+bool shell_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
+                int64_t* budget, bool limited) {
+    const int32_t count = hi - lo + 1;
+    if (count < 2) return true;
+    const int32_t len = n - depth;
+    const uint8_t* base = T + depth;
+    if (count <= kKeyedShell && len >= 8) {
+        // Gathering the words first lets their cache misses overlap.
+        Keyed items[kKeyedShell];
+        for (int32_t t = 0; t < count; ++t) {
+            items[t].row = rows[lo + t];
+            items[t].key = __builtin_bswap64(load64(base + items[t].row));
+        }
+        const bool done = gapped_insertion(items, count, budget, limited,
+                                           [base, len](const Keyed& a, const Keyed& b, int32_t* p) {
+                                               return compare_keyed(base, a, b, len, p);
+                                           });
+        for (int32_t t = 0; t < count; ++t) rows[lo + t] = items[t].row;
+        return done;
+    }
+    return gapped_insertion(rows + lo, count, budget, limited,
+                            [base, len](int32_t a, int32_t b, int32_t* p) {
+                                return compare_rotations(base + a, base + b, len, p);
+                            });
 }
 
 template <bool Word>

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bwt/bwt_sort.h"
 #include "test_data.h"
 #include "vekdc.h"
 
@@ -457,6 +458,70 @@ TEST(BwtInverse, RoundTripsAndArbitraryColumns) {
             }
             EXPECT_EQ(inverse(L, int32_t(index)), want) << n << " " << index;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The comparison sort directly, on the doubled block of `s`.
+struct Engine {
+    Bytes T;
+    explicit Engine(const std::string& s) : T(s.begin(), s.end()) {
+        T.insert(T.end(), s.begin(), s.end());
+    }
+    int32_t n() const { return int32_t(T.size() / 2); }
+    int64_t sort(std::vector<int32_t>& rows, int32_t depth, int64_t budget) const {
+        vek::bwt::it_sort(T.data(), n(), rows.data(), 0, int32_t(rows.size()) - 1, depth, &budget);
+        return budget;
+    }
+};
+
+TEST(BwtEngines, ShellSortChargesEqualBytes) {
+    // Rotations 0 ("abcdabce..") and 4 ("abcexyzw..") differ at byte 3:
+    // the first unequal word is word 0, so nothing is charged.
+    const Engine e("abcdabcexyzw");
+    std::vector<int32_t> rows = {4, 0};
+    EXPECT_EQ(e.sort(rows, 0, 0), 0);
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 4}));
+    // Rotations 0 ("abcdabcdzq") and 4 ("abcdzqabcd") share one whole
+    // word and differ in the second: 4 equal bytes are charged.
+    const Engine f("abcdabcdzq");
+    rows = {4, 0};
+    EXPECT_EQ(f.sort(rows, 0, 10), 6);
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 4}));
+    // A budget of 0 ends at the first comparison that passes an equal word.
+    rows = {4, 0};
+    EXPECT_LT(f.sort(rows, 0, 0), 0);
+    std::vector<int32_t> sorted = rows;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<int32_t>{0, 4}));
+    // Without a budget -1 comes back.
+    rows = {4, 0};
+    EXPECT_EQ(f.sort(rows, 0, -1), -1);
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 4}));
+    // Equal rotations are charged their whole length from the depth.
+    const Engine g("abab");
+    rows = {2, 0};
+    EXPECT_EQ(g.sort(rows, 0, 100), 96);
+}
+
+TEST(BwtEngines, EqualRotationsStayInTheirRange) {
+    // Periodic text: every rotation starting with 'a' equals every other;
+    // deep ranges (unlimited and limited) end as a permutation of the input.
+    std::string s;
+    for (int i = 0; i < 300; ++i) s += "abcab";
+    const Engine e(s);
+    for (int64_t budget : {int64_t(-1), int64_t(1) << 40}) {
+        std::vector<int32_t> rows;
+        for (int32_t i = 0; i < e.n(); i += 5) rows.push_back(i);
+        for (int32_t i = 3; i < e.n(); i += 5) rows.push_back(i);
+        std::vector<int32_t> before = rows;
+        e.sort(rows, 2, budget);
+        std::sort(rows.begin(), rows.end());
+        std::sort(before.begin(), before.end());
+        EXPECT_EQ(rows, before);
     }
 }
 
