@@ -187,23 +187,30 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     // 5. Right to left: the other type B rotations, each placed at the back
     // of its bucket (T[j], c0). Placements into (c0, c0) lower the bound of
     // the walk itself, so it is re-read after each row.
+    // The bound is kept in a register (runs of c0 move it on every row).
     for (int32_t c0 = cmax - 1; c0 >= cmin; --c0) {
         const uint32_t bound = uint32_t(c0) << 8 | uint32_t(c0 + 1);
-        for (int32_t k = int32_t(start[uint32_t(c0 + 1) << 8]) - 1; k >= int32_t(start[bound]);
-             --k) {
+        int32_t back = int32_t(start[bound]);
+        for (int32_t k = int32_t(start[uint32_t(c0 + 1) << 8]) - 1; k >= back; --k) {
             const int32_t i = rows[k];
             const int32_t j = i ? i - 1 : n - 1;
             const uint32_t cj = T[j];
-            if (cj <= uint32_t(c0)) rows[--start[cj << 8 | uint32_t(c0 + 1)]] = j;
+            if (cj == uint32_t(c0))
+                rows[--back] = j;
+            else if (cj < uint32_t(c0))
+                rows[--start[cj << 8 | uint32_t(c0 + 1)]] = j;
         }
+        start[bound] = uint32_t(back);
     }
 
     // 6. Left to right: type A rotations fill each first-byte group from
     // its front, in order, before the scan reaches them; the last column
     // is written on the way. For T[j] == c in the type B part of a group
     // the placement lands on a row already emitted and changes nothing.
+    // The group's own front is kept in a register for the same reason.
     for (int32_t c = cmin; c <= cmax; ++c) {
         const int32_t end = int32_t(start[uint32_t(c + 1) << 8]);
+        uint32_t front = next[uint32_t(c) << 8];
         for (int32_t k = int32_t(start[uint32_t(c) << 8]); k < end; ++k) {
             const int32_t i = rows[k];
             int32_t j = i - 1;
@@ -213,8 +220,12 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
             }
             const uint32_t cj = T[j];
             dst[k] = uint8_t(cj);
-            if (cj >= uint32_t(c)) rows[next[cj << 8]++] = j;
+            if (cj == uint32_t(c))
+                rows[front++] = j;
+            else if (cj > uint32_t(c))
+                rows[next[cj << 8]++] = j;
         }
+        next[uint32_t(c) << 8] = front;
     }
     return true;
 }
