@@ -130,7 +130,20 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
 
     // 1-2. Pair counts, bucket starts.
     std::memset(start, 0, (kBuckets + 1) * sizeof(uint32_t));
-    for (int32_t i = 0; i < n; ++i) ++start[pair_at(T + i)];
+    // Repeats of one pair are counted in a register: incrementing the same
+    // counter in memory row after row would wait on each previous store.
+    uint32_t pair = pair_at(T), repeats = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const uint32_t p = pair_at(T + i);
+        if (p == pair) {
+            ++repeats;
+        } else {
+            start[pair] += repeats;
+            pair = p;
+            repeats = 1;
+        }
+    }
+    start[pair] += repeats;
     int32_t first = 0;
     while (start[first] == 0) ++first;
     if (start[first] == uint32_t(n)) {  // one repeated byte: no seeds
