@@ -140,10 +140,17 @@ class MultiWalk {
     void build(const uint32_t* C_in) {
         uint32_t C[256];
         std::memcpy(C, C_in, sizeof C);
+        // The counter of the current run of equal bytes lives in a
+        // register (a counter in memory would wait on its last store).
+        uint32_t c = L_[0], row = C[c];
         for (int32_t i = 0; i < n_; ++i) {
-            const uint32_t row = C[L_[i]]++;
+            if (L_[i] != c) {
+                C[c] = row;
+                c = L_[i];
+                row = C[c];
+            }
             const uint32_t v = uint32_t(i);
-            std::memcpy(entries_ + 3 * size_t(row), &v, 3);
+            std::memcpy(entries_ + 3 * size_t(row++), &v, 3);
         }
     }
 
