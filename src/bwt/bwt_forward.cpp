@@ -82,7 +82,8 @@ struct Spare {
     size_t bytes = 0;
 };
 
-// Sorts rows[0..m) by their 8-byte keys at offset 2; leaves the sorted keys
+// Sorts rows[0..m) by their kRadixBytes-byte keys at offset 2 (held in the
+// low bytes of 64-bit words); leaves the sorted keys
 // in the first m entries of the returned array.
 const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const Spare& spare) {
     uint64_t* keys = reinterpret_cast<uint64_t*>(spare.at);

@@ -2,8 +2,9 @@
 //
 // Ranges are kept on a small explicit stack of (lo, hi, depth) entries,
 // where `depth` bytes are known to be shared by every rotation of the range.
-// Partitioning looks at one byte while fewer than six are known equal and
-// at a big-endian 32-bit word after that, so deep ranges advance four bytes
+// Partitioning looks at one byte while fewer than two are known equal and
+// at the big-endian 64-bit word of the next eight bytes after that (one
+// byte again where fewer than eight remain), so ranges advance eight bytes
 // per level. Under a work budget, small ranges and ranges at depth 14 or
 // more are finished by shell sort, which charges the budget the equal bytes
 // each comparison passes; that is where long repeats cost, and running out
