@@ -133,15 +133,23 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     std::memset(start, 0, (kBuckets + 1) * sizeof(uint32_t));
     // Repeats of one pair are counted in a register: incrementing the same
     // counter in memory row after row would wait on each previous store.
+    // Inside a run of one byte, eight positions are passed per step.
     uint32_t pair = pair_at(T), repeats = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        const uint32_t p = pair_at(T + i);
-        if (p == pair) {
-            ++repeats;
-        } else {
+    for (int32_t i = 0; i < n;) {
+        const uint32_t p = pair_at(T + i++);
+        if (p != pair) {
             start[pair] += repeats;
             pair = p;
             repeats = 1;
+            continue;
+        }
+        ++repeats;
+        if ((p >> 8) != (p & 0xFF)) continue;
+        // T[i] is the run's byte; pairs i..i+7 repeat it if T[i+1..i+8] do.
+        const uint64_t run = 0x0101010101010101ull * (p & 0xFF);
+        while (i + 8 <= n && load64(T + i + 1) == run) {
+            repeats += 8;
+            i += 8;
         }
     }
     start[pair] += repeats;
@@ -165,10 +173,18 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     std::memcpy(next, start, kBuckets * sizeof(uint32_t));
 
     // 3. Seeds, appended to the front of their buckets.
+    // A run of one byte shares its type and holds no seed: eight positions
+    // of it are passed per step.
     bool succ_a = type_a_at(T, n, 0);
     for (int32_t i = n - 1; i >= 0; --i) {
         const uint8_t c0 = T[i], c1 = T[i + 1];
-        const bool a = c0 > c1 || (c0 == c1 && succ_a);
+        if (c0 == c1) {
+            // Positions i-1 .. i-8 pair equal bytes if T[i-8 .. i-1] == c0.
+            const uint64_t run = 0x0101010101010101ull * c0;
+            while (i >= 8 && load64(T + i - 8) == run) i -= 8;
+            continue;  // same type as the successor, not a seed
+        }
+        const bool a = c0 > c1;
         if (!a && succ_a) rows[next[uint32_t(c0) << 8 | c1]++] = i;
         succ_a = a;
     }
