@@ -291,9 +291,17 @@ TEST(BwtForward, HandDerived) {
 TEST(BwtForward, EveryLengthUpTo300MatchesModel) {
     // Debug sanitizer builds take every third length.
     for (size_t n = 1; n <= 300; n += kSanitized ? 3 : 1) {
+        Bytes runs = small_alphabet(n, uint32_t(n) + 3000, 3);  // runs of 1 to 24 bytes
+        const Bytes lengths = vek::testdata::random_bytes(n, uint32_t(n) + 4000);
+        for (size_t i = 0, len = 0; i < n; ++i, --len) {
+            if (len == 0)
+                len = 1 + lengths[i] % 24;
+            else
+                runs[i] = runs[i - 1];
+        }
         const Bytes blocks[] = {vek::testdata::random_bytes(n, uint32_t(n)),
                                 small_alphabet(n, uint32_t(n) + 1000, 2),
-                                small_alphabet(n, uint32_t(n) + 2000, 3)};
+                                small_alphabet(n, uint32_t(n) + 2000, 3), runs};
         for (const Bytes& s : blocks)
             for (int m : kAllMethods) expect_model(s, m, "length " + std::to_string(n));
     }
