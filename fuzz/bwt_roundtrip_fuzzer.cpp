@@ -21,7 +21,8 @@ void check(bool ok) {
 void forward_round_trip(const uint8_t* src, int32_t n) {
     int32_t size = 0;
     check(veksBWTFwdGetSize_8u(n, &size) == vekStatusOk);
-    std::vector<uint8_t> buf(static_cast<size_t>(size) + 1), last(static_cast<size_t>(n)), back(static_cast<size_t>(n));
+    std::vector<uint8_t> buf(static_cast<size_t>(size) + 1), last(static_cast<size_t>(n)),
+        back(static_cast<size_t>(n));
     int32_t index = -1;
     check(veksBWTFwd_8u(src, last.data(), n, &index, buf.data() + 1) == vekStatusOk);
     check(index >= 0 && index < n);
@@ -30,8 +31,8 @@ void forward_round_trip(const uint8_t* src, int32_t n) {
         check(veksBWTFwdGetBufSize_SelectSort_8u(uint32_t(n), &hsize, hint) == vekStatusOk);
         std::vector<uint8_t> hbuf(hsize), other(static_cast<size_t>(n));
         uint32_t hindex = 0;
-        const vekStatus st = veksBWTFwd_SelectSort_8u(src, other.data(), uint32_t(n), &hindex,
-                                                      hbuf.data(), hint);
+        const vekStatus st =
+            veksBWTFwd_SelectSort_8u(src, other.data(), uint32_t(n), &hindex, hbuf.data(), hint);
         if (hint == vekBWTSortLimited && st == vekStatusSortLimitReached) continue;
         check(st == vekStatusOk && other == last && hindex < uint32_t(n));
         // Equal rotations may put the primary index on another of their rows.
@@ -51,7 +52,8 @@ void inverse_any(const uint8_t* L, int32_t n, uint32_t raw_index) {
     const int32_t index = int32_t(raw_index % uint32_t(n));
     int32_t size = 0;
     check(veksBWTInvGetSize_8u(n, &size) == vekStatusOk);
-    std::vector<uint8_t> buf(static_cast<size_t>(size)), dst(static_cast<size_t>(n));  // exact sizes
+    std::vector<uint8_t> buf(static_cast<size_t>(size)),
+        dst(static_cast<size_t>(n));  // exact sizes
     check(veksBWTInv_8u(L, dst.data(), n, index, buf.data()) == vekStatusOk);
     // Plain successor walk.
     std::vector<uint32_t> first(257), succ(static_cast<size_t>(n));

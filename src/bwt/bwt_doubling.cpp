@@ -125,10 +125,10 @@ void sort_by_key(int32_t* keys, int32_t* rows, int32_t lo, int32_t hi) {
 
 void doubling_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index,
                         int32_t* work) {
-    int32_t* const sa = work;             // rotation in each row
-    int32_t* const group = work + n;      // group length (or -run length) at a group's first row
-    int32_t* const rank = work + 2 * n;   // first row of each rotation's group
-    int32_t* const keys = work + 3 * n;   // sort keys of the group being sorted
+    int32_t* const sa = work;            // rotation in each row
+    int32_t* const group = work + n;     // group length (or -run length) at a group's first row
+    int32_t* const rank = work + 2 * n;  // first row of each rotation's group
+    int32_t* const keys = work + 3 * n;  // sort keys of the group being sorted
 
     int32_t count[256] = {};
     for (int32_t i = 0; i < n; ++i) ++count[src[i]];
@@ -152,8 +152,13 @@ void doubling_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* in
 
     // After the round with step h the rows are ordered by 2h bytes; once
     // 2h >= n whatever is still grouped is equal over all n bytes.
-    for (int64_t h = 1; h < n; h *= 2) {
+    // A round that splits no group ends the sort: the grouping by 2h bytes
+    // then equals the one by h bytes, so every longer prefix keeps it too,
+    // and what is still grouped is equal over all n bytes (periodic blocks).
+    bool split = true;
+    for (int64_t h = 1; h < n && split; h *= 2) {
         if (group[0] == -n) break;
+        split = false;
         int32_t k = 0;
         int32_t run = -1;  // first row of the sorted run being extended
         while (k < n) {
@@ -171,6 +176,12 @@ void doubling_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* in
                 keys[t] = rank[p];
             }
             sort_by_key(keys, sa, k, end - 1);
+            if (keys[k] == keys[end - 1]) {  // one key: the group stays whole
+                run = -1;
+                k = end;
+                continue;
+            }
+            split = true;
             for (int32_t a = k; a < end;) {
                 int32_t b = a + 1;
                 while (b < end && keys[b] == keys[a]) ++b;

@@ -8,6 +8,7 @@
 // their two-byte buckets; a right-to-left pass then induces the order of
 // the remaining type B rotations and a left-to-right pass that of the
 // type A rotations, emitting the last column as it goes.
+#include <algorithm>
 #include <cstring>
 
 #include "bwt/bwt_sort.h"
@@ -69,17 +70,89 @@ inline uint32_t pair_at(const uint8_t* p) {
     return __builtin_bswap16(load16(p));
 }
 
+// Seeds of a large bucket, when the caller's buffer has room to spare:
+// each seed's next kRadixBytes bytes (from offset 2) are gathered once and
+// the bucket is put in order of them by an LSD radix sort, so the comparison sort only
+// sees runs of seeds that share those bytes. kRadixMin seeds or more.
+constexpr int32_t kRadixMin = 64;
+constexpr int kRadixBytes = 6;
+
+struct Spare {
+    uint8_t* at = nullptr;
+    size_t bytes = 0;
+};
+
+// Sorts rows[0..m) by their kRadixBytes-byte keys at offset 2 (held in the
+// low bytes of 64-bit words); leaves the sorted keys
+// in the first m entries of the returned array.
+const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const Spare& spare) {
+    uint64_t* keys = reinterpret_cast<uint64_t*>(spare.at);
+    uint64_t* keys2 = keys + m;
+    int32_t* rows2 = reinterpret_cast<int32_t*>(keys2 + m);
+    uint32_t hist[kRadixBytes][256] = {};
+    for (int32_t t = 0; t < m; ++t) {
+        if (t + 32 < m) __builtin_prefetch(T + rows[t + 32] + 2);
+        const uint64_t k = __builtin_bswap64(load64(T + rows[t] + 2)) >> (64 - 8 * kRadixBytes);
+        keys[t] = k;
+        for (int d = 0; d < kRadixBytes; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+    }
+    int32_t* src_rows = rows;
+    int32_t* dst_rows = rows2;
+    for (int d = 0; d < kRadixBytes; ++d) {
+        uint32_t* h = hist[d];
+        // A digit that all keys share orders nothing.
+        if (h[(keys[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
+        uint32_t sum = 0;
+        for (int c = 0; c < 256; ++c) {
+            const uint32_t v = h[c];
+            h[c] = sum;
+            sum += v;
+        }
+        for (int32_t t = 0; t < m; ++t) {
+            const uint64_t k = keys[t];
+            const uint32_t at = h[(k >> (8 * d)) & 0xFF]++;
+            keys2[at] = k;
+            dst_rows[at] = src_rows[t];
+        }
+        std::swap(keys, keys2);
+        std::swap(src_rows, dst_rows);
+    }
+    if (src_rows != rows) std::memcpy(rows, src_rows, size_t(m) * sizeof(int32_t));
+    return keys;
+}
+
 bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf,
-               int64_t budget) {
+               int64_t budget, Spare spare = Spare()) {
     uint8_t* const T = doubled_block(src, n, buf);
     uint8_t* const P = align_up(T + 2 * size_t(n), 64);
-    uint32_t* const next = reinterpret_cast<uint32_t*>(P);               // 65536 entries
-    uint32_t* const start = reinterpret_cast<uint32_t*>(P + 262144);     // 65537 entries
+    uint32_t* const next = reinterpret_cast<uint32_t*>(P);            // 65536 entries
+    uint32_t* const start = reinterpret_cast<uint32_t*>(P + 262144);  // 65537 entries
     int32_t* const rows = reinterpret_cast<int32_t*>(align_up(P + 524292, 64));
 
     // 1-2. Pair counts, bucket starts.
     std::memset(start, 0, (kBuckets + 1) * sizeof(uint32_t));
-    for (int32_t i = 0; i < n; ++i) ++start[pair_at(T + i)];
+    // Repeats of one pair are counted in a register: incrementing the same
+    // counter in memory row after row would wait on each previous store.
+    // Inside a run of one byte, eight positions are passed per step.
+    uint32_t pair = pair_at(T), repeats = 0;
+    for (int32_t i = 0; i < n;) {
+        const uint32_t p = pair_at(T + i++);
+        if (p != pair) {
+            start[pair] += repeats;
+            pair = p;
+            repeats = 1;
+            continue;
+        }
+        ++repeats;
+        if ((p >> 8) != (p & 0xFF)) continue;
+        // T[i] is the run's byte; pairs i..i+7 repeat it if T[i+1..i+8] do.
+        const uint64_t run = 0x0101010101010101ull * (p & 0xFF);
+        while (i + 8 <= n && load64(T + i + 1) == run) {
+            repeats += 8;
+            i += 8;
+        }
+    }
+    start[pair] += repeats;
     int32_t first = 0;
     while (start[first] == 0) ++first;
     if (start[first] == uint32_t(n)) {  // one repeated byte: no seeds
@@ -100,10 +173,18 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     std::memcpy(next, start, kBuckets * sizeof(uint32_t));
 
     // 3. Seeds, appended to the front of their buckets.
+    // A run of one byte shares its type and holds no seed: eight positions
+    // of it are passed per step.
     bool succ_a = type_a_at(T, n, 0);
     for (int32_t i = n - 1; i >= 0; --i) {
         const uint8_t c0 = T[i], c1 = T[i + 1];
-        const bool a = c0 > c1 || (c0 == c1 && succ_a);
+        if (c0 == c1) {
+            // Positions i-1 .. i-8 pair equal bytes if T[i-8 .. i-1] == c0.
+            const uint64_t run = 0x0101010101010101ull * c0;
+            while (i >= 8 && load64(T + i - 8) == run) i -= 8;
+            continue;  // same type as the successor, not a seed
+        }
+        const bool a = c0 > c1;
         if (!a && succ_a) rows[next[uint32_t(c0) << 8 | c1]++] = i;
         succ_a = a;
     }
@@ -112,9 +193,23 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     for (int32_t c0 = cmin; c0 < cmax; ++c0) {
         for (int32_t c1 = c0 + 1; c1 <= cmax; ++c1) {
             const uint32_t b = uint32_t(c0) << 8 | uint32_t(c1);
-            if (next[b] - start[b] < 2) continue;
+            const int32_t lo = int32_t(start[b]), m = int32_t(next[b]) - lo;
+            if (m < 2) continue;
             const bool was_limited = budget >= 0;
-            it_sort(T, n, rows, int32_t(start[b]), int32_t(next[b]) - 1, 2, &budget);
+            if (m >= kRadixMin && size_t(m) * 24 <= spare.bytes) {
+                const uint64_t* keys = radix_presort(T, rows + lo, m, spare);
+                for (int32_t a = 0; a < m;) {
+                    int32_t e = a + 1;
+                    while (e < m && keys[e] == keys[a]) ++e;
+                    if (e - a >= 2) {
+                        it_sort(T, n, rows, lo + a, lo + e - 1, 2 + kRadixBytes, &budget);
+                        if (was_limited && budget < 0) return false;
+                    }
+                    a = e;
+                }
+                continue;
+            }
+            it_sort(T, n, rows, lo, lo + m - 1, 2, &budget);
             if (was_limited && budget < 0) return false;
         }
     }
@@ -122,23 +217,30 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     // 5. Right to left: the other type B rotations, each placed at the back
     // of its bucket (T[j], c0). Placements into (c0, c0) lower the bound of
     // the walk itself, so it is re-read after each row.
+    // The bound is kept in a register (runs of c0 move it on every row).
     for (int32_t c0 = cmax - 1; c0 >= cmin; --c0) {
         const uint32_t bound = uint32_t(c0) << 8 | uint32_t(c0 + 1);
-        for (int32_t k = int32_t(start[uint32_t(c0 + 1) << 8]) - 1; k >= int32_t(start[bound]);
-             --k) {
+        int32_t back = int32_t(start[bound]);
+        for (int32_t k = int32_t(start[uint32_t(c0 + 1) << 8]) - 1; k >= back; --k) {
             const int32_t i = rows[k];
             const int32_t j = i ? i - 1 : n - 1;
             const uint32_t cj = T[j];
-            if (cj <= uint32_t(c0)) rows[--start[cj << 8 | uint32_t(c0 + 1)]] = j;
+            if (cj == uint32_t(c0))
+                rows[--back] = j;
+            else if (cj < uint32_t(c0))
+                rows[--start[cj << 8 | uint32_t(c0 + 1)]] = j;
         }
+        start[bound] = uint32_t(back);
     }
 
     // 6. Left to right: type A rotations fill each first-byte group from
     // its front, in order, before the scan reaches them; the last column
     // is written on the way. For T[j] == c in the type B part of a group
     // the placement lands on a row already emitted and changes nothing.
+    // The group's own front is kept in a register for the same reason.
     for (int32_t c = cmin; c <= cmax; ++c) {
         const int32_t end = int32_t(start[uint32_t(c + 1) << 8]);
+        uint32_t front = next[uint32_t(c) << 8];
         for (int32_t k = int32_t(start[uint32_t(c) << 8]); k < end; ++k) {
             const int32_t i = rows[k];
             int32_t j = i - 1;
@@ -148,8 +250,12 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
             }
             const uint32_t cj = T[j];
             dst[k] = uint8_t(cj);
-            if (cj >= uint32_t(c)) rows[next[cj << 8]++] = j;
+            if (cj == uint32_t(c))
+                rows[front++] = j;
+            else if (cj > uint32_t(c))
+                rows[next[cj << 8]++] = j;
         }
+        next[uint32_t(c) << 8] = front;
     }
     return true;
 }
@@ -183,10 +289,27 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             return true;
         case Method::kLimited:
             return two_stage(src, dst, n, index, buf, budget_for(n));
-        case Method::kAuto:
-            if (!two_stage(src, dst, n, index, buf, budget_for(n)))
+        case Method::kAuto: {
+            // This method's buffer also holds the doubling sort's arrays:
+            // beyond the two-stage layout lies room for the radix pre-sort.
+            // The size functions evaluate their formulas in 32-bit
+            // arithmetic; only what they report is known to be there.
+            const int64_t reported =
+                std::max(int32_t(6u * uint32_t(n) + 524484u), int32_t(18u * uint32_t(n) + 80u));
+            Spare spare;
+            uint8_t* const P = align_up(align_up(buf, 64) + 2 * size_t(n), 64);
+            spare.at = align_up(P + 524352 + 4 * size_t(n), 64);
+            if (reported > 0 && buf + reported > spare.at)
+                spare.bytes = size_t(buf + reported - spare.at);
+            if (two_stage(src, dst, n, index, buf, budget_for(n), spare)) return true;
+            // Past the point where 18n + 80 wraps, the reported size has no
+            // room for the doubling arrays: finish without a limit instead.
+            if (fwd_doubling_bytes(n) > reported)
+                two_stage(src, dst, n, index, buf, -1);
+            else
                 doubling_transform(src, dst, n, index, doubling_work(buf, n));
             return true;
+        }
     }
     return true;
 }

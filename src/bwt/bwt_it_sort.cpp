@@ -2,8 +2,9 @@
 //
 // Ranges are kept on a small explicit stack of (lo, hi, depth) entries,
 // where `depth` bytes are known to be shared by every rotation of the range.
-// Partitioning looks at one byte while fewer than six are known equal and
-// at a big-endian 32-bit word after that, so deep ranges advance four bytes
+// Partitioning looks at one byte while fewer than two are known equal and
+// at the big-endian 64-bit word of the next eight bytes after that (one
+// byte again where fewer than eight remain), so ranges advance eight bytes
 // per level. Under a work budget, small ranges and ranges at depth 14 or
 // more are finished by shell sort, which charges the budget the equal bytes
 // each comparison passes; that is where long repeats cost, and running out
@@ -19,13 +20,15 @@ namespace vek::bwt {
 namespace {
 
 constexpr int kStackEntries = 40;
-constexpr int32_t kShellRange = 11;    // ranges with hi - lo below this are shell-sorted
-constexpr int32_t kShellDepth = 14;    // budgeted ranges this deep are shell-sorted
-constexpr int32_t kWordDepth = 2;      // from here on keys are 8-byte words
+constexpr int32_t kShellRange = 11;  // ranges with hi - lo below this are shell-sorted
+constexpr int32_t kShellDepth = 14;  // budgeted ranges this deep are shell-sorted
+constexpr int32_t kKeyedShell = 32;  // shell sorts of ranges this small cache 8-byte keys
+constexpr int32_t kAhead = 12;       // partition scans prefetch this many rows ahead
+constexpr int32_t kWordDepth = 2;    // from here on keys are 8-byte words
 
-constexpr int32_t kGaps[22] = {1,        4,        10,        23,        57,        132,
-                               301,      701,      1750,      5250,      15750,     47250,
-                               141750,   425250,   1275750,   3827250,   11481750,  34445250,
+constexpr int32_t kGaps[22] = {1,         4,         10,        23,        57,       132,
+                               301,       701,       1750,      5250,      15750,    47250,
+                               141750,    425250,    1275750,   3827250,   11481750, 34445250,
                                103335750, 310007250, 930021750, 2147483647};
 
 struct Range {
@@ -65,39 +68,82 @@ inline int compare_rotations(const uint8_t* pa, const uint8_t* pb, int32_t len, 
     return 0;
 }
 
-// Gapped insertion sorts of rows[lo..hi]; false when the budget ran out
-// (the rows are then a permutation of the range, partly ordered).
-bool shell_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
-                int64_t* budget, bool limited) {
-    const int32_t count = hi - lo + 1;
-    if (count < 2) return true;
+// A rotation's first 8 bytes from the sort offset, cached beside its row
+// for the shell sort of small ranges: most comparisons end inside them.
+struct Keyed {
+    uint64_t key;  // big-endian, so integer order is byte order
+    int32_t row;
+};
+
+// The same comparison as compare_rotations, answered from the cached
+// words when they differ (len >= 8, so they lie in the word phase).
+inline int compare_keyed(const uint8_t* base, const Keyed& a, const Keyed& b, int32_t len,
+                         int32_t* passed) {
+    if (a.key != b.key) {
+        *passed = (__builtin_clzll(a.key ^ b.key) >> 3) & ~3;
+        return a.key < b.key ? -1 : 1;
+    }
+    const int c = compare_rotations(base + a.row + 8, base + b.row + 8, len - 8, passed);
+    *passed += 8;
+    return c;
+}
+
+// Gapped insertion sorts of items[0..count); false when the budget ran
+// out (the items are then a permutation of the range, partly ordered).
+template <typename Item, typename Compare>
+bool gapped_insertion(Item* items, int32_t count, int64_t* budget, bool limited, Compare cmp) {
     int g = 0;
     while (kGaps[g + 1] < count) ++g;
-    const int32_t len = n - depth;
-    const uint8_t* base = T + depth;
     for (; g >= 0; --g) {
         const int32_t h = kGaps[g];
-        for (int32_t i = lo + h; i <= hi; ++i) {
-            const int32_t v = rows[i];
+        for (int32_t i = h; i < count; ++i) {
+            const Item v = items[i];
             int32_t j = i;
-            while (j - h >= lo) {
+            while (j - h >= 0) {
                 int32_t passed;
-                const int c = compare_rotations(base + v, base + rows[j - h], len, &passed);
+                const int c = cmp(v, items[j - h], &passed);
                 if (limited) {
                     *budget -= passed;
                     if (*budget < 0) {
-                        rows[j] = v;
+                        items[j] = v;
                         return false;
                     }
                 }
                 if (c >= 0) break;
-                rows[j] = rows[j - h];
+                items[j] = items[j - h];
                 j -= h;
             }
-            rows[j] = v;
+            items[j] = v;
         }
     }
     return true;
+}
+
+// Shell sort of rows[lo..hi]; false when the budget ran out.
+bool shell_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
+                int64_t* budget, bool limited) {
+    const int32_t count = hi - lo + 1;
+    if (count < 2) return true;
+    const int32_t len = n - depth;
+    const uint8_t* base = T + depth;
+    if (count <= kKeyedShell && len >= 8) {
+        // Gathering the words first lets their cache misses overlap.
+        Keyed items[kKeyedShell];
+        for (int32_t t = 0; t < count; ++t) {
+            items[t].row = rows[lo + t];
+            items[t].key = __builtin_bswap64(load64(base + items[t].row));
+        }
+        const bool done = gapped_insertion(items, count, budget, limited,
+                                           [base, len](const Keyed& a, const Keyed& b, int32_t* p) {
+                                               return compare_keyed(base, a, b, len, p);
+                                           });
+        for (int32_t t = 0; t < count; ++t) rows[lo + t] = items[t].row;
+        return done;
+    }
+    return gapped_insertion(rows + lo, count, budget, limited,
+                            [base, len](int32_t a, int32_t b, int32_t* p) {
+                                return compare_rotations(base + a, base + b, len, p);
+                            });
 }
 
 template <bool Word>
@@ -127,13 +173,17 @@ void partition(const uint8_t* Td, int32_t* rows, int32_t lo, int32_t hi, int32_t
 
     int32_t a = lo, b = lo, c = hi, d = hi;
     for (;;) {
+        // The keys are scattered over the block: fetch them ahead of the
+        // scans so that the misses overlap.
         while (b <= c) {
+            if (b + kAhead <= c) __builtin_prefetch(Td + rows[b + kAhead]);
             const uint64_t k = key_of<Word>(Td, rows[b]);
             if (k > v) break;
             if (k == v) std::swap(rows[a++], rows[b]);
             ++b;
         }
         while (b <= c) {
+            if (c - kAhead >= b) __builtin_prefetch(Td + rows[c - kAhead]);
             const uint64_t k = key_of<Word>(Td, rows[c]);
             if (k < v) break;
             if (k == v) std::swap(rows[c], rows[d--]);

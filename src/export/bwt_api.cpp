@@ -64,8 +64,7 @@ VEKDC_API vekStatus veksBWTFwdGetBufSize_SelectSort_8u(uint32_t len, uint32_t* p
 }
 
 VEKDC_API vekStatus veksBWTFwd_SelectSort_8u(const uint8_t* pSrc, uint8_t* pDst, uint32_t len,
-                                             uint32_t* pIndex, uint8_t* pBuf,
-                                             vekBWTSortHint hint) {
+                                             uint32_t* pIndex, uint8_t* pBuf, vekBWTSortHint hint) {
     if (!pSrc || !pDst || !pIndex || !pBuf) return vekStatusNullPtrErr;
     // Rows are signed 32-bit numbers: longer blocks cannot be indexed.
     if (len == 0 || len > uint32_t(INT32_MAX)) return vekStatusSizeErr;
@@ -75,11 +74,20 @@ VEKDC_API vekStatus veksBWTFwd_SelectSort_8u(const uint8_t* pSrc, uint8_t* pDst,
         method = bwt::Method::kAuto;  // the short path, whatever the hint
     } else {
         switch (hint) {
-            case vekBWTSortLimited: method = bwt::Method::kLimited; break;
-            case vekBWTSortUnlimited: method = bwt::Method::kUnlimited; break;
-            case vekBWTSortSuffix: method = bwt::Method::kDoubling; break;
-            case vekBWTSortAuto: method = bwt::Method::kAuto; break;
-            default: return vekStatusOk;
+            case vekBWTSortLimited:
+                method = bwt::Method::kLimited;
+                break;
+            case vekBWTSortUnlimited:
+                method = bwt::Method::kUnlimited;
+                break;
+            case vekBWTSortSuffix:
+                method = bwt::Method::kDoubling;
+                break;
+            case vekBWTSortAuto:
+                method = bwt::Method::kAuto;
+                break;
+            default:
+                return vekStatusOk;
         }
     }
     int32_t index = 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bwt/bwt_sort.h"
 #include "test_data.h"
 #include "vekdc.h"
 
@@ -54,8 +55,8 @@ Result forward(const Bytes& s, int method) {
         r.status = veksBWTFwd_8u(s.data(), dst.data(), n, &r.index, buf.data());
     } else {
         uint32_t idx = 0xFFFFFFFFu;
-        r.status = veksBWTFwd_SelectSort_8u(s.data(), dst.data(), uint32_t(n), &idx, buf.data(),
-                                            method);
+        r.status =
+            veksBWTFwd_SelectSort_8u(s.data(), dst.data(), uint32_t(n), &idx, buf.data(), method);
         r.index = int32_t(idx);
     }
     for (size_t i = 0; i < kGuardBytes; ++i) {
@@ -91,9 +92,8 @@ Model model(const Bytes& s) {
     t.insert(t.end(), s.begin(), s.end());
     std::vector<size_t> rot(n);
     std::iota(rot.begin(), rot.end(), 0);
-    std::stable_sort(rot.begin(), rot.end(), [&](size_t a, size_t b) {
-        return std::memcmp(&t[a], &t[b], n) < 0;
-    });
+    std::stable_sort(rot.begin(), rot.end(),
+                     [&](size_t a, size_t b) { return std::memcmp(&t[a], &t[b], n) < 0; });
     Model m;
     for (size_t k = 0; k < n; ++k) {
         m.last.push_back(t[rot[k] + n - 1]);
@@ -158,8 +158,8 @@ void expect_periodic(const std::string& unit, size_t copies, const Result& r,
     Bytes want;
     for (uint8_t b : m.last) want.insert(want.end(), copies, b);
     ASSERT_EQ(r.last, want) << what;
-    const size_t row = size_t(std::find(m.primary_ok.begin(), m.primary_ok.end(), true) -
-                              m.primary_ok.begin());
+    const size_t row =
+        size_t(std::find(m.primary_ok.begin(), m.primary_ok.end(), true) - m.primary_ok.begin());
     EXPECT_GE(size_t(r.index), row * copies) << what;
     EXPECT_LT(size_t(r.index), (row + 1) * copies) << what;
 }
@@ -291,9 +291,17 @@ TEST(BwtForward, HandDerived) {
 TEST(BwtForward, EveryLengthUpTo300MatchesModel) {
     // Debug sanitizer builds take every third length.
     for (size_t n = 1; n <= 300; n += kSanitized ? 3 : 1) {
+        Bytes runs = small_alphabet(n, uint32_t(n) + 3000, 3);  // runs of 1 to 24 bytes
+        const Bytes lengths = vek::testdata::random_bytes(n, uint32_t(n) + 4000);
+        for (size_t i = 0, len = 0; i < n; ++i, --len) {
+            if (len == 0)
+                len = 1 + lengths[i] % 24;
+            else
+                runs[i] = runs[i - 1];
+        }
         const Bytes blocks[] = {vek::testdata::random_bytes(n, uint32_t(n)),
                                 small_alphabet(n, uint32_t(n) + 1000, 2),
-                                small_alphabet(n, uint32_t(n) + 2000, 3)};
+                                small_alphabet(n, uint32_t(n) + 2000, 3), runs};
         for (const Bytes& s : blocks)
             for (int m : kAllMethods) expect_model(s, m, "length " + std::to_string(n));
     }
@@ -346,26 +354,28 @@ TEST(BwtForward, LargeBlocksEveryMethod) {
         const char* name;
         Bytes data;
     };
-    Bytes binary = vek::testdata::random_bytes(kSanitized ? 40000 : 600000, 5);
+    Bytes binary = vek::testdata::random_bytes(kSanitized ? 25000 : 600000, 5);
     for (size_t i = 0; i < binary.size(); ++i)  // structured: small deltas, zero runs
         binary[i] = (i % 64 < 20) ? 0 : uint8_t((binary[i] & 7) + (i & 0xF0));
-    const Case cases[] = {{"text", vek::testdata::text_bytes(kSanitized ? 60000 : 1000000, 11)},
-                          {"random", vek::testdata::random_bytes(kSanitized ? 30000 : 300000, 12)},
-                          {"runs", vek::testdata::runs_bytes(kSanitized ? 40000 : 500000, 13)},
+    const Case cases[] = {{"text", vek::testdata::text_bytes(kSanitized ? 40000 : 1000000, 11)},
+                          {"random", vek::testdata::random_bytes(kSanitized ? 20000 : 300000, 12)},
+                          {"runs", vek::testdata::runs_bytes(kSanitized ? 25000 : 500000, 13)},
                           {"binary", binary}};
     for (const Case& c : cases) {
         Result reference;
         for (int m : kAllMethods) {
             const Result r = forward(c.data, m);
             expect_valid(c.data, r, std::string(c.name) + " method " + std::to_string(m));
-            if (m == kFwd) reference = r;
-            else EXPECT_EQ(r.last, reference.last) << c.name << " method " << m;
+            if (m == kFwd)
+                reference = r;
+            else
+                EXPECT_EQ(r.last, reference.last) << c.name << " method " << m;
         }
     }
 }
 
 TEST(BwtForward, MultiMegabyteBlock) {
-    const Bytes s = vek::testdata::text_bytes(kSanitized ? 400000 : 4000000, 14);
+    const Bytes s = vek::testdata::text_bytes(kSanitized ? 200000 : 4000000, 14);
     expect_valid(s, forward(s, kFwd), "text 4 MB");
 }
 
@@ -373,7 +383,8 @@ TEST(BwtForward, RepetitiveWorstCases) {
     const size_t scale = kSanitized ? 1 : 16;
     Bytes repeats;  // a random 997-byte piece repeated, then a different tail
     const Bytes piece = vek::testdata::random_bytes(997, 21);
-    for (size_t i = 0; i < 12 * scale; ++i) repeats.insert(repeats.end(), piece.begin(), piece.end());
+    for (size_t i = 0; i < 12 * scale; ++i)
+        repeats.insert(repeats.end(), piece.begin(), piece.end());
     const Bytes tail = vek::testdata::random_bytes(300, 22);
     repeats.insert(repeats.end(), tail.begin(), tail.end());
     Bytes one_off(62500 * scale, 'a');  // a run with one different byte
@@ -419,7 +430,8 @@ TEST(BwtInverse, ArgumentChecksAndEdges) {
     EXPECT_EQ(veksBWTInv_8u(src, dst, 1, 0, buf), vekStatusOk);
     EXPECT_EQ(dst[0], 0x62);
     const std::string banana = "nnbaaa";
-    EXPECT_EQ(inverse(Bytes(banana.begin(), banana.end()), 3), Bytes({'b', 'a', 'n', 'a', 'n', 'a'}));
+    EXPECT_EQ(inverse(Bytes(banana.begin(), banana.end()), 3),
+              Bytes({'b', 'a', 'n', 'a', 'n', 'a'}));
 }
 
 TEST(BwtInverse, RoundTripsAndArbitraryColumns) {
@@ -430,9 +442,17 @@ TEST(BwtInverse, RoundTripsAndArbitraryColumns) {
             ASSERT_EQ(inverse(r.last, r.index), s) << n;
         }
     }
+    // Blocks of repeats have a successor cycle per repeat, which the walk
+    // goes round again and again (also when several chains share the walk).
+    for (size_t copies : {3, 9000}) {
+        const Bytes s = periodic("walk cycles", copies);
+        const Result r = forward(s, kFwd);
+        ASSERT_EQ(inverse(r.last, r.index), s) << copies;
+    }
     // Any column and index: the walk follows the successor rows exactly.
-    for (size_t n : {2, 5, 64, 1000}) {
-        const Bytes L = vek::testdata::random_bytes(n, uint32_t(n) * 7);
+    for (size_t n : {2, 5, 64, 1000, 65535, 65536, 150001}) {
+        Bytes L = vek::testdata::random_bytes(n, uint32_t(n) * 7);
+        if (n > 100000) L = small_alphabet(n, 9, 3);
         std::vector<size_t> first(257);
         for (uint8_t b : L) ++first[b + 1];
         for (size_t c = 0; c < 256; ++c) first[c + 1] += first[c];
@@ -446,6 +466,70 @@ TEST(BwtInverse, RoundTripsAndArbitraryColumns) {
             }
             EXPECT_EQ(inverse(L, int32_t(index)), want) << n << " " << index;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The comparison sort directly, on the doubled block of `s`.
+struct Engine {
+    Bytes T;
+    explicit Engine(const std::string& s) : T(s.begin(), s.end()) {
+        T.insert(T.end(), s.begin(), s.end());
+    }
+    int32_t n() const { return int32_t(T.size() / 2); }
+    int64_t sort(std::vector<int32_t>& rows, int32_t depth, int64_t budget) const {
+        vek::bwt::it_sort(T.data(), n(), rows.data(), 0, int32_t(rows.size()) - 1, depth, &budget);
+        return budget;
+    }
+};
+
+TEST(BwtEngines, ShellSortChargesEqualBytes) {
+    // Rotations 0 ("abcdabce..") and 4 ("abcexyzw..") differ at byte 3:
+    // the first unequal word is word 0, so nothing is charged.
+    const Engine e("abcdabcexyzw");
+    std::vector<int32_t> rows = {4, 0};
+    EXPECT_EQ(e.sort(rows, 0, 0), 0);
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 4}));
+    // Rotations 0 ("abcdabcdzq") and 4 ("abcdzqabcd") share one whole
+    // word and differ in the second: 4 equal bytes are charged.
+    const Engine f("abcdabcdzq");
+    rows = {4, 0};
+    EXPECT_EQ(f.sort(rows, 0, 10), 6);
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 4}));
+    // A budget of 0 ends at the first comparison that passes an equal word.
+    rows = {4, 0};
+    EXPECT_LT(f.sort(rows, 0, 0), 0);
+    std::vector<int32_t> sorted = rows;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<int32_t>{0, 4}));
+    // Without a budget -1 comes back.
+    rows = {4, 0};
+    EXPECT_EQ(f.sort(rows, 0, -1), -1);
+    EXPECT_EQ(rows, (std::vector<int32_t>{0, 4}));
+    // Equal rotations are charged their whole length from the depth.
+    const Engine g("abab");
+    rows = {2, 0};
+    EXPECT_EQ(g.sort(rows, 0, 100), 96);
+}
+
+TEST(BwtEngines, EqualRotationsStayInTheirRange) {
+    // Periodic text: every rotation starting with 'a' equals every other;
+    // deep ranges (unlimited and limited) end as a permutation of the input.
+    std::string s;
+    for (int i = 0; i < 300; ++i) s += "abcab";
+    const Engine e(s);
+    for (int64_t budget : {int64_t(-1), int64_t(1) << 40}) {
+        std::vector<int32_t> rows;
+        for (int32_t i = 0; i < e.n(); i += 5) rows.push_back(i);
+        for (int32_t i = 3; i < e.n(); i += 5) rows.push_back(i);
+        std::vector<int32_t> before = rows;
+        e.sort(rows, 2, budget);
+        std::sort(rows.begin(), rows.end());
+        std::sort(before.begin(), before.end());
+        EXPECT_EQ(rows, before);
     }
 }
 

@@ -40,13 +40,14 @@ Buffer make_buffer(size_t n) {
 struct Block {
     const uint8_t* src;
     int32_t n;
-    size_t at; // offset in the item
+    size_t at;  // offset in the item
 };
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
     BenchOptions o = base;
     const double per_sample = std::max(seconds_per_round, 2 * o.min_sample_seconds);
-    o.samples = std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
+    o.samples =
+        std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
     return o;
 }
 
@@ -77,7 +78,8 @@ void run_bwt(BenchContext& ctx) {
         const std::string setting = item.name + ", " + std::to_string(kBlock) + "-byte blocks";
         std::vector<Block> blocks;
         for (size_t at = 0; at < total; at += kBlock)
-            blocks.push_back({item.data.data() + at, static_cast<int32_t>(std::min(kBlock, total - at)), at});
+            blocks.push_back(
+                {item.data.data() + at, static_cast<int32_t>(std::min(kBlock, total - at)), at});
         const int32_t largest = blocks.front().n;
         int32_t fwd_size = 0, inv_size = 0;
         veksBWTFwdGetSize_8u(largest, &fwd_size);
@@ -92,8 +94,8 @@ void run_bwt(BenchContext& ctx) {
         for (size_t b = 0; b < blocks.size(); ++b) {
             const Block& blk = blocks[b];
             double t0 = monotonic_seconds();
-            if (veksBWTFwd_8u(blk.src, last->data() + blk.at, blk.n, &(*index)[b], fwd_work->data()) !=
-                vekStatusOk)
+            if (veksBWTFwd_8u(blk.src, last->data() + blk.at, blk.n, &(*index)[b],
+                              fwd_work->data()) != vekStatusOk)
                 throw BenchMismatch("BWT forward failed on " + setting);
             fwd_seconds += monotonic_seconds() - t0;
             t0 = monotonic_seconds();
@@ -113,8 +115,8 @@ void run_bwt(BenchContext& ctx) {
                                                for (size_t b = 0; b < bl->size(); ++b) {
                                                    const Block& k = (*bl)[b];
                                                    int32_t idx = 0;
-                                                   veksBWTFwd_8u(k.src, last->data() + k.at, k.n, &idx,
-                                                                 fwd_work->data());
+                                                   veksBWTFwd_8u(k.src, last->data() + k.at, k.n,
+                                                                 &idx, fwd_work->data());
                                                    acc += static_cast<uint64_t>(idx);
                                                }
                                            bench_consume(acc);
@@ -126,8 +128,9 @@ void run_bwt(BenchContext& ctx) {
                                            for (uint64_t r = 0; r < reps; ++r)
                                                for (size_t b = 0; b < bl->size(); ++b) {
                                                    const Block& k = (*bl)[b];
-                                                   veksBWTInv_8u(last->data() + k.at, back->data() + k.at,
-                                                                 k.n, (*index)[b], inv_work->data());
+                                                   veksBWTInv_8u(last->data() + k.at,
+                                                                 back->data() + k.at, k.n,
+                                                                 (*index)[b], inv_work->data());
                                                    acc += back->data()[k.at];
                                                }
                                            bench_consume(acc);
@@ -144,7 +147,8 @@ void run_bwt(BenchContext& ctx) {
             stream->resize(len);
             ratio = static_cast<double>(total) / static_cast<double>(len);
             t0 = monotonic_seconds();
-            if (peer->decompress(stream->data(), len, back->data(), total) != static_cast<long long>(total) ||
+            if (peer->decompress(stream->data(), len, back->data(), total) !=
+                    static_cast<long long>(total) ||
                 std::memcmp(back->data(), src, total) != 0)
                 throw BenchMismatch("libbz2 does not give back " + setting);
             peer_inv = monotonic_seconds() - t0;
@@ -153,7 +157,8 @@ void run_bwt(BenchContext& ctx) {
                            [peer, src, total, scratch](uint64_t reps) {
                                uint64_t acc = 0;
                                for (uint64_t r = 0; r < reps; ++r)
-                                   acc += peer->compress(src, total, scratch->data(), scratch->size());
+                                   acc +=
+                                       peer->compress(src, total, scratch->data(), scratch->size());
                                bench_consume(acc);
                            },
                            peer_fwd});
@@ -162,8 +167,8 @@ void run_bwt(BenchContext& ctx) {
                            [peer, stream, total, out](uint64_t reps) {
                                uint64_t acc = 0;
                                for (uint64_t r = 0; r < reps; ++r)
-                                   acc += static_cast<uint64_t>(
-                                       peer->decompress(stream->data(), stream->size(), out->data(), total));
+                                   acc += static_cast<uint64_t>(peer->decompress(
+                                       stream->data(), stream->size(), out->data(), total));
                                bench_consume(acc);
                            },
                            peer_inv});
@@ -172,20 +177,24 @@ void run_bwt(BenchContext& ctx) {
         const char* inv_vs = peer ? kDecompressRow : nullptr;
         std::vector<double> s =
             measure_interleaved(fwd, options_for(ctx.options(), fwd_seconds + peer_fwd));
-        fwd_rows.push_back(make_row("BWT forward", kOurName, true, setting, total, -1, s[0], fwd_vs));
+        fwd_rows.push_back(
+            make_row("BWT forward", kOurName, true, setting, total, -1, s[0], fwd_vs));
         if (peer)
-            fwd_rows.push_back(make_row("BWT forward", kCompressRow, false, setting, total, ratio, s[1], nullptr));
+            fwd_rows.push_back(
+                make_row("BWT forward", kCompressRow, false, setting, total, ratio, s[1], nullptr));
         s = measure_interleaved(inv, options_for(ctx.options(), inv_seconds + peer_inv));
-        inv_rows.push_back(make_row("BWT inverse", kOurName, true, setting, total, -1, s[0], inv_vs));
+        inv_rows.push_back(
+            make_row("BWT inverse", kOurName, true, setting, total, -1, s[0], inv_vs));
         if (peer)
-            inv_rows.push_back(make_row("BWT inverse", kDecompressRow, false, setting, total, ratio, s[1], nullptr));
+            inv_rows.push_back(make_row("BWT inverse", kDecompressRow, false, setting, total, ratio,
+                                        s[1], nullptr));
     }
     for (BenchRow& r : fwd_rows) ctx.add_row(std::move(r));
     for (BenchRow& r : inv_rows) ctx.add_row(std::move(r));
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("BWT", 60, run_bwt);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -33,7 +33,7 @@ long long decompress(const uint8_t* src, size_t n, uint8_t* dst, size_t cap) {
 
 const Bzip2Peer kBzip2 = {"libbz2", compress9, decompress};
 
-} // namespace
+}  // namespace
 
 const Bzip2Peer* bzip2_peer() {
     return &kBzip2;
@@ -47,4 +47,4 @@ const Bzip2Peer* bzip2_peer() {
 
 #endif
 
-} // namespace vekdc
+}  // namespace vekdc

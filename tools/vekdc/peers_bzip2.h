@@ -7,7 +7,7 @@
 namespace vekdc {
 
 struct Bzip2Peer {
-    const char* name; // "libbz2"
+    const char* name;  // "libbz2"
     // Whole .bz2 stream of src at block size 9 (900 kB blocks) into dst of
     // capacity cap; returns the stream size, or 0 when libbz2 failed.
     size_t (*compress)(const uint8_t* src, size_t n, uint8_t* dst, size_t cap);
@@ -25,4 +25,4 @@ inline size_t bzip2_bound(size_t n) {
     return n + n / 100 + 600;
 }
 
-} // namespace vekdc
+}  // namespace vekdc
