@@ -83,16 +83,21 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
     const uintptr_t histBase = reinterpret_cast<uintptr_t>(io.out0) - io.dstIdx;
     const uint8_t* in = io.in;
     const uint8_t* const inStart = in;
-    // Two refills of at most 7 bytes each per symbol, each loading 8 bytes.
-    const uint8_t* const inLast = io.inEnd - 16;
     uint64_t bb = io.bits;
     uint32_t nb = io.nbits;
     uint8_t* out = io.out;
-    uint8_t* const outEnd = io.outEnd;
-    // Two bytes of room: a pair is stored with one 16-bit store.
-    uint8_t* const outLast = outEnd - 2;
     const uint64_t winReach = io.win ? io.winSize : 0;
     FastExit x{1, 0, 0};
+
+    // Symbols that certainly fit: each takes at most two refills of 7 bytes
+    // (each loading 8) and writes at most 258 bytes plus 32 of a wide copy,
+    // so the loop counts symbols down instead of testing both buffers.
+    const auto symbols_that_fit = [&io](const uint8_t* i, const uint8_t* o) -> size_t {
+        const ptrdiff_t inRoom = io.inEnd - i - 16, outRoom = io.outEnd - o - 290;
+        if (inRoom < 0 || outRoom < 0) return 0;
+        const size_t a = static_cast<size_t>(inRoom) / 14 + 1, b = static_cast<size_t>(outRoom) / 258 + 1;
+        return a < b ? a : b;
+    };
 
     // Whole bytes up to 56..63 bits, without a branch. The bits above nb are
     // those of the bytes not yet counted, so the next refill ORs the same
@@ -104,11 +109,13 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
         nb |= 56;
     };
 
-    if (in > inLast || outEnd - out < 2) return x;
+    size_t left = symbols_that_fit(in, out);
+    if (left == 0) return x;
     refill();
     uint32_t e = lit[bb & kLitMask];
     for (;;) {
-        // Here nb >= 56 and e is the entry of the next symbol.
+        // Here nb >= 56, e is the entry of the next symbol, and `left`
+        // symbols fit.
         const uint32_t kind = e >> kKindShift & 3;
         if (kind <= kKindPair) {
             const uint16_t two = static_cast<uint16_t>(e >> 16);
@@ -116,71 +123,68 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
             out += 1 + kind;
             bb >>= static_cast<uint8_t>(e);
             nb -= static_cast<uint8_t>(e);
-            if (__builtin_expect(in > inLast || out > outLast, 0)) break;
-            e = lit[bb & kLitMask];
+        } else {
+            uint32_t len;
+            if (kind == kKindLength) {
+                // One shift for the code and its extra bits.
+                const uint32_t total = static_cast<uint8_t>(e);
+                len = ((e >> 16) & 255) + 3 + (low_bits(bb, total) >> (e >> 8 & 15));
+                bb >>= total;
+                nb -= total;
+            } else {
+                const LitEntry g = tab.lit(bb);
+                if (!(g.flag & kFlagLength) && g.flag >= 16) break;  // end of block or an invalid symbol
+                if (g.flag < 16) {
+                    *out++ = static_cast<uint8_t>(g.value);
+                    bb >>= g.flag;
+                    nb -= g.flag;
+                    goto next;
+                }
+                const uint32_t n = g.flag & 15, lex = (g.flag >> 4) & 7;
+                bb >>= n;
+                len = g.value + 3 + low_bits(bb, lex);
+                bb >>= lex;
+                nb -= n + lex;
+            }
+
+            // At least 36 bits remain: the distance code is looked up before
+            // the refill lands.
+            uint32_t d = distTab[bb & kDistMask];
             refill();
-            continue;
-        }
-        uint32_t len;
-        if (kind == kKindLength) {
-            // One shift for the code and its extra bits.
-            const uint32_t total = static_cast<uint8_t>(e);
-            len = ((e >> 16) & 255) + 3 + (low_bits(bb, total) >> (e >> 8 & 15));
+            if (d == 0) {
+                const DistEntry g = tab.dist(bb);
+                const uint32_t dn = g.flag & 15, dex = g.flag >> 4;
+                if (dn == 0 || dex > 13) {
+                    x = {3, len, 0};
+                    break;
+                }
+                d = pack_dist(dn, dex, g.value);
+            }
+            const uint32_t total = d & 255;
+            const uint32_t dist = (d >> 16) + (low_bits(bb, total) >> ((d >> 8) & 15));
             bb >>= total;
             nb -= total;
-        } else {
-            const LitEntry g = tab.lit(bb);
-            if (g.flag < 16) {
-                *out++ = static_cast<uint8_t>(g.value);
-                bb >>= g.flag;
-                nb -= g.flag;
-                if (__builtin_expect(in > inLast || out > outLast, 0)) break;
-                e = lit[bb & kLitMask];
-                refill();
-                continue;
-            }
-            if (!(g.flag & kFlagLength)) break;  // end of block or an invalid symbol
-            const uint32_t n = g.flag & 15, lex = (g.flag >> 4) & 7;
-            bb >>= n;
-            len = g.value + 3 + low_bits(bb, lex);
-            bb >>= lex;
-            nb -= n + lex;
-        }
 
-        // At least 36 bits remain: the distance code is looked up before
-        // the refill lands.
-        uint32_t d = distTab[bb & kDistMask];
-        refill();
-        if (d == 0) {
-            const DistEntry g = tab.dist(bb);
-            const uint32_t dn = g.flag & 15, dex = g.flag >> 4;
-            if (dn == 0 || dex > 13) {
-                x = {3, len, 0};
+            const uint64_t pos = reinterpret_cast<uintptr_t>(out) - histBase;
+            if (static_cast<uint64_t>(dist) - 1 < pos) {
+                copy_match_wide(out, len, dist);  // the room was counted
+                out += len;
+            } else if (dist == 0 || dist > pos + winReach) {
+                x = {5, len, dist};
                 break;
+            } else {
+                io.out = out;
+                copy_match_exact(io, len, dist);
+                out = io.out;
             }
-            d = pack_dist(dn, dex, g.value);
         }
-        const uint32_t total = d & 255;
-        const uint32_t dist = (d >> 16) + (low_bits(bb, total) >> ((d >> 8) & 15));
-        bb >>= total;
-        nb -= total;
-        // At least 28 bits remain: the next entry, also ahead of the copy.
+    next:
+        // At least 28 bits remain: the next entry ahead of the refill.
         e = lit[bb & kLitMask];
-
-        const size_t room = static_cast<size_t>(outEnd - out);
-        const uint64_t pos = reinterpret_cast<uintptr_t>(out) - histBase;
-        if (static_cast<uint64_t>(dist) - 1 < pos && len + 32 <= room) {
-            copy_match_wide(out, len, dist);
-            out += len;
-        } else if (len > room || dist == 0 || dist > pos + winReach) {
-            x = {5, len, dist};
-            break;
-        } else {
-            io.out = out;
-            copy_match_exact(io, len, dist);
-            out = io.out;
+        if (__builtin_expect(--left == 0, 0)) {
+            left = symbols_that_fit(in, out);
+            if (left == 0) break;
         }
-        if (__builtin_expect(in > inLast || out > outLast, 0)) break;
         refill();
     }
 
