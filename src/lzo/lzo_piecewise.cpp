@@ -25,6 +25,20 @@ constexpr uint32_t kBusyOutput = 45056;
 // from overflowing over long incompressible inputs without changing a probe.
 constexpr uint32_t kCounterCap = 1u << 24;
 
+// The most probes one run of the one-probe scan makes once the counter has
+// reached kSingleProbeAt: the smallest such counter gives the shortest steps.
+constexpr uint32_t most_skip_probes() {
+    uint32_t misses = kSingleProbeAt, at = 0, probes = 0;
+    for (;;) {
+        ++probes;
+        const uint32_t grow = misses >> 5;
+        misses += grow;
+        if (grow + 1 >= kPiece - at) return probes;
+        at += 1 + grow;
+    }
+}
+constexpr uint32_t kMostSkipProbes = most_skip_probes();
+
 // The table must be all zero when a piece starts. Clearing 32 KiB per piece
 // costs more than the whole scan of incompressible data, which probes a few
 // hundred positions, so the scan logs where it wrote: ranges of positions
@@ -59,6 +73,20 @@ struct WriteLog {
         }
         words[used++] = h;
         ++positions;
+    }
+    // Whether `count` more single hashes fit; gives up the log otherwise.
+    bool reserve(uint32_t count) {
+        if (full) return false;
+        if (used + count > kLogWords || positions + count > kLogPositions) {
+            full = true;
+            return false;
+        }
+        return true;
+    }
+    // Counts `count` hashes written at words + used after a reserve.
+    void commit(uint32_t count) {
+        used += count;
+        positions += count;
     }
     // Zeroes the entries written for the piece at `base`, then starts over.
     void clear(uint16_t* table, const uint8_t* base) {
@@ -138,22 +166,41 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
             if (ip >= scan_end) break;
         }
         // One probe per step, the step growing with the misses.
-        for (;;) {
-            if (ip >= scan_end) goto done;
-            const uint32_t w0 = load32(ip);
-            const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
-            const uint32_t c0 = table[h0];
-            table[h0] = static_cast<uint16_t>(ip - base);
-            log.hash(h0);
-            if (load32(base + c0) == w0) {
-                mp = ip;
-                cp = base + c0;
-                goto found;
+        if (ip >= scan_end) goto done;
+        {
+            // The hashes go to the log unchecked when it has room for every
+            // probe this loop can make; otherwise the log gives up and the
+            // stores land on its first word, which then means nothing.
+            const uint32_t most =
+                misses >= kSingleProbeAt ? kMostSkipProbes : static_cast<uint32_t>(scan_end - ip);
+            const bool logging = log.reserve(most);
+            uint32_t* const lw0 = log.words + (logging ? log.used : 0);
+            uint32_t* lw = lw0;
+            const size_t lw_step = logging;
+            for (;;) {
+                const uint32_t w0 = load32(ip);
+                const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
+                const uint32_t c0 = table[h0];
+                table[h0] = static_cast<uint16_t>(ip - base);
+                *lw = h0;
+                lw += lw_step;
+                if (load32(base + c0) == w0) {
+                    mp = ip;
+                    cp = base + c0;
+                    log.commit(static_cast<uint32_t>(lw - lw0));
+                    goto found;
+                }
+                // Past kCounterCap the step already passes any piece, so the
+                // cap is applied only when the loop ends.
+                const uint32_t grow = misses >> 5;
+                misses += grow;
+                if (std::ptrdiff_t(grow) >= scan_end - ip - 1) {
+                    if (misses > kCounterCap) misses = kCounterCap;
+                    log.commit(static_cast<uint32_t>(lw - lw0));
+                    goto done;
+                }
+                ip += 1 + grow;
             }
-            const uint32_t grow = misses >> 5;
-            misses = misses + grow < kCounterCap ? misses + grow : kCounterCap;
-            if (std::ptrdiff_t(grow) >= scan_end - ip) goto done;
-            ip += 1 + grow;
         }
     found : {
         // Matches may run on to the end of the piece.

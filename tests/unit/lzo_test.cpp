@@ -83,7 +83,12 @@ std::vector<Bytes> corpus() {
             mixed,
             far,
             text_bytes(kBig, 10),
-            runs_bytes(49152 * 3 + 7, 14)};
+            runs_bytes(49152 * 3 + 7, 14),
+            // Whole-input literal runs at the bounds of the wide copies.
+            random_bytes(4095, 15),
+            random_bytes(4096, 16),
+            random_bytes((1 << 20) - 1, 17),
+            random_bytes(1 << 20, 18)};
 }
 
 TEST(LzoEncode, ArgumentChecksInOrder) {
