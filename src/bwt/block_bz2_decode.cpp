@@ -3,12 +3,13 @@
 // array of 32-bit entries (low byte: last-column byte; upper 24 bits: link).
 //
 // Pass 1 expands the symbols into the low bytes and counts the bytes; pass 2
-// builds the links; the walk then follows them. The work buffer carries no
+// builds the links; the shared successor walk then follows them. The work buffer carries no
 // alignment promise, so entries are accessed through memcpy.
 #include <cstdint>
 #include <cstring>
 
 #include "bwt/huff_bz2.h"
+#include "bwt/successor_walk.h"
 #include "core/load.h"
 
 namespace vek::bwt {
@@ -93,20 +94,8 @@ vekStatus bz2_decode_block(const uint16_t* src, int32_t srcLen, uint8_t* dst, in
         put32(buf, row, get32(buf, row) | (j << 8));
     }
 
-    uint32_t p = static_cast<uint32_t>(index);
-    uint32_t k = 0;
-    for (; k + 8 <= n; k += 8) {
-        uint8_t out[8];
-        for (int32_t u = 0; u < 8; ++u) {
-            p = get32(buf, p) >> 8;
-            out[u] = static_cast<uint8_t>(get32(buf, p));
-        }
-        std::memcpy(dst + k, out, 8);
-    }
-    for (; k < n; ++k) {
-        p = get32(buf, p) >> 8;
-        dst[k] = static_cast<uint8_t>(get32(buf, p));
-    }
+    walk_successors(buf, dst, static_cast<int32_t>(n), static_cast<uint32_t>(index),
+                    LinkByte::kOwn);
     *pDstLen = static_cast<int32_t>(n);
     return vekStatusOk;
 }
