@@ -69,11 +69,14 @@ void walk_one(const uint8_t* links, uint8_t* dst, int32_t n, uint32_t index) {
 template <LinkByte K>
 class MultiWalk {
   public:
-    MultiWalk(uint8_t* links, uint8_t* dst, int32_t n) : links_(links), dst_(dst), n_(uint32_t(n)) {
+    MultiWalk(uint8_t* links, uint8_t* dst, int32_t n, int32_t piece_limit)
+        : links_(links), dst_(dst), n_(uint32_t(n)) {
         starts_ = n / 128 < kMaxStarts ? n / 128 : kMaxStarts;
-        // Leave a quarter of the piece records for lane ends and taken room.
+        piece_limit_ = piece_limit < kMaxPieces ? piece_limit : kMaxPieces;
+        // Half of the piece records stay free for the room lanes take from
+        // each other at the end.
         chunk_ = 2048;
-        while (n_ / chunk_ > uint32_t(kMaxPieces) * 3 / 4) chunk_ *= 2;
+        while (n_ / chunk_ > uint32_t(kMaxPieces) / 2) chunk_ *= 2;
     }
 
     // False when the walk gave up (it cannot for links that form a
@@ -195,7 +198,7 @@ class MultiWalk {
             old.end = uint32_t(l.out - dst_);
             l.base += old.end - old.begin;
         }
-        if (pieces_used_ == kMaxPieces) return false;
+        if (pieces_used_ >= piece_limit_) return false;
         uint32_t b, e;
         if (top_ < n_) {
             b = top_;
@@ -283,28 +286,32 @@ class MultiWalk {
     uint8_t* dst_;
     uint32_t n_;
     uint32_t chunk_ = 0, top_ = 0;
-    int32_t starts_ = 0, segments_ = 0, next_seg_ = 0, pieces_used_ = 0;
+    int32_t starts_ = 0, segments_ = 0, next_seg_ = 0, pieces_used_ = 0, piece_limit_ = 0;
     Lane lanes_[kLanes];
     Piece pieces_[kMaxPieces];
     Segment seg_[kMaxStarts + 1];
 };
 
 template <LinkByte K>
-void walk(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index) {
+bool walk(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index, int32_t piece_limit) {
     if (n >= kMultiMin && n <= kMultiMax) {
-        MultiWalk<K> w(links, dst, n);
-        if (w.run(index)) return;
+        MultiWalk<K> w(links, dst, n, piece_limit);
+        if (w.run(index)) return true;
     }
     walk_one<K>(links, dst, n, index);
+    return false;
 }
 
 }  // namespace
 
 void walk_successors(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index, LinkByte kind) {
-    if (kind == LinkByte::kOwn)
-        walk<LinkByte::kOwn>(links, dst, n, index);
-    else
-        walk<LinkByte::kSuccessor>(links, dst, n, index);
+    walk_successors_limited(links, dst, n, index, kind, kMaxPieces);
+}
+
+bool walk_successors_limited(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index, LinkByte kind,
+                             int32_t piece_limit) {
+    if (kind == LinkByte::kOwn) return walk<LinkByte::kOwn>(links, dst, n, index, piece_limit);
+    return walk<LinkByte::kSuccessor>(links, dst, n, index, piece_limit);
 }
 
 void walk_successors_plain(const uint8_t* links, uint8_t* dst, int32_t n, uint32_t index,

@@ -26,6 +26,12 @@ enum class LinkByte {
 // for their pieces and overwrite the links (dead once the walk is over).
 void walk_successors(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index, LinkByte kind);
 
+// The same with at most `piece_limit` pieces of output room for the many
+// chains; true when they finished, false when the walk fell back to one
+// chain. (walk_successors never runs short; tests force the fallback.)
+bool walk_successors_limited(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index, LinkByte kind,
+                             int32_t piece_limit);
+
 // The one-chain walk alone (tests compare the two).
 void walk_successors_plain(const uint8_t* links, uint8_t* dst, int32_t n, uint32_t index,
                            LinkByte kind);

@@ -109,10 +109,13 @@ TEST(SuccessorWalk, ManyChainsEqualTheOneChainWalk) {
                     vek::bwt::walk_successors_plain(links.data() + 1, plain.data(), int32_t(n),
                                                     index, kind);
                     ASSERT_EQ(plain, want) << n << " " << int(shape) << " " << index;
-                    // The destination is exactly n bytes between guards.
+                    // The destination is exactly n bytes between guards; the
+                    // many chains run (and finish) from 64 KiB to 8 MiB.
                     Bytes dst(n + 2 * kGuardBytes, kGuard);
-                    vek::bwt::walk_successors(links.data() + 1, dst.data() + kGuardBytes,
-                                              int32_t(n), index, kind);
+                    const bool many = vek::bwt::walk_successors_limited(
+                        links.data() + 1, dst.data() + kGuardBytes, int32_t(n), index, kind,
+                        1 << 30);
+                    ASSERT_EQ(many, n >= 65536 && n <= (size_t{1} << 23)) << n;
                     ASSERT_TRUE(std::equal(want.begin(), want.end(), dst.begin() + kGuardBytes))
                         << n << " " << int(shape) << " " << index << " " << int(kind);
                     for (size_t k = 0; k < kGuardBytes; ++k) {
@@ -120,6 +123,34 @@ TEST(SuccessorWalk, ManyChainsEqualTheOneChainWalk) {
                         ASSERT_EQ(dst[n + kGuardBytes + k], kGuard);
                     }
                 }
+            }
+        }
+    }
+}
+
+// Output room too short for the many chains: they give up, the start marks
+// come off and one chain walks instead, with the same result.
+TEST(SuccessorWalk, FallsBackToOneChainWhenRoomRunsShort) {
+    std::mt19937 rng(98);
+    const size_t n = 100000;
+    Bytes L(n);
+    for (auto& b : L) b = uint8_t(rng());
+    for (Shape shape : {Shape::kOneCycle, Shape::kTriples}) {
+        const uint32_t index = uint32_t(rng() % n);
+        const std::vector<uint32_t> succ = permutation(n, shape, index, rng);
+        const Bytes want = model_walk(succ, L, index);
+        for (int32_t limit : {16, 48, 60}) {
+            for (LinkByte kind : {LinkByte::kOwn, LinkByte::kSuccessor}) {
+                Bytes links = links_of(succ, L, kind);
+                Bytes dst(n);
+                const bool many = vek::bwt::walk_successors_limited(links.data() + 1, dst.data(),
+                                                                    int32_t(n), index, kind, limit);
+                if (limit == 16 && shape == Shape::kOneCycle) {
+                    // 16 first pieces cannot hold the n bytes of one cycle
+                    // (cycles of three without a start are never walked).
+                    EXPECT_FALSE(many);
+                }
+                ASSERT_EQ(dst, want) << limit << " " << int(shape);
             }
         }
     }
