@@ -901,15 +901,15 @@ TEST(Bz2BlockDecode, LargeBlocksEqualTheModel) {
     for (int k = 0; k < 12000; ++k) periodic.insert(periodic.end(), {'c', 'y', 'c', 'l', 'e', 0});
     blocks.push_back(make_block(periodic));
     std::mt19937 rng(72);
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < (kScale > 1 ? 2 : 3); ++k) {
         Block b;
         b.dict = 4 + k * 50;
         for (int v = 0; v < b.dict; ++v) b.inUse[(v * 37 + k) % 256] = 1;
-        for (size_t i = 0; i < 150000; ++i)
+        for (size_t i = 0; i < 100000; ++i)
             b.sym.push_back(static_cast<uint16_t>(rng() % 8 == 0 ? rng() % 2 : 2 + rng() % (b.dict - 1)));
-        b.primary = static_cast<int>(rng() % 100000);
+        b.primary = static_cast<int>(rng() % 60000);
         b.data = model::decode_block(b.sym, b.inUse, b.primary);
-        ASSERT_GE(b.data.size(), size_t{100000});
+        ASSERT_GE(b.data.size(), size_t{65536});
         blocks.push_back(b);
     }
     for (const Block& b : blocks) {
