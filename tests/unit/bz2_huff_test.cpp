@@ -906,7 +906,8 @@ TEST(Bz2BlockDecode, LargeBlocksEqualTheModel) {
         b.dict = 4 + k * 50;
         for (int v = 0; v < b.dict; ++v) b.inUse[(v * 37 + k) % 256] = 1;
         for (size_t i = 0; i < 100000; ++i)
-            b.sym.push_back(static_cast<uint16_t>(rng() % 8 == 0 ? rng() % 2 : 2 + rng() % (b.dict - 1)));
+            b.sym.push_back(
+                static_cast<uint16_t>(rng() % 8 == 0 ? rng() % 2 : 2 + rng() % (b.dict - 1)));
         b.primary = static_cast<int>(rng() % 60000);
         b.data = model::decode_block(b.sym, b.inUse, b.primary);
         ASSERT_GE(b.data.size(), size_t{65536});
