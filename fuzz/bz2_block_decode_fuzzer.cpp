@@ -19,7 +19,8 @@ void check(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Header: a byte value marked 0x90 (not in use as a signed byte), flags,
     // a 32-byte in-use bitmap, capacity and primary index (2 bytes each);
-    // then 16-bit symbols.
+    // then 16-bit symbols. Flag 2 selects capacities from 64 KiB up, where
+    // long zero runs reach the walk of many chains.
     constexpr size_t kHeader = 38;
     if (size < kHeader + 2) return 0;
     uint8_t inUse[256] = {};
@@ -30,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!inUse[data[0]]) inUse[data[0]] = 0x90;
     if (data[1] & 1) dict += 1;  // a size the table does not match
-    const int32_t cap = 1 + ((data[34] | (data[35] << 8)) % 4096);
+    const int32_t capField = data[34] | (data[35] << 8);
+    const int32_t cap = (data[1] & 2) ? 65536 + 3 * capField : 1 + capField % 4096;
     const int32_t index = (data[36] | (data[37] << 8)) % cap;
     const size_t nsym = (size - kHeader) / 2;
     std::vector<uint16_t> sym(nsym);

@@ -3,12 +3,13 @@
 // array of 32-bit entries (low byte: last-column byte; upper 24 bits: link).
 //
 // Pass 1 expands the symbols into the low bytes and counts the bytes; pass 2
-// builds the links; the walk then follows them. The work buffer carries no
+// builds the links; the shared successor walk then follows them. The work buffer carries no
 // alignment promise, so entries are accessed through memcpy.
 #include <cstdint>
 #include <cstring>
 
 #include "bwt/huff_bz2.h"
+#include "bwt/successor_walk.h"
 #include "core/load.h"
 
 namespace vek::bwt {
@@ -37,8 +38,14 @@ vekStatus bz2_decode_block(const uint16_t* src, int32_t srcLen, uint8_t* dst, in
 
     const uint32_t cap = static_cast<uint32_t>(*pDstLen);
     const uint32_t dsize = static_cast<uint32_t>(dictSize);
-    uint8_t mtf[256];
-    for (int32_t v = 0; v < 256; ++v) mtf[v] = static_cast<uint8_t>(v);
+    // The move-to-front list holds the dictionary bytes themselves. Its
+    // first eight live in one register (most ranks are small); the rest in
+    // `tail`, indexed by list position. The first dsize positions only ever
+    // hold dictionary entries, so the list needs no other check.
+    uint64_t front = 0;
+    uint8_t tail[256];
+    for (int32_t v = 7; v >= 0; --v) front = front << 8 | dict[v];
+    std::memcpy(tail + 8, dict + 8, 248);
     uint32_t count[256] = {};
 
     uint32_t n = 0;
@@ -53,8 +60,8 @@ vekStatus bz2_decode_block(const uint16_t* src, int32_t srcLen, uint8_t* dst, in
                 if (k == kMaxRunDigits) return vekStatusBadDataErr;
                 r += (static_cast<uint32_t>(src[i]) + 1u) << k;
             }
-            if (mtf[0] >= dsize || r > cap - n) return vekStatusBadDataErr;
-            const uint8_t b = dict[mtf[0]];
+            if (dsize == 0 || r > cap - n) return vekStatusBadDataErr;
+            const uint8_t b = static_cast<uint8_t>(front);
             count[b] += r;
             const uint32_t e = b;
             uint32_t j = n;
@@ -69,10 +76,20 @@ vekStatus bz2_decode_block(const uint16_t* src, int32_t srcLen, uint8_t* dst, in
         }
         const uint32_t rank = s - 1;
         if (rank >= dsize || n == cap) return vekStatusBadDataErr;
-        const uint8_t v = mtf[rank];
-        std::memmove(mtf + 1, mtf, rank);
-        mtf[0] = v;
-        const uint8_t b = dict[v];
+        uint8_t b;
+        if (rank < 8) {
+            // Bytes 0..rank-1 move up one; those above rank stay.
+            const uint32_t shift = 8 * rank;
+            b = static_cast<uint8_t>(front >> shift);
+            const uint64_t below = (uint64_t{1} << shift) - 1;
+            const uint64_t keep = ~((below << 8) | 0xFF);
+            front = (front & keep) | ((front & below) << 8) | b;
+        } else {
+            b = tail[rank];
+            std::memmove(tail + 9, tail + 8, rank - 8);
+            tail[8] = static_cast<uint8_t>(front >> 56);
+            front = front << 8 | b;
+        }
         ++count[b];
         put32(buf, n++, b);
         ++i;
@@ -87,26 +104,22 @@ vekStatus bz2_decode_block(const uint16_t* src, int32_t srcLen, uint8_t* dst, in
         count[b] = sum;
         sum += c;
     }
+    // The counter of the current run of equal bytes lives in a register (a
+    // counter in memory would wait on its own last store).
+    uint32_t c = get32(buf, 0) & 0xFFu, row = count[c];
     for (uint32_t j = 0; j < n; ++j) {
         const uint32_t b = get32(buf, j) & 0xFFu;
-        const uint32_t row = count[b]++;
+        if (b != c) {
+            count[c] = row;
+            c = b;
+            row = count[c];
+        }
         put32(buf, row, get32(buf, row) | (j << 8));
+        ++row;
     }
 
-    uint32_t p = static_cast<uint32_t>(index);
-    uint32_t k = 0;
-    for (; k + 8 <= n; k += 8) {
-        uint8_t out[8];
-        for (int32_t u = 0; u < 8; ++u) {
-            p = get32(buf, p) >> 8;
-            out[u] = static_cast<uint8_t>(get32(buf, p));
-        }
-        std::memcpy(dst + k, out, 8);
-    }
-    for (; k < n; ++k) {
-        p = get32(buf, p) >> 8;
-        dst[k] = static_cast<uint8_t>(get32(buf, p));
-    }
+    walk_successors(buf, dst, static_cast<int32_t>(n), static_cast<uint32_t>(index),
+                    LinkByte::kOwn);
     *pDstLen = static_cast<int32_t>(n);
     return vekStatusOk;
 }

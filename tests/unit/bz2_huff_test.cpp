@@ -891,6 +891,43 @@ TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
     EXPECT_EQ(dst[11], 0xCC);
 }
 
+// Blocks large enough for the many-chain walk: a text block, a periodic
+// block (one successor cycle per repeat) and hostile symbol soups, whose
+// links form permutations of many cycles, all equal to the model.
+TEST(Bz2BlockDecode, LargeBlocksEqualTheModel) {
+    std::vector<Block> blocks;
+    blocks.push_back(make_block(vek::testdata::text_bytes(200000 / kScale, 71)));
+    std::vector<uint8_t> periodic;
+    for (int k = 0; k < 12000; ++k) periodic.insert(periodic.end(), {'c', 'y', 'c', 'l', 'e', 0});
+    blocks.push_back(make_block(periodic));
+    std::mt19937 rng(72);
+    for (int k = 0; k < (kScale > 1 ? 2 : 3); ++k) {
+        Block b;
+        b.dict = 4 + k * 50;
+        for (int v = 0; v < b.dict; ++v) b.inUse[(v * 37 + k) % 256] = 1;
+        for (size_t i = 0; i < 100000; ++i)
+            b.sym.push_back(
+                static_cast<uint16_t>(rng() % 8 == 0 ? rng() % 2 : 2 + rng() % (b.dict - 1)));
+        b.primary = static_cast<int>(rng() % 60000);
+        b.data = model::decode_block(b.sym, b.inUse, b.primary);
+        ASSERT_GE(b.data.size(), size_t{65536});
+        blocks.push_back(b);
+    }
+    for (const Block& b : blocks) {
+        const size_t n = b.data.size();
+        std::vector<uint8_t> buf(4 * n), dst(n + 32, 0xCC);
+        int32_t len = static_cast<int32_t>(n);
+        ASSERT_EQ(veksDecodeBlock_BZ2_16u8u(b.sym.data(), static_cast<int32_t>(b.sym.size()),
+                                            dst.data() + 16, &len, b.primary, b.dict, b.inUse,
+                                            buf.data()),
+                  vekStatusOk);
+        ASSERT_EQ(len, static_cast<int32_t>(n));
+        ASSERT_TRUE(std::equal(b.data.begin(), b.data.end(), dst.begin() + 16));
+        for (size_t k = 0; k < 16; ++k) ASSERT_EQ(dst[k], 0xCC);
+        for (size_t k = 16 + n; k < dst.size(); ++k) ASSERT_EQ(dst[k], 0xCC);
+    }
+}
+
 // Random symbol soup against the model: same status class and output.
 TEST(Bz2BlockDecode, RandomSymbolsAgreeWithModel) {
     std::mt19937 rng(61);

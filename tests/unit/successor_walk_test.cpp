@@ -1,0 +1,159 @@
+// The successor walk shared by the inverse transform and the block decoder:
+// the many-chain walk against a plain model of the one-chain walk, for both
+// link layouts, on permutations of every cycle shape (one cycle, random,
+// many short cycles, the primary row on a short cycle, fixed points), at
+// sizes around the thresholds where the many-chain walk takes over.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "bwt/successor_walk.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using vek::bwt::LinkByte;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr uint8_t kGuard = 0x5D;
+constexpr size_t kGuardBytes = 32;
+
+enum class Shape { kOneCycle, kRandom, kTriples, kShortPrimary, kFixed };
+
+std::vector<uint32_t> permutation(size_t n, Shape shape, uint32_t index, std::mt19937& rng) {
+    std::vector<uint32_t> succ(n);
+    std::vector<uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin(), order.end(), rng);
+    auto close_cycles = [&](size_t len) {
+        for (size_t at = 0; at < n; at += len) {
+            const size_t end = std::min(n, at + len);
+            for (size_t i = at; i < end; ++i) succ[order[i]] = order[i + 1 < end ? i + 1 : at];
+        }
+    };
+    switch (shape) {
+        case Shape::kOneCycle:
+            close_cycles(n);
+            break;
+        case Shape::kRandom:
+            for (size_t i = 0; i < n; ++i) succ[i] = order[i];
+            break;
+        case Shape::kTriples:
+            close_cycles(3);
+            break;
+        case Shape::kShortPrimary: {
+            // The primary row on a cycle of 5, the rest on one long cycle.
+            std::swap(*std::find(order.begin(), order.end(), index), order[0]);
+            for (size_t i = 0; i < 5; ++i) succ[order[i]] = order[(i + 1) % 5];
+            for (size_t i = 5; i < n; ++i) succ[order[i]] = order[i + 1 < n ? i + 1 : 5];
+            break;
+        }
+        case Shape::kFixed:
+            std::iota(succ.begin(), succ.end(), 0u);
+            break;
+    }
+    return succ;
+}
+
+// The one-chain walk, written out plainly.
+Bytes model_walk(const std::vector<uint32_t>& succ, const Bytes& L, uint32_t index) {
+    Bytes out(L.size());
+    uint32_t p = index;
+    for (size_t k = 0; k < L.size(); ++k) {
+        p = succ[p];
+        out[k] = L[p];
+    }
+    return out;
+}
+
+Bytes links_of(const std::vector<uint32_t>& succ, const Bytes& L, LinkByte kind) {
+    Bytes links(4 * L.size() + 1);  // one byte in: the walk must not need alignment
+    for (size_t r = 0; r < L.size(); ++r) {
+        const uint32_t w = succ[r] << 8 | (kind == LinkByte::kOwn ? L[r] : L[succ[r]]);
+        std::memcpy(links.data() + 1 + 4 * r, &w, 4);
+    }
+    return links;
+}
+
+TEST(SuccessorWalk, ManyChainsEqualTheOneChainWalk) {
+    std::mt19937 rng(97);
+    // The largest size is the last one with room for the start marks.
+    const size_t largest = kSanitized ? 300007 : size_t{1} << 23;
+    for (size_t n : {size_t{1}, size_t{2}, size_t{1000}, size_t{65535}, size_t{65536},
+                     size_t{65537}, largest}) {
+        for (Shape shape : {Shape::kOneCycle, Shape::kRandom, Shape::kTriples, Shape::kShortPrimary,
+                            Shape::kFixed}) {
+            if (n < 5 && shape == Shape::kShortPrimary) continue;
+            if (n > 70000 && shape == Shape::kFixed) continue;
+            if (n == (size_t{1} << 23) && shape != Shape::kShortPrimary) continue;
+            Bytes L(n);
+            // Few byte values: wrong rows would likely still give a wrong byte.
+            for (auto& b : L) b = uint8_t(rng() % 7 + 'a');
+            std::vector<uint32_t> indices = {uint32_t(0), uint32_t(n - 1), uint32_t(rng() % n)};
+            if (n > 70000) indices.resize(1);
+            for (uint32_t index : indices) {
+                const std::vector<uint32_t> succ = permutation(n, shape, index, rng);
+                const Bytes want = model_walk(succ, L, index);
+                for (LinkByte kind : {LinkByte::kOwn, LinkByte::kSuccessor}) {
+                    Bytes links = links_of(succ, L, kind);
+                    Bytes plain(n);
+                    vek::bwt::walk_successors_plain(links.data() + 1, plain.data(), int32_t(n),
+                                                    index, kind);
+                    ASSERT_EQ(plain, want) << n << " " << int(shape) << " " << index;
+                    // The destination is exactly n bytes between guards; the
+                    // many chains run (and finish) from 64 KiB to 8 MiB.
+                    Bytes dst(n + 2 * kGuardBytes, kGuard);
+                    const bool many = vek::bwt::walk_successors_limited(
+                        links.data() + 1, dst.data() + kGuardBytes, int32_t(n), index, kind,
+                        1 << 30);
+                    ASSERT_EQ(many, n >= 65536 && n <= (size_t{1} << 23)) << n;
+                    ASSERT_TRUE(std::equal(want.begin(), want.end(), dst.begin() + kGuardBytes))
+                        << n << " " << int(shape) << " " << index << " " << int(kind);
+                    for (size_t k = 0; k < kGuardBytes; ++k) {
+                        ASSERT_EQ(dst[k], kGuard);
+                        ASSERT_EQ(dst[n + kGuardBytes + k], kGuard);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Output room too short for the many chains: they give up, the start marks
+// come off and one chain walks instead, with the same result.
+TEST(SuccessorWalk, FallsBackToOneChainWhenRoomRunsShort) {
+    std::mt19937 rng(98);
+    const size_t n = 100000;
+    Bytes L(n);
+    for (auto& b : L) b = uint8_t(rng());
+    for (Shape shape : {Shape::kOneCycle, Shape::kTriples}) {
+        const uint32_t index = uint32_t(rng() % n);
+        const std::vector<uint32_t> succ = permutation(n, shape, index, rng);
+        const Bytes want = model_walk(succ, L, index);
+        for (int32_t limit : {16, 48, 60}) {
+            for (LinkByte kind : {LinkByte::kOwn, LinkByte::kSuccessor}) {
+                Bytes links = links_of(succ, L, kind);
+                Bytes dst(n);
+                const bool many = vek::bwt::walk_successors_limited(links.data() + 1, dst.data(),
+                                                                    int32_t(n), index, kind, limit);
+                if (limit == 16 && shape == Shape::kOneCycle) {
+                    // 16 first pieces cannot hold the n bytes of one cycle
+                    // (cycles of three without a start are never walked).
+                    EXPECT_FALSE(many);
+                }
+                ASSERT_EQ(dst, want) << limit << " " << int(shape);
+            }
+        }
+    }
+}
+
+}  // namespace
