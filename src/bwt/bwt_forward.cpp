@@ -71,37 +71,71 @@ inline uint32_t pair_at(const uint8_t* p) {
 }
 
 // Seeds of a large bucket, when the caller's buffer has room to spare:
-// each seed's next kRadixBytes bytes (from offset 2) are gathered once and
-// the bucket is put in order of them by an LSD radix sort, so the comparison sort only
-// sees runs of seeds that share those bytes. kRadixMin seeds or more.
+// each seed's bytes 2..17 are gathered once as two big-endian words, so
+// that one pass of scattered reads replaces the levels of the rotation
+// sort that would each read them again. An LSD radix sort on the first
+// word and a sort of each run of equal first words by the second, both in
+// the spare memory, leave to the rotation sort only runs of seeds that
+// share 18 bytes. kRadixMin seeds or more.
 constexpr int32_t kRadixMin = 64;
-constexpr int kRadixBytes = 6;
+constexpr int32_t kKeyedDepth = 18;
+constexpr size_t kSpareBytesPerSeed = 48;
+constexpr int32_t kInsertionRun = 16;  // runs this short are sorted by insertion
 
 struct Spare {
     uint8_t* at = nullptr;
     size_t bytes = 0;
 };
 
-// Sorts rows[0..m) by their kRadixBytes-byte keys at offset 2 (held in the
-// low bytes of 64-bit words); leaves the sorted keys
-// in the first m entries of the returned array.
-const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const Spare& spare) {
-    uint64_t* keys = reinterpret_cast<uint64_t*>(spare.at);
-    uint64_t* keys2 = keys + m;
-    int32_t* rows2 = reinterpret_cast<int32_t*>(keys2 + m);
-    uint32_t hist[kRadixBytes][256] = {};
-    for (int32_t t = 0; t < m; ++t) {
-        if (t + 32 < m) __builtin_prefetch(T + rows[t + 32] + 2);
-        const uint64_t k = __builtin_bswap64(load64(T + rows[t] + 2)) >> (64 - 8 * kRadixBytes);
-        keys[t] = k;
-        for (int d = 0; d < kRadixBytes; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+struct KeyedRow {
+    uint64_t key;  // bytes 10..17 of the rotation, big-endian
+    int32_t row;
+};
+
+void sort_by_second_word(KeyedRow* items, int32_t count) {
+    if (count > kInsertionRun) {
+        std::sort(items, items + count,
+                  [](const KeyedRow& x, const KeyedRow& y) { return x.key < y.key; });
+        return;
     }
-    int32_t* src_rows = rows;
-    int32_t* dst_rows = rows2;
-    for (int d = 0; d < kRadixBytes; ++d) {
+    for (int32_t i = 1; i < count; ++i) {
+        const KeyedRow v = items[i];
+        int32_t j = i;
+        for (; j > 0 && items[j - 1].key > v.key; --j) items[j] = items[j - 1];
+        items[j] = v;
+    }
+}
+
+// Sorts rows[lo..lo+m) (the seeds of one bucket) completely, the rotation
+// sort finishing runs that share 18 bytes under *budget. False when a
+// budget given non-negative ran out.
+bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t m,
+                       const Spare& spare, int64_t* budget) {
+    int32_t* const seeds = rows + lo;
+    uint64_t* first = reinterpret_cast<uint64_t*>(spare.at);
+    uint64_t* first2 = first + m;
+    uint64_t* const second = first2 + m;  // by gathering order
+    KeyedRow* const items = reinterpret_cast<KeyedRow*>(second + m);
+    uint32_t* order = reinterpret_cast<uint32_t*>(items + m);
+    uint32_t* order2 = order + m;
+
+    uint32_t hist[8][256] = {};
+    for (int32_t t = 0; t < m; ++t) {
+        if (t + 32 < m) {
+            __builtin_prefetch(T + seeds[t + 32] + 2);
+            __builtin_prefetch(T + seeds[t + 32] + 17);
+        }
+        const uint8_t* p = T + seeds[t] + 2;
+        const uint64_t k = __builtin_bswap64(load64(p));
+        first[t] = k;
+        second[t] = __builtin_bswap64(load64(p + 8));
+        order[t] = uint32_t(t);
+        for (int d = 0; d < 8; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+    }
+    for (int d = 0; d < 8; ++d) {
         uint32_t* h = hist[d];
         // A digit that all keys share orders nothing.
-        if (h[(keys[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
+        if (h[(first[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
         uint32_t sum = 0;
         for (int c = 0; c < 256; ++c) {
             const uint32_t v = h[c];
@@ -109,16 +143,33 @@ const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const 
             sum += v;
         }
         for (int32_t t = 0; t < m; ++t) {
-            const uint64_t k = keys[t];
+            const uint64_t k = first[t];
             const uint32_t at = h[(k >> (8 * d)) & 0xFF]++;
-            keys2[at] = k;
-            dst_rows[at] = src_rows[t];
+            first2[at] = k;
+            order2[at] = order[t];
         }
-        std::swap(keys, keys2);
-        std::swap(src_rows, dst_rows);
+        std::swap(first, first2);
+        std::swap(order, order2);
     }
-    if (src_rows != rows) std::memcpy(rows, src_rows, size_t(m) * sizeof(int32_t));
-    return keys;
+    for (int32_t t = 0; t < m; ++t) items[t] = {second[order[t]], seeds[order[t]]};
+    for (int32_t a = 0; a < m;) {
+        int32_t e = a + 1;
+        while (e < m && first[e] == first[a]) ++e;
+        if (e - a >= 2) sort_by_second_word(items + a, e - a);
+        a = e;
+    }
+    for (int32_t t = 0; t < m; ++t) seeds[t] = items[t].row;
+    const bool limited = *budget >= 0;
+    for (int32_t a = 0; a < m;) {
+        int32_t e = a + 1;
+        while (e < m && first[e] == first[a] && items[e].key == items[a].key) ++e;
+        if (e - a >= 2) {
+            it_sort(T, n, rows, lo + a, lo + e - 1, kKeyedDepth, budget);
+            if (limited && *budget < 0) return false;
+        }
+        a = e;
+    }
+    return true;
 }
 
 bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf,
@@ -196,17 +247,8 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
             const int32_t lo = int32_t(start[b]), m = int32_t(next[b]) - lo;
             if (m < 2) continue;
             const bool was_limited = budget >= 0;
-            if (m >= kRadixMin && size_t(m) * 24 <= spare.bytes) {
-                const uint64_t* keys = radix_presort(T, rows + lo, m, spare);
-                for (int32_t a = 0; a < m;) {
-                    int32_t e = a + 1;
-                    while (e < m && keys[e] == keys[a]) ++e;
-                    if (e - a >= 2) {
-                        it_sort(T, n, rows, lo + a, lo + e - 1, 2 + kRadixBytes, &budget);
-                        if (was_limited && budget < 0) return false;
-                    }
-                    a = e;
-                }
+            if (m >= kRadixMin && size_t(m) * kSpareBytesPerSeed <= spare.bytes) {
+                if (!sort_bucket_keyed(T, n, rows, lo, m, spare, &budget)) return false;
                 continue;
             }
             it_sort(T, n, rows, lo, lo + m - 1, 2, &budget);
