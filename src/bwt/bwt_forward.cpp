@@ -70,6 +70,81 @@ inline uint32_t pair_at(const uint8_t* p) {
     return __builtin_bswap16(load16(p));
 }
 
+// Types and seeds of the positions p[0 .. count) (count <= 64; p[count]
+// readable), given the type of the position after them: bit k of `seeds`
+// marks a seed at p + k, first_a is the type of p[0].
+struct SeedWord {
+    uint64_t seeds;
+    bool first_a;
+};
+
+// Byte-wise unsigned x > y and x == y of eight lanes, one bit per lane.
+struct ByteMasks {
+    uint64_t gt, eq;
+};
+
+inline uint64_t lane_bits(uint64_t high_bits) {
+    // Gathers bit 7 of every byte into bits 0..7 (no two products collide).
+    return ((high_bits >> 7) * 0x0102040810204080ull) >> 56;
+}
+
+inline ByteMasks compare_bytes(uint64_t x, uint64_t y) {
+    constexpr uint64_t kHigh = 0x8080808080808080ull, kLow = ~kHigh;
+    const uint64_t z = x ^ y;
+    const uint64_t zero = ~(((z & kLow) + kLow) | z) & kHigh;
+    // Bit 7 of each lane of (x | 80) - (y & 7F), which never borrows from
+    // the next lane: the low seven bits of x are >= those of y.
+    const uint64_t low_ge = (x | kHigh) - (y & kLow);
+    const uint64_t gt = ((x & ~y) | (~z & low_ge)) & kHigh & ~zero;
+    return {lane_bits(gt), lane_bits(zero)};
+}
+
+inline SeedWord seed_word(const uint8_t* p, int32_t count, bool succ_a) {
+    uint64_t gt = 0, eq = 0;
+    if (count == 64) {
+        for (int o = 0; o < 64; o += 8) {
+            const ByteMasks m = compare_bytes(load64(p + o), load64(p + o + 1));
+            gt |= m.gt << o;
+            eq |= m.eq << o;
+        }
+    } else {
+        for (int32_t k = 0; k < count; ++k) {
+            gt |= uint64_t(p[k] > p[k + 1]) << k;
+            eq |= uint64_t(p[k] == p[k + 1]) << k;
+        }
+    }
+    // A position is type A when its pair is descending, or equal and the
+    // next position is type A: a carry that moves down through runs of
+    // equal pairs. The top position takes it from succ_a; the rest
+    // spread in doubling steps.
+    const uint64_t top = uint64_t(1) << (count - 1);
+    uint64_t a = gt | (succ_a && (eq & top) ? top : 0);
+    uint64_t run = eq & ~top;
+    a |= run & (a >> 1);
+    run &= run >> 1;
+    a |= run & (a >> 2);
+    run &= run >> 2;
+    a |= run & (a >> 4);
+    run &= run >> 4;
+    a |= run & (a >> 8);
+    run &= run >> 8;
+    a |= run & (a >> 16);
+    run &= run >> 16;
+    a |= run & (a >> 32);
+    const uint64_t next_a = (a >> 1) | (succ_a ? top : 0);
+    const uint64_t valid = count == 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1;
+    return {~a & next_a & valid, (a & 1) != 0};
+}
+
+// True when p[0 .. 64] is one repeated byte: none of its positions is a
+// seed and all share the type of the position after them.
+inline bool one_byte_run65(const uint8_t* p) {
+    const uint64_t run = 0x0101010101010101ull * p[0];
+    uint64_t diff = load64(p + 57) ^ run;
+    for (int o = 0; o < 64; o += 8) diff |= load64(p + o) ^ run;
+    return diff == 0;
+}
+
 // Seeds of a large bucket, when the caller's buffer has room to spare:
 // each seed's bytes 2..17 are gathered once as two big-endian words, so
 // that one pass of scattered reads replaces the levels of the rotation
@@ -223,21 +298,26 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     start[kBuckets] = uint32_t(n);
     std::memcpy(next, start, kBuckets * sizeof(uint32_t));
 
-    // 3. Seeds, appended to the front of their buckets.
-    // A run of one byte shares its type and holds no seed: eight positions
-    // of it are passed per step.
+    // 3. Seeds, appended to the front of their buckets, from the top down.
     bool succ_a = type_a_at(T, n, 0);
-    for (int32_t i = n - 1; i >= 0; --i) {
-        const uint8_t c0 = T[i], c1 = T[i + 1];
-        if (c0 == c1) {
-            // Positions i-1 .. i-8 pair equal bytes if T[i-8 .. i-1] == c0.
-            const uint64_t run = 0x0101010101010101ull * c0;
-            while (i >= 8 && load64(T + i - 8) == run) i -= 8;
-            continue;  // same type as the successor, not a seed
+    for (int32_t hi = n; hi > 0;) {
+        const int32_t base = hi >= 64 ? hi - 64 : 0;
+        const int32_t count = hi - base;
+        uint64_t seeds;
+        if (count == 64 && one_byte_run65(T + base)) {
+            seeds = 0;  // one type throughout, that of the successor
+        } else {
+            const SeedWord w = seed_word(T + base, count, succ_a);
+            seeds = w.seeds;
+            succ_a = w.first_a;
         }
-        const bool a = c0 > c1;
-        if (!a && succ_a) rows[next[uint32_t(c0) << 8 | c1]++] = i;
-        succ_a = a;
+        while (seeds) {
+            const int k = 63 - __builtin_clzll(seeds);
+            seeds ^= uint64_t(1) << k;
+            const int32_t i = base + k;
+            rows[next[pair_at(T + i)]++] = i;
+        }
+        hi = base;
     }
 
     // 4. Seeds sorted inside each bucket (c0, c1 > c0), one budget for all.
