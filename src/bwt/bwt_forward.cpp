@@ -154,12 +154,18 @@ inline bool one_byte_run65(const uint8_t* p) {
 // share 18 bytes. kRadixMin seeds or more.
 constexpr int32_t kRadixMin = 64;
 constexpr int32_t kKeyedDepth = 18;
-constexpr size_t kSpareBytesPerSeed = 48;
+constexpr size_t kSpareBytesPerSeed = 72;
+constexpr int32_t kWideRun = 32;  // runs this long go on by gathered 16-byte keys
+constexpr int kWideStack = 64;
 constexpr int32_t kInsertionRun = 16;  // runs this short are sorted by insertion
 
 struct Spare {
     uint8_t* at = nullptr;
     size_t bytes = 0;
+};
+
+struct Range16 {
+    int32_t lo, hi, depth;
 };
 
 struct KeyedRow {
@@ -181,6 +187,67 @@ void sort_by_second_word(KeyedRow* items, int32_t count) {
     }
 }
 
+// A rotation's 16 bytes from the sort offset, for runs that share a long
+// prefix.
+struct WideRow {
+    uint64_t hi, lo;  // big-endian
+    int32_t row;
+};
+
+// Sorts rows[lo..hi], which share their first `depth` bytes. Long runs
+// are ordered 16 bytes per level from keys gathered into `wide`; each
+// row left in a run of equal keys is charged the 16 bytes it passed, as
+// a comparison would be. Short runs and runs near the end of the
+// rotations go to the rotation sort. False when a budget given
+// non-negative ran out.
+bool sort_run_wide(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi,
+                   int32_t depth, WideRow* wide, int64_t* budget) {
+    const bool limited = *budget >= 0;
+    Range16 stack[kWideStack];
+    int sp = 0;
+    stack[sp++] = {lo, hi, depth};
+    while (sp > 0) {
+        const Range16 r = stack[--sp];
+        const int32_t count = r.hi - r.lo + 1;
+        if (count < kWideRun || r.depth + 16 > n || sp == kWideStack) {
+            it_sort(T, n, rows, r.lo, r.hi, r.depth, budget);
+            if (limited && *budget < 0) return false;
+            continue;
+        }
+        const int32_t* in = rows + r.lo;
+        for (int32_t t = 0; t < count; ++t) {
+            if (t + 16 < count) {
+                __builtin_prefetch(T + in[t + 16] + r.depth);
+                __builtin_prefetch(T + in[t + 16] + r.depth + 15);
+            }
+            const uint8_t* p = T + in[t] + r.depth;
+            wide[t] = {__builtin_bswap64(load64(p)), __builtin_bswap64(load64(p + 8)), in[t]};
+        }
+        std::sort(wide, wide + count, [](const WideRow& x, const WideRow& y) {
+            return x.hi != y.hi ? x.hi < y.hi : x.lo < y.lo;
+        });
+        for (int32_t t = 0; t < count; ++t) rows[r.lo + t] = wide[t].row;
+        for (int32_t a = 0; a < count;) {
+            int32_t e = a + 1;
+            while (e < count && wide[e].hi == wide[a].hi && wide[e].lo == wide[a].lo) ++e;
+            if (e - a >= 2) {
+                if (limited) {
+                    *budget -= int64_t(16) * (e - a);
+                    if (*budget < 0) return false;
+                }
+                if (sp < kWideStack) {
+                    stack[sp++] = {r.lo + a, r.lo + e - 1, r.depth + 16};
+                } else {
+                    it_sort(T, n, rows, r.lo + a, r.lo + e - 1, r.depth + 16, budget);
+                    if (limited && *budget < 0) return false;
+                }
+            }
+            a = e;
+        }
+    }
+    return true;
+}
+
 // Sorts rows[lo..lo+m) (the seeds of one bucket) completely, the rotation
 // sort finishing runs that share 18 bytes under *budget. False when a
 // budget given non-negative ran out.
@@ -193,6 +260,7 @@ bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, i
     KeyedRow* const items = reinterpret_cast<KeyedRow*>(second + m);
     uint32_t* order = reinterpret_cast<uint32_t*>(items + m);
     uint32_t* order2 = order + m;
+    WideRow* const wide = reinterpret_cast<WideRow*>(order2 + m);
 
     uint32_t hist[8][256] = {};
     for (int32_t t = 0; t < m; ++t) {
@@ -234,13 +302,12 @@ bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, i
         a = e;
     }
     for (int32_t t = 0; t < m; ++t) seeds[t] = items[t].row;
-    const bool limited = *budget >= 0;
     for (int32_t a = 0; a < m;) {
         int32_t e = a + 1;
         while (e < m && first[e] == first[a] && items[e].key == items[a].key) ++e;
         if (e - a >= 2) {
-            it_sort(T, n, rows, lo + a, lo + e - 1, kKeyedDepth, budget);
-            if (limited && *budget < 0) return false;
+            if (!sort_run_wide(T, n, rows, lo + a, lo + e - 1, kKeyedDepth, wide, budget))
+                return false;
         }
         a = e;
     }
