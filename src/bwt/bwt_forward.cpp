@@ -254,9 +254,12 @@ bool sort_run_wide(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32
 bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t m,
                        const Spare& spare, int64_t* budget) {
     int32_t* const seeds = rows + lo;
-    uint64_t* first = reinterpret_cast<uint64_t*>(spare.at);
-    uint64_t* first2 = first + m;
-    uint64_t* const second = first2 + m;  // by gathering order
+    // The gathered words stay in gathering order; the radix passes move
+    // only the 4-byte positions into them (scattered 4-byte stores cost
+    // less than 12-byte ones, and the words fit in cache).
+    uint64_t* const first = reinterpret_cast<uint64_t*>(spare.at);  // in sorted order
+    uint64_t* const keys = first + m;
+    uint64_t* const second = keys + m;
     KeyedRow* const items = reinterpret_cast<KeyedRow*>(second + m);
     uint32_t* order = reinterpret_cast<uint32_t*>(items + m);
     uint32_t* order2 = order + m;
@@ -270,7 +273,7 @@ bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, i
         }
         const uint8_t* p = T + seeds[t] + 2;
         const uint64_t k = __builtin_bswap64(load64(p));
-        first[t] = k;
+        keys[t] = k;
         second[t] = __builtin_bswap64(load64(p + 8));
         order[t] = uint32_t(t);
         for (int d = 0; d < 8; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
@@ -278,7 +281,7 @@ bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, i
     for (int d = 0; d < 8; ++d) {
         uint32_t* h = hist[d];
         // A digit that all keys share orders nothing.
-        if (h[(first[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
+        if (h[(keys[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
         uint32_t sum = 0;
         for (int c = 0; c < 256; ++c) {
             const uint32_t v = h[c];
@@ -286,14 +289,13 @@ bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, i
             sum += v;
         }
         for (int32_t t = 0; t < m; ++t) {
-            const uint64_t k = first[t];
-            const uint32_t at = h[(k >> (8 * d)) & 0xFF]++;
-            first2[at] = k;
-            order2[at] = order[t];
+            const uint32_t o = order[t];
+            const uint32_t at = h[(keys[o] >> (8 * d)) & 0xFF]++;
+            order2[at] = o;
         }
-        std::swap(first, first2);
         std::swap(order, order2);
     }
+    for (int32_t t = 0; t < m; ++t) first[t] = keys[order[t]];
     for (int32_t t = 0; t < m; ++t) items[t] = {second[order[t]], seeds[order[t]]};
     for (int32_t a = 0; a < m;) {
         int32_t e = a + 1;
