@@ -155,7 +155,6 @@ inline bool one_byte_run65(const uint8_t* p) {
 constexpr int32_t kRadixMin = 64;
 constexpr int32_t kKeyedDepth = 18;
 constexpr size_t kSpareBytesPerSeed = 72;
-constexpr int32_t kWideRun = 32;  // runs this long go on by gathered 16-byte keys
 constexpr int kWideStack = 64;
 constexpr int32_t kInsertionRun = 16;  // runs this short are sorted by insertion
 
@@ -194,11 +193,12 @@ struct WideRow {
     int32_t row;
 };
 
-// Sorts rows[lo..hi], which share their first `depth` bytes. Long runs
-// are ordered 16 bytes per level from keys gathered into `wide`; each
-// row left in a run of equal keys is charged the 16 bytes it passed, as
-// a comparison would be. Short runs and runs near the end of the
-// rotations go to the rotation sort. False when a budget given
+// Sorts rows[lo..hi], which share their first `depth` bytes, 16 bytes
+// per level from keys gathered into `wide` (even for two rows, one
+// gather beats the rotation sort's scattered word loads); each row left
+// in a run of equal keys is charged the 16 bytes it passed, as a
+// comparison would be. Runs near the end of the rotations (and past a
+// full stack) go to the rotation sort. False when a budget given
 // non-negative ran out.
 bool sort_run_wide(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi,
                    int32_t depth, WideRow* wide, int64_t* budget) {
@@ -209,7 +209,7 @@ bool sort_run_wide(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32
     while (sp > 0) {
         const Range16 r = stack[--sp];
         const int32_t count = r.hi - r.lo + 1;
-        if (count < kWideRun || r.depth + 16 > n || sp == kWideStack) {
+        if (r.depth + 16 > n || sp == kWideStack) {
             it_sort(T, n, rows, r.lo, r.hi, r.depth, budget);
             if (limited && *budget < 0) return false;
             continue;
