@@ -157,6 +157,7 @@ constexpr int32_t kKeyedDepth = 18;
 constexpr size_t kSpareBytesPerSeed = 72;
 constexpr int kWideStack = 64;
 constexpr int32_t kInsertionRun = 16;  // runs this short are sorted by insertion
+constexpr int32_t kRadixRun = 256;     // runs this long are sorted by radix
 
 struct Spare {
     uint8_t* at = nullptr;
@@ -172,7 +173,34 @@ struct KeyedRow {
     int32_t row;
 };
 
-void sort_by_second_word(KeyedRow* items, int32_t count) {
+// LSD radix sort of items[0..count) by key; temp holds count items.
+void radix_by_key(KeyedRow* items, int32_t count, KeyedRow* temp) {
+    uint32_t hist[8][256] = {};
+    for (int32_t t = 0; t < count; ++t)
+        for (int d = 0; d < 8; ++d) ++hist[d][(items[t].key >> (8 * d)) & 0xFF];
+    KeyedRow* from = items;
+    KeyedRow* to = temp;
+    for (int d = 0; d < 8; ++d) {
+        uint32_t* h = hist[d];
+        if (h[(items[0].key >> (8 * d)) & 0xFF] == uint32_t(count)) continue;  // shared
+        uint32_t sum = 0;
+        for (int c = 0; c < 256; ++c) {
+            const uint32_t v = h[c];
+            h[c] = sum;
+            sum += v;
+        }
+        for (int32_t t = 0; t < count; ++t) to[h[(from[t].key >> (8 * d)) & 0xFF]++] = from[t];
+        std::swap(from, to);
+    }
+    if (from != items) std::memcpy(items, from, size_t(count) * sizeof(KeyedRow));
+}
+
+// Sorts a run of seeds with equal first words by their second words.
+void sort_by_second_word(KeyedRow* items, int32_t count, KeyedRow* temp) {
+    if (count >= kRadixRun) {
+        radix_by_key(items, count, temp);
+        return;
+    }
     if (count > kInsertionRun) {
         std::sort(items, items + count,
                   [](const KeyedRow& x, const KeyedRow& y) { return x.key < y.key; });
@@ -300,7 +328,8 @@ bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, i
     for (int32_t a = 0; a < m;) {
         int32_t e = a + 1;
         while (e < m && first[e] == first[a]) ++e;
-        if (e - a >= 2) sort_by_second_word(items + a, e - a);
+        // The wide keys' room (24 bytes a seed) is free until the runs below.
+        if (e - a >= 2) sort_by_second_word(items + a, e - a, reinterpret_cast<KeyedRow*>(wide));
         a = e;
     }
     for (int32_t t = 0; t < m; ++t) seeds[t] = items[t].row;
