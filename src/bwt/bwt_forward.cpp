@@ -145,13 +145,13 @@ inline bool one_byte_run65(const uint8_t* p) {
     return diff == 0;
 }
 
-// Seeds of a large bucket, when the caller's buffer has room to spare:
-// each seed's bytes 2..17 are gathered once as two big-endian words, so
-// that one pass of scattered reads replaces the levels of the rotation
-// sort that would each read them again. An LSD radix sort on the first
-// word and a sort of each run of equal first words by the second, both in
-// the spare memory, leave to the rotation sort only runs of seeds that
-// share 18 bytes. kRadixMin seeds or more.
+// Seeds of a large bucket (kRadixMin or more), when the caller's buffer
+// has room to spare: each seed's bytes 2..17 are gathered once as two
+// big-endian words, so that one pass of scattered reads replaces the
+// levels of the rotation sort that would each read them again. An LSD
+// radix sort on the first word and a sort of each run of equal first
+// words by the second, both in the spare memory, leave runs of seeds that
+// share 18 bytes; these go on the same way, 16 gathered bytes per level.
 constexpr int32_t kRadixMin = 64;
 constexpr int32_t kKeyedDepth = 18;
 constexpr size_t kSpareBytesPerSeed = 72;
@@ -164,7 +164,7 @@ struct Spare {
     size_t bytes = 0;
 };
 
-struct Range16 {
+struct WideRange {
     int32_t lo, hi, depth;
 };
 
@@ -231,11 +231,11 @@ struct WideRow {
 bool sort_run_wide(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi,
                    int32_t depth, WideRow* wide, int64_t* budget) {
     const bool limited = *budget >= 0;
-    Range16 stack[kWideStack];
+    WideRange stack[kWideStack];
     int sp = 0;
     stack[sp++] = {lo, hi, depth};
     while (sp > 0) {
-        const Range16 r = stack[--sp];
+        const WideRange r = stack[--sp];
         const int32_t count = r.hi - r.lo + 1;
         if (r.depth + 16 > n || sp == kWideStack) {
             it_sort(T, n, rows, r.lo, r.hi, r.depth, budget);
@@ -511,7 +511,10 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             return two_stage(src, dst, n, index, buf, budget_for(n));
         case Method::kAuto: {
             // This method's buffer also holds the doubling sort's arrays:
-            // beyond the two-stage layout lies room for the radix pre-sort.
+            // beyond the two-stage layout lies room for the gathered keys of
+            // large buckets. Their sort charges the budget per level of 16
+            // equal bytes instead of per comparison; exhausting it only
+            // decides the fallback, which gives the same transform.
             // The size functions evaluate their formulas in 32-bit
             // arithmetic; only what they report is known to be there.
             const int64_t reported =
