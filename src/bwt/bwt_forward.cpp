@@ -237,7 +237,7 @@ bool sort_run_wide(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32
     while (sp > 0) {
         const WideRange r = stack[--sp];
         const int32_t count = r.hi - r.lo + 1;
-        if (r.depth + 16 > n || sp == kWideStack) {
+        if (r.depth + 16 > n) {
             it_sort(T, n, rows, r.lo, r.hi, r.depth, budget);
             if (limited && *budget < 0) return false;
             continue;
