@@ -70,35 +70,243 @@ inline uint32_t pair_at(const uint8_t* p) {
     return __builtin_bswap16(load16(p));
 }
 
-// Seeds of a large bucket, when the caller's buffer has room to spare:
-// each seed's next kRadixBytes bytes (from offset 2) are gathered once and
-// the bucket is put in order of them by an LSD radix sort, so the comparison sort only
-// sees runs of seeds that share those bytes. kRadixMin seeds or more.
+// Types and seeds of the positions p[0 .. count) (count <= 64; p[count]
+// readable), given the type of the position after them: bit k of `seeds`
+// marks a seed at p + k, first_a is the type of p[0].
+struct SeedWord {
+    uint64_t seeds;
+    bool first_a;
+};
+
+// Byte-wise unsigned x > y and x == y of eight lanes, one bit per lane.
+struct ByteMasks {
+    uint64_t gt, eq;
+};
+
+inline uint64_t lane_bits(uint64_t high_bits) {
+    // Gathers bit 7 of every byte into bits 0..7 (no two products collide).
+    return ((high_bits >> 7) * 0x0102040810204080ull) >> 56;
+}
+
+inline ByteMasks compare_bytes(uint64_t x, uint64_t y) {
+    constexpr uint64_t kHigh = 0x8080808080808080ull, kLow = ~kHigh;
+    const uint64_t z = x ^ y;
+    const uint64_t zero = ~(((z & kLow) + kLow) | z) & kHigh;
+    // Bit 7 of each lane of (x | 80) - (y & 7F), which never borrows from
+    // the next lane: the low seven bits of x are >= those of y.
+    const uint64_t low_ge = (x | kHigh) - (y & kLow);
+    const uint64_t gt = ((x & ~y) | (~z & low_ge)) & kHigh & ~zero;
+    return {lane_bits(gt), lane_bits(zero)};
+}
+
+inline SeedWord seed_word(const uint8_t* p, int32_t count, bool succ_a) {
+    uint64_t gt = 0, eq = 0;
+    if (count == 64) {
+        for (int o = 0; o < 64; o += 8) {
+            const ByteMasks m = compare_bytes(load64(p + o), load64(p + o + 1));
+            gt |= m.gt << o;
+            eq |= m.eq << o;
+        }
+    } else {
+        for (int32_t k = 0; k < count; ++k) {
+            gt |= uint64_t(p[k] > p[k + 1]) << k;
+            eq |= uint64_t(p[k] == p[k + 1]) << k;
+        }
+    }
+    // A position is type A when its pair is descending, or equal and the
+    // next position is type A: a carry that moves down through runs of
+    // equal pairs. The top position takes it from succ_a; the rest
+    // spread in doubling steps.
+    const uint64_t top = uint64_t(1) << (count - 1);
+    uint64_t a = gt | (succ_a && (eq & top) ? top : 0);
+    uint64_t run = eq & ~top;
+    a |= run & (a >> 1);
+    run &= run >> 1;
+    a |= run & (a >> 2);
+    run &= run >> 2;
+    a |= run & (a >> 4);
+    run &= run >> 4;
+    a |= run & (a >> 8);
+    run &= run >> 8;
+    a |= run & (a >> 16);
+    run &= run >> 16;
+    a |= run & (a >> 32);
+    const uint64_t next_a = (a >> 1) | (succ_a ? top : 0);
+    const uint64_t valid = count == 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1;
+    return {~a & next_a & valid, (a & 1) != 0};
+}
+
+// True when p[0 .. 64] is one repeated byte: none of its positions is a
+// seed and all share the type of the position after them.
+inline bool one_byte_run65(const uint8_t* p) {
+    const uint64_t run = 0x0101010101010101ull * p[0];
+    uint64_t diff = load64(p + 57) ^ run;
+    for (int o = 0; o < 64; o += 8) diff |= load64(p + o) ^ run;
+    return diff == 0;
+}
+
+// Seeds of a large bucket (kRadixMin or more), when the caller's buffer
+// has room to spare: each seed's bytes 2..17 are gathered once as two
+// big-endian words, so that one pass of scattered reads replaces the
+// levels of the rotation sort that would each read them again. An LSD
+// radix sort on the first word and a sort of each run of equal first
+// words by the second, both in the spare memory, leave runs of seeds that
+// share 18 bytes; these go on the same way, 16 gathered bytes per level.
 constexpr int32_t kRadixMin = 64;
-constexpr int kRadixBytes = 6;
+constexpr int32_t kKeyedDepth = 18;
+constexpr size_t kSpareBytesPerSeed = 72;
+constexpr int kWideStack = 64;
+constexpr int32_t kInsertionRun = 16;  // runs this short are sorted by insertion
+constexpr int32_t kRadixRun = 256;     // runs this long are sorted by radix
 
 struct Spare {
     uint8_t* at = nullptr;
     size_t bytes = 0;
 };
 
-// Sorts rows[0..m) by their kRadixBytes-byte keys at offset 2 (held in the
-// low bytes of 64-bit words); leaves the sorted keys
-// in the first m entries of the returned array.
-const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const Spare& spare) {
-    uint64_t* keys = reinterpret_cast<uint64_t*>(spare.at);
-    uint64_t* keys2 = keys + m;
-    int32_t* rows2 = reinterpret_cast<int32_t*>(keys2 + m);
-    uint32_t hist[kRadixBytes][256] = {};
-    for (int32_t t = 0; t < m; ++t) {
-        if (t + 32 < m) __builtin_prefetch(T + rows[t + 32] + 2);
-        const uint64_t k = __builtin_bswap64(load64(T + rows[t] + 2)) >> (64 - 8 * kRadixBytes);
-        keys[t] = k;
-        for (int d = 0; d < kRadixBytes; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+struct WideRange {
+    int32_t lo, hi, depth;
+};
+
+struct KeyedRow {
+    uint64_t key;  // bytes 10..17 of the rotation, big-endian
+    int32_t row;
+};
+
+// LSD radix sort of items[0..count) by key; temp holds count items.
+void radix_by_key(KeyedRow* items, int32_t count, KeyedRow* temp) {
+    uint32_t hist[8][256] = {};
+    for (int32_t t = 0; t < count; ++t)
+        for (int d = 0; d < 8; ++d) ++hist[d][(items[t].key >> (8 * d)) & 0xFF];
+    KeyedRow* from = items;
+    KeyedRow* to = temp;
+    for (int d = 0; d < 8; ++d) {
+        uint32_t* h = hist[d];
+        if (h[(items[0].key >> (8 * d)) & 0xFF] == uint32_t(count)) continue;  // shared
+        uint32_t sum = 0;
+        for (int c = 0; c < 256; ++c) {
+            const uint32_t v = h[c];
+            h[c] = sum;
+            sum += v;
+        }
+        for (int32_t t = 0; t < count; ++t) to[h[(from[t].key >> (8 * d)) & 0xFF]++] = from[t];
+        std::swap(from, to);
     }
-    int32_t* src_rows = rows;
-    int32_t* dst_rows = rows2;
-    for (int d = 0; d < kRadixBytes; ++d) {
+    if (from != items) std::memcpy(items, from, size_t(count) * sizeof(KeyedRow));
+}
+
+// Sorts a run of seeds with equal first words by their second words.
+void sort_by_second_word(KeyedRow* items, int32_t count, KeyedRow* temp) {
+    if (count >= kRadixRun) {
+        radix_by_key(items, count, temp);
+        return;
+    }
+    if (count > kInsertionRun) {
+        std::sort(items, items + count,
+                  [](const KeyedRow& x, const KeyedRow& y) { return x.key < y.key; });
+        return;
+    }
+    for (int32_t i = 1; i < count; ++i) {
+        const KeyedRow v = items[i];
+        int32_t j = i;
+        for (; j > 0 && items[j - 1].key > v.key; --j) items[j] = items[j - 1];
+        items[j] = v;
+    }
+}
+
+// A rotation's 16 bytes from the sort offset, for runs that share a long
+// prefix.
+struct WideRow {
+    uint64_t hi, lo;  // big-endian
+    int32_t row;
+};
+
+// Sorts rows[lo..hi], which share their first `depth` bytes, 16 bytes
+// per level from keys gathered into `wide` (even for two rows, one
+// gather beats the rotation sort's scattered word loads); each row left
+// in a run of equal keys is charged the 16 bytes it passed, as a
+// comparison would be. Runs near the end of the rotations (and past a
+// full stack) go to the rotation sort. False when a budget given
+// non-negative ran out.
+bool sort_run_wide(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi,
+                   int32_t depth, WideRow* wide, int64_t* budget) {
+    const bool limited = *budget >= 0;
+    WideRange stack[kWideStack];
+    int sp = 0;
+    stack[sp++] = {lo, hi, depth};
+    while (sp > 0) {
+        const WideRange r = stack[--sp];
+        const int32_t count = r.hi - r.lo + 1;
+        if (r.depth + 16 > n) {
+            it_sort(T, n, rows, r.lo, r.hi, r.depth, budget);
+            if (limited && *budget < 0) return false;
+            continue;
+        }
+        const int32_t* in = rows + r.lo;
+        for (int32_t t = 0; t < count; ++t) {
+            if (t + 16 < count) {
+                __builtin_prefetch(T + in[t + 16] + r.depth);
+                __builtin_prefetch(T + in[t + 16] + r.depth + 15);
+            }
+            const uint8_t* p = T + in[t] + r.depth;
+            wide[t] = {__builtin_bswap64(load64(p)), __builtin_bswap64(load64(p + 8)), in[t]};
+        }
+        std::sort(wide, wide + count, [](const WideRow& x, const WideRow& y) {
+            return x.hi != y.hi ? x.hi < y.hi : x.lo < y.lo;
+        });
+        for (int32_t t = 0; t < count; ++t) rows[r.lo + t] = wide[t].row;
+        for (int32_t a = 0; a < count;) {
+            int32_t e = a + 1;
+            while (e < count && wide[e].hi == wide[a].hi && wide[e].lo == wide[a].lo) ++e;
+            if (e - a >= 2) {
+                if (limited) {
+                    *budget -= int64_t(16) * (e - a);
+                    if (*budget < 0) return false;
+                }
+                if (sp < kWideStack) {
+                    stack[sp++] = {r.lo + a, r.lo + e - 1, r.depth + 16};
+                } else {
+                    it_sort(T, n, rows, r.lo + a, r.lo + e - 1, r.depth + 16, budget);
+                    if (limited && *budget < 0) return false;
+                }
+            }
+            a = e;
+        }
+    }
+    return true;
+}
+
+// Sorts rows[lo..lo+m) (the seeds of one bucket) completely, the rotation
+// sort finishing runs that share 18 bytes under *budget. False when a
+// budget given non-negative ran out.
+bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t m,
+                       const Spare& spare, int64_t* budget) {
+    int32_t* const seeds = rows + lo;
+    // The gathered words stay in gathering order; the radix passes move
+    // only the 4-byte positions into them (scattered 4-byte stores cost
+    // less than 12-byte ones, and the words fit in cache).
+    uint64_t* const first = reinterpret_cast<uint64_t*>(spare.at);  // in sorted order
+    uint64_t* const keys = first + m;
+    uint64_t* const second = keys + m;
+    KeyedRow* const items = reinterpret_cast<KeyedRow*>(second + m);
+    uint32_t* order = reinterpret_cast<uint32_t*>(items + m);
+    uint32_t* order2 = order + m;
+    WideRow* const wide = reinterpret_cast<WideRow*>(order2 + m);
+
+    uint32_t hist[8][256] = {};
+    for (int32_t t = 0; t < m; ++t) {
+        if (t + 32 < m) {
+            __builtin_prefetch(T + seeds[t + 32] + 2);
+            __builtin_prefetch(T + seeds[t + 32] + 17);
+        }
+        const uint8_t* p = T + seeds[t] + 2;
+        const uint64_t k = __builtin_bswap64(load64(p));
+        keys[t] = k;
+        second[t] = __builtin_bswap64(load64(p + 8));
+        order[t] = uint32_t(t);
+        for (int d = 0; d < 8; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+    }
+    for (int d = 0; d < 8; ++d) {
         uint32_t* h = hist[d];
         // A digit that all keys share orders nothing.
         if (h[(keys[0] >> (8 * d)) & 0xFF] == uint32_t(m)) continue;
@@ -109,16 +317,32 @@ const uint64_t* radix_presort(const uint8_t* T, int32_t* rows, int32_t m, const 
             sum += v;
         }
         for (int32_t t = 0; t < m; ++t) {
-            const uint64_t k = keys[t];
-            const uint32_t at = h[(k >> (8 * d)) & 0xFF]++;
-            keys2[at] = k;
-            dst_rows[at] = src_rows[t];
+            const uint32_t o = order[t];
+            const uint32_t at = h[(keys[o] >> (8 * d)) & 0xFF]++;
+            order2[at] = o;
         }
-        std::swap(keys, keys2);
-        std::swap(src_rows, dst_rows);
+        std::swap(order, order2);
     }
-    if (src_rows != rows) std::memcpy(rows, src_rows, size_t(m) * sizeof(int32_t));
-    return keys;
+    for (int32_t t = 0; t < m; ++t) first[t] = keys[order[t]];
+    for (int32_t t = 0; t < m; ++t) items[t] = {second[order[t]], seeds[order[t]]};
+    for (int32_t a = 0; a < m;) {
+        int32_t e = a + 1;
+        while (e < m && first[e] == first[a]) ++e;
+        // The wide keys' room (24 bytes a seed) is free until the runs below.
+        if (e - a >= 2) sort_by_second_word(items + a, e - a, reinterpret_cast<KeyedRow*>(wide));
+        a = e;
+    }
+    for (int32_t t = 0; t < m; ++t) seeds[t] = items[t].row;
+    for (int32_t a = 0; a < m;) {
+        int32_t e = a + 1;
+        while (e < m && first[e] == first[a] && items[e].key == items[a].key) ++e;
+        if (e - a >= 2) {
+            if (!sort_run_wide(T, n, rows, lo + a, lo + e - 1, kKeyedDepth, wide, budget))
+                return false;
+        }
+        a = e;
+    }
+    return true;
 }
 
 bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf,
@@ -172,21 +396,26 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
     start[kBuckets] = uint32_t(n);
     std::memcpy(next, start, kBuckets * sizeof(uint32_t));
 
-    // 3. Seeds, appended to the front of their buckets.
-    // A run of one byte shares its type and holds no seed: eight positions
-    // of it are passed per step.
+    // 3. Seeds, appended to the front of their buckets, from the top down.
     bool succ_a = type_a_at(T, n, 0);
-    for (int32_t i = n - 1; i >= 0; --i) {
-        const uint8_t c0 = T[i], c1 = T[i + 1];
-        if (c0 == c1) {
-            // Positions i-1 .. i-8 pair equal bytes if T[i-8 .. i-1] == c0.
-            const uint64_t run = 0x0101010101010101ull * c0;
-            while (i >= 8 && load64(T + i - 8) == run) i -= 8;
-            continue;  // same type as the successor, not a seed
+    for (int32_t hi = n; hi > 0;) {
+        const int32_t base = hi >= 64 ? hi - 64 : 0;
+        const int32_t count = hi - base;
+        uint64_t seeds;
+        if (count == 64 && one_byte_run65(T + base)) {
+            seeds = 0;  // one type throughout, that of the successor
+        } else {
+            const SeedWord w = seed_word(T + base, count, succ_a);
+            seeds = w.seeds;
+            succ_a = w.first_a;
         }
-        const bool a = c0 > c1;
-        if (!a && succ_a) rows[next[uint32_t(c0) << 8 | c1]++] = i;
-        succ_a = a;
+        while (seeds) {
+            const int k = 63 - __builtin_clzll(seeds);
+            seeds ^= uint64_t(1) << k;
+            const int32_t i = base + k;
+            rows[next[pair_at(T + i)]++] = i;
+        }
+        hi = base;
     }
 
     // 4. Seeds sorted inside each bucket (c0, c1 > c0), one budget for all.
@@ -196,17 +425,8 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
             const int32_t lo = int32_t(start[b]), m = int32_t(next[b]) - lo;
             if (m < 2) continue;
             const bool was_limited = budget >= 0;
-            if (m >= kRadixMin && size_t(m) * 24 <= spare.bytes) {
-                const uint64_t* keys = radix_presort(T, rows + lo, m, spare);
-                for (int32_t a = 0; a < m;) {
-                    int32_t e = a + 1;
-                    while (e < m && keys[e] == keys[a]) ++e;
-                    if (e - a >= 2) {
-                        it_sort(T, n, rows, lo + a, lo + e - 1, 2 + kRadixBytes, &budget);
-                        if (was_limited && budget < 0) return false;
-                    }
-                    a = e;
-                }
+            if (m >= kRadixMin && size_t(m) * kSpareBytesPerSeed <= spare.bytes) {
+                if (!sort_bucket_keyed(T, n, rows, lo, m, spare, &budget)) return false;
                 continue;
             }
             it_sort(T, n, rows, lo, lo + m - 1, 2, &budget);
@@ -291,7 +511,10 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             return two_stage(src, dst, n, index, buf, budget_for(n));
         case Method::kAuto: {
             // This method's buffer also holds the doubling sort's arrays:
-            // beyond the two-stage layout lies room for the radix pre-sort.
+            // beyond the two-stage layout lies room for the gathered keys of
+            // large buckets. Their sort charges the budget per level of 16
+            // equal bytes instead of per comparison; exhausting it only
+            // decides the fallback, which gives the same transform.
             // The size functions evaluate their formulas in 32-bit
             // arithmetic; only what they report is known to be there.
             const int64_t reported =

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -349,6 +350,30 @@ TEST(BwtForward, PeriodicBlockExhaustsTheLimit) {
         }
 }
 
+// Source-code-like block: indented lines from a few templates with small
+// numbers, so that many rotations share prefixes of tens of bytes and the
+// runs left after the first 18 bytes are long.
+Bytes source_like(size_t n, uint32_t seed) {
+    static const char* const kLines[] = {
+        "    if (count_of_items[%u] > limit) {\n",
+        "        result_buffer[%u] = value_table[%u];\n",
+        "    }\n",
+        "    for (int index = 0; index < %u; ++index)\n",
+        "        total += weights[index] * %u;\n",
+        "static int helper_function_%u(const struct context *ctx);\n",
+    };
+    const Bytes r = vek::testdata::random_bytes(n, seed);
+    Bytes out;
+    char line[96];
+    for (size_t i = 0; out.size() < n; i += 3) {
+        const unsigned v = r[i % n] * 7u + r[(i + 1) % n] % 7, w = r[(i + 1) % n];
+        const int len = std::snprintf(line, sizeof line, kLines[r[(i + 2) % n] % 6], v, w);
+        out.insert(out.end(), line, line + len);
+    }
+    out.resize(n);
+    return out;
+}
+
 TEST(BwtForward, LargeBlocksEveryMethod) {
     struct Case {
         const char* name;
@@ -371,6 +396,18 @@ TEST(BwtForward, LargeBlocksEveryMethod) {
             else
                 EXPECT_EQ(r.last, reference.last) << c.name << " method " << m;
         }
+    }
+}
+
+TEST(BwtForward, SourceLikeBlockEveryMethod) {
+    const Bytes s = source_like(kSanitized ? 30000 : 300000, 15);
+    const Result reference = forward(s, vekBWTSortSuffix);
+    expect_valid(s, reference, "source");
+    for (int m : kAllMethods) {
+        const Result r = forward(s, m);
+        ASSERT_EQ(r.status, vekStatusOk) << "method " << m;
+        EXPECT_EQ(r.last, reference.last) << "method " << m;
+        EXPECT_EQ(r.index, reference.index) << "method " << m;
     }
 }
 
