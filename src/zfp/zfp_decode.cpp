@@ -347,10 +347,41 @@ inline bool decode_planes(R& r, int& n, int64_t& bits, uint64_t* plane) {
     return decode_plane(r, n, bits, plane);
 }
 
+// The unbounded plane without a branch on the bits in its common shapes: no
+// new coefficient (one 0 group test), or exactly one (a 1, its run of zeros
+// and its 1, then a 0 group test, or a run that reaches the last
+// coefficient). Everything is read from one window of at least 57 bits
+// after the verbatim ones; the rare other shapes go back to the start of the
+// plane and take the general loop.
+inline void decode_plane_window(FastReader& r, int& n, uint64_t* plane) {
+    const uint64_t from = r.pos;
+    uint64_t x;
+    r.get(n, &x);
+    const uint64_t u = r.peek();
+    const int limit = 63 - n;
+    const uint64_t g = u & 1;
+    const int t = __builtin_ctzll((u >> 1) | (uint64_t(1) << limit));
+    const bool last = t == limit;                   // the run reaches coefficient 63
+    const uint64_t g2 = (u >> ((t + 2) & 63)) & 1;  // the next group test
+    const bool simple = !g || (last ? t < 57 : t + 2 < 57 && !g2);
+    if (__builtin_expect(!simple, 0)) {
+        r.pos = from;
+        decode_plane_unbounded(r, n, plane);
+        return;
+    }
+    x |= g << (n + t);
+    r.pos += g ? static_cast<uint64_t>(t + (last ? 1 : 3)) : 1;
+    n += g ? t + 1 : 0;
+    *plane = x;
+}
+
 inline bool decode_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane) {
     if (bits < 129) return decode_plane(r, n, bits, plane);
     const uint64_t from = r.pos;
-    decode_plane_unbounded(r, n, plane);
+    if (n < 64)
+        decode_plane_window(r, n, plane);
+    else
+        r.get(64, plane);
     bits -= static_cast<int64_t>(r.pos - from);
     return true;
 }
