@@ -3,6 +3,7 @@
 // tests, and padding skips.
 #include <cstring>
 
+#include "core/load.h"
 #include "zfp/zfp_internal.h"
 
 namespace vek::zfp {
@@ -220,7 +221,7 @@ struct FastReader {
 
 // The position of the next unread bit when the state is one the checking
 // reader could have left inside the whole-word part of the buffer, with
-// room for the longest block these parameters allow plus a load; else -1.
+// room for the longest block these parameters allow plus two loads; else -1.
 int64_t fast_start(const vekZfpState_32f* s) {
     const intptr_t len = room(s->pStart, s->pEnd);
     const intptr_t done = room(s->pStart, s->pCur);
@@ -235,7 +236,7 @@ int64_t fast_start(const vekZfpState_32f* s) {
     }
     int64_t coded = static_cast<int64_t>(s->maxBits) - 9;
     coded = coded < 0 ? 0 : coded > 2300 ? 2300 : coded;  // 32 planes never take more
-    const int64_t need = 9 + coded + (s->minBits > 0 ? s->minBits : 0) + 64;
+    const int64_t need = 9 + coded + (s->minBits > 0 ? s->minBits : 0) + 128;
     const int64_t at = 8 * static_cast<int64_t>(done) - count;
     return at + need <= 8 * static_cast<int64_t>(len) ? at : -1;
 }
@@ -387,6 +388,88 @@ inline bool decode_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane)
 }
 
 template <class R>
+inline void decode_leading_planes(R&, int&, int64_t&, uint64_t*, int&, int) {}
+
+// The first planes of a block while the budget cannot run out in them and
+// at most 40 coefficients are significant, with the stream window kept in a
+// register. The refill loads at a byte position fixed by the previous
+// refill, so its latency overlaps the plane before; after a refill all 64
+// bits of the window are stream bits (those above `count` merely arrive
+// again with the next load). Shapes the window cannot settle alone, and the
+// planes after the loop, go through the per-plane readers.
+inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* planes, int& p,
+                                  int kmin) {
+    if (p < kmin || bits < 129 || n > 40) return;
+    const uint8_t* const start = r.start;
+    const uint8_t* ptr = start + (r.pos >> 3);
+    int count = 56 - static_cast<int>(r.pos & 7);
+    uint64_t w = (vek::load64(ptr) & 0x00FFFFFFFFFFFFFFu) >> (r.pos & 7);
+    ptr += 7;
+    int nn = n;
+    int64_t b = bits;
+    int k = p;
+    do {
+        w |= vek::load64(ptr) << count;
+        ptr += (63 - count) >> 3;
+        count |= 56;
+        const uint64_t u = w >> nn;
+        const int limit = 63 - nn;
+        const uint64_t g = u & 1;
+        const int t = __builtin_ctzll((u >> 1) | (uint64_t(1) << limit));
+        const uint64_t g2 = (u >> ((t + 2) & 63)) & 1;  // the next group test
+        int c = g ? nn + t + 3 : nn + 1;
+        uint64_t x = (w & ((uint64_t(1) << nn) - 1)) | g << (nn + t);
+        int m = nn + (g ? t + 1 : 0);
+        // One new coefficient, not the last, followed by a 0 group test; or
+        // none. Everything consumed lies below `count`. More coefficients
+        // are taken one by one from the same window.
+        if (__builtin_expect(g & g2, 0) && c - 1 <= count) {
+            c -= 1;  // the 1 group test that follows is read again below
+            for (;;) {
+                const uint64_t v = w >> c;  // c <= count < 64
+                if (!(v & 1)) {
+                    ++c;
+                    break;
+                }
+                // A run up to coefficient 63 (the sentinel) needs more bits
+                // than the window holds after this plane's others.
+                const int lim = 63 - m;
+                const int tt = __builtin_ctzll((v >> 1) | (uint64_t(1) << lim));
+                c += tt + 2;
+                if (c > count || tt == lim) {
+                    c = count + 1;
+                    break;
+                }
+                x |= uint64_t(1) << (m + tt);
+                m += tt + 1;
+            }
+        }
+        if (__builtin_expect(c > count, 0)) {
+            r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
+            const uint64_t from = r.pos;
+            decode_plane_unbounded(r, nn, &planes[k]);
+            b -= static_cast<int64_t>(r.pos - from);
+            --k;
+            ptr = start + (r.pos >> 3);
+            count = 56 - static_cast<int>(r.pos & 7);
+            w = (vek::load64(ptr) & 0x00FFFFFFFFFFFFFFu) >> (r.pos & 7);
+            ptr += 7;
+            continue;
+        }
+        planes[k] = x;
+        nn = m;
+        w >>= c;
+        count -= c;
+        b -= c;
+        --k;
+    } while (k >= kmin && b >= 129 && nn <= 40);
+    r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
+    n = nn;
+    bits = b;
+    p = k;
+}
+
+template <class R>
 vekStatus fail(R& r, vekZfpState_32f* s) {
     r.save(s);
     return vekStatusOutOfRangeErr;
@@ -415,6 +498,7 @@ vekStatus decode_with(R& r, vekZfpState_32f* s, float* dst, int32_t step, int32_
     int64_t bits = budget;
     int n = 0;
     int p = 31;
+    decode_leading_planes(r, n, bits, planes, p, kmin);
     for (; p >= kmin && bits > 0; --p)
         if (!decode_planes(r, n, bits, &planes[p])) return fail(r, s);
     for (; p >= kmin; --p) planes[p] = 0;
