@@ -417,9 +417,11 @@ inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t
         const uint64_t g = u & 1;
         const int t = __builtin_ctzll((u >> 1) | (uint64_t(1) << limit));
         const uint64_t g2 = (u >> ((t + 2) & 63)) & 1;  // the next group test
-        int c = g ? nn + t + 3 : nn + 1;
+        // Masks rather than conditions: a branch on g would mispredict often.
+        const int gm = -static_cast<int>(g);
+        int c = nn + 1 + ((t + 2) & gm);
         uint64_t x = (w & ((uint64_t(1) << nn) - 1)) | g << (nn + t);
-        int m = nn + (g ? t + 1 : 0);
+        int m = nn + ((t + 1) & gm);
         // One new coefficient, not the last, followed by a 0 group test; or
         // none. Everything consumed lies below `count`. More coefficients
         // are taken one by one from the same window.
