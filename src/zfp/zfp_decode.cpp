@@ -397,9 +397,12 @@ inline void decode_leading_planes(R&, int&, int64_t&, uint64_t*, int&, int) {}
 // bits of the window are stream bits (those above `count` merely arrive
 // again with the next load). Shapes the window cannot settle alone, and the
 // planes after the loop, go through the per-plane readers.
-inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* planes, int& p,
-                                  int kmin) {
-    if (p < kmin || bits < 129 || n > 40) return;
+// kBudget: whether the budget can come within 129 bits in these planes (a
+// block's planes never take 2300 bits, so with more left it cannot).
+template <bool kBudget>
+inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* planes, int& p,
+                           int kmin) {
+    const uint64_t entry = r.pos;
     const uint8_t* const start = r.start;
     const uint8_t* ptr = start + (r.pos >> 3);
     int count = 56 - static_cast<int>(r.pos & 7);
@@ -450,7 +453,7 @@ inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t
             r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
             const uint64_t from = r.pos;
             decode_plane_unbounded(r, nn, &planes[k]);
-            b -= static_cast<int64_t>(r.pos - from);
+            if (kBudget) b -= static_cast<int64_t>(r.pos - from);
             --k;
             ptr = start + (r.pos >> 3);
             count = 56 - static_cast<int>(r.pos & 7);
@@ -462,13 +465,22 @@ inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t
         nn = m;
         w >>= c;
         count -= c;
-        b -= c;
+        if (kBudget) b -= c;
         --k;
-    } while (k >= kmin && b >= 129 && nn <= 40);
+    } while (k >= kmin && (!kBudget || b >= 129) && nn <= 40);
     r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
     n = nn;
-    bits = b;
+    bits = kBudget ? b : bits - static_cast<int64_t>(r.pos - entry);
     p = k;
+}
+
+inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* planes, int& p,
+                                  int kmin) {
+    if (p < kmin || bits < 129 || n > 40) return;
+    if (bits >= 2300 + 129)
+        leading_planes<false>(r, n, bits, planes, p, kmin);
+    else
+        leading_planes<true>(r, n, bits, planes, p, kmin);
 }
 
 template <class R>

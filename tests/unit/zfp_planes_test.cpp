@@ -106,7 +106,8 @@ TEST(ZfpPlanes, FormatShapedStreamsFollowTheModel) {
 #endif
     const ZfpParams params[] = {{0, 4171, 64, -10740}, {0, 4171, 16, -10740}, {0, 4171, 64, -10},
                                 {512, 512, 64, -10740}, {1024, 1024, 64, -10740},
-                                {40, 700, 20, -6},      {0, 2400, 64, -10740}};
+                                {40, 700, 20, -6},      {0, 2400, 64, -10740},
+                                {2560, 2560, 64, -10740}};
     // Group tests and runs: balanced, few new coefficients, long runs (past
     // any window), many coefficients at once, and rare long runs.
     const double shapes[][2] = {{0.5, 0.5}, {0.3, 0.125}, {0.5, 1.0 / 64}, {0.9, 0.3},
