@@ -416,14 +416,16 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
         ptr += (63 - count) >> 3;
         count |= 56;
         const uint64_t u = w >> nn;
-        const int limit = 63 - nn;
         const uint64_t g = u & 1;
-        const int t = __builtin_ctzll((u >> 1) | (uint64_t(1) << limit));
+        // A run that reaches coefficient 63 (t >= 63 - nn, down to the
+        // sentinel) makes c exceed the window, so it needs no sentinel of
+        // its own here.
+        const int t = __builtin_ctzll((u >> 1) | (uint64_t(1) << 63));
         const uint64_t g2 = (u >> ((t + 2) & 63)) & 1;  // the next group test
         // Masks rather than conditions: a branch on g would mispredict often.
         const int gm = -static_cast<int>(g);
         int c = nn + 1 + ((t + 2) & gm);
-        uint64_t x = (w & ((uint64_t(1) << nn) - 1)) | g << (nn + t);
+        uint64_t x = (w & ((uint64_t(1) << nn) - 1)) | g << ((nn + t) & 63);
         int m = nn + ((t + 1) & gm);
         // One new coefficient, not the last, followed by a 0 group test; or
         // none. Everything consumed lies below `count`. More coefficients
