@@ -461,6 +461,9 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
             count = 56 - static_cast<int>(r.pos & 7);
             w = (vek::load64(ptr) & 0x00FFFFFFFFFFFFFFu) >> (r.pos & 7);
             ptr += 7;
+            // With many significant coefficients most planes overflow the
+            // window: leave them to the per-plane readers.
+            if (nn > 40) break;
             continue;
         }
         planes[k] = x;
@@ -469,7 +472,7 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
         count -= c;
         if (kBudget) b -= c;
         --k;
-    } while (k >= kmin && (!kBudget || b >= 129) && nn <= 40);
+    } while (k >= kmin && (!kBudget || b >= 129));
     r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
     n = nn;
     bits = kBudget ? b : bits - static_cast<int64_t>(r.pos - entry);
