@@ -410,7 +410,8 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
     ptr += 7;
     int nn = n;
     int64_t b = bits;
-    int k = p;
+    uint64_t* out = planes + p + 1;  // one above the next plane
+    uint64_t* const stop = planes + kmin;
     do {
         w |= vek::load64(ptr) << count;
         ptr += (63 - count) >> 3;
@@ -454,9 +455,10 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
         if (__builtin_expect(c > count, 0)) {
             r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
             const uint64_t from = r.pos;
-            decode_plane_unbounded(r, nn, &planes[k]);
+            int n2 = nn;  // nn itself stays in a register
+            decode_plane_unbounded(r, n2, --out);
+            nn = n2;
             if (kBudget) b -= static_cast<int64_t>(r.pos - from);
-            --k;
             ptr = start + (r.pos >> 3);
             count = 56 - static_cast<int>(r.pos & 7);
             w = (vek::load64(ptr) & 0x00FFFFFFFFFFFFFFu) >> (r.pos & 7);
@@ -466,17 +468,16 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
             if (nn > 40) break;
             continue;
         }
-        planes[k] = x;
+        *--out = x;
         nn = m;
         w >>= c;
         count -= c;
         if (kBudget) b -= c;
-        --k;
-    } while (k >= kmin && (!kBudget || b >= 129));
+    } while (out > stop && (!kBudget || b >= 129));
     r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
     n = nn;
     bits = kBudget ? b : bits - static_cast<int64_t>(r.pos - entry);
-    p = k;
+    p = static_cast<int>(out - planes) - 1;
 }
 
 inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* planes, int& p,
