@@ -413,21 +413,24 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
     uint64_t* out = planes + p + 1;  // one above the next plane
     uint64_t* const stop = planes + kmin;
     do {
-        w |= vek::load64(ptr) << count;
+        const uint64_t fill = vek::load64(ptr) << count;
+        // The run after the group test is searched in the window itself,
+        // above bit nn, with a sentinel at bit 63: no shift of the window
+        // first. A 1 at bit 63, real or not, means more than 63 bits: c
+        // then exceeds the window.
+        const uint64_t probe = w | (fill | (uint64_t(1) << 63));
+        w |= fill;
         ptr += (63 - count) >> 3;
         count |= 56;
-        const uint64_t u = w >> nn;
-        const uint64_t g = u & 1;
-        // A run that reaches coefficient 63 (t >= 63 - nn, down to the
-        // sentinel) makes c exceed the window, so it needs no sentinel of
-        // its own here.
-        const int t = __builtin_ctzll((u >> 1) | (uint64_t(1) << 63));
-        const uint64_t g2 = (u >> ((t + 2) & 63)) & 1;  // the next group test
-        // Masks rather than conditions: a branch on g would mispredict often.
-        const int gm = -static_cast<int>(g);
-        int c = nn + 1 + ((t + 2) & gm);
-        uint64_t x = (w & ((uint64_t(1) << nn) - 1)) | g << ((nn + t) & 63);
-        int m = nn + ((t + 1) & gm);
+        const uint64_t g = (w >> nn) & 1;
+        const int at = __builtin_ctzll(probe & (~uint64_t(1) << nn));  // > nn
+        const uint64_t g2 = (w >> ((at + 1) & 63)) & 1;  // the next group test
+        // Selections, which the compiler may turn into a branch on g: when
+        // predicted, the plane without a new coefficient need not wait for
+        // the run search (this measured faster than masks).
+        int c = g ? at + 2 : nn + 1;
+        uint64_t x = (w & ((uint64_t(1) << nn) - 1)) | g << (at - 1);
+        int m = g ? at : nn;
         // One new coefficient, not the last, followed by a 0 group test; or
         // none. Everything consumed lies below `count`. More coefficients
         // are taken one by one from the same window.
