@@ -423,8 +423,9 @@ inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane
         ptr += (63 - count) >> 3;
         count |= 56;
         const uint64_t g = (w >> nn) & 1;
-        const int at = __builtin_ctzll(probe & (~uint64_t(1) << nn));  // > nn
-        const uint64_t g2 = (w >> ((at + 1) & 63)) & 1;  // the next group test
+        // at > nn: the bit that ends the run; g2 the group test after it.
+        const int at = __builtin_ctzll(probe & (~uint64_t(1) << nn));
+        const uint64_t g2 = (w >> ((at + 1) & 63)) & 1;
         // Selections, which the compiler may turn into a branch on g: when
         // predicted, the plane without a new coefficient need not wait for
         // the run search (this measured faster than masks).

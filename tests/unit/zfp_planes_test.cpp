@@ -28,9 +28,7 @@ struct ModelStream {
     uint64_t size = 0;  // bits written
     uint64_t pos = 0;   // bits read
 
-    uint64_t draw(double one) {
-        return std::uniform_real_distribution<double>(0, 1)(rng) < one;
-    }
+    uint64_t draw(double one) { return std::uniform_real_distribution<double>(0, 1)(rng) < one; }
     void put(uint64_t b) {
         if (size % 8 == 0) bytes.push_back(0);
         bytes.back() |= uint8_t(b << (size % 8));
@@ -104,14 +102,14 @@ TEST(ZfpPlanes, FormatShapedStreamsFollowTheModel) {
 #else
     const int kBlocks = 400;
 #endif
-    const ZfpParams params[] = {{0, 4171, 64, -10740}, {0, 4171, 16, -10740}, {0, 4171, 64, -10},
-                                {512, 512, 64, -10740}, {1024, 1024, 64, -10740},
-                                {40, 700, 20, -6},      {0, 2400, 64, -10740},
-                                {2560, 2560, 64, -10740}};
+    const ZfpParams params[] = {{0, 4171, 64, -10740},    {0, 4171, 16, -10740},
+                                {0, 4171, 64, -10},       {512, 512, 64, -10740},
+                                {1024, 1024, 64, -10740}, {40, 700, 20, -6},
+                                {0, 2400, 64, -10740},    {2560, 2560, 64, -10740}};
     // Group tests and runs: balanced, few new coefficients, long runs (past
     // any window), many coefficients at once, and rare long runs.
-    const double shapes[][2] = {{0.5, 0.5}, {0.3, 0.125}, {0.5, 1.0 / 64}, {0.9, 0.3},
-                                {0.2, 0.01}, {0.6, 0.05}};
+    const double shapes[][2] = {{0.5, 0.5}, {0.3, 0.125}, {0.5, 1.0 / 64},
+                                {0.9, 0.3}, {0.2, 0.01},  {0.6, 0.05}};
     std::mt19937 rng(31);
     for (const auto& shape : shapes) {
         for (const ZfpParams& p : params) {
@@ -124,8 +122,7 @@ TEST(ZfpPlanes, FormatShapedStreamsFollowTheModel) {
             for (int path = 0; path < 2; ++path) {
                 vek::core::testing::HiddenFeatures guard(path ? vek::core::kFeatureAvx2 : 0);
                 vekZfpState_32f st;
-                ASSERT_EQ(veksDecodeZfpInit_32f(src.data(), int32_t(src.size()), &st),
-                          vekStatusOk);
+                ASSERT_EQ(veksDecodeZfpInit_32f(src.data(), int32_t(src.size()), &st), vekStatusOk);
                 ASSERT_EQ(veksDecodeZfpSet_32f(p.min_bits, p.max_bits, p.max_prec, p.min_exp, &st),
                           vekStatusOk);
                 ModelStream replay{rng, 0, 0, src, 8 * src.size()};
