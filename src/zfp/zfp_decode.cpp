@@ -3,6 +3,7 @@
 // tests, and padding skips.
 #include <cstring>
 
+#include "core/load.h"
 #include "zfp/zfp_internal.h"
 
 namespace vek::zfp {
@@ -220,7 +221,7 @@ struct FastReader {
 
 // The position of the next unread bit when the state is one the checking
 // reader could have left inside the whole-word part of the buffer, with
-// room for the longest block these parameters allow plus a load; else -1.
+// room for the longest block these parameters allow plus two loads; else -1.
 int64_t fast_start(const vekZfpState_32f* s) {
     const intptr_t len = room(s->pStart, s->pEnd);
     const intptr_t done = room(s->pStart, s->pCur);
@@ -235,7 +236,7 @@ int64_t fast_start(const vekZfpState_32f* s) {
     }
     int64_t coded = static_cast<int64_t>(s->maxBits) - 9;
     coded = coded < 0 ? 0 : coded > 2300 ? 2300 : coded;  // 32 planes never take more
-    const int64_t need = 9 + coded + (s->minBits > 0 ? s->minBits : 0) + 64;
+    const int64_t need = 9 + coded + (s->minBits > 0 ? s->minBits : 0) + 128;
     const int64_t at = 8 * static_cast<int64_t>(done) - count;
     return at + need <= 8 * static_cast<int64_t>(len) ? at : -1;
 }
@@ -347,12 +348,149 @@ inline bool decode_planes(R& r, int& n, int64_t& bits, uint64_t* plane) {
     return decode_plane(r, n, bits, plane);
 }
 
+// The unbounded plane without a branch on the bits in its common shapes: no
+// new coefficient (one 0 group test), or exactly one (a 1, its run of zeros
+// and its 1, then a 0 group test, or a run that reaches the last
+// coefficient). Everything is read from one window of at least 57 bits
+// after the verbatim ones; the rare other shapes go back to the start of the
+// plane and take the general loop.
+inline void decode_plane_window(FastReader& r, int& n, uint64_t* plane) {
+    const uint64_t from = r.pos;
+    uint64_t x;
+    r.get(n, &x);
+    const uint64_t u = r.peek();
+    const int limit = 63 - n;
+    const uint64_t g = u & 1;
+    const int t = __builtin_ctzll((u >> 1) | (uint64_t(1) << limit));
+    const bool last = t == limit;                   // the run reaches coefficient 63
+    const uint64_t g2 = (u >> ((t + 2) & 63)) & 1;  // the next group test
+    const bool simple = !g || (last ? t < 57 : t + 2 < 57 && !g2);
+    if (__builtin_expect(!simple, 0)) {
+        r.pos = from;
+        decode_plane_unbounded(r, n, plane);
+        return;
+    }
+    x |= g << (n + t);
+    r.pos += g ? static_cast<uint64_t>(t + (last ? 1 : 3)) : 1;
+    n += g ? t + 1 : 0;
+    *plane = x;
+}
+
 inline bool decode_planes(FastReader& r, int& n, int64_t& bits, uint64_t* plane) {
     if (bits < 129) return decode_plane(r, n, bits, plane);
     const uint64_t from = r.pos;
-    decode_plane_unbounded(r, n, plane);
+    if (n < 64)
+        decode_plane_window(r, n, plane);
+    else
+        r.get(64, plane);
     bits -= static_cast<int64_t>(r.pos - from);
     return true;
+}
+
+template <class R>
+inline void decode_leading_planes(R&, int&, int64_t&, uint64_t*, int&, int) {}
+
+// The first planes of a block while the budget cannot run out in them and
+// at most 40 coefficients are significant, with the stream window kept in a
+// register. The refill loads at a byte position fixed by the previous
+// refill, so its latency overlaps the plane before; after a refill all 64
+// bits of the window are stream bits (those above `count` merely arrive
+// again with the next load). Shapes the window cannot settle alone, and the
+// planes after the loop, go through the per-plane readers.
+// kBudget: whether the budget can come within 129 bits in these planes (a
+// block's planes never take 2300 bits, so with more left it cannot).
+template <bool kBudget>
+inline void leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* planes, int& p,
+                           int kmin) {
+    const uint64_t entry = r.pos;
+    const uint8_t* const start = r.start;
+    const uint8_t* ptr = start + (r.pos >> 3);
+    int count = 56 - static_cast<int>(r.pos & 7);
+    uint64_t w = (vek::load64(ptr) & 0x00FFFFFFFFFFFFFFu) >> (r.pos & 7);
+    ptr += 7;
+    int nn = n;
+    int64_t b = bits;
+    uint64_t* out = planes + p + 1;  // one above the next plane
+    uint64_t* const stop = planes + kmin;
+    do {
+        const uint64_t fill = vek::load64(ptr) << count;
+        // The run after the group test is searched in the window itself,
+        // above bit nn, with a sentinel at bit 63: no shift of the window
+        // first. A 1 at bit 63, real or not, means more than 63 bits: c
+        // then exceeds the window.
+        const uint64_t probe = w | (fill | (uint64_t(1) << 63));
+        w |= fill;
+        ptr += (63 - count) >> 3;
+        count |= 56;
+        const uint64_t g = (w >> nn) & 1;
+        // at > nn: the bit that ends the run; g2 the group test after it.
+        const int at = __builtin_ctzll(probe & (~uint64_t(1) << nn));
+        const uint64_t g2 = (w >> ((at + 1) & 63)) & 1;
+        // Selections, which the compiler may turn into a branch on g: when
+        // predicted, the plane without a new coefficient need not wait for
+        // the run search (this measured faster than masks).
+        int c = g ? at + 2 : nn + 1;
+        uint64_t x = (w & ((uint64_t(1) << nn) - 1)) | g << (at - 1);
+        int m = g ? at : nn;
+        // One new coefficient, not the last, followed by a 0 group test; or
+        // none. Everything consumed lies below `count`. More coefficients
+        // are taken one by one from the same window.
+        if (__builtin_expect(g & g2, 0) && c - 1 <= count) {
+            c -= 1;  // the 1 group test that follows is read again below
+            for (;;) {
+                const uint64_t v = w >> c;  // c <= count < 64
+                if (!(v & 1)) {
+                    ++c;
+                    break;
+                }
+                // A run up to coefficient 63 (the sentinel) needs more bits
+                // than the window holds after this plane's others.
+                const int lim = 63 - m;
+                const int tt = __builtin_ctzll((v >> 1) | (uint64_t(1) << lim));
+                c += tt + 2;
+                if (c > count || tt == lim) {
+                    c = count + 1;
+                    break;
+                }
+                x |= uint64_t(1) << (m + tt);
+                m += tt + 1;
+            }
+        }
+        if (__builtin_expect(c > count, 0)) {
+            r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
+            const uint64_t from = r.pos;
+            int n2 = nn;  // nn itself stays in a register
+            decode_plane_unbounded(r, n2, --out);
+            nn = n2;
+            if (kBudget) b -= static_cast<int64_t>(r.pos - from);
+            ptr = start + (r.pos >> 3);
+            count = 56 - static_cast<int>(r.pos & 7);
+            w = (vek::load64(ptr) & 0x00FFFFFFFFFFFFFFu) >> (r.pos & 7);
+            ptr += 7;
+            // With many significant coefficients most planes overflow the
+            // window: leave them to the per-plane readers.
+            if (nn > 40) break;
+            continue;
+        }
+        *--out = x;
+        nn = m;
+        w >>= c;
+        count -= c;
+        if (kBudget) b -= c;
+    } while (out > stop && (!kBudget || b >= 129));
+    r.pos = 8 * static_cast<uint64_t>(ptr - start) - static_cast<uint64_t>(count);
+    n = nn;
+    bits = kBudget ? b : bits - static_cast<int64_t>(r.pos - entry);
+    p = static_cast<int>(out - planes) - 1;
+}
+
+inline void decode_leading_planes(FastReader& r, int& n, int64_t& bits, uint64_t* planes, int& p,
+                                  int kmin) {
+    if (p < kmin || bits < 129 || n > 40) return;
+    if (bits >= 2300 + 129)
+        leading_planes<false>(r, n, bits, planes, p, kmin);
+    else
+        leading_planes<true>(r, n, bits, planes, p, kmin);
 }
 
 template <class R>
@@ -384,6 +522,7 @@ vekStatus decode_with(R& r, vekZfpState_32f* s, float* dst, int32_t step, int32_
     int64_t bits = budget;
     int n = 0;
     int p = 31;
+    decode_leading_planes(r, n, bits, planes, p, kmin);
     for (; p >= kmin && bits > 0; --p)
         if (!decode_planes(r, n, bits, &planes[p])) return fail(r, s);
     for (; p >= kmin; --p) planes[p] = 0;
