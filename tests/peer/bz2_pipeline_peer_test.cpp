@@ -214,6 +214,61 @@ TEST(Bz2PipelinePeer, BlocksFillToTheLevelsSizeAndRunsCrossThem) {
     }
 }
 
+TEST(Bz2PipelinePeer, LongRunsCloseAt255BytesAsBzip2Writes) {
+    // Runs of 255 bytes and longer, a run that restarts with the same byte
+    // right after a full one, and runs of 4 to 259 around the limits: the
+    // whole stream equals libbz2's, so runs are cut where bzip2 cuts them.
+    // The block's transform index, in-use map and coded symbols (which
+    // follow from its run-length output) equal libbz2's; the Huffman
+    // tables may differ.
+    Bytes in;
+    for (int len : {300, 255, 256, 259, 260, 4, 510, 1000, 3, 254})
+        in.insert(in.end(), static_cast<size_t>(len), static_cast<uint8_t>('a' + len % 7));
+    in.insert(in.end(), 255 + 4, 'z');
+    struct Block {
+        uint32_t primary = 0;
+        std::vector<bool> in_use;
+        std::vector<uint16_t> symbols;
+    };
+    const auto first_block = [](const Bytes& stream) {
+        vek::testing::bz2::StreamReader rd(stream.data(), stream.size());
+        int level = 0;
+        EXPECT_TRUE(rd.stream_header(&level));
+        vek::testing::bz2::StreamReader::Block blk;
+        uint32_t combined = 0;
+        EXPECT_EQ(rd.next(&blk, &combined), vek::testing::bz2::StreamReader::Next::kBlock);
+        Block b;
+        b.primary = blk.primary;
+        for (int v = 0; v < 256; ++v) b.in_use.push_back(blk.inUse[v] != 0);
+        int32_t size = 0;
+        EXPECT_EQ(veksDecodeHuffGetSize_BZ2_8u16u(18002 * 50, &size), vekStatusOk);
+        Bytes state(static_cast<size_t>(size));
+        auto* st = reinterpret_cast<vekHuffDecState_BZ2*>(state.data());
+        EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(blk.dictSize + 2, st), vekStatusOk);
+        uint32_t code;
+        int32_t bits, left;
+        const uint8_t* src;
+        rd.to_library(&code, &bits, &src, &left);
+        EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &src, &left, st), vekStatusOk);
+        b.symbols.resize(1 << 16);
+        int32_t n = static_cast<int32_t>(b.symbols.size());
+        EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&code, &bits, &src, &left, b.symbols.data(), &n, st), vekStatusOk);
+        b.symbols.resize(static_cast<size_t>(n));
+        return b;
+    };
+    const Block ours = first_block(bz2::compress(in.data(), in.size(), 9));
+    const Block theirs = first_block(libbz2_compress(in, 9));
+    EXPECT_EQ(ours.primary, theirs.primary);
+    EXPECT_EQ(ours.in_use, theirs.in_use);
+    EXPECT_EQ(ours.symbols, theirs.symbols);
+    // Run-heavy data: within half a percent of libbz2's size.
+    const Bytes runs = vek::testdata::runs_bytes(600000 / kScale, 21);
+    const Bytes z = bz2::compress(runs.data(), runs.size(), 9);
+    ASSERT_EQ(libbz2_decompress(z, runs.size()), runs);
+    const Bytes zref = libbz2_compress(runs, 9);
+    EXPECT_LT(std::abs(static_cast<double>(z.size()) / static_cast<double>(zref.size()) - 1), 0.005);
+}
+
 TEST(Bz2PipelinePeer, SeveralMegabytesRoundTripBothWays) {
     Bytes in = vek::testdata::text_bytes(1200000 / kScale, 7);
     const Bytes rnd = vek::testdata::random_bytes(600000 / kScale, 8);

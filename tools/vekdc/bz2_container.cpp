@@ -145,8 +145,26 @@ void Encoder::start_stream() {
 void Encoder::start_block() {
     check("veksEncodeRLEInit_BZ2_8u", veksEncodeRLEInit_BZ2_8u(&b_->rle_state));
     rle_len_ = 0;
+    run_ = 0;
+    run_byte_ = -1;
     block_crc_ = 0;
 }
+
+namespace {
+
+// Length of the prefix of p[0..n) after which the run that ends it is
+// kMaxRun bytes long (with `run` equal bytes `byte` before p), or n.
+constexpr int32_t kMaxRun = 255;
+size_t until_run_full(const uint8_t* p, size_t n, int32_t run, int byte) {
+    for (size_t i = 0; i < n; ++i) {
+        run = p[i] == byte ? run + 1 : 1;
+        byte = p[i];
+        if (run == kMaxRun) return i + 1;
+    }
+    return n;
+}
+
+} // namespace
 
 void Encoder::write(const uint8_t* p, size_t n, ByteSink& out) {
     if (!stream_open_) start_stream();
@@ -159,7 +177,8 @@ void Encoder::write(const uint8_t* p, size_t n, ByteSink& out) {
             continue;
         }
         const uint8_t* src = p;
-        int32_t src_len = static_cast<int32_t>(std::min<size_t>(n, size_t(1) << 30));
+        int32_t src_len = static_cast<int32_t>(
+            until_run_full(p, std::min<size_t>(n, size_t(1) << 30), run_, run_byte_));
         int32_t dst_len = limit - rle_len_;
         const vekStatus st = veksEncodeRLE_BZ2_8u(&src, &src_len, b_->rle.get() + rle_len_,
                                                   &dst_len, &b_->rle_state);
@@ -167,11 +186,29 @@ void Encoder::write(const uint8_t* p, size_t n, ByteSink& out) {
             library_failed("veksEncodeRLE_BZ2_8u", st);
         const size_t used = static_cast<size_t>(src - p);
         crc_update(p, used, &block_crc_);
+        for (size_t i = 0; i < used; ++i) {
+            run_ = p[i] == run_byte_ ? run_ + 1 : 1;
+            run_byte_ = p[i];
+        }
         rle_len_ += dst_len;
         p = src;
         n -= used;
         // Source left over means the block is full.
-        if (src_len > 0) end_block(out);
+        if (src_len > 0) {
+            end_block(out);
+        } else if (run_ == kMaxRun) {
+            // Close the run here; the next byte starts a new one even if it
+            // is the same (the stage keeps its last byte for that).
+            if (rle_len_ >= limit) {
+                end_block(out);
+            } else {
+                int32_t one = 1;
+                check("veksEncodeRLEFlush_BZ2_8u",
+                      veksEncodeRLEFlush_BZ2_8u(b_->rle.get() + rle_len_, &one, &b_->rle_state));
+                rle_len_ += one;
+                run_ = 0;
+            }
+        }
     }
 }
 

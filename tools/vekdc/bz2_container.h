@@ -116,6 +116,11 @@ private:
     std::unique_ptr<Buffers> b_;
     bool stream_open_ = false;
     int32_t rle_len_ = 0;
+    // The run of equal input bytes that ends the block so far: the tool
+    // closes runs at 255 bytes, as bzip2 writes them (the library's stage
+    // would go on to 259), so that our streams compress like bzip2's.
+    int32_t run_ = 0;
+    int run_byte_ = -1;
     uint32_t block_crc_ = 0;
     uint32_t combined_crc_ = 0;
     // Bit accumulator shared with the library's Huffman encoder: pending
