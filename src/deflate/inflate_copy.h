@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "core/repeat_pattern.h"
 #include "deflate/inflate.h"
 
 namespace vek::deflate {
@@ -50,22 +51,6 @@ inline void copy_match_exact(InflateIo& io, size_t len, uint32_t dist) {
     io.out = out + len;
 }
 
-// Shuffle masks repeating the first d bytes (d = 2..7) over 16 bytes, and
-// the largest multiple of d within 16.
-struct InflatePatterns {
-    alignas(16) uint8_t mask[8][16];
-    uint8_t stride[8];
-};
-constexpr InflatePatterns make_inflate_patterns() {
-    InflatePatterns p{};
-    for (int d = 1; d < 8; ++d) {
-        for (int i = 0; i < 16; ++i) p.mask[d][i] = static_cast<uint8_t>(i % d);
-        p.stride[d] = static_cast<uint8_t>(16 - 16 % d);
-    }
-    return p;
-}
-inline constexpr InflatePatterns kInflatePatterns = make_inflate_patterns();
-
 // Copies a match whose source lies in the output buffer (1 <= dist <= history
 // in the buffer), storing whole vectors: up to 31 bytes past out + len may be
 // written, and the buffer must have that room.
@@ -104,10 +89,8 @@ inline void copy_match_wide(uint8_t* out, size_t len, size_t dist) {
         // a stride that is a multiple of the period. The load reads at most
         // out + 13, inside the room the caller guarantees; only the first d
         // bytes of it are used.
-        const __m128i v =
-            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)),
-                             _mm_load_si128(reinterpret_cast<const __m128i*>(kInflatePatterns.mask[dist])));
-        const size_t stride = kInflatePatterns.stride[dist];
+        const __m128i v = core::repeat16(src, dist);
+        const size_t stride = core::repeat_stride(dist);
         do {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
             out += stride;

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "core/repeat_pattern.h"
 #include "lz4_common.h"
 #include "lz4_encode.h"
 
@@ -33,26 +34,9 @@ inline bool read_ext(const uint8_t*& ip, const uint8_t* iend, int32_t* len, bool
     return true;
 }
 
-// Shuffle masks repeating the first `offset` bytes: byte i takes i % offset.
-struct PatternMasks {
-    alignas(16) uint8_t m[8][16];
-};
-constexpr PatternMasks make_pattern_masks() {
-    PatternMasks p{};
-    for (int off = 1; off < 8; ++off)
-        for (int i = 0; i < 16; ++i) p.m[off][i] = static_cast<uint8_t>(i % off);
-    return p;
-}
-constexpr PatternMasks kPatternMasks = make_pattern_masks();
-// Largest multiple of the period that fits in 16 bytes.
-constexpr uint8_t kPatternStride[8] = {0, 16, 16, 15, 16, 15, 12, 14};
-
 // 16 bytes of the pattern that starts at m with period offset (1..7). Reads
 // m..m+15, which the callers guarantee lie inside the output window.
-inline __m128i pattern16(const uint8_t* m, size_t offset) {
-    const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m));
-    return _mm_shuffle_epi8(src, _mm_load_si128(reinterpret_cast<const __m128i*>(kPatternMasks.m[offset])));
-}
+inline __m128i pattern16(const uint8_t* m, size_t offset) { return core::repeat16(m, offset); }
 
 // Copies n bytes from m to op as a forward byte copy would (m < op may
 // overlap the output); `room` bytes past op + n may be scribbled on.
@@ -80,7 +64,7 @@ inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
         // Broadcast the offset-long pattern; store at a stride that is a
         // multiple of the period so one vector serves every store.
         const __m128i v = pattern16(m, offset);
-        const size_t stride = kPatternStride[offset];
+        const size_t stride = core::repeat_stride(offset);
         do {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(op), v);
             op += stride;
@@ -149,7 +133,7 @@ inline Fast fast_sequence(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t*
         for (uint8_t* d = op; d < end; d += 8, m += 8) std::memcpy(d, m, 8);
     } else {
         const __m128i v = pattern16(m, offset);
-        const size_t stride = kPatternStride[offset];
+        const size_t stride = core::repeat_stride(offset);
         for (uint8_t* d = op; d < end; d += stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
     }
     ipRef = ip;

@@ -12,30 +12,13 @@
 #include <cstring>
 
 #include "core/load.h"
+#include "core/repeat_pattern.h"
 #include "lzo/lzo.h"
 #include "lzo/lzo_tokens.h"
 
 namespace vek::lzo {
 
 namespace {
-
-// Shuffle masks that repeat the first d bytes of a vector (d < 16), and the
-// largest multiple of d that fits in 16 bytes.
-struct PatternTables {
-    alignas(16) uint8_t mask[16][16];
-    uint8_t advance[16];
-};
-
-constexpr PatternTables make_pattern_tables() {
-    PatternTables t{};
-    for (int d = 1; d < 16; ++d) {
-        for (int i = 0; i < 16; ++i) t.mask[d][i] = static_cast<uint8_t>(i % d);
-        t.advance[d] = static_cast<uint8_t>(16 / d * d);
-    }
-    return t;
-}
-
-constexpr PatternTables kPattern = make_pattern_tables();
 
 // Literal run of L bytes: one 32-byte move when it fits both buffers,
 // otherwise an exact copy.
@@ -65,10 +48,8 @@ inline void copy_match(uint8_t* op, size_t d, size_t m, size_t room) {
         } else {
             // The load also picks up bytes at and after op; the shuffle only
             // uses the d bytes before op.
-            const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-            const __m128i pat = _mm_shuffle_epi8(
-                src, _mm_load_si128(reinterpret_cast<const __m128i*>(kPattern.mask[d])));
-            const size_t adv = kPattern.advance[d];
+            const __m128i pat = core::repeat16(from, d);
+            const size_t adv = core::repeat_stride(d);
             for (size_t k = 0; k < m; k += adv)
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(op + k), pat);
         }
