@@ -39,6 +39,13 @@ struct BenchRow {
     std::string peer;
 };
 
+// A row in MB/s of `bytes` per `seconds`. Our rows compare with the fastest
+// peer of their setting (kBest), with the peer row named `peer` (kNamed), or
+// with none (kNone); peer rows ignore both.
+BenchRow mbps_row(const std::string& family, const std::string& implementation, bool ours,
+                  const std::string& setting, uint64_t bytes, double ratio, double seconds,
+                  BenchRow::Versus versus = BenchRow::Versus::kBest, const char* peer = nullptr);
+
 struct BenchOptions {
     int samples = 7;                   // timed samples per contender (median reported)
     double min_sample_seconds = 0.02;  // each sample repeats the operation at least this long

@@ -51,23 +51,12 @@ BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
     return o;
 }
 
+// Our rows compare with the named libbz2 row, or with none.
 BenchRow make_row(const std::string& family, const std::string& impl, bool ours,
                   const std::string& setting, uint64_t bytes, double ratio, double seconds,
                   const char* versus) {
-    BenchRow r;
-    r.family = family;
-    r.implementation = impl;
-    r.ours = ours;
-    r.setting = setting;
-    r.bytes = bytes;
-    r.ratio = ratio;
-    r.bytes_per_second = static_cast<double>(bytes) / seconds;
-    r.unit = SpeedUnit::MBps;
-    if (ours) {
-        r.versus = versus ? BenchRow::Versus::kNamed : BenchRow::Versus::kNone;
-        if (versus) r.peer = versus;
-    }
-    return r;
+    return mbps_row(family, impl, ours, setting, bytes, ratio, seconds,
+                    versus ? BenchRow::Versus::kNamed : BenchRow::Versus::kNone, versus);
 }
 
 void run_bwt(BenchContext& ctx) {

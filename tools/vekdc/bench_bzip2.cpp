@@ -78,20 +78,9 @@ BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
 BenchRow make_row(const std::string& family, const std::string& impl, bool ours,
                   const std::string& setting, uint64_t bytes, double ratio, double seconds,
                   bool versus_peer) {
-    BenchRow r;
-    r.family = family;
-    r.implementation = impl;
-    r.ours = ours;
-    r.setting = setting;
-    r.bytes = bytes;
-    r.ratio = ratio;
-    r.bytes_per_second = static_cast<double>(bytes) / seconds;
-    r.unit = SpeedUnit::MBps;
-    if (ours) {
-        r.versus = versus_peer ? BenchRow::Versus::kNamed : BenchRow::Versus::kNone;
-        if (versus_peer) r.peer = kPeerName;
-    }
-    return r;
+    return mbps_row(family, impl, ours, setting, bytes, ratio, seconds,
+                    versus_peer ? BenchRow::Versus::kNamed : BenchRow::Versus::kNone,
+                    versus_peer ? kPeerName : nullptr);
 }
 
 void run_bzip2(BenchContext& ctx) {

@@ -57,6 +57,25 @@ double monotonic_seconds() {
 
 void bench_consume(uint64_t value) { g_sink = g_sink + value; }
 
+BenchRow mbps_row(const std::string& family, const std::string& implementation, bool ours,
+                  const std::string& setting, uint64_t bytes, double ratio, double seconds,
+                  BenchRow::Versus versus, const char* peer) {
+    BenchRow r;
+    r.family = family;
+    r.implementation = implementation;
+    r.ours = ours;
+    r.setting = setting;
+    r.bytes = bytes;
+    r.ratio = ratio;
+    r.bytes_per_second = static_cast<double>(bytes) / seconds;
+    r.unit = SpeedUnit::MBps;
+    if (ours) {
+        r.versus = versus;
+        if (peer) r.peer = peer;
+    }
+    return r;
+}
+
 std::vector<double> measure_interleaved(const std::vector<Contender>& contenders,
                                         const BenchOptions& options) {
     const size_t n = contenders.size();

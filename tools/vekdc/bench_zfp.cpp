@@ -67,20 +67,6 @@ std::string dims_text(const ZfpShape& s) {
     return std::to_string(s.nx) + "x" + std::to_string(s.ny) + "x" + std::to_string(s.nz);
 }
 
-BenchRow make_row(const std::string& family, const std::string& impl, bool ours,
-                  const std::string& setting, uint64_t bytes, double ratio, double seconds) {
-    BenchRow r;
-    r.family = family;
-    r.implementation = impl;
-    r.ours = ours;
-    r.setting = setting;
-    r.bytes = bytes;
-    r.ratio = ratio;
-    r.bytes_per_second = static_cast<double>(bytes) / seconds;
-    r.unit = SpeedUnit::MBps;
-    return r;
-}
-
 void run_zfp(BenchContext& ctx) {
     const ZfpPeer* peer = zfp_peer();
     const std::vector<FloatData> arrays = load_arrays(ctx.options());
@@ -168,9 +154,9 @@ void run_zfp(BenchContext& ctx) {
             const std::vector<double> te = measure_interleaved(enc, ctx.options());
             const std::vector<double> td = measure_interleaved(dec, ctx.options());
             for (size_t i = 0; i < enc.size(); ++i) {
-                encode_rows.push_back(make_row("ZFP encode", enc[i].implementation, enc[i].ours,
+                encode_rows.push_back(mbps_row("ZFP encode", enc[i].implementation, enc[i].ours,
                                                setting, bytes, ratio, te[i]));
-                decode_rows.push_back(make_row("ZFP decode", dec[i].implementation, dec[i].ours,
+                decode_rows.push_back(mbps_row("ZFP decode", dec[i].implementation, dec[i].ours,
                                                setting, bytes, ratio, td[i]));
             }
         }
