@@ -123,28 +123,7 @@ for lvl in 0 10 -1; do
 done
 
 # --- damaged files -----------------------------------------------------------------
-n_case=0
-expect_clean_failure() {
-    local name=$1
-    n_case=$((n_case + 1))
-    local dir="$TMP/bad$n_case"
-    mkdir "$dir"
-    cp "$2" "$dir/x.bz2"
-    run "$VEKDC" decompress "$dir/x.bz2"
-    local lines
-    lines=$(wc -l <"$TMP/err")
-    if [[ $rc -eq 1 && $lines -eq 1 && $err == "vekdc: $dir/x.bz2: "* ]]; then ok; else
-        fail "$name: exit $rc, message '$err'"; fi
-    expect_eq "$name: directory afterwards" "x.bz2" "$(ls -A "$dir" | tr '\n' ' ' | sed 's/ $//')"
-    run "$VEKDC" decompress -t "$dir/x.bz2"
-    expect_eq "$name: -t exit" 1 "$rc"
-    run "$VEKDC" decompress -c "$dir/x.bz2"
-    expect_eq "$name: -c exit" 1 "$rc"
-    last_err=$err
-}
-expect_message() {
-    if [[ $last_err == *"$2"* ]]; then ok; else fail "$1: message '$last_err' lacks '$2'"; fi
-}
+SUFFIX=bz2
 
 "$VEKDC" compress -F bzip2 -l 1 -c "$TMP/text" >"$TMP/good.bz2"
 size=$(size_of "$TMP/good.bz2")

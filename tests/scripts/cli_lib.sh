@@ -42,3 +42,31 @@ finish() {
     echo "$passed passed, $failed failed"
     [[ $failed -eq 0 ]]
 }
+
+# expect_clean_failure NAME FILE: a copy of FILE named x.$SUFFIX, in a
+# directory of its own, fails to decompress with exit 1 and one message line
+# naming it, leaves nothing beside it, and fails with -t and -c too. The
+# message stays in $last_err for expect_message.
+n_case=0
+expect_clean_failure() {
+    local name=$1
+    n_case=$((n_case + 1))
+    local dir="$TMP/bad$n_case"
+    mkdir "$dir"
+    cp "$2" "$dir/x.$SUFFIX"
+    run "$VEKDC" decompress "$dir/x.$SUFFIX"
+    local lines
+    lines=$(wc -l <"$TMP/err")
+    if [[ $rc -eq 1 && $lines -eq 1 && $err == "vekdc: $dir/x.$SUFFIX: "* ]]; then ok; else
+        fail "$name: exit $rc, message '$err'"; fi
+    expect_eq "$name: directory afterwards" "x.$SUFFIX" "$(ls -A "$dir" | tr '\n' ' ' | sed 's/ $//')"
+    run "$VEKDC" decompress -t "$dir/x.$SUFFIX"
+    expect_eq "$name: -t exit" 1 "$rc"
+    run "$VEKDC" decompress -c "$dir/x.$SUFFIX"
+    expect_eq "$name: -c exit" 1 "$rc"
+    last_err=$err
+}
+# expect_message NAME TEXT: the last failure's message contains TEXT
+expect_message() {
+    if [[ $last_err == *"$2"* ]]; then ok; else fail "$1: message '$last_err' lacks '$2'"; fi
+}

@@ -85,26 +85,7 @@ run "$VEKDC" compress -F lzss -l 3 -c "$TMP/ten"
 if [[ $rc -eq 2 && $err == *"lzss: there are no compression levels"* ]]; then ok; else fail "-l refused: $rc $err"; fi
 
 # --- damaged files ------------------------------------------------------------
-n_case=0
-expect_clean_failure() {
-    local name=$1
-    n_case=$((n_case + 1))
-    local dir="$TMP/bad$n_case"
-    mkdir "$dir"
-    cp "$2" "$dir/x.lzss"
-    run "$VEKDC" decompress "$dir/x.lzss"
-    local lines
-    lines=$(wc -l <"$TMP/err")
-    if [[ $rc -eq 1 && $lines -eq 1 && $err == "vekdc: $dir/x.lzss: "* ]]; then ok; else
-        fail "$name: exit $rc, message '$err'"; fi
-    expect_eq "$name: directory afterwards" "x.lzss" "$(ls -A "$dir" | tr '\n' ' ' | sed 's/ $//')"
-    run "$VEKDC" decompress -t "$dir/x.lzss"
-    expect_eq "$name: -t exit" 1 "$rc"
-    last_err=$err
-}
-expect_message() {
-    if [[ $last_err == *"$2"* ]]; then ok; else fail "$1: message '$last_err' lacks '$2'"; fi
-}
+SUFFIX=lzss
 
 good="$TMP/rt_text/text.lzss"
 size=$(size_of "$good")
