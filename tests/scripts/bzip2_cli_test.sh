@@ -10,11 +10,9 @@ set -euo pipefail
 
 . "$(dirname "$0")/cli_lib.sh"
 require bzip2 python3
-size_of() { stat -c %s "$1"; }
-hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
-# flip FILE OFFSET MASK OUT: copy of FILE with the byte at OFFSET XORed with
+# flip_mask FILE OFFSET MASK OUT: copy of FILE with the byte at OFFSET XORed with
 # MASK (a negative OFFSET counts from the end)
-flip() {
+flip_mask() {
     python3 - "$@" <<'PY'
 import sys
 data = bytearray(open(sys.argv[1], "rb").read())
@@ -26,7 +24,6 @@ PY
 # --- test data ----------------------------------------------------------------
 # Small files keep the script quick; blocks of 100k (levels 1 and 2) still
 # split them, and one larger file fills a 900k block of level 9.
-sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }
 { for _ in 1 2 3 4 5 6; do sources; done; } | head -c 250000 >"$TMP/text" || true
 expect_eq "text file size" 250000 "$(size_of "$TMP/text")"
 { for _ in 1 2 3 4 5 6; do sources; done; } | head -c 1000000 >"$TMP/big" || true
@@ -127,23 +124,23 @@ SUFFIX=bz2
 
 "$VEKDC" compress -F bzip2 -l 1 -c "$TMP/text" >"$TMP/good.bz2"
 size=$(size_of "$TMP/good.bz2")
-flip "$TMP/good.bz2" 11 0x10 "$TMP/bad.bz2"
+flip_mask "$TMP/good.bz2" 11 0x10 "$TMP/bad.bz2"
 expect_clean_failure "block CRC flipped" "$TMP/bad.bz2"
 expect_message "block CRC" "corrupt bzip2 stream: block 1 CRC mismatch"
-flip "$TMP/good.bz2" -1 0xff "$TMP/bad.bz2"
+flip_mask "$TMP/good.bz2" -1 0xff "$TMP/bad.bz2"
 expect_clean_failure "combined CRC flipped" "$TMP/bad.bz2"
 expect_message "combined CRC" "corrupt bzip2 stream: combined CRC mismatch"
-flip "$TMP/good.bz2" 14 0x80 "$TMP/bad.bz2"
+flip_mask "$TMP/good.bz2" 14 0x80 "$TMP/bad.bz2"
 expect_clean_failure "randomised bit set" "$TMP/bad.bz2"
 expect_message "randomised" "randomised bzip2 block"
-flip "$TMP/good.bz2" 5 0x01 "$TMP/bad.bz2"
+flip_mask "$TMP/good.bz2" 5 0x01 "$TMP/bad.bz2"
 expect_clean_failure "block magic flipped" "$TMP/bad.bz2"
 expect_message "block magic" "bad block magic"
-flip "$TMP/good.bz2" 3 0x01 "$TMP/bad.bz2"
+flip_mask "$TMP/good.bz2" 3 0x01 "$TMP/bad.bz2"
 expect_clean_failure "level digit '0'" "$TMP/bad.bz2"
-flip "$TMP/good.bz2" 5000 0x21 "$TMP/bad.bz2"
+flip_mask "$TMP/good.bz2" 5000 0x21 "$TMP/bad.bz2"
 expect_clean_failure "byte flipped in coded data" "$TMP/bad.bz2"
-flip "$TMP/good.bz2" 0 0x01 "$TMP/bad.bz2"
+flip_mask "$TMP/good.bz2" 0 0x01 "$TMP/bad.bz2"
 expect_clean_failure "magic flipped" "$TMP/bad.bz2"
 expect_message "magic" "not in a known compressed format"
 for cut in 2 3 9 40 3000 $((size / 2)) $((size - 10)) $((size - 4)) $((size - 1)); do
@@ -158,7 +155,7 @@ expect_clean_failure "bytes after the stream" "$TMP/bad.bz2"
 expect_message "bytes after the stream" "trailing garbage"
 # Damage bzip2 itself must agree is damage: random bytes past the header.
 for off in $(python3 -c "import random; r = random.Random(5); print(*sorted(r.sample(range(4, $size - 1), 4)))"); do
-    flip "$TMP/good.bz2" "$off" 0x5a "$TMP/bad.bz2"
+    flip_mask "$TMP/good.bz2" "$off" 0x5a "$TMP/bad.bz2"
     run "$VEKDC" decompress -t "$TMP/bad.bz2"
     if [[ $rc -eq 1 && $(wc -l <"$TMP/err") -eq 1 ]]; then ok; else fail "flip at $off: exit $rc: $err"; fi
     if bzip2 -qt "$TMP/bad.bz2" 2>/dev/null; then fail "bzip2 accepts the file damaged at $off"; else ok; fi

@@ -70,3 +70,20 @@ expect_clean_failure() {
 expect_message() {
     if [[ $last_err == *"$2"* ]]; then ok; else fail "$1: message '$last_err' lacks '$2'"; fi
 }
+
+# size_of FILE: its size in bytes
+size_of() { stat -c %s "$1"; }
+# hex_at FILE OFFSET COUNT: the bytes as lowercase hex without spaces
+hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+# flip FILE OFFSET OUT: copy of FILE with the byte at OFFSET inverted
+# (a negative OFFSET counts from the end)
+flip() {
+    python3 - "$@" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[int(sys.argv[2])] ^= 0xFF
+open(sys.argv[3], "wb").write(data)
+PY
+}
+# sources: the library's own source text, a realistic text corpus
+sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }

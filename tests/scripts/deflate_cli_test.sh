@@ -14,12 +14,8 @@ set -euo pipefail
 
 . "$(dirname "$0")/cli_lib.sh"
 require gzip pigz python3
-size_of() { stat -c %s "$1"; }
-# hex_at FILE OFFSET COUNT: the bytes as lowercase hex without spaces
-hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
 
 # --- test data ----------------------------------------------------------------
-sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }
 # (The writers of these pipes may die of SIGPIPE when head has had enough.)
 { for _ in 1 2 3 4; do sources; done; } | head -c 400000 >"$TMP/text" || true
 expect_eq "text file size" 400000 "$(size_of "$TMP/text")"

@@ -168,17 +168,6 @@ bad() {
     run "$VEKDC" decompress "$@" -t "$TMP/bad/x$suffix"
     [[ $rc -eq 1 && $(wc -l <"$TMP/err") -eq 1 ]] && ok || fail "$name -t: exit $rc: $err"
 }
-# flip FILE OFFSET OUT: OUT is FILE with the byte at OFFSET (negative: from
-# the end) inverted
-flip() {
-    python3 - "$@" <<'PY'
-import sys
-b = bytearray(open(sys.argv[1], "rb").read())
-i = int(sys.argv[2])
-b[i] ^= 0xFF
-open(sys.argv[3], "wb").write(bytes(b))
-PY
-}
 cut_at() { head -c "$2" "$1" >"$3"; }
 
 G=$Z/text.6.gz

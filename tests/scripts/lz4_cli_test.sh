@@ -14,22 +14,8 @@ require lz4
 same() {
     if cmp -s "$2" "$3"; then ok; else fail "$1: $2 and $3 differ"; fi
 }
-size_of() { stat -c %s "$1"; }
-# hex_at FILE OFFSET COUNT: the bytes as lowercase hex without spaces
-hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
-# flip FILE OFFSET OUT: copy of FILE with the byte at OFFSET inverted
-# (a negative OFFSET counts from the end)
-flip() {
-    python3 - "$@" <<'PY'
-import sys
-data = bytearray(open(sys.argv[1], "rb").read())
-data[int(sys.argv[2])] ^= 0xFF
-open(sys.argv[3], "wb").write(data)
-PY
-}
 
 # --- test data ----------------------------------------------------------------
-sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }
 # (The writers of these pipes may die of SIGPIPE when head has had enough.)
 { for _ in 1 2 3 4 5 6 7 8; do sources; done; } | head -c 1500000 >"$TMP/text" || true
 expect_eq "text file size" 1500000 "$(size_of "$TMP/text")"

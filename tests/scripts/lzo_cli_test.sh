@@ -9,19 +9,8 @@ set -euo pipefail
 
 . "$(dirname "$0")/cli_lib.sh"
 require lzop python3
-size_of() { stat -c %s "$1"; }
-hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
-flip() {
-    python3 - "$@" <<'PY'
-import sys
-data = bytearray(open(sys.argv[1], "rb").read())
-data[int(sys.argv[2])] ^= 0xFF
-open(sys.argv[3], "wb").write(data)
-PY
-}
 
 # --- test data ----------------------------------------------------------------
-sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }
 { for _ in 1 2 3 4 5 6 7 8; do sources; done; } | head -c 1500000 >"$TMP/text" || true
 expect_eq "text file size" 1500000 "$(size_of "$TMP/text")"
 head -c 1000000 /dev/urandom >"$TMP/random"

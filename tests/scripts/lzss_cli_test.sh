@@ -9,16 +9,6 @@ set -euo pipefail
 
 . "$(dirname "$0")/cli_lib.sh"
 require python3
-size_of() { stat -c %s "$1"; }
-hex_at() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
-flip() {
-    python3 - "$@" <<'PY'
-import sys
-data = bytearray(open(sys.argv[1], "rb").read())
-data[int(sys.argv[2])] ^= 0xFF
-open(sys.argv[3], "wb").write(data)
-PY
-}
 # trailer_of FILE: the little-endian size and CRC-32 python computes, as hex
 trailer_of() {
     python3 - "$1" <<'PY'
@@ -29,7 +19,6 @@ PY
 }
 
 # --- test data ----------------------------------------------------------------
-sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }
 { for _ in 1 2 3; do sources; done; } | head -c 400000 >"$TMP/text" || true
 head -c 300000 /dev/urandom >"$TMP/random"
 : >"$TMP/empty"
