@@ -262,7 +262,9 @@ TEST(Bz2PipelinePeer, LongRunsCloseAt255BytesAsBzip2Writes) {
     EXPECT_EQ(ours.in_use, theirs.in_use);
     EXPECT_EQ(ours.symbols, theirs.symbols);
     // Run-heavy data: within half a percent of libbz2's size.
-    const Bytes runs = vek::testdata::runs_bytes(600000 / kScale, 21);
+    // (Full size under the sanitizers too: smaller outputs are dominated
+    // by the coding tables.)
+    const Bytes runs = vek::testdata::runs_bytes(600000, 21);
     const Bytes z = bz2::compress(runs.data(), runs.size(), 9);
     ASSERT_EQ(libbz2_decompress(z, runs.size()), runs);
     const Bytes zref = libbz2_compress(runs, 9);
