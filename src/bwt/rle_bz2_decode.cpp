@@ -67,6 +67,24 @@ inline void literals_fast(const uint8_t*& s, const uint8_t* s_end, uint8_t*& d, 
     }
 }
 
+// Writes the run copies still owed, as many as fit. Returns true when all
+// went out (the run is then over: no byte may continue it); false when the
+// destination filled first, with the rest still owed.
+inline bool pay_run(uint8_t*& d, uint8_t* d_end, int32_t& last, int32_t& run) {
+    const int32_t room = static_cast<int32_t>(d_end - d);
+    if (run > room) {
+        fill(d, last, room);
+        d += room;
+        run -= room;
+        return false;
+    }
+    fill(d, last, run);
+    d += run;
+    run = 0;
+    last = -1;
+    return true;
+}
+
 // The last three bytes cannot hold a marker: plain literals, as many as
 // fit, leaving lastByte as it is.
 inline void copy_tail(const uint8_t*& s, const uint8_t* s_end, uint8_t*& d, uint8_t* d_end) {
@@ -88,19 +106,9 @@ vekStatus rle_decode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32
     int32_t run = state->runLength;
     vekStatus status = vekStatusOk;
 
-    if (run > 0) {
-        const int32_t room = static_cast<int32_t>(d_end - d);
-        if (run > room) {
-            fill(d, last, room);
-            d += room;
-            run -= room;
-            status = vekStatusDstTooSmall;
-            goto done;
-        }
-        fill(d, last, run);
-        d += run;
-        run = 0;
-        last = -1;
+    if (run > 0 && !pay_run(d, d_end, last, run)) {
+        status = vekStatusDstTooSmall;
+        goto done;
     }
 
     while (s_end - s >= 4) {
@@ -134,18 +142,10 @@ vekStatus rle_decode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32
             }
         }
         merge(s, s_end, last, run);
-        const int32_t room = static_cast<int32_t>(d_end - d);
-        if (run > room) {
-            fill(d, last, room);
-            d += room;
-            run -= room;
+        if (!pay_run(d, d_end, last, run)) {
             status = vekStatusDstTooSmall;
             goto done;
         }
-        fill(d, last, run);
-        d += run;
-        run = 0;
-        last = -1;
     }
 
 tail:
