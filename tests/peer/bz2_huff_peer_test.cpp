@@ -12,6 +12,7 @@
 #include "bz2_huff_model.h"
 #include "bz2_stream_reader.h"
 #include "test_data.h"
+#include "libbz2_oracle.h"
 #include "vekdc.h"
 
 namespace {
@@ -29,17 +30,6 @@ constexpr size_t kScale = 1;
 
 // Selectors of the largest block; the decoder state is sized for it.
 constexpr int32_t kStateSymbols = 900100;
-
-Bytes bz2_compress(const Bytes& in, int level) {
-    unsigned int n = static_cast<unsigned int>(in.size() + in.size() / 100 + 1024);
-    Bytes out(n);
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &n,
-                                       const_cast<char*>(reinterpret_cast<const char*>(in.data())),
-                                       static_cast<unsigned int>(in.size()), level, 0, 0),
-              BZ_OK);
-    out.resize(n);
-    return out;
-}
 
 uint32_t crc_bz2(const Bytes& b) {
     uint32_t crc = 0;
@@ -143,16 +133,16 @@ TEST(Bz2HuffPeer, DecodesLibbz2StreamsAtEveryBlockSize) {
     uint32_t seed = 10;
     for (int level = 1; level <= 9; ++level) {
         const Bytes& in = level % 3 == 1 ? text : level % 3 == 2 ? rnd : runs;
-        const Bytes stream = bz2_compress(in, level);
+        const Bytes stream = vek::testing::libbz2_compress(in, level);
         ASSERT_EQ(decode_stream(stream, seed++, level % 2 ? 1u << 20 : 5), in) << "level " << level;
     }
     for (const Bytes& in : {Bytes{'a'}, Bytes(100000 / kScale, 'r'), Bytes(2, 0xFF)}) {
-        const Bytes stream = bz2_compress(in, 9);
+        const Bytes stream = vek::testing::libbz2_compress(in, 9);
         ASSERT_EQ(decode_stream(stream, seed++, 3), in);
     }
     Bytes all(256 * 40);
     for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<uint8_t>(i * 131 + (i >> 8));
-    ASSERT_EQ(decode_stream(bz2_compress(all, 2), seed++, 1 << 20), all);
+    ASSERT_EQ(decode_stream(vek::testing::libbz2_compress(all, 2), seed++, 1 << 20), all);
 }
 
 // A .bz2 stream whose blocks run through the plain forward stages and then
@@ -207,18 +197,6 @@ Bytes encode_stream(const Bytes& in, size_t blockBytes) {
     return w.out;
 }
 
-Bytes bz2_decompress(const Bytes& stream, size_t expect) {
-    unsigned int n = static_cast<unsigned int>(expect + 16);
-    Bytes out(n);
-    const int rc =
-        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &n,
-                                   const_cast<char*>(reinterpret_cast<const char*>(stream.data())),
-                                   static_cast<unsigned int>(stream.size()), 0, 0);
-    EXPECT_EQ(rc, BZ_OK);
-    out.resize(rc == BZ_OK ? n : 0);
-    return out;
-}
-
 TEST(Bz2HuffPeer, Libbz2DecodesBlocksCodedByTheLibrary) {
     std::vector<Bytes> inputs = {vek::testdata::text_bytes(120000 / kScale, 21),
                                  vek::testdata::random_bytes(50000 / kScale, 22),
@@ -231,7 +209,7 @@ TEST(Bz2HuffPeer, Libbz2DecodesBlocksCodedByTheLibrary) {
         for (size_t blockBytes : {size_t{40000}, size_t{777}}) {
             if (blockBytes == 777 && in.size() > 20000) continue;
             const Bytes stream = encode_stream(in, blockBytes);
-            ASSERT_EQ(bz2_decompress(stream, in.size()), in) << in.size() << " / " << blockBytes;
+            ASSERT_EQ(vek::testing::libbz2_decompress(stream, in.size()), in) << in.size() << " / " << blockBytes;
             // And the library reads back its own stream.
             ASSERT_EQ(decode_stream(stream, 99, 7), in);
         }

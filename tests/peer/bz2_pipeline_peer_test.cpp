@@ -15,9 +15,13 @@
 #include "bz2_container.h"
 #include "bz2_stream_reader.h"
 #include "test_data.h"
+#include "libbz2_oracle.h"
 #include "vekdc.h"
 
 namespace {
+
+using vek::testing::libbz2_compress;
+using vek::testing::libbz2_decompress;
 
 namespace bz2 = vekdc::bz2;
 using Bytes = std::vector<uint8_t>;
@@ -27,31 +31,6 @@ constexpr size_t kScale = 8;
 #else
 constexpr size_t kScale = 1;
 #endif
-
-Bytes libbz2_compress(const Bytes& in, int level) {
-    unsigned int n = static_cast<unsigned int>(in.size() + in.size() / 100 + 1024);
-    Bytes out(n);
-    char none = 0;  // libbz2 wants a source pointer even for no bytes
-    char* src = in.empty() ? &none : const_cast<char*>(reinterpret_cast<const char*>(in.data()));
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &n, src,
-                                       static_cast<unsigned int>(in.size()), level, 0, 0),
-              BZ_OK);
-    out.resize(n);
-    return out;
-}
-
-// libbz2's decompression of one stream; fails the test unless it succeeds.
-Bytes libbz2_decompress(const Bytes& stream, size_t expect) {
-    unsigned int n = static_cast<unsigned int>(expect + 64);
-    Bytes out(n);
-    const int rc =
-        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(out.data()), &n,
-                                   const_cast<char*>(reinterpret_cast<const char*>(stream.data())),
-                                   static_cast<unsigned int>(stream.size()), 0, 0);
-    EXPECT_EQ(rc, BZ_OK);
-    out.resize(rc == BZ_OK ? n : 0);
-    return out;
-}
 
 // Hands out the input in pieces of random size between 1 and maxPiece.
 class RandomPieces : public bz2::ByteSource {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "test_data.h"
+#include "libbz2_oracle.h"
 #include "vekdc.h"
 
 namespace {
@@ -49,17 +50,6 @@ BlockHeader first_block(const Bytes& stream) {
         for (int j = 0; j < 16; ++j) h.in_use[size_t(g * 16 + j)] = uint8_t(bits >> (15 - j) & 1);
     }
     return h;
-}
-
-Bytes bz2_compress(const Bytes& in) {
-    Bytes out(in.size() + in.size() / 100 + 1000);
-    unsigned len = unsigned(out.size());
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &len,
-                                       const_cast<char*>(reinterpret_cast<const char*>(in.data())),
-                                       unsigned(in.size()), 9, 0, 30),
-              BZ_OK);
-    out.resize(len);
-    return out;
 }
 
 Bytes our_in_use(const Bytes& in) {
@@ -102,7 +92,7 @@ TEST(RleBz2Peer, InUseTableAndBlockCrcMatchLibbz2) {
     for (size_t k = 1; k <= 255; ++k) lengths.insert(lengths.end(), k, uint8_t(k * 3));
     inputs.push_back(lengths);
     for (const Bytes& in : inputs) {
-        const BlockHeader h = first_block(bz2_compress(in));
+        const BlockHeader h = first_block(vek::testing::libbz2_compress(in, 9, 30));
         EXPECT_EQ(our_in_use(in), h.in_use) << in.size();
         uint32_t crc = 0;
         ASSERT_EQ(veksCRC32_BZ2_8u(in.data(), int32_t(in.size()), &crc), vekStatusOk);
