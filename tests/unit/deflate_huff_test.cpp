@@ -12,6 +12,7 @@
 
 #include "deflate/huff.h"
 #include "deflate_reference_inflate.h"
+#include "deflate_huff_codes.h"
 #include "vekdc.h"
 
 namespace {
@@ -279,20 +280,7 @@ struct CodeSet {
     std::vector<vekDeflateHuffCode> lit, dist;
 };
 
-// Canonical codes from lengths, reversed for LSB-first writing.
-std::vector<vekDeflateHuffCode> canonical(const Lens& len) {
-    std::vector<vekDeflateHuffCode> c(len.size());
-    uint32_t count[17] = {}, next[17] = {};
-    for (uint32_t l : len) ++count[l];
-    count[0] = 0;
-    for (int l = 1, code = 0; l <= 16; ++l) next[l] = uint32_t(code = (code + int(count[l - 1])) << 1);
-    for (size_t s = 0; s < len.size(); ++s) {
-        uint32_t v = len[s] ? next[len[s]]++ : 0, r = 0;
-        for (uint32_t i = 0; i < len[s]; ++i) r |= ((v >> i) & 1u) << (len[s] - 1 - i);
-        c[s] = {uint16_t(r), uint16_t(len[s])};
-    }
-    return c;
-}
+using vek::testsupport::canonical;
 
 CodeSet random_codes(std::mt19937& rng) {
     Lens lf(286), df(30), ll, dl;
