@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
 # The lzss format of `vekdc compress/decompress`: round trips of varied files
 # (empty, tiny, text, random, runs, several MB) through files and pipes, the
-# frame's fixed parts (magic, trailer with size and CRC-32, checked against
-# python's zlib), the stream of a hand-derived example, and damaged or cut
+# frame's fixed parts (magic, size, CRC-32 trailer, checked against python's
+# zlib), the stream of a hand-derived example, and damaged or cut
 # files failing cleanly: exit 1, one line naming the file, no output file.
 # usage: lzss_cli_test.sh PATH_TO_VEKDC
 set -euo pipefail
 
 . "$(dirname "$0")/cli_lib.sh"
 require python3
-# trailer_of FILE: the little-endian size and CRC-32 python computes, as hex
-trailer_of() {
+# le_of FILE: the little-endian size and CRC-32 python computes, as hex
+le_of() {
     python3 - "$1" <<'PY'
 import struct, sys, zlib
 d = open(sys.argv[1], "rb").read()
-print(struct.pack("<QI", len(d), zlib.crc32(d)).hex())
+print(struct.pack("<Q", len(d)).hex(), struct.pack("<I", zlib.crc32(d)).hex())
 PY
 }
 
@@ -50,7 +50,8 @@ for f in empty one two ten text random runs mixed; do
     expect_eq "$f: names after compress" "$f.lzss" "$(ls -A "$dir" | tr '\n' ' ' | sed 's/ $//')"
     expect_eq "$f: magic" 894c5a53 "$(hex_at "$dir/$f.lzss" 0 4)"
     z=$(size_of "$dir/$f.lzss")
-    expect_eq "$f: trailer" "$(trailer_of "$TMP/$f")" "$(hex_at "$dir/$f.lzss" $((z - 12)) 12)"
+    expect_eq "$f: size and CRC" "$(le_of "$TMP/$f")" \
+        "$(hex_at "$dir/$f.lzss" 4 8) $(hex_at "$dir/$f.lzss" $((z - 4)) 4)"
     run "$VEKDC" decompress -t "$dir/$f.lzss"
     expect_eq "$f: -t exit" 0 "$rc"
     run "$VEKDC" decompress -k "$dir/$f.lzss"
@@ -59,7 +60,8 @@ for f in empty one two ten text random runs mixed; do
 done
 expect_eq "empty frame" 894c5a53000000000000000000000000 "$(hex_at "$TMP/rt_empty/empty.lzss" 0 16)"
 # Ten equal bytes: literal a, match distance 1 length 7, literals a a (51 bits).
-expect_eq "ten equal bytes" 894c5a53b0800082586c20 "$(hex_at "$TMP/rt_ten/ten.lzss" 0 11)"
+expect_eq "ten equal bytes" 894c5a530a00000000000000b0800082586c20 \
+    "$(hex_at "$TMP/rt_ten/ten.lzss" 0 19)"
 text_z=$(size_of "$TMP/rt_text/text.lzss")
 if [[ $text_z -lt 200000 ]]; then ok; else fail "text compresses to $text_z bytes"; fi
 rand_z=$(size_of "$TMP/rt_random/random.lzss")
@@ -78,7 +80,7 @@ SUFFIX=lzss
 
 good="$TMP/rt_text/text.lzss"
 size=$(size_of "$good")
-for cut in 0 2 4 10 15 5000 $((size / 2)) $((size - 12)) $((size - 7)) $((size - 1)); do
+for cut in 0 2 4 10 12 15 5000 $((size / 2)) $((size - 4)) $((size - 1)); do
     head -c "$cut" "$good" >"$TMP/bad.lzss"
     expect_clean_failure "cut at $cut of $size" "$TMP/bad.lzss"
 done
@@ -90,12 +92,14 @@ expect_clean_failure "magic flipped" "$TMP/bad.lzss"
 flip "$good" $((size - 1)) "$TMP/bad.lzss"
 expect_clean_failure "CRC flipped" "$TMP/bad.lzss"
 expect_message "CRC flipped" "CRC-32 mismatch"
-flip "$good" $((size - 12)) "$TMP/bad.lzss"
-expect_clean_failure "size flipped" "$TMP/bad.lzss"
-expect_message "size flipped" "trailer says"
+for off in 4 6 11; do
+    flip "$good" $off "$TMP/bad.lzss"
+    expect_clean_failure "size byte $off flipped" "$TMP/bad.lzss"
+    expect_message "size byte $off flipped" "header says"
+done
 cat "$good" <(printf 'garbage') >"$TMP/bad.lzss"
-expect_clean_failure "bytes after the trailer" "$TMP/bad.lzss"
-for off in $(python3 -c "import random; r = random.Random(7); print(*sorted(r.sample(range(4, $size - 12), 12)))"); do
+expect_clean_failure "bytes after the CRC" "$TMP/bad.lzss"
+for off in $(python3 -c "import random; r = random.Random(7); print(*sorted(r.sample(range(12, $size - 4), 12)))"); do
     flip "$good" "$off" "$TMP/bad.lzss"
     expect_clean_failure "byte $off flipped" "$TMP/bad.lzss"
 done

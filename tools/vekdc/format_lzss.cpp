@@ -2,17 +2,20 @@
 //
 // Frame layout (numbers little-endian):
 //   magic   4 bytes  0x89 'L' 'Z' 'S'
+//   size    8 bytes  number of bytes the stream decodes to
 //   stream           the bit stream of veksEncodeLZSS_8u / veksEncodeLZSSFlush_8u
 //                    (9-bit literals, 24-bit matches, most significant bit
 //                    first, the last byte completed with 0 bits)
-//   size    8 bytes  number of bytes the stream decodes to
-//   crc     4 bytes  CRC-32 (veksCRC32_8u) of those bytes
-// The size and the CRC come last so that both directions stream in constant
-// memory, also from a pipe whose length is unknown in advance. The stream
-// itself has no end mark: it is everything between the magic and the last
-// 12 bytes. After it the decoder must hold fewer than 8 bits, all zero, and
-// no unfinished match. Nothing may follow the trailer (it would be taken as
-// part of the stream and fail the checks).
+//   crc     4 bytes  CRC-32 (veksCRC32_8u) of the decoded bytes
+// The stream itself has no end mark: it is everything between the size and
+// the last 4 bytes. After it the decoder must hold fewer than 8 bits, all
+// zero, and no unfinished match. Nothing may follow the CRC (it would be
+// taken as part of the stream and fail the checks).
+//
+// The size leads, so the compressor must know it before the first stream
+// byte: it reads its whole input into memory first (a pipe's length is
+// unknown until its end). The decompressor streams in constant memory and
+// stops as soon as the stream yields more bytes than the size promises.
 //
 // The input is encoded in calls of 256 KiB; the stream depends on that split
 // (the last two bytes of every call are literals), not on the output buffers.
@@ -32,7 +35,8 @@ namespace vekdc {
 namespace {
 
 constexpr uint8_t kMagic[4] = {0x89, 'L', 'Z', 'S'};
-constexpr size_t kTrailer = 12;
+constexpr size_t kHeader = 12;  // magic and size
+constexpr size_t kTrailer = 4;  // CRC-32
 constexpr size_t kInChunk = size_t(256) << 10;
 // One 256 KiB call emits at most 9 bits per byte plus 23 bits left over.
 constexpr size_t kOutChunk = kInChunk / 8 * 9 + 16;
@@ -57,19 +61,21 @@ class LzssCompressor : public Codec {
     LzssCompressor() : state_(new_state()), in_(kInChunk), out_(kOutChunk) {}
 
     void run(Reader& in, Writer& out) override {
+        std::vector<uint8_t> all;
+        for (size_t n; (n = in.read(in_.data(), kInChunk)) > 0;)
+            all.insert(all.end(), in_.data(), in_.data() + n);
         const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
         vekStatus st = veksEncodeLZSSInit_8u(state_.get());
         if (st != vekStatusOk) lib_failed("veksEncodeLZSSInit_8u", st);
-        out.write(kMagic, 4);
-        uint32_t sum = crc.start;
-        uint64_t total = 0;
-        for (;;) {
-            const size_t n = in.read(in_.data(), kInChunk);
-            if (n == 0) break;
-            sum = crc.update(sum, in_.data(), n);
-            total += n;
-            uint8_t* src = in_.data();
-            int32_t src_len = static_cast<int32_t>(n);
+        uint8_t header[kHeader];
+        std::memcpy(header, kMagic, 4);
+        store_le32(header + 4, static_cast<uint32_t>(uint64_t(all.size())));
+        store_le32(header + 8, static_cast<uint32_t>(uint64_t(all.size()) >> 32));
+        out.write(header, kHeader);
+        // Calls of 256 KiB, as the stream's definition above depends on.
+        for (size_t at = 0; at < all.size(); at += kInChunk) {
+            uint8_t* src = all.data() + at;
+            int32_t src_len = static_cast<int32_t>(std::min(kInChunk, all.size() - at));
             do {
                 uint8_t* dst = out_.data();
                 int32_t dst_len = static_cast<int32_t>(kOutChunk);
@@ -78,7 +84,6 @@ class LzssCompressor : public Codec {
                     lib_failed("veksEncodeLZSS_8u", st);
                 out.write(out_.data(), static_cast<size_t>(dst - out_.data()));
             } while (src_len > 0);
-            if (n < kInChunk) break;
         }
         do {
             uint8_t* dst = out_.data();
@@ -89,9 +94,7 @@ class LzssCompressor : public Codec {
             out.write(out_.data(), static_cast<size_t>(dst - out_.data()));
         } while (st != vekStatusOk);
         uint8_t trailer[kTrailer];
-        store_le32(trailer, static_cast<uint32_t>(total));
-        store_le32(trailer + 4, static_cast<uint32_t>(total >> 32));
-        store_le32(trailer + 8, crc.finish(sum));
+        store_le32(trailer, crc.finish(crc.update(crc.start, all.data(), all.size())));
         out.write(trailer, kTrailer);
     }
 
@@ -113,11 +116,15 @@ class LzssDecompressor : public Codec {
         const vekStatus st = veksDecodeLZSSInit_8u(state_.get());
         if (st != vekStatusOk) lib_failed("veksDecodeLZSSInit_8u", st);
 
+        uint8_t size_bytes[8];
+        if (!in.read_exact(size_bytes, 8)) fail_input("truncated lzss file: unexpected end of input");
+        size_ = load_le64(size_bytes);
+
         const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
         sum_ = crc.start;
         total_ = 0;
-        // in_ holds up to 12 held-back bytes (the possible trailer) followed
-        // by new input; all but the last 12 bytes are stream.
+        // in_ holds up to 4 held-back bytes (the possible CRC) followed by
+        // new input; all but the last 4 bytes are stream.
         size_t have = 0;
         for (;;) {
             const size_t n = in.read(in_.data() + have, in_.size() - have);
@@ -132,12 +139,11 @@ class LzssDecompressor : public Codec {
         if (have < kTrailer) fail_input("truncated lzss file: unexpected end of input");
         const vekLZSSState& s = *state_;
         if (s.matchRemain != 0 || s.bitCount > 7 || (s.bitBufHi >> (32 - 8)) != 0)
-            corrupt("the stream does not end at the trailer (truncated or damaged)");
-        const uint64_t size = load_le64(in_.data());
-        if (size != total_)
-            corrupt("decoded " + std::to_string(total_) + " bytes, trailer says " +
-                    std::to_string(size) + " (truncated or damaged)");
-        if (load_le32(in_.data() + 8) != crc.finish(sum_)) corrupt("CRC-32 mismatch");
+            corrupt("the stream does not end before the CRC (truncated or damaged)");
+        if (size_ != total_)
+            corrupt("decoded " + std::to_string(total_) + " bytes, header says " +
+                    std::to_string(size_) + " (truncated or damaged)");
+        if (load_le32(in_.data()) != crc.finish(sum_)) corrupt("CRC-32 mismatch");
     }
 
   private:
@@ -154,6 +160,9 @@ class LzssDecompressor : public Codec {
             const size_t produced = static_cast<size_t>(dst - out_.data());
             sum_ = crc.update(sum_, out_.data(), produced);
             total_ += produced;
+            if (total_ > size_)
+                corrupt("the stream yields more than the " + std::to_string(size_) +
+                        " bytes the header says");
             out.write(out_.data(), produced);
             if (st == vekStatusOk) return;
         }
@@ -163,7 +172,7 @@ class LzssDecompressor : public Codec {
     std::vector<uint8_t> in_;
     std::vector<uint8_t> out_;
     uint32_t sum_ = 0;
-    uint64_t total_ = 0;
+    uint64_t size_ = 0, total_ = 0;
 };
 
 bool detect(const uint8_t* head, size_t n) {
