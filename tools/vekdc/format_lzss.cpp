@@ -117,7 +117,8 @@ class LzssDecompressor : public Codec {
         if (st != vekStatusOk) lib_failed("veksDecodeLZSSInit_8u", st);
 
         uint8_t size_bytes[8];
-        if (!in.read_exact(size_bytes, 8)) fail_input("truncated lzss file: unexpected end of input");
+        if (!in.read_exact(size_bytes, 8))
+            fail_input("truncated lzss file: unexpected end of input");
         size_ = load_le64(size_bytes);
 
         const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
