@@ -96,22 +96,15 @@ std::vector<uint8_t> encode(const std::vector<uint16_t>& sym, int alphaSize,
     return out;
 }
 
+// The model's tables are in the context the bytes carry (lengths, selector
+// ranks), so equal bytes mean equal tables as well as equal coding.
 void expect_matches_model(const std::vector<uint16_t>& sym, int alphaSize) {
     EncState e(static_cast<int>(sym.size()));
     const std::vector<uint8_t> bytes = encode(sym, alphaSize, &e);
     const model::Tables t = model::fit_tables(alphaSize, freq_of(sym, alphaSize), sym);
-    const vekHuffEncState_BZ2* st = e.st();
-    ASSERT_EQ(st->nGroups, t.nGroups);
-    ASSERT_EQ(st->nSelectors, static_cast<int32_t>(t.selectors.size()));
-    ASSERT_EQ(st->alphaSize, alphaSize);
-    const uint8_t* sel = reinterpret_cast<const uint8_t*>(st) + sizeof(vekHuffEncState_BZ2);
-    for (size_t g = 0; g < t.selectors.size(); ++g)
-        ASSERT_EQ(sel[g], t.selectors[g]) << "group " << g;
-    for (int tb = 0; tb < t.nGroups; ++tb)
-        for (int s = 0; s < alphaSize; ++s) {
-            ASSERT_EQ(st->lengths[tb][s], t.lengths[tb][s]) << "table " << tb << " symbol " << s;
-            ASSERT_EQ(st->codes[tb][s], t.codes[tb][s]) << "table " << tb << " symbol " << s;
-        }
+    ASSERT_EQ(e.st()->nGroups, t.nGroups);
+    ASSERT_EQ(e.st()->nSelectors, static_cast<int32_t>(t.selectors.size()));
+    ASSERT_EQ(e.st()->alphaSize, alphaSize);
     Bits bits = model::pack_context(t, alphaSize);
     const Bits body = model::code_symbols(t, sym);
     bits.insert(bits.end(), body.begin(), body.end());
