@@ -196,10 +196,10 @@ TEST(Bz2HuffEncode, TableCountAndGroups) {
 }
 
 TEST(Bz2HuffEncode, MatchesModelOnVariedBlocks) {
-    for (const auto& data : {vek::testdata::text_bytes(20000 / kScale, 11),
-                             vek::testdata::random_bytes(9000 / kScale, 12),
-                             vek::testdata::runs_bytes(30000 / kScale, 13),
-                             std::vector<uint8_t>(1, 'x')}) {
+    for (const auto& data :
+         {vek::testdata::text_bytes(20000 / kScale, 11),
+          vek::testdata::random_bytes(9000 / kScale, 12),
+          vek::testdata::runs_bytes(30000 / kScale, 13), std::vector<uint8_t>(1, 'x')}) {
         std::vector<uint16_t> sym;
         const int alpha = block_symbols(data, &sym);
         expect_matches_model(sym, alpha);
@@ -514,8 +514,8 @@ TEST(Bz2HuffDecode, ArgumentOrder) {
     uint16_t dst[4];
     // Null pointers come before a zero length or capacity.
     expect_each_null_refused(6, [&](NullSlot z) {
-        return veksUnpackHuffContext_BZ2_8u16u(z(&code, 0), z(&bits, 1), z.is(5) ? &pnull : z(&p, 2),
-                                               z(&len, 3), z(d.st(), 4));
+        return veksUnpackHuffContext_BZ2_8u16u(
+            z(&code, 0), z(&bits, 1), z.is(5) ? &pnull : z(&p, 2), z(&len, 3), z(d.st(), 4));
     });
     EXPECT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, d.st()), vekStatusSizeErr);
     len = 4;
@@ -661,10 +661,10 @@ void expect_block_decodes(const Block& b, int32_t slack) {
     ASSERT_EQ(veksDecodeBlockGetSize_BZ2_8u(static_cast<uint32_t>(len), &size), vekStatusOk);
     ASSERT_EQ(size, 4 * len);
     std::vector<uint8_t> work(static_cast<size_t>(size) + 1), dst(n + 32 + slack, 0xCC);
-    ASSERT_EQ(veksDecodeBlock_BZ2_16u8u(b.sym.data(), static_cast<int32_t>(b.sym.size()),
-                                        dst.data() + 16, &len, b.primary, b.dict, b.inUse,
-                                        work.data() + 1),
-              vekStatusOk);
+    ASSERT_EQ(
+        veksDecodeBlock_BZ2_16u8u(b.sym.data(), static_cast<int32_t>(b.sym.size()), dst.data() + 16,
+                                  &len, b.primary, b.dict, b.inUse, work.data() + 1),
+        vekStatusOk);
     ASSERT_EQ(len, static_cast<int32_t>(n));
     ASSERT_TRUE(std::equal(b.data.begin(), b.data.end(), dst.begin() + 16));
     for (size_t k = 0; k < 16; ++k) ASSERT_EQ(dst[k], 0xCC);
@@ -674,11 +674,11 @@ void expect_block_decodes(const Block& b, int32_t slack) {
 TEST(Bz2BlockDecode, MatchesModelOnVariedBlocks) {
     std::vector<uint8_t> all(256);
     for (int i = 0; i < 256; ++i) all[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7);
-    for (const auto& in : {vek::testdata::text_bytes(50000 / kScale, 51),
-                           vek::testdata::random_bytes(30000 / kScale, 52),
-                           vek::testdata::runs_bytes(60000 / kScale, 53),
-                           std::vector<uint8_t>(1, 'q'), std::vector<uint8_t>(5000, 'z'),
-                           std::vector<uint8_t>{'b', 'a'}, all}) {
+    for (const auto& in :
+         {vek::testdata::text_bytes(50000 / kScale, 51),
+          vek::testdata::random_bytes(30000 / kScale, 52),
+          vek::testdata::runs_bytes(60000 / kScale, 53), std::vector<uint8_t>(1, 'q'),
+          std::vector<uint8_t>(5000, 'z'), std::vector<uint8_t>{'b', 'a'}, all}) {
         const Block b = make_block(in);
         ASSERT_EQ(model::decode_block(b.sym, b.inUse, b.primary), in);
         expect_block_decodes(b, 0);
@@ -739,9 +739,9 @@ TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
     // The exact capacity works: guard bytes after it stay.
     std::fill(dst.begin(), dst.end(), 0xCC);
     n = 11;
-    EXPECT_EQ(veksDecodeBlock_BZ2_16u8u(sym, len, dst.data(), &n, b.primary, b.dict, b.inUse,
-                                        buf.data()),
-              vekStatusOk);
+    EXPECT_EQ(
+        veksDecodeBlock_BZ2_16u8u(sym, len, dst.data(), &n, b.primary, b.dict, b.inUse, buf.data()),
+        vekStatusOk);
     EXPECT_EQ(std::string(dst.begin(), dst.begin() + 11), "hello hello");
     EXPECT_EQ(dst[11], 0xCC);
 }

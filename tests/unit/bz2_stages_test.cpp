@@ -22,11 +22,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Syms = std::vector<uint16_t>;
 namespace td = vek::testdata;
+using vek::testing::expect_each_null_refused;
+using vek::testing::NullSlot;
 using vek::testref::model_rle_decode;
 using vek::testref::model_rle_encode;
 using vek::testref::model_z1z2_decode;
-using vek::testing::expect_each_null_refused;
-using vek::testing::NullSlot;
 
 #if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
 constexpr size_t kBig = 1 << 17;
