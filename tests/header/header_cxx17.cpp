@@ -2,7 +2,7 @@
 // and x86-64, give the same layouts as in C, and declare every exported
 // function with exactly the documented parameter list. The function types
 // are checked through decltype, which does not odr-use the functions, so the
-// program links without the library unless VEKDC_LINK_ALL is defined.
+// program links without the library.
 #include "vekdc.h"
 
 #include <cstddef>
@@ -205,115 +205,6 @@ static_assert(std::is_same<decltype(vekLZSSState::pHashRand), const i16*>::value
 static_assert(std::is_same<decltype(vekLibVersion::cpuTag), char[4]>::value, "cpuTag");
 static_assert(std::is_same<decltype(vekRLEState_BZ2::lastByte), i32>::value, "lastByte");
 
-#ifdef VEKDC_LINK_ALL
-namespace {
-using vek_fn = void (*)(void);
-const vek_fn vek_all_exports[] = {
-    reinterpret_cast<vek_fn>(&vekdcGetLibVersion),
-    reinterpret_cast<vek_fn>(&veksAdler32_8u),
-    reinterpret_cast<vek_fn>(&veksBWTFwdGetBufSize_SelectSort_8u),
-    reinterpret_cast<vek_fn>(&veksBWTFwdGetSize_8u),
-    reinterpret_cast<vek_fn>(&veksBWTFwd_8u),
-    reinterpret_cast<vek_fn>(&veksBWTFwd_SelectSort_8u),
-    reinterpret_cast<vek_fn>(&veksBWTInvGetSize_8u),
-    reinterpret_cast<vek_fn>(&veksBWTInv_8u),
-    reinterpret_cast<vek_fn>(&veksCRC32C_8u),
-    reinterpret_cast<vek_fn>(&veksCRC32_8u),
-    reinterpret_cast<vek_fn>(&veksCRC32_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeBlockGetSize_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeBlock_BZ2_16u8u),
-    reinterpret_cast<vek_fn>(&veksDecodeHuffGetSize_BZ2_8u16u),
-    reinterpret_cast<vek_fn>(&veksDecodeHuffInit_BZ2_8u16u),
-    reinterpret_cast<vek_fn>(&veksDecodeHuff_BZ2_8u16u),
-    reinterpret_cast<vek_fn>(&veksDecodeLZ4Dict_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeLZ4_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeLZOSafe_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeLZO_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeLZSSInit_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeLZSS_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeRLEStateFlush_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeRLEStateInit_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeRLEState_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksDecodeZ1Z2_BZ2_16u8u),
-    reinterpret_cast<vek_fn>(&veksDecodeZfp444_32f),
-    reinterpret_cast<vek_fn>(&veksDecodeZfpGetDecompressedSizeLong_32f),
-    reinterpret_cast<vek_fn>(&veksDecodeZfpGetDecompressedSize_32f),
-    reinterpret_cast<vek_fn>(&veksDecodeZfpGetStateSize_32f),
-    reinterpret_cast<vek_fn>(&veksDecodeZfpInitLong_32f),
-    reinterpret_cast<vek_fn>(&veksDecodeZfpInit_32f),
-    reinterpret_cast<vek_fn>(&veksDecodeZfpSetAccuracy_32f),
-    reinterpret_cast<vek_fn>(&veksDecodeZfpSet_32f),
-    reinterpret_cast<vek_fn>(&veksDeflateDictionarySet_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateHuff_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77Fast_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77FastestGenHeader_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77FastestGenHuffTable_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77FastestGetStat_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77FastestPrecompHeader_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77Fastest_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77Slow_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateLZ77_8u),
-    reinterpret_cast<vek_fn>(&veksDeflateUpdateHash_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeHuffGetSize_BZ2_16u8u),
-    reinterpret_cast<vek_fn>(&veksEncodeHuffInit_BZ2_16u8u),
-    reinterpret_cast<vek_fn>(&veksEncodeHuff_BZ2_16u8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4DictHashTableInit_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4DictSafe_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4Dict_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4Fast_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4HCHashTableGetSize_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4HCHashTableInit_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4HC_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4HashTableGetSize_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4HashTableInit_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4LoadDict_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4Safe_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZ4_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZOGetSize),
-    reinterpret_cast<vek_fn>(&veksEncodeLZOInit_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZO_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZSSFlush_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZSSInit_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeLZSS_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeRLEFlush_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeRLEInit_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeRLE_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksEncodeZ1Z2_BZ2_8u16u),
-    reinterpret_cast<vek_fn>(&veksEncodeZfp444_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpFlush_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpGetCompressedBitSize_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpGetCompressedSizeLong_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpGetCompressedSize_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpGetStateSize_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpInitLong_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpInit_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpSetAccuracy_32f),
-    reinterpret_cast<vek_fn>(&veksEncodeZfpSet_32f),
-    reinterpret_cast<vek_fn>(&veksExpandDictionary_8u_I),
-    reinterpret_cast<vek_fn>(&veksInflateBuildHuffTable),
-    reinterpret_cast<vek_fn>(&veksInflate_8u),
-    reinterpret_cast<vek_fn>(&veksLZSSGetSize_8u),
-    reinterpret_cast<vek_fn>(&veksMTFFwd_8u),
-    reinterpret_cast<vek_fn>(&veksMTFGetSize_8u),
-    reinterpret_cast<vek_fn>(&veksMTFInit_8u),
-    reinterpret_cast<vek_fn>(&veksMTFInv_8u),
-    reinterpret_cast<vek_fn>(&veksPackHuffContext_BZ2_16u8u),
-    reinterpret_cast<vek_fn>(&veksRLEGetInUseTable_8u),
-    reinterpret_cast<vek_fn>(&veksRLEGetSize_BZ2_8u),
-    reinterpret_cast<vek_fn>(&veksReduceDictionary_8u_I),
-    reinterpret_cast<vek_fn>(&veksUnpackHuffContext_BZ2_8u16u),
-};
-static_assert(sizeof(vek_all_exports) / sizeof(vek_all_exports[0]) == 93, "93 exports");
-}  // namespace
-#endif
-
 int main() {
-#ifdef VEKDC_LINK_ALL
-    for (vek_fn f : vek_all_exports) {
-        if (f == nullptr) return 1;
-    }
-    const vekLibVersion* ver = vekdcGetLibVersion();
-    if (ver == nullptr || ver != vekdcGetLibVersion()) return 2;
-#endif
     return 0;
 }

@@ -117,7 +117,7 @@ Bytes decode_stream(const Bytes& stream, uint32_t seed, size_t maxPiece) {
             ADD_FAILURE() << "block status " << s;
             return {};
         }
-        const Bytes block = model::rle1_decode(Bytes(rle.begin(), rle.begin() + n));
+        const Bytes block = vek::testref::model_rle_decode(Bytes(rle.begin(), rle.begin() + n));
         const uint32_t crc = crc_bz2(block);
         EXPECT_EQ(crc, blk.crc);
         combined = ((combined << 1) | (combined >> 31)) ^ crc;
@@ -156,16 +156,10 @@ Bytes encode_stream(const Bytes& in, size_t blockBytes) {
                           in.begin() + static_cast<long>(std::min(in.size(), at + blockBytes)));
         const uint32_t crc = crc_bz2(block);
         combined = ((combined << 1) | (combined >> 31)) ^ crc;
-        const Bytes r = model::rle1_encode(block);
-        uint8_t inUse[256] = {};
-        for (uint8_t b : r) inUse[b] = 1;
-        int dict = 0;
-        for (int v = 0; v < 256; ++v) dict += inUse[v];
+        uint8_t inUse[256];
         int primary = 0;
-        const Bytes last = model::bwt_forward(r, &primary);
-        std::vector<uint16_t> sym = model::mtf_zero_runs(last, inUse);
-        const int alpha = dict + 2;
-        sym.push_back(static_cast<uint16_t>(alpha - 1));
+        std::vector<uint16_t> sym;
+        const int alpha = model::block_symbols(block, &sym, inUse, &primary);
         std::vector<uint32_t> freq(static_cast<size_t>(alpha), 0);
         for (uint16_t s : sym) ++freq[s];
 

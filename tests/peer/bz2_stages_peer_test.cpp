@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "bz2_stream_reader.h"
 #include "test_data.h"
 #include "libbz2_oracle.h"
 #include "vekdc.h"
@@ -18,38 +19,18 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct BitReader {
-    const Bytes& b;
-    size_t pos = 0;  // in bits
-    uint32_t get(int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i, ++pos) v = v << 1 | ((b.at(pos / 8) >> (7 - pos % 8)) & 1);
-        return v;
-    }
-};
-
-struct BlockHeader {
-    uint32_t crc;
-    Bytes in_use;
-};
+using vek::testing::bz2::StreamReader;
 
 // The first block header of a stream.
-BlockHeader first_block(const Bytes& stream) {
-    BitReader r{stream};
-    EXPECT_EQ(r.get(24), 0x425A68u);  // "BZh"
-    r.get(8);
-    EXPECT_EQ(r.get(24), 0x314159u);
-    EXPECT_EQ(r.get(24), 0x265359u);
-    BlockHeader h{r.get(32), Bytes(256, 0)};
-    EXPECT_EQ(r.get(1), 0u);  // not randomised
-    r.get(24);                // primary index
-    const uint32_t groups = r.get(16);
-    for (int g = 0; g < 16; ++g) {
-        if (!(groups >> (15 - g) & 1)) continue;
-        const uint32_t bits = r.get(16);
-        for (int j = 0; j < 16; ++j) h.in_use[size_t(g * 16 + j)] = uint8_t(bits >> (15 - j) & 1);
-    }
-    return h;
+StreamReader::Block first_block(const Bytes& stream) {
+    StreamReader rd(stream.data(), stream.size());
+    StreamReader::Block blk;
+    int level = 0;
+    uint32_t combined = 0;
+    EXPECT_TRUE(rd.stream_header(&level));
+    EXPECT_EQ(rd.next(&blk, &combined), StreamReader::Next::kBlock);
+    EXPECT_FALSE(blk.randomised);
+    return blk;
 }
 
 Bytes our_in_use(const Bytes& in) {
@@ -92,8 +73,8 @@ TEST(RleBz2Peer, InUseTableAndBlockCrcMatchLibbz2) {
     for (size_t k = 1; k <= 255; ++k) lengths.insert(lengths.end(), k, uint8_t(k * 3));
     inputs.push_back(lengths);
     for (const Bytes& in : inputs) {
-        const BlockHeader h = first_block(vek::testing::libbz2_compress(in, 9, 30));
-        EXPECT_EQ(our_in_use(in), h.in_use) << in.size();
+        const StreamReader::Block h = first_block(vek::testing::libbz2_compress(in, 9, 30));
+        EXPECT_EQ(our_in_use(in), Bytes(h.inUse, h.inUse + 256)) << in.size();
         uint32_t crc = 0;
         ASSERT_EQ(veksCRC32_BZ2_8u(in.data(), int32_t(in.size()), &crc), vekStatusOk);
         EXPECT_EQ(crc, h.crc);

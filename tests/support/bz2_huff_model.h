@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bz2_stage_models.h"
 #include "vector/vector.h"
 
 namespace vek::testing::bz2model {
@@ -188,42 +189,6 @@ inline Bits code_symbols(const Tables& t, const std::vector<uint16_t>& src) {
 
 // ---- block stages ----
 
-// Run-length stage: runs of 4..259 equal bytes become four bytes and a count.
-inline std::vector<uint8_t> rle1_encode(const std::vector<uint8_t>& in) {
-    std::vector<uint8_t> out;
-    size_t i = 0;
-    while (i < in.size()) {
-        size_t j = i;
-        while (j < in.size() && in[j] == in[i] && j - i < 259) ++j;
-        const size_t run = j - i;
-        if (run >= 4) {
-            out.insert(out.end(), 4, in[i]);
-            out.push_back(static_cast<uint8_t>(run - 4));
-        } else {
-            out.insert(out.end(), run, in[i]);
-        }
-        i = j;
-    }
-    return out;
-}
-
-inline std::vector<uint8_t> rle1_decode(const std::vector<uint8_t>& in) {
-    std::vector<uint8_t> out;
-    size_t i = 0;
-    while (i < in.size()) {
-        const uint8_t b = in[i];
-        size_t j = i;
-        while (j < in.size() && in[j] == b && j - i < 4) ++j;
-        out.insert(out.end(), j - i, b);
-        if (j - i == 4 && j < in.size()) {
-            out.insert(out.end(), in[j], b);
-            ++j;
-        }
-        i = j;
-    }
-    return out;
-}
-
 // Rotation sort by prefix doubling; equal rotations stay in index order.
 inline std::vector<uint8_t> bwt_forward(const std::vector<uint8_t>& s, int* primary) {
     const size_t n = s.size();
@@ -331,6 +296,23 @@ inline std::vector<uint8_t> decode_block(const std::vector<uint16_t>& sym, const
     }
     if (last.empty() || primary < 0 || static_cast<size_t>(primary) >= last.size()) return {};
     return bwt_inverse(last, primary);
+}
+
+// Symbols of one block through the forward stages (run-length stage,
+// rotation sort, move-to-front, zero runs), end-of-block appended; returns
+// the alphabet size and, when asked, the in-use table and primary index.
+inline int block_symbols(const std::vector<uint8_t>& data, std::vector<uint16_t>* sym,
+                         uint8_t* inUse = nullptr, int* primary = nullptr) {
+    const std::vector<uint8_t> r = vek::testref::model_rle_encode(data);
+    uint8_t used[256] = {};
+    for (uint8_t b : r) used[b] = 1;
+    int first = 0;
+    *sym = mtf_zero_runs(bwt_forward(r, &first), used);
+    const int alphaSize = static_cast<int>(in_use_list(used).size()) + 2;
+    sym->push_back(static_cast<uint16_t>(alphaSize - 1));
+    if (inUse) std::copy(used, used + 256, inUse);
+    if (primary) *primary = first;
+    return alphaSize;
 }
 
 }  // namespace vek::testing::bz2model

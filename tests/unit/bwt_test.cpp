@@ -382,7 +382,7 @@ TEST(BwtForward, LargeBlocksEveryMethod) {
     Bytes binary = vek::testdata::random_bytes(kSanitized ? 25000 : 600000, 5);
     for (size_t i = 0; i < binary.size(); ++i)  // structured: small deltas, zero runs
         binary[i] = (i % 64 < 20) ? 0 : uint8_t((binary[i] & 7) + (i & 0xF0));
-    const Case cases[] = {{"text", vek::testdata::text_bytes(kSanitized ? 40000 : 1000000, 11)},
+    const Case cases[] = {{"text", vek::testdata::text_bytes(kSanitized ? 40000 : 500000, 11)},
                           {"random", vek::testdata::random_bytes(kSanitized ? 20000 : 300000, 12)},
                           {"runs", vek::testdata::runs_bytes(kSanitized ? 25000 : 500000, 13)},
                           {"binary", binary}};
@@ -409,11 +409,6 @@ TEST(BwtForward, SourceLikeBlockEveryMethod) {
         EXPECT_EQ(r.last, reference.last) << "method " << m;
         EXPECT_EQ(r.index, reference.index) << "method " << m;
     }
-}
-
-TEST(BwtForward, MultiMegabyteBlock) {
-    const Bytes s = vek::testdata::text_bytes(kSanitized ? 200000 : 4000000, 14);
-    expect_valid(s, forward(s, kFwd), "text 4 MB");
 }
 
 TEST(BwtForward, RepetitiveWorstCases) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "core/cpu.h"
@@ -30,6 +31,11 @@ int64_t bit_size(const vekZfpState_32f& st) {
     int64_t n = -1;
     EXPECT_EQ(veksEncodeZfpGetCompressedBitSize_32f(&st, &n), vekStatusOk);
     return n;
+}
+
+vekStatus set_params(const ZfpParams& p, vekZfpState_32f* st, bool encoder) {
+    return (encoder ? veksEncodeZfpSet_32f : veksDecodeZfpSet_32f)(p.min_bits, p.max_bits,
+                                                                   p.max_prec, p.min_exp, st);
 }
 
 // Bits the decoder has consumed so far.
@@ -70,22 +76,15 @@ TEST(ZfpState, SizesDefaultsAndChecks) {
                       : variant == 2 ? veksDecodeZfpInit_32f(buf, 64, &st)
                                      : veksDecodeZfpInitLong_32f(buf, 64, &st);
         ASSERT_EQ(s, vekStatusOk);
-        EXPECT_EQ(st.idCtx, 0x4B617398u);
-        EXPECT_EQ(st.minBits, 0);
-        EXPECT_EQ(st.maxBits, 4171);
-        EXPECT_EQ(st.maxPrec, 64);
-        EXPECT_EQ(st.minExp, -10740);
-        EXPECT_EQ(st.bitCount, 0);
-        EXPECT_EQ(st.bitBuffer, 0u);
-        EXPECT_EQ(st.pCur, buf);
-        EXPECT_EQ(st.pStart, buf);
-        EXPECT_EQ(st.pEnd, buf + 64);
+        EXPECT_EQ(std::make_tuple(st.idCtx, st.minBits, st.maxBits, st.maxPrec, st.minExp,
+                                  st.bitCount, st.bitBuffer),
+                  std::make_tuple(0x4B617398u, 0, 4171, 64, -10740, 0, uint64_t{0}))
+            << variant;
+        EXPECT_TRUE(st.pCur == buf && st.pStart == buf && st.pEnd == buf + 64) << variant;
     }
     EXPECT_EQ(veksEncodeZfpSet_32f(7, 900, 12, -3, &st), vekStatusOk);
-    EXPECT_EQ(st.minBits, 7);
-    EXPECT_EQ(st.maxBits, 900);
-    EXPECT_EQ(st.maxPrec, 12);
-    EXPECT_EQ(st.minExp, -3);
+    EXPECT_EQ(std::make_tuple(st.minBits, st.maxBits, st.maxPrec, st.minExp),
+              std::make_tuple(7, 900, 12, -3));
     // Stored unchecked.
     EXPECT_EQ(veksDecodeZfpSet_32f(-1, -2, -3, INT32_MIN, &st), vekStatusOk);
     EXPECT_EQ(st.minExp, INT32_MIN);
@@ -113,9 +112,7 @@ TEST(ZfpState, AccuracyExponent) {
         ASSERT_EQ(veksEncodeZfpSet_32f(3, 4, 5, 99, &st), vekStatusOk);
         ASSERT_EQ(veksEncodeZfpSetAccuracy_32f(c.tol, &st), vekStatusOk);
         EXPECT_EQ(st.minExp, c.exp) << c.tol;
-        EXPECT_EQ(st.minBits, 3);
-        EXPECT_EQ(st.maxBits, 4);
-        EXPECT_EQ(st.maxPrec, 5);
+        EXPECT_TRUE(st.minBits == 3 && st.maxBits == 4 && st.maxPrec == 5);
         ASSERT_EQ(veksDecodeZfpSetAccuracy_32f(c.tol, &st), vekStatusOk);
         EXPECT_EQ(st.minExp, c.exp) << c.tol;
     }
@@ -377,8 +374,7 @@ TEST(ZfpDecode, HostileStreams) {
             dst[path].assign(6 * 4 * 4 * 2 + 16, -1.0f);  // step 6 floats, plane 24 floats
             vekZfpState_32f st;
             ASSERT_EQ(veksDecodeZfpInit_32f(src.data(), int32_t(len), &st), vekStatusOk);
-            ASSERT_EQ(veksDecodeZfpSet_32f(p.min_bits, p.max_bits, p.max_prec, p.min_exp, &st),
-                      vekStatusOk);
+            ASSERT_EQ(set_params(p, &st, false), vekStatusOk);
             vekStatus s = vekStatusOk;
             for (int b = 0; b < 4 && s == vekStatusOk; ++b)
                 s = veksDecodeZfp444_32f(&st, dst[path].data() + 8, 24, 96);
@@ -414,10 +410,8 @@ TEST(ZfpDecode, ReadersAgreeOnStateAndValues) {
         vekZfpState_32f a, b;
         ASSERT_EQ(veksDecodeZfpInit_32f(stream.data(), int32_t(stream.size()), &a), vekStatusOk);
         ASSERT_EQ(veksDecodeZfpInit_32f(roomy.data(), int32_t(roomy.size()), &b), vekStatusOk);
-        ASSERT_EQ(veksDecodeZfpSet_32f(p.min_bits, p.max_bits, p.max_prec, p.min_exp, &a),
-                  vekStatusOk);
-        ASSERT_EQ(veksDecodeZfpSet_32f(p.min_bits, p.max_bits, p.max_prec, p.min_exp, &b),
-                  vekStatusOk);
+        ASSERT_EQ(set_params(p, &a, false), vekStatusOk);
+        ASSERT_EQ(set_params(p, &b, false), vekStatusOk);
         float va[64], vb[64];
         for (size_t i = 0; i < blocks.size(); ++i) {
             ASSERT_EQ(veksDecodeZfp444_32f(&a, va, 16, 64), vekStatusOk);
@@ -459,8 +453,7 @@ TEST(ZfpKernels, PortableAndAvx2Agree) {
             vek::core::testing::HiddenFeatures guard(path ? vek::core::kFeatureAvx2 : 0);
             stream[path].assign(blocks.size() * 600, 0);
             vekZfpState_32f st = fresh(stream[path].data(), int32_t(stream[path].size()));
-            ASSERT_EQ(veksEncodeZfpSet_32f(p.min_bits, p.max_bits, p.max_prec, p.min_exp, &st),
-                      vekStatusOk);
+            ASSERT_EQ(set_params(p, &st, true), vekStatusOk);
             for (const ZfpBlock& b : blocks) {
                 for (int z = 0; z < 4; ++z)
                     for (int y = 0; y < 4; ++y)
