@@ -149,11 +149,13 @@ void to_general(const uint16_t* lens, uint32_t nLit, uint32_t nDist, vekInflateS
 }
 
 // Decodes `stream` in every way and expects `want` each time, with the same
-// block ends and the stream's last byte reached.
+// block ends and the stream's last byte reached. Streams of more than 100 kB
+// take the whole-input way and one other, chosen by the seed.
 void expect_decodes(const Bytes& stream, const Bytes& want, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<vek::testinflate::StreamBlockEnd> blocks;
     for (int config = 0; config < 4; ++config) {
+        if (want.size() > 100000 && config != 0 && config != int(1 + seed % 3)) continue;
         DriveOptions o;
         o.outLimit = want.size();
         o.seed = rng();
@@ -178,15 +180,20 @@ void expect_decodes(const Bytes& stream, const Bytes& want, uint32_t seed) {
     }
 }
 
-TEST(InflatePeers, ZlibEveryLevelAndStrategy) {
+TEST(InflatePeers, ZlibEveryLevel) {
     for (const Input& in : inputs())
         for (int level = 0; level <= 9; ++level) {
+            if (in.data.size() > 300000 && level % 8 != 1) continue;
             SCOPED_TRACE(in.name + " zlib level " + std::to_string(level));
             expect_decodes(zlib_raw(in.data, level, Z_DEFAULT_STRATEGY), in.data, uint32_t(level));
         }
+}
+
+TEST(InflatePeers, ZlibStrategies) {
     for (const Input& in : inputs())
         for (int strategy : {Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED})
             for (int level : {1, 6, 9}) {
+                if (in.data.size() > 300000 && level != 6) continue;
                 SCOPED_TRACE(in.name + " zlib strategy " + std::to_string(strategy) + " level " +
                              std::to_string(level));
                 expect_decodes(zlib_raw(in.data, level, strategy), in.data, uint32_t(strategy * 16 + level));
@@ -208,6 +215,7 @@ TEST(InflatePeers, ZlibFlushesAndSmallMemory) {
 TEST(InflatePeers, LibdeflateEveryLevel) {
     for (const Input& in : inputs())
         for (int level = 0; level <= 12; ++level) {
+            if (in.data.size() > 300000 && level % 6 != 1) continue;
             SCOPED_TRACE(in.name + " libdeflate level " + std::to_string(level));
             expect_decodes(libdeflate_raw(in.data, level), in.data, uint32_t(100 + level));
         }
