@@ -1,14 +1,13 @@
 // High-compression LZ4 encoder against liblz4: every block we write decodes
 // with liblz4's bounds-checked decoders, alone, as a prefix-mode stream and
-// as a dictionary-mode stream, and our compression ratio stays close to that
-// of liblz4's own high-compression encoder at the same level.
+// as a dictionary-mode stream. (Ratios next to liblz4's own encoder are the
+// benchmark's business: our blocks are fixed byte for byte by the model
+// tests.)
 #include <gtest/gtest.h>
 #include <lz4.h>
-#include <lz4hc.h>
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -126,28 +125,6 @@ TEST(LZ4HCPeer, DictionaryStreamsDecodeWithLiblz4) {
                 idx += n;
                 off += n;
             }
-        }
-    }
-}
-
-// Block sizes next to liblz4's high-compression encoder at the same level.
-// The two parsers differ in their details, so only a loose bound is
-// asserted; the table printed is the comparison.
-TEST(LZ4HCPeer, RatioNextToLiblz4HC) {
-    std::printf("%-10s %5s %10s %10s %10s %8s\n", "input", "level", "size", "ours", "liblz4", "ours/it");
-    for (const auto& in : inputs()) {
-        if (in.data.size() < 1000) continue;
-        for (int level = 1; level <= 9; ++level) {
-            if (in.name == "multi-MB" && level % 4 != 1) continue;
-            Tables t;
-            const size_t ours = enc(in.data.data(), 0, in.data.size(), t, level).size();
-            Bytes theirs(static_cast<size_t>(LZ4_compressBound(static_cast<int>(in.data.size()))));
-            const int n = LZ4_compress_HC(cc(in.data), cc(theirs.data()), static_cast<int>(in.data.size()),
-                                          static_cast<int>(theirs.size()), level);
-            ASSERT_GT(n, 0);
-            const double r = static_cast<double>(ours) / n;
-            std::printf("%-10s %5d %10zu %10zu %10d %8.4f\n", in.name.c_str(), level, in.data.size(), ours, n, r);
-            EXPECT_LT(r, 1.10) << in.name << " level " << level;
         }
     }
 }
