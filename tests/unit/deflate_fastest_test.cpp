@@ -292,11 +292,6 @@ Stream dynamic_stream_for(const Bytes& in, uint32_t winSize, uint32_t hashSize) 
 struct RunOpts {
     uint32_t winSize = 32768, hashSize = 65536;
     bool contiguous = false;
-    bool randomSplits = true;
-    bool midFlush = true;  // flush some calls before the end of the input
-    uint32_t piece = 0;    // input pieces of 1..piece bytes (0: a random mix)
-    bool compareModel = true;
-    int* calls = nullptr;
 };
 
 // Encodes `in` as one final block in calls of random size, room and flush,
@@ -311,29 +306,24 @@ Bytes run_stream(const Bytes& in, const Stream& s, std::mt19937& rng, const RunO
     for (int guard = 0; guard < 200000; ++guard) {
         const uint32_t left = uint32_t(in.size()) - pos;
         uint32_t len = left;
-        if (o.randomSplits && rng() % 3 && left > 0)
-            len = std::min(left, uint32_t(rng() % 2 ? rng() % 600 : rng() % 70000));
-        if (o.randomSplits && o.piece) len = std::min(left, 1 + uint32_t(rng() % o.piece));
+        if (rng() % 3 && left > 0) len = std::min(left, uint32_t(rng() % 2 ? rng() % 600 : rng() % 70000));
         if (pos == 0 && left > 0) len = std::max(len, 1u);
         const bool last = len == left;
         Call c{pos, len, code, bits, uint32_t(rng() % 100), 0, 0};
         uint32_t room = rng() % 4 ? 100000 + len * 2 : 1 + rng() % 200;
         if (pos == 0) room = 2000 + len * 2;  // the header goes out on the first call
         c.dstLen = c.dstIdx + room;
-        c.flush = last && (!o.randomSplits || rng() % 2) ? 2 + rng() % 2 : (o.midFlush && rng() % 8 == 0 ? 2 : rng() % 2);
+        c.flush = last && rng() % 2 ? 2 + rng() % 2 : (rng() % 8 == 0 ? 2 : rng() % 2);
         // A call at position 0 that consumes nothing would leave the next
         // call to place the header again: an empty input goes in one call.
         if (in.empty()) c.flush = 2;
         const CodeSet* dyn = s.fixed ? nullptr : &s.codes;
         const Bytes* hdr = s.fixed ? nullptr : &s.header;
         const Outcome got = lib.encode(c, dyn, hdr, int32_t(s.headerBits));
-        if (o.calls) ++*o.calls;
-        if (o.compareModel) {
-            const Outcome want = model_encode(model, c, dyn, hdr, int32_t(s.headerBits));
-            EXPECT_EQ(got, want) << "call at " << pos << " len " << len << " room " << room;
-            EXPECT_EQ(head, mhead) << "hash heads after the call at " << pos;
-            if (!(got == want) || head != mhead) return {};
-        }
+        const Outcome want = model_encode(model, c, dyn, hdr, int32_t(s.headerBits));
+        EXPECT_EQ(got, want) << "call at " << pos << " len " << len << " room " << room;
+        EXPECT_EQ(head, mhead) << "hash heads after the call at " << pos;
+        if (!(got == want) || head != mhead) return {};
         if (got.st != vekStatusOk) continue;  // a short first block wants more room
         for (uint8_t byte : got.out) total.put(byte, 8);
         code = got.code;
@@ -390,30 +380,6 @@ TEST(DeflateFastest, EncodersMatchTheModelCallByCall) {
             SCOPED_TRACE(testing::Message() << "size " << in.size() << " variant " << variant);
             expect_round_trip(in, stream);
         }
-    }
-}
-
-TEST(DeflateFastest, SplitCallsGiveTheOneCallStream) {
-    std::mt19937 rng(12);
-    const Bytes in = vek::testdata::text_bytes(200000, 9);
-    for (bool fixed : {true, false}) {
-        const Stream s = fixed ? Stream{} : dynamic_stream_for(in, 32768, 65536);
-        // Without flushes before the end, where the calls stop (input pieces
-        // and output room) does not change the stream.
-        RunOpts one;
-        one.randomSplits = false;
-        one.compareModel = false;
-        RunOpts split = one;
-        split.randomSplits = true;
-        split.midFlush = false;
-        split.piece = 5000;
-        int calls = 0;
-        split.calls = &calls;
-        const Bytes a = run_stream(in, s, rng, one), b = run_stream(in, s, rng, split);
-        EXPECT_EQ(a, b);
-        EXPECT_GT(calls, 20);
-        expect_round_trip(in, a);
-        EXPECT_LT(a.size(), in.size() / 2);
     }
 }
 
