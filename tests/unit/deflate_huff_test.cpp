@@ -231,7 +231,7 @@ TEST(DeflateGenHuff, LimitMetAfterSomeBias) {
 // The model is quadratic and slow in unoptimised sanitizer builds, which
 // look for memory errors rather than breadth: they compare fewer tables.
 #if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
-constexpr int kModelTables = 500;
+constexpr int kModelTables = 100;
 #else
 constexpr int kModelTables = 2500;
 #endif
