@@ -16,6 +16,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Codes = std::vector<vekDeflateHuffCode>;
 
+// The sanitizer build runs without optimisation: less data there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kSlow = 8;
+#else
+constexpr size_t kSlow = 1;
+#endif
+
 Bytes zlib_inflate_raw(const Bytes& stream, size_t expect) {
     z_stream z{};
     EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
@@ -35,9 +42,11 @@ Bytes zlib_inflate_raw(const Bytes& stream, size_t expect) {
 std::vector<std::pair<const char*, Bytes>> corpus() {
     using namespace vek::testdata;
     std::vector<std::pair<const char*, Bytes>> v = {
-        {"text", text_bytes(1 << 20, 1)}, {"random", random_bytes(300000, 2)}, {"runs", runs_bytes(500000, 3)}};
+        {"text", text_bytes((1 << 20) / kSlow, 1)},
+        {"random", random_bytes(300000 / kSlow, 2)},
+        {"runs", runs_bytes(500000 / kSlow, 3)}};
     Bytes bin;  // little-endian records: counters, small floats, tags
-    for (uint32_t i = 0; i < 100000; ++i) {
+    for (uint32_t i = 0; i < 100000 / kSlow; ++i) {
         const float f = float(i % 977) * 0.25f;
         uint8_t rec[12];
         std::memcpy(rec, &i, 4);
@@ -47,10 +56,10 @@ std::vector<std::pair<const char*, Bytes>> corpus() {
     }
     v.push_back({"binary", bin});
     for (size_t n : {0, 1, 2, 3, 4, 5, 17, 258, 259, 274, 275, 1000}) v.push_back({"tiny", text_bytes(n, 4)});
-    Bytes big = text_bytes(6 << 20, 5);
-    const Bytes r = runs_bytes(1 << 20, 6), x = random_bytes(1 << 19, 7);
-    big.insert(big.begin() + (1 << 20), r.begin(), r.end());
-    big.insert(big.begin() + (3 << 20), x.begin(), x.end());
+    Bytes big = text_bytes((6 << 20) / kSlow, 5);
+    const Bytes r = runs_bytes((1 << 20) / kSlow, 6), x = random_bytes((1 << 19) / kSlow, 7);
+    big.insert(big.begin() + (1 << 20) / kSlow, r.begin(), r.end());
+    big.insert(big.begin() + (3 << 20) / kSlow, x.begin(), x.end());
     v.push_back({"multi-MB", big});
     return v;
 }
