@@ -47,8 +47,10 @@ Bytes binary_bytes(size_t n, uint32_t seed) {
 // The sanitizer build runs without optimisation: the large inputs shrink there.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr size_t kLarge = 1u << 16;
+constexpr int kLevelStep = 4;  // and fewer levels
 #else
 constexpr size_t kLarge = 1u << 20;
+constexpr int kLevelStep = 1;
 #endif
 
 const std::vector<Input>& inputs() {
@@ -149,11 +151,13 @@ void to_general(const uint16_t* lens, uint32_t nLit, uint32_t nDist, vekInflateS
 }
 
 // Decodes `stream` in every way and expects `want` each time, with the same
-// block ends and the stream's last byte reached.
+// block ends and the stream's last byte reached. Streams of more than 100 kB
+// take the whole-input way and one other, chosen by the seed.
 void expect_decodes(const Bytes& stream, const Bytes& want, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<vek::testinflate::StreamBlockEnd> blocks;
     for (int config = 0; config < 4; ++config) {
+        if (want.size() > 100000 && config != 0 && config != int(1 + seed % 3)) continue;
         DriveOptions o;
         o.outLimit = want.size();
         o.seed = rng();
@@ -178,15 +182,20 @@ void expect_decodes(const Bytes& stream, const Bytes& want, uint32_t seed) {
     }
 }
 
-TEST(InflatePeers, ZlibEveryLevelAndStrategy) {
+TEST(InflatePeers, ZlibEveryLevel) {
     for (const Input& in : inputs())
-        for (int level = 0; level <= 9; ++level) {
+        for (int level = 0; level <= 9; level += kLevelStep) {
+            if (in.data.size() > 300000 && level % 8 != 1) continue;
             SCOPED_TRACE(in.name + " zlib level " + std::to_string(level));
             expect_decodes(zlib_raw(in.data, level, Z_DEFAULT_STRATEGY), in.data, uint32_t(level));
         }
+}
+
+TEST(InflatePeers, ZlibStrategies) {
     for (const Input& in : inputs())
         for (int strategy : {Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED})
             for (int level : {1, 6, 9}) {
+                if ((in.data.size() > 300000 || kLevelStep > 1) && level != 6) continue;
                 SCOPED_TRACE(in.name + " zlib strategy " + std::to_string(strategy) + " level " +
                              std::to_string(level));
                 expect_decodes(zlib_raw(in.data, level, strategy), in.data, uint32_t(strategy * 16 + level));
@@ -207,7 +216,8 @@ TEST(InflatePeers, ZlibFlushesAndSmallMemory) {
 
 TEST(InflatePeers, LibdeflateEveryLevel) {
     for (const Input& in : inputs())
-        for (int level = 0; level <= 12; ++level) {
+        for (int level = 0; level <= 12; level += kLevelStep) {
+            if (in.data.size() > 300000 && level % 6 != 1) continue;
             SCOPED_TRACE(in.name + " libdeflate level " + std::to_string(level));
             expect_decodes(libdeflate_raw(in.data, level), in.data, uint32_t(100 + level));
         }

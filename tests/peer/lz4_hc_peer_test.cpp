@@ -1,14 +1,13 @@
 // High-compression LZ4 encoder against liblz4: every block we write decodes
 // with liblz4's bounds-checked decoders, alone, as a prefix-mode stream and
-// as a dictionary-mode stream, and our compression ratio stays close to that
-// of liblz4's own high-compression encoder at the same level.
+// as a dictionary-mode stream. (Ratios next to liblz4's own encoder are the
+// benchmark's business: our blocks are fixed byte for byte by the model
+// tests.)
 #include <gtest/gtest.h>
 #include <lz4.h>
-#include <lz4hc.h>
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,13 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// The sanitizer build runs without optimisation: less data there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kSlow = 8;
+#else
+constexpr size_t kSlow = 1;
+#endif
 
 struct Tables {
     std::vector<int32_t> head = std::vector<int32_t>(32768), chain = std::vector<int32_t>(65536);
@@ -51,15 +57,19 @@ std::vector<Input> inputs() {
         binary.insert(binary.end(), {uint8_t(i / 16), uint8_t(i / 4096), uint8_t(i % 4), 0, uint8_t(v),
                                      uint8_t(v >> 8), 0xAB, 0});
     }
-    Bytes big = vek::testdata::text_bytes(1200000, 11);
-    const Bytes runs = vek::testdata::runs_bytes(600000, 12), rnd = vek::testdata::random_bytes(400000, 13);
+    Bytes big = vek::testdata::text_bytes(1200000 / kSlow, 11);
+    const Bytes runs = vek::testdata::runs_bytes(600000 / kSlow, 12), rnd = vek::testdata::random_bytes(400000 / kSlow, 13);
     big.insert(big.end(), runs.begin(), runs.end());
     big.insert(big.end(), rnd.begin(), rnd.end());
-    big.insert(big.end(), big.begin() + 1000, big.begin() + 300000);
+    const Bytes again(big.begin() + 1000, big.begin() + 300000 / kSlow);
+    big.insert(big.end(), again.begin(), again.end());
     return {{"tiny", vek::testdata::text_bytes(40, 1)},   {"text64k", vek::testdata::text_bytes(65536, 2)},
-            {"text", vek::testdata::text_bytes(300000, 3)}, {"random", vek::testdata::random_bytes(100000, 4)},
-            {"runs", vek::testdata::runs_bytes(200000, 5)},  {"binary", binary},
-            {"zeros", Bytes(100000, 0)},                     {"multi-MB", big}};
+            {"text", vek::testdata::text_bytes(300000 / kSlow, 3)},
+            {"random", vek::testdata::random_bytes(100000 / kSlow, 4)},
+            {"runs", vek::testdata::runs_bytes(200000 / kSlow, 5)},
+            {"binary", binary},
+            {"zeros", Bytes(100000, 0)},
+            {"multi-MB", big}};
 }
 
 TEST(LZ4HCPeer, SingleBlocksDecodeWithLiblz4) {
@@ -126,28 +136,6 @@ TEST(LZ4HCPeer, DictionaryStreamsDecodeWithLiblz4) {
                 idx += n;
                 off += n;
             }
-        }
-    }
-}
-
-// Block sizes next to liblz4's high-compression encoder at the same level.
-// The two parsers differ in their details, so only a loose bound is
-// asserted; the table printed is the comparison.
-TEST(LZ4HCPeer, RatioNextToLiblz4HC) {
-    std::printf("%-10s %5s %10s %10s %10s %8s\n", "input", "level", "size", "ours", "liblz4", "ours/it");
-    for (const auto& in : inputs()) {
-        if (in.data.size() < 1000) continue;
-        for (int level = 1; level <= 9; ++level) {
-            if (in.name == "multi-MB" && level % 4 != 1) continue;
-            Tables t;
-            const size_t ours = enc(in.data.data(), 0, in.data.size(), t, level).size();
-            Bytes theirs(static_cast<size_t>(LZ4_compressBound(static_cast<int>(in.data.size()))));
-            const int n = LZ4_compress_HC(cc(in.data), cc(theirs.data()), static_cast<int>(in.data.size()),
-                                          static_cast<int>(theirs.size()), level);
-            ASSERT_GT(n, 0);
-            const double r = static_cast<double>(ours) / n;
-            std::printf("%-10s %5d %10zu %10zu %10d %8.4f\n", in.name.c_str(), level, in.data.size(), ours, n, r);
-            EXPECT_LT(r, 1.10) << in.name << " level " << level;
         }
     }
 }

@@ -67,7 +67,9 @@ TEST(Lz4Peers, Liblz4BlocksDecodeWithOurs) {
         char* d = reinterpret_cast<char*>(block.data());
         check(LZ4_compress_default(s, d, n, int(block.size())), "default");
         for (int accel : {2, 8, 64}) check(LZ4_compress_fast(s, d, n, int(block.size()), accel), "fast");
-        for (int level : {3, 4, 9, 12}) check(LZ4_compress_HC(s, d, n, int(block.size()), level), "hc");
+        // liblz4's slowest levels on the multi-megabyte input would dominate the run.
+        for (int level : {3, 4, 9, 12})
+            if (n < (1 << 20) || level == 4) check(LZ4_compress_HC(s, d, n, int(block.size()), level), "hc");
     }
 }
 
@@ -98,10 +100,6 @@ TEST(Lz4Peers, Liblz4StreamingDecodesWithOurDictionaryDecoder) {
     EXPECT_EQ(Bytes(all.begin() + dict.size(), all.end()), src);
     EXPECT_EQ(Bytes(all.begin(), all.begin() + dict.size()), Bytes(dict.size(), 0));
 }
-
-}  // namespace
-
-namespace {
 
 // Our history encoders' streams decode with liblz4's dictionary decoder,
 // given the dictionary followed by all earlier blocks as history.

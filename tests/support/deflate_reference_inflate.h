@@ -1,13 +1,13 @@
-// A plain raw-Deflate decoder written from RFC 1951 for the tests and the
-// fuzzers: one bit at a time, canonical codes decoded by walking the code
-// lengths, no tables and no shortcuts. Besides whole streams it exposes the
-// pieces the tests look at on their own: the bit reader, the canonical
-// decoder and the dynamic-header reader (which also records the run-length
-// symbols the header was written with).
+// Pieces of a plain raw-Deflate reader written from RFC 1951, for tests that
+// look at them on their own: the bit reader, the canonical decoder and the
+// dynamic-header reader (which also records the run-length symbols the
+// header was written with); whole streams go to the reference inflater.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "inflate_reference.h"
 
 namespace vek::testref {
 
@@ -74,15 +74,10 @@ struct CanonicalDecoder {
     }
 };
 
-inline constexpr uint16_t kRefLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-inline constexpr uint8_t kRefLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-inline constexpr uint16_t kRefDistBase[30] = {1,   2,   3,    4,    5,    7,    9,    13,    17,    25,
-                                              33,  49,  65,   97,   129,  193,  257,  385,   513,   769,
-                                              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-inline constexpr uint8_t kRefDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                              6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+inline const auto& kRefLengthBase = inflate_detail::kRefLenBase;
+inline const auto& kRefLengthExtra = inflate_detail::kRefLenExtra;
+using inflate_detail::kRefDistBase;
+using inflate_detail::kRefDistExtra;
 
 // One symbol of the code-length alphabet as read from a header.
 struct RunSymbol {
@@ -138,80 +133,18 @@ inline bool read_dynamic_header(BitReader& br, DynamicHeader* h) {
     return !br.overrun && all[256] != 0;
 }
 
-inline std::vector<uint8_t> fixed_lit_lengths() {
-    std::vector<uint8_t> l(288);
-    for (int i = 0; i < 288; ++i) l[size_t(i)] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-    return l;
-}
-
 enum class InflateStatus { Ok, Truncated, BadData, TooLong };
 
-// Decodes the body of one Huffman block into out (history: all of out).
-inline InflateStatus inflate_codes(BitReader& br, const CanonicalDecoder& lit, const CanonicalDecoder& dist,
-                                   std::vector<uint8_t>* out, size_t maxOut) {
-    for (;;) {
-        const int s = lit.decode(br);
-        if (br.overrun) return InflateStatus::Truncated;
-        if (s < 0) return InflateStatus::BadData;
-        if (s < 256) {
-            if (out->size() >= maxOut) return InflateStatus::TooLong;
-            out->push_back(uint8_t(s));
-            continue;
-        }
-        if (s == 256) return InflateStatus::Ok;
-        if (s > 285) return InflateStatus::BadData;
-        const int len = kRefLengthBase[s - 257] + int(br.bits(kRefLengthExtra[s - 257]));
-        const int dc = dist.decode(br);
-        if (br.overrun) return InflateStatus::Truncated;
-        if (dc < 0 || dc > 29) return InflateStatus::BadData;
-        const size_t d = kRefDistBase[dc] + br.bits(kRefDistExtra[dc]);
-        if (br.overrun) return InflateStatus::Truncated;
-        if (d > out->size()) return InflateStatus::BadData;
-        if (out->size() + size_t(len) > maxOut) return InflateStatus::TooLong;
-        for (int i = 0; i < len; ++i) out->push_back((*out)[out->size() - d]);
-    }
-}
-
-// Decodes a whole raw Deflate stream (blocks until BFINAL). *used receives
-// the bits consumed.
+// Decodes a whole raw Deflate stream (blocks until BFINAL) with the
+// reference inflater. *usedBits receives the bits consumed.
 inline InflateStatus inflate_raw(const uint8_t* src, size_t n, std::vector<uint8_t>* out,
                                  size_t maxOut = size_t(1) << 31, size_t* usedBits = nullptr) {
-    BitReader br(src, n);
-    out->clear();
-    for (;;) {
-        const uint32_t final = br.bit();
-        const uint32_t type = br.bits(2);
-        if (br.overrun) return InflateStatus::Truncated;
-        InflateStatus st = InflateStatus::Ok;
-        if (type == 0) {
-            br.pos = (br.pos + 7) & ~size_t(7);
-            const uint32_t len = br.bits(16), nlen = br.bits(16);
-            if (br.overrun) return InflateStatus::Truncated;
-            if ((len ^ 0xFFFFu) != nlen) return InflateStatus::BadData;
-            for (uint32_t i = 0; i < len; ++i) {
-                const uint32_t b = br.bits(8);
-                if (br.overrun) return InflateStatus::Truncated;
-                if (out->size() >= maxOut) return InflateStatus::TooLong;
-                out->push_back(uint8_t(b));
-            }
-        } else if (type == 1) {
-            const CanonicalDecoder lit(fixed_lit_lengths());
-            const CanonicalDecoder dist(std::vector<uint8_t>(30, 5));
-            st = inflate_codes(br, lit, dist, out, maxOut);
-        } else if (type == 2) {
-            DynamicHeader h;
-            if (!read_dynamic_header(br, &h)) return br.overrun ? InflateStatus::Truncated : InflateStatus::BadData;
-            const CanonicalDecoder lit(h.litLens), dist(h.distLens);
-            if (lit.oversubscribed || dist.oversubscribed) return InflateStatus::BadData;
-            st = inflate_codes(br, lit, dist, out, maxOut);
-        } else {
-            return InflateStatus::BadData;
-        }
-        if (st != InflateStatus::Ok) return st;
-        if (final) break;
-    }
-    if (usedBits) *usedBits = br.pos;
-    return InflateStatus::Ok;
+    ReferenceInflate r = reference_inflate(src, n, maxOut);
+    *out = std::move(r.out);
+    if (usedBits) *usedBits = size_t(r.endBit);
+    static const InflateStatus kStatus[] = {InflateStatus::Ok, InflateStatus::Truncated, InflateStatus::BadData,
+                                            InflateStatus::TooLong};
+    return kStatus[int(r.outcome)];
 }
 
 }  // namespace vek::testref

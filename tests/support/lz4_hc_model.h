@@ -2,8 +2,7 @@
 // rules: its own head and chain tables kept across the calls of a stream,
 // one byte array indexed by position in the history coordinate, and
 // byte-at-a-time comparisons. Nothing here is tuned for speed. Tests require
-// the library's blocks to equal the blocks this model writes, and read the
-// counters to know which parts of the parse their inputs reached.
+// the library's blocks to equal the blocks this model writes.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -33,54 +32,9 @@ inline void put_len(std::vector<uint8_t>& out, int32_t v) {
 
 }  // namespace lz4hcmodel
 
-// Summed over every call of one model.
-struct Lz4HcCounts {
-    // step[k]: the action of parse step k ran (k = 1..12): 1 a search 1,
-    // 2 a wider search after the first match, 3 one sequence written,
-    // 4 the first match restored, 5 the second match taken as the first,
-    // 6 the search-3 stage entered, 7 a wider search after the second match,
-    // 8 two sequences written, 9 the first written and the third made
-    // current, 10 the third put in place of the second, 11 the first written
-    // and the matches shifted down, 12 last literals written.
-    uint64_t step[13] = {};
-    uint64_t search1Miss = 0;          // search 1 found nothing
-    uint64_t search2AtLimit = 0;       // step 2 without a search (ip + ml reached mflimit)
-    uint64_t search3AtLimit = 0;       // step 7 without a search
-    uint64_t step6Correction = 0;      // step 6 moved the second match
-    uint64_t step8Cut = 0;             // step 8 shortened the first match
-    uint64_t step8Adjacent = 0;        // step 8: second sequence without literals
-    uint64_t step8Gap = 0;             // step 8: literals between the two matches
-    uint64_t step9Cut = 0;             // step 9 cut the second match
-    uint64_t step9ThirdForSecond = 0;  // step 9: the cut second fell below 4
-    uint64_t step11Overlap = 0;        // step 11 with the second inside the first
-    // ... starting fewer than 15 bytes after ip. Kept for completeness; no
-    // input reaches it, since step 6 always leaves a second match that
-    // overlaps the first starting 18 or more bytes after ip.
-    uint64_t step11Near = 0;
-    uint64_t step11NearCorrection = 0;
-    uint64_t step11Far = 0;     // ... starting 15 or more bytes after ip
-    uint64_t widerWalkEnd = 0;  // wider search walk ended by its length rule
-    uint64_t widerImproved = 0;
-    uint64_t widerBackward = 0;  // an improvement that starts before q
-    // Wider search measuring forward only; never reached either, as both
-    // wider searches start well before matchlimit.
-    uint64_t widerNearEnd = 0;
-    uint64_t walkEndZero = 0, walkEndAhead = 0, walkEndDistance = 0, walkEndLowest = 0,
-             walkEndAttempts = 0;
-    uint64_t dictMatch = 0;        // dictionary mode: a match into the dictionary
-    uint64_t dictIntoSource = 0;   // ... running on from the dictionary into the source
-    uint64_t backIntoDict = 0;     // backward count crossing from the source into it
-    uint64_t longestDistance = 0;  // largest offset written
-    uint64_t sequences = 0;
-};
-
 class Lz4HcModel {
   public:
-    // Where the searched position itself enters the tables: right after its
-    // walk start has been read, or at the next search of the same call.
-    enum class Insert { kAfterWalkStart, kAtNextSearch };
-
-    explicit Lz4HcModel(Insert insert = Insert::kAfterWalkStart) : insert_(insert) { reset(); }
+    Lz4HcModel() { reset(); }
 
     // Both tables cleared, as the library's table initialisation leaves them.
     void reset() {
@@ -108,7 +62,6 @@ class Lz4HcModel {
         return out_;
     }
 
-    Lz4HcCounts counts;
     bool readFault = false;      // a byte outside lowest .. srcIdx + n - 1 was needed
     bool sequenceFault = false;  // the parse produced a sequence the format cannot hold
 
@@ -130,19 +83,18 @@ class Lz4HcModel {
         head_[h] = x;
     }
     // Brings the tables up to a search at q; returns the start of q's walk.
+    // q itself enters right after its walk start has been read (entering it
+    // at the next search instead gives the same blocks within one call, but
+    // makes the last searched position of a block no candidate later on).
     int32_t prepare(int32_t q) {
         while (cursor_ < q) insert(cursor_++);
         const int32_t start = head_[hash(q)];
-        if (insert_ == Insert::kAfterWalkStart && cursor_ == q) insert(cursor_++);
+        if (cursor_ == q) insert(cursor_++);
         return start;
     }
     // Whether a walk from q goes on to candidate c (the attempt bound aside).
     bool usable(int32_t c, int32_t q) {
-        if (c <= 0) return ++counts.walkEndZero, false;
-        if (c >= q) return ++counts.walkEndAhead, false;
-        if (q - c >= 65535) return ++counts.walkEndDistance, false;
-        if (dict_ && c < lo_) return ++counts.walkEndLowest, false;
-        return true;
+        return c > 0 && c < q && q - c < 65535 && !(dict_ && c < lo_);
     }
     // Common length of q and c counted from q, up to matchlimit.
     int32_t forward(int32_t q, int32_t c) {
@@ -161,10 +113,7 @@ class Lz4HcModel {
         int32_t best = 3;
         int32_t tries = 0;
         for (int32_t c = prepare(ip); usable(c, ip); c = chain_[c & 0xFFFF]) {
-            if (tries++ == maxAttempts_) {
-                ++counts.walkEndAttempts;
-                break;
-            }
+            if (tries++ == maxAttempts_) break;
             if (!screen(ip, c, best)) continue;
             const int32_t len = forward(ip, c);
             if (len > best) {
@@ -178,32 +127,22 @@ class Lz4HcModel {
     // Wider match at q, starting no earlier than low, beating best.
     int32_t wider(int32_t q, int32_t low, int32_t best, int32_t* start, int32_t* ref) {
         const bool nearEnd = q + 1 > matchlimit_;
-        if (nearEnd) ++counts.widerNearEnd;
         int32_t tries = 0;
         for (int32_t c = prepare(q); usable(c, q); c = chain_[c & 0xFFFF]) {
-            if (tries++ == maxAttempts_) {
-                ++counts.walkEndAttempts;
-                break;
-            }
+            if (tries++ == maxAttempts_) break;
             int32_t back = 0;
             if (!nearEnd) {
                 while (back < q - low && c - back - 1 >= lo_ &&
                        at(q - back - 1) == at(c - back - 1))
                     ++back;
             }
-            if (q - back + best >= matchlimit_) {
-                ++counts.widerWalkEnd;
-                break;
-            }
+            if (q - back + best >= matchlimit_) break;
             if (!screen(q - back, c - back, best)) continue;
             const int32_t fwd = forward(q, c);
             if (back + fwd > best) {
-                if (dict_ && c >= src_ && c - back < src_) ++counts.backIntoDict;
                 best = back + fwd;
                 *start = q - back;
                 *ref = c - back;
-                ++counts.widerImproved;
-                if (back > 0) ++counts.widerBackward;
             }
         }
         return best;
@@ -213,12 +152,6 @@ class Lz4HcModel {
     void emit(int32_t s, int32_t ml, int32_t ref) {
         const int32_t lits = s - anchor_, d = s - ref;
         if (lits < 0 || ml < 4 || d < 1 || d > 65534 || s + ml > matchlimit_) sequenceFault = true;
-        if (dict_ && ref < src_) {
-            ++counts.dictMatch;
-            if (ref + ml > src_) ++counts.dictIntoSource;
-        }
-        if (static_cast<uint64_t>(d) > counts.longestDistance) counts.longestDistance = d;
-        ++counts.sequences;
         const int32_t m = ml - 4;
         out_.push_back(static_cast<uint8_t>((lits < 15 ? lits : 15) << 4 | (m < 15 ? m : 15)));
         if (lits >= 15) lz4hcmodel::put_len(out_, lits - 15);
@@ -230,17 +163,14 @@ class Lz4HcModel {
     }
 
     void parse() {
-        Lz4HcCounts& k = counts;
         const int32_t mflimit = end_ - 13;
         int32_t ip = src_ + 1;
         for (;;) {
             // Step 1.
             int32_t ml = 0, ref = 0;
             for (; ip < mflimit; ++ip) {
-                ++k.step[1];
                 ml = search1(ip, &ref);
                 if (ml >= 4) break;
-                ++k.search1Miss;
             }
             if (ip >= mflimit) break;
             int32_t start0 = ip, ml0 = ml, ref0 = ref;
@@ -250,15 +180,12 @@ class Lz4HcModel {
                 if (next == kStep2) {
                     // Step 2.
                     if (ip + ml < mflimit) {
-                        ++k.step[2];
                         ml2 = wider(ip + ml - 2, ip, ml, &start2, &ref2);
                     } else {
-                        ++k.search2AtLimit;
                         ml2 = ml;
                     }
                     // Step 3.
                     if (ml2 == ml) {
-                        ++k.step[3];
                         emit(ip, ml, ref);
                         ip += ml;
                         next = kStep1;
@@ -266,14 +193,12 @@ class Lz4HcModel {
                     }
                     // Step 4.
                     if (ip > start0 && start2 < ip + ml0) {
-                        ++k.step[4];
                         ip = start0;
                         ml = ml0;
                         ref = ref0;
                     }
                     // Step 5.
                     if (start2 - ip < 3) {
-                        ++k.step[5];
                         ip = start2;
                         ml = ml2;
                         ref = ref2;
@@ -281,13 +206,11 @@ class Lz4HcModel {
                     }
                 }
                 // Step 6.
-                ++k.step[6];
                 if (start2 - ip < 18) {
                     int32_t nl = ml < 18 ? ml : 18;
                     if (ip + nl > start2 + ml2 - 4) nl = start2 - ip + ml2 - 4;
                     const int32_t correction = nl - (start2 - ip);
                     if (correction > 0) {
-                        ++k.step6Correction;
                         start2 += correction;
                         ref2 += correction;
                         ml2 -= correction;
@@ -295,21 +218,16 @@ class Lz4HcModel {
                 }
                 // Step 7.
                 if (start2 + ml2 < mflimit) {
-                    ++k.step[7];
                     ml3 = wider(start2 + ml2 - 3, start2, ml2, &start3, &ref3);
                 } else {
-                    ++k.search3AtLimit;
                     ml3 = ml2;
                 }
                 // Step 8.
                 if (ml3 == ml2) {
-                    ++k.step[8];
                     if (start2 < ip + ml) {
-                        ++k.step8Cut;
                         ml = start2 - ip;
                     }
                     emit(ip, ml, ref);
-                    ++(start2 == ip + ml ? k.step8Adjacent : k.step8Gap);
                     emit(start2, ml2, ref2);
                     ip = start2 + ml2;
                     next = kStep1;
@@ -317,15 +235,12 @@ class Lz4HcModel {
                 }
                 // Step 9.
                 if (start3 < ip + ml + 3 && start3 >= ip + ml) {
-                    ++k.step[9];
                     if (start2 < ip + ml) {
-                        ++k.step9Cut;
                         const int32_t cut = ip + ml - start2;
                         start2 += cut;
                         ref2 += cut;
                         ml2 -= cut;
                         if (ml2 < 4) {
-                            ++k.step9ThirdForSecond;
                             start2 = start3;
                             ml2 = ml3;
                             ref2 = ref3;
@@ -343,7 +258,6 @@ class Lz4HcModel {
                 }
                 // Step 10.
                 if (start3 < ip + ml) {
-                    ++k.step[10];
                     start2 = start3;
                     ml2 = ml3;
                     ref2 = ref3;
@@ -351,22 +265,17 @@ class Lz4HcModel {
                     continue;
                 }
                 // Step 11.
-                ++k.step[11];
                 if (start2 < ip + ml) {
-                    ++k.step11Overlap;
                     if (start2 - ip < 15) {
-                        ++k.step11Near;
                         if (ml > 18) ml = 18;
                         if (ip + ml > start2 + ml2 - 4) ml = start2 - ip + ml2 - 4;
                         const int32_t correction = ml - (start2 - ip);
                         if (correction > 0) {
-                            ++k.step11NearCorrection;
                             start2 += correction;
                             ref2 += correction;
                             ml2 -= correction;
                         }
                     } else {
-                        ++k.step11Far;
                         ml = start2 - ip;
                     }
                 }
@@ -381,14 +290,12 @@ class Lz4HcModel {
             }
         }
         // Step 12.
-        ++k.step[12];
         const int32_t lits = end_ - anchor_;
         out_.push_back(static_cast<uint8_t>((lits < 15 ? lits : 15) << 4));
         if (lits >= 15) lz4hcmodel::put_len(out_, lits - 15);
         for (int32_t x = anchor_; x < end_; ++x) out_.push_back(at(x));
     }
 
-    Insert insert_;
     std::vector<int32_t> head_, chain_;
     const uint8_t* mem_ = nullptr;
     int32_t src_ = 0, lo_ = 0, end_ = 0, matchlimit_ = 0, maxAttempts_ = 1, cursor_ = 0,

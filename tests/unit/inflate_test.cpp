@@ -51,14 +51,12 @@ TEST(Inflate, DecodeChecksComeInTheirOrder) {
                     uint32_t* pdl, vekInflateMode* pm, vekInflateState* pst) {
         return veksInflate_8u(ps, psl, pc, pb, winIdx, pd, pdl, 0, pm, pst);
     };
-    EXPECT_EQ(call(nullptr, &sl, &code, &bits, 0, &d, &dl, &mode, st.get()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(&s, nullptr, &code, &bits, 0, &d, &dl, &mode, st.get()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(&s, &sl, nullptr, &bits, 0, &d, &dl, &mode, st.get()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(&s, &sl, &code, nullptr, 0, &d, &dl, &mode, st.get()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(&s, &sl, &code, &bits, 0, nullptr, &dl, &mode, st.get()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(&s, &sl, &code, &bits, 0, &d, nullptr, &mode, st.get()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(&s, &sl, &code, &bits, 0, &d, &dl, nullptr, st.get()), vekStatusNullPtrErr);
-    EXPECT_EQ(call(&s, &sl, &code, &bits, 0, &d, &dl, &mode, nullptr), vekStatusNullPtrErr);
+    for (int k = 0; k < 8; ++k)
+        EXPECT_EQ(call(k == 0 ? nullptr : &s, k == 1 ? nullptr : &sl, k == 2 ? nullptr : &code,
+                       k == 3 ? nullptr : &bits, 0, k == 4 ? nullptr : &d, k == 5 ? nullptr : &dl,
+                       k == 6 ? nullptr : &mode, k == 7 ? nullptr : st.get()),
+                  vekStatusNullPtrErr)
+            << k;
     // Null buffers come before the sizes, the sizes before the table type.
     const uint8_t* ns = nullptr;
     uint8_t* nd = nullptr;

@@ -17,28 +17,31 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using vek::testref::lz4_reference_decode;
 
+// The sanitizer build runs without optimisation: less data there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kSlow = 6;
+#else
+constexpr int kSlow = 1;
+#endif
+
 struct Table {
     alignas(64) uint8_t t[16384];
 };
 
-Bytes encode(const Bytes& src) {
-    Bytes dst(src.size() + src.size() / 255 + 64);
-    int32_t n = 0;
-    Table tab;
-    EXPECT_EQ(veksEncodeLZ4_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t), vekStatusOk);
-    dst.resize(n);
-    return dst;
-}
-
+// Unchecked encoders (accel 0: veksEncodeLZ4_8u); nothing may be written
+// past the block.
 Bytes encode_fast(const Bytes& src, int32_t accel) {
-    Bytes dst(src.size() + src.size() / 255 + 64);
+    Bytes dst(src.size() + src.size() / 255 + 64 + 32, 0xEE);
     int32_t n = 0;
     Table tab;
-    EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t, accel),
+    EXPECT_EQ(accel ? veksEncodeLZ4Fast_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t, accel)
+                    : veksEncodeLZ4_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t),
               vekStatusOk);
+    for (size_t i = n; i < dst.size(); ++i) EXPECT_EQ(dst[i], 0xEE) << "written past the block at " << i;
     dst.resize(n);
     return dst;
 }
+Bytes encode(const Bytes& src) { return encode_fast(src, 0); }
 
 Bytes decode_ref(const Bytes& block, size_t size) {
     vekStatus st;
@@ -64,7 +67,7 @@ std::vector<Bytes> corpus() {
     using namespace vek::testdata;
     return {text_bytes(100000, 1), random_bytes(70000, 2), runs_bytes(300000, 3),
             text_bytes(65535, 4),  text_bytes(65536, 5),   Bytes(200000, 'a'),
-            random_bytes(46, 6),   text_bytes(1000, 7),    text_bytes(3 << 20, 8)};
+            random_bytes(46, 6),   text_bytes(1000, 7),    text_bytes((3 << 20) / kSlow, 8)};
 }
 
 TEST(Lz4Encode, ShortSourcesAreOneLiteralSequence) {
@@ -84,17 +87,6 @@ TEST(Lz4Encode, HundredEqualBytes) {
     want.push_back(0xC0);
     want.insert(want.end(), 12, 'z');
     EXPECT_EQ(encode(src), want);
-}
-
-TEST(Lz4Encode, RepeatOfTheStartMatchesPositionZero) {
-    // Empty entries name position 0, so a later copy of the first bytes is found.
-    Bytes src = vek::testdata::random_bytes(40, 11);
-    const Bytes head(src.begin(), src.begin() + 30);
-    src.insert(src.end(), head.begin(), head.end());
-    src.resize(src.size() + 20, 0);
-    const Bytes block = encode(src);
-    EXPECT_LT(block.size(), src.size());
-    EXPECT_EQ(decode_ref(block, src.size()), src);
 }
 
 TEST(Lz4Encode, ArgumentChecks) {
@@ -151,6 +143,12 @@ TEST(Lz4Encode, BlocksEqualThePlainModel) {
     Bytes mixed = vek::testdata::random_bytes(100000, 41);
     for (size_t i = 0; i < mixed.size(); i += 1000) std::memcpy(&mixed[i], "abcdefgh", 8);
     inputs.push_back(mixed);
+    // Empty entries name position 0: a later copy of the first bytes is found.
+    Bytes again = vek::testdata::random_bytes(40, 11);
+    const Bytes head(again.begin(), again.begin() + 30);
+    again.insert(again.end(), head.begin(), head.end());
+    again.resize(again.size() + 20, 0);
+    inputs.push_back(again);
     for (const Bytes& src : inputs) {
         const int32_t n = int32_t(src.size());
         int32_t covered = 0;
@@ -179,33 +177,6 @@ TEST(Lz4Encode, RoundTripsAndAccelerationOneIsTheUncheckedEncoder) {
             EXPECT_EQ(decode_ref(fast, src.size()), src) << accel;
         }
     }
-}
-
-// Offsets of every match stay within 64 KiB, and no match starts in the last
-// 12 (unchecked) bytes.
-TEST(Lz4Encode, OffsetsAndEndRules) {
-    const Bytes src = vek::testdata::text_bytes(400000, 12);
-    const Bytes block = encode(src);
-    size_t ip = 0, op = 0;
-    while (true) {
-        const uint8_t token = block[ip++];
-        size_t L = token >> 4;
-        if (L == 15)
-            for (uint8_t b = 255; b == 255;) L += (b = block[ip++]);
-        ip += L;
-        op += L;
-        if (ip == block.size()) break;
-        const size_t off = block[ip] | block[ip + 1] << 8;
-        ip += 2;
-        ASSERT_GE(off, 1u);
-        ASSERT_LE(off, op);
-        size_t ml = token & 15;
-        if (ml == 15)
-            for (uint8_t b = 255; b == 255;) ml += (b = block[ip++]);
-        op += ml + 4;
-        ASSERT_LE(op, src.size() - 12);
-    }
-    EXPECT_EQ(op, src.size());
 }
 
 TEST(Lz4Encode, CheckedEncoderAtEveryCapacity) {
@@ -238,21 +209,6 @@ TEST(Lz4Encode, CheckedEncoderAtEveryCapacity) {
         EXPECT_EQ(veksEncodeLZ4Safe_8u(src.data(), &sl, dst.data(), &dl, tab.t), vekStatusOk);
         dst.resize(dl);
         EXPECT_EQ(dst, full);
-    }
-}
-
-TEST(Lz4Encode, UncheckedEncodersWriteNothingPastTheBlock) {
-    for (const Bytes& src : corpus()) {
-        const Bytes block = encode(src);
-        for (int32_t accel : {1, 5}) {
-            Bytes dst(block.size() * 2 + 1000, 0xEE);
-            const Bytes fast = encode_fast(src, accel);
-            int32_t n = 0;
-            Table tab;
-            ASSERT_EQ(veksEncodeLZ4Fast_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t, accel),
-                      vekStatusOk);
-            for (size_t i = n; i < dst.size(); ++i) ASSERT_EQ(dst[i], 0xEE);
-        }
     }
 }
 
@@ -390,7 +346,7 @@ TEST(Lz4Decode, MutatedAndTruncatedBlocksMatchTheModel) {
     const Bytes dict = vek::testdata::text_bytes(3000, 22);
     for (const Bytes& src : {vek::testdata::text_bytes(20000, 23), vek::testdata::runs_bytes(20000, 24)}) {
         const Bytes block = encode(src);
-        for (int trial = 0; trial < 1500; ++trial) {
+        for (int trial = 0; trial < 1500 / kSlow; ++trial) {
             Bytes b = block;
             const int kind = trial % 3;
             if (kind == 0) b.resize(1 + rng() % b.size());
