@@ -114,22 +114,41 @@ struct WriteLog {
 
 namespace {
 
-// Matches inside one piece [start, end) of more than kScanMargin bytes,
-// from the probe at `first`. Table entries are offsets from the piece start.
-// Returns false when a token does not fit.
-bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first, uint16_t* table,
-                WriteLog& log, Out& out, uint32_t& anchor, uint32_t& counter, bool single_only) {
-    const uint8_t* const base = src + start;
-    const uint8_t* const piece_end = src + end;
+// Where the scan of a piece stands: the next probe, the pending literal run,
+// the output cursor and the miss counter.
+struct Cursor {
+    const uint8_t* ip;
+    const uint8_t* lit;
+    uint8_t* op;
+    uint32_t misses;
+};
+
+enum class Stop { kPieceDone, kLogFull, kNoRoom };
+
+// Matches inside one piece [base, piece_end) of more than kScanMargin bytes.
+// Table entries are offsets from the piece start. kLog: the write log still
+// records the table entries written (it stops with kLogFull once the log
+// gives up, and the caller continues without it). kChecked: the room for
+// every token is tested (stopping with kNoRoom when it does not fit);
+// otherwise the caller has made sure that the whole piece fits.
+template <bool kLog, bool kChecked>
+[[gnu::noinline]] Stop scan_piece(const uint8_t* const base, const uint8_t* const piece_end,
+                                  uint16_t* const table, WriteLog& log, uint8_t* const out_end,
+                                  Cursor& cur, const bool single_only) {
     const uint8_t* const scan_end = piece_end - kScanMargin;
-    const uint8_t* ip = src + first;
-    const uint8_t* lit = src + anchor;  // the pending literal run
-    uint8_t* op = out.op;
-    uint32_t misses = counter;
-    bool ok = true;
+    const uint8_t* ip = cur.ip;
+    const uint8_t* lit = cur.lit;
+    uint8_t* op = cur.op;
+    uint32_t misses = cur.misses;
+    Stop stop = Stop::kPieceDone;
     for (;;) {
         const uint8_t* mp;  // match position and its candidate
         const uint8_t* cp;
+        uint64_t diff;  // their first 8 bytes XORed: the probe's compare also measures
+        if (kLog && log.full) {
+            stop = Stop::kLogFull;
+            break;
+        }
         if (!single_only && misses < kSingleProbeAt) {
             // Two probes per step; the miss counter grows by 2 exactly as
             // the position does, so one bound covers both.
@@ -139,55 +158,61 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
                                            : ip + (kSingleProbeAt - misses);
             for (; ip < lim; ip += 2) {
                 const uint64_t w = load64(ip);
-                const uint32_t w0 = static_cast<uint32_t>(w);
-                const uint32_t w1 = static_cast<uint32_t>(w >> 8);
-                const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
-                const uint32_t h1 = _mm_crc32_u32(0, w1) & kHashMask;
+                const uint64_t w_next = load64(ip + 1);
+                const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
+                const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(w_next)) & kHashMask;
                 const uint32_t at = static_cast<uint32_t>(ip - base);
                 const uint32_t c0 = table[h0];
                 table[h0] = static_cast<uint16_t>(at);
                 const uint32_t c1 = table[h1];
                 table[h1] = static_cast<uint16_t>(at + 1);
-                if (load32(base + c0) == w0) {
+                diff = load64(base + c0) ^ w;
+                if (static_cast<uint32_t>(diff) == 0) {
                     mp = ip;
                     cp = base + c0;
-                    log.range(static_cast<uint32_t>(ip0 - base), at + 2);
+                    if (kLog) log.range(static_cast<uint32_t>(ip0 - base), at + 2);
                     goto found;
                 }
-                if (load32(base + c1) == w1) {
+                diff = load64(base + c1) ^ w_next;
+                if (static_cast<uint32_t>(diff) == 0) {
                     mp = ip + 1;
                     cp = base + c1;
-                    log.range(static_cast<uint32_t>(ip0 - base), at + 2);
+                    if (kLog) log.range(static_cast<uint32_t>(ip0 - base), at + 2);
                     goto found;
                 }
             }
-            log.range(static_cast<uint32_t>(ip0 - base), static_cast<uint32_t>(ip - base));
+            if (kLog)
+                log.range(static_cast<uint32_t>(ip0 - base), static_cast<uint32_t>(ip - base));
             misses += static_cast<uint32_t>(ip - ip0);
-            if (ip >= scan_end) break;
         }
         // One probe per step, the step growing with the misses.
-        if (ip >= scan_end) goto done;
+        if (ip >= scan_end) break;
         {
-            // The hashes go to the log unchecked when it has room for every
-            // probe this loop can make; otherwise the log gives up and the
-            // stores land on its first word, which then means nothing.
-            const uint32_t most =
-                misses >= kSingleProbeAt ? kMostSkipProbes : static_cast<uint32_t>(scan_end - ip);
-            const bool logging = log.reserve(most);
-            uint32_t* const lw0 = log.words + (logging ? log.used : 0);
-            uint32_t* lw = lw0;
-            const size_t lw_step = logging;
+            // The hashes go to the log unchecked: it has room for every
+            // probe this loop can make, or it gives up before the loop.
+            uint32_t* lw = nullptr;
+            uint32_t* lw0 = nullptr;
+            if (kLog) {
+                const uint32_t most = misses >= kSingleProbeAt
+                                          ? kMostSkipProbes
+                                          : static_cast<uint32_t>(scan_end - ip);
+                if (!log.reserve(most)) {
+                    stop = Stop::kLogFull;
+                    break;
+                }
+                lw0 = lw = log.words + log.used;
+            }
             for (;;) {
-                const uint32_t w0 = load32(ip);
-                const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
+                const uint64_t w = load64(ip);
+                const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
                 const uint32_t c0 = table[h0];
                 table[h0] = static_cast<uint16_t>(ip - base);
-                *lw = h0;
-                lw += lw_step;
-                if (load32(base + c0) == w0) {
+                if (kLog) *lw++ = h0;
+                diff = load64(base + c0) ^ w;
+                if (static_cast<uint32_t>(diff) == 0) {
                     mp = ip;
                     cp = base + c0;
-                    log.commit(static_cast<uint32_t>(lw - lw0));
+                    if (kLog) log.commit(static_cast<uint32_t>(lw - lw0));
                     goto found;
                 }
                 // Past kCounterCap the step already passes any piece, so the
@@ -196,25 +221,34 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
                 misses += grow;
                 if (std::ptrdiff_t(grow) >= scan_end - ip - 1) {
                     if (misses > kCounterCap) misses = kCounterCap;
-                    log.commit(static_cast<uint32_t>(lw - lw0));
+                    if (kLog) log.commit(static_cast<uint32_t>(lw - lw0));
                     goto done;
                 }
                 ip += 1 + grow;
             }
         }
     found : {
-        // Matches may run on to the end of the piece.
-        const uint32_t len =
-            4 + match_length(cp + 4, mp + 4, static_cast<uint32_t>(piece_end - mp - 4));
+        // Matches may run on to the end of the piece; at least 20 bytes
+        // follow mp since mp < scan_end, and every candidate lies before mp.
+        // The probe's compare already covers bytes 4 to 7; bytes 8 to 15 are
+        // compared alongside and the counts combined without a branch, since
+        // a branch on the first word's outcome mispredicts often.
+        const uint64_t diff2 = load64(cp + 8) ^ load64(mp + 8);
+        const uint32_t n0 = equal_bytes(diff);
+        const uint32_t n1 = equal_bytes(diff2);
+        uint32_t len = n0 + (n1 & (0u - (n0 >> 3)));  // n1 counts only when n0 is 8
+        if (__builtin_expect(len == 16, 0))
+            len += match_length(cp + 16, mp + 16, static_cast<uint32_t>(piece_end - mp - 16));
         const uint32_t L = static_cast<uint32_t>(mp - lit);
         const uint32_t d = static_cast<uint32_t>(mp - cp);
-        if (__builtin_expect(far_from_end(static_cast<size_t>(out.end - op), L, len), 1)) {
-            op = emit_far(op, lit, L, len, d);
+        if (!kChecked ||
+            __builtin_expect(far_from_end(static_cast<size_t>(out_end - op), L, len), 1)) {
+            op = emit_unchecked(op, lit, L, len, d);
         } else {
-            out.op = op;
+            Out out{op, op, out_end};
             if (!emit_near_end(out, lit, L, len, d)) {
-                ok = false;
-                goto done;
+                stop = Stop::kNoRoom;
+                break;
             }
             op = out.op;
         }
@@ -224,42 +258,76 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
     }
     }
 done:
-    out.op = op;
-    anchor = static_cast<uint32_t>(lit - src);
-    counter = misses;
-    return ok;
+    cur.ip = ip;
+    cur.lit = lit;
+    cur.op = op;
+    cur.misses = misses;
+    return stop;
+}
+
+// Whether a piece can run without room tests: every literal run and match
+// token together take at most one byte more than the input they cover, plus
+// a byte per 255 literals, and that extra byte comes only with runs of 19 or
+// more, so the output stays below n + n / 16 for n input bytes; the wide
+// literal copy and the token store write up to 16 bytes beyond.
+bool room_for_piece(const uint8_t* op, const uint8_t* out_end, const uint8_t* lit,
+                    const uint8_t* piece_end) {
+    const size_t n = static_cast<size_t>(piece_end - lit);
+    return static_cast<size_t>(out_end - op) >= n + n / 16 + 64;
+}
+
+// Scans one piece from `cur`, with the log while it lasts and without room
+// tests where the whole piece fits. Returns false when a token did not fit.
+bool scan(const uint8_t* base, const uint8_t* piece_end, uint16_t* table, WriteLog& log,
+          uint8_t* out_end, Cursor& cur, bool single_only) {
+    Stop stop;
+    if (room_for_piece(cur.op, out_end, cur.lit, piece_end)) {
+        if (!log.full && scan_piece<true, false>(base, piece_end, table, log, out_end, cur,
+                                                 single_only) == Stop::kPieceDone)
+            return true;
+        stop = scan_piece<false, false>(base, piece_end, table, log, out_end, cur, single_only);
+    } else {
+        stop = log.full
+                   ? Stop::kLogFull
+                   : scan_piece<true, true>(base, piece_end, table, log, out_end, cur, single_only);
+        if (stop == Stop::kLogFull)
+            stop = scan_piece<false, true>(base, piece_end, table, log, out_end, cur, single_only);
+    }
+    return stop != Stop::kNoRoom;
 }
 
 }  // namespace
 
 bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint16_t* table,
                       uint32_t* log_words, Progress* progress) {
-    Out out{dst, dst, dst + cap};
     WriteLog log;
     log.words = log_words;
+    uint8_t* const out_end = dst + cap;
     uint32_t prev_start = 0;
-    uint32_t anchor = 0;  // start of the pending literal run
-    uint32_t counter = 0;
-    bool busy = false;  // the previous piece wrote more than kBusyOutput bytes
+    Cursor cur{src + 4, src, dst, 0};  // cur.lit: start of the pending literal run
+    bool busy = false;                 // the previous piece wrote more than kBusyOutput bytes
     bool ok = true;
     for (uint32_t start = 0; start < n && ok;) {
         const uint32_t end = n - start > kPiece ? start + kPiece : n;
         log.clear(table, src + prev_start);
         prev_start = start;
-        uint8_t* const piece_out = out.op;
-        if (!busy) counter = 0;
+        uint8_t* const piece_out = cur.op;
+        if (!busy) cur.misses = 0;
         if (end - start > kScanMargin) {
             // A run that began at most 3 bytes before the piece is matched
             // only from 4 bytes into it, like the stream's first run.
+            const uint32_t anchor = static_cast<uint32_t>(cur.lit - src);
             const uint32_t s0 = start - anchor <= 3 ? anchor + 4 : start;
-            if (s0 + 1 < end - kScanMargin)
-                ok = scan_piece(src, start, end, s0 + 1, table, log, out, anchor, counter, busy);
+            if (s0 + 1 < end - kScanMargin) {
+                cur.ip = src + s0 + 1;
+                ok = scan(src + start, src + end, table, log, out_end, cur, busy);
+            }
         }
-        busy = static_cast<size_t>(out.op - piece_out) > kBusyOutput;
+        busy = static_cast<size_t>(cur.op - piece_out) > kBusyOutput;
         start = end;
     }
-    progress->written = static_cast<uint32_t>(out.op - dst);
-    progress->anchor = anchor;
+    progress->written = static_cast<uint32_t>(cur.op - dst);
+    progress->anchor = static_cast<uint32_t>(cur.lit - src);
     return ok;
 }
 
