@@ -140,6 +140,8 @@ template <bool kLog, bool kChecked>
     const uint8_t* lit = cur.lit;
     uint8_t* op = cur.op;
     uint32_t misses = cur.misses;
+    // Two probes per step while the counter is below this.
+    const uint32_t two_probes_below = single_only ? 0 : kSingleProbeAt;
     Stop stop = Stop::kPieceDone;
     for (;;) {
         const uint8_t* mp;  // match position and its candidate
@@ -149,7 +151,7 @@ template <bool kLog, bool kChecked>
             stop = Stop::kLogFull;
             break;
         }
-        if (!single_only && misses < kSingleProbeAt) {
+        if (misses < two_probes_below) {
             // Two probes per step; the miss counter grows by 2 exactly as
             // the position does, so one bound covers both.
             const uint8_t* const ip0 = ip;
@@ -236,7 +238,9 @@ template <bool kLog, bool kChecked>
         const uint64_t diff2 = load64(cp + 8) ^ load64(mp + 8);
         const uint32_t n0 = equal_bytes(diff);
         const uint32_t n1 = equal_bytes(diff2);
-        uint32_t len = n0 + (n1 & (0u - (n0 >> 3)));  // n1 counts only when n0 is 8
+        // n1 counts only when the first word is equal; the mask comes from
+        // diff directly, off the path through the count.
+        uint32_t len = n0 + (n1 & (0u - static_cast<uint32_t>(diff == 0)));
         if (__builtin_expect(len == 16, 0))
             len += match_length(cp + 16, mp + 16, static_cast<uint32_t>(piece_end - mp - 16));
         const uint32_t L = static_cast<uint32_t>(mp - lit);

@@ -234,12 +234,13 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
 
 // Literal run and match token without room checks and with few branches:
 // the caller guarantees room for the run, the token and 16 bytes more. The
-// run's header and the token are selected arithmetically rather than by
-// branches that the length and distance mix would mispredict. A run of up
-// to 16 bytes moves as one 16-byte copy, which reads at most up to the match
-// (lit + L) plus 16 bytes: the matchers keep 16 input bytes after every
-// match start. Runs of 1 to 3 follow a token, so op[-2] exists whenever it
-// is changed; with 4 or more op[0] is rewritten instead.
+// run's header and the 2- or 3-byte token of a near match are selected
+// arithmetically rather than by branches that the length and distance mix
+// would mispredict. A run of up to 16 bytes moves as one 16-byte copy, which
+// reads at most up to the match (lit + L) plus 16 bytes: the matchers keep
+// 16 input bytes after every match start. Runs of 1 to 3 follow a token, so
+// op[-2] exists whenever it is changed; with 4 or more op[0] is rewritten
+// instead.
 [[gnu::always_inline]] inline uint8_t* emit_unchecked(uint8_t* op, const uint8_t* lit, uint32_t L,
                                                       uint32_t m, uint32_t d) {
     if (__builtin_expect(L <= 16, 1)) {
@@ -256,17 +257,13 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
         copy_exact(op, lit, L);
     }
     op += L;
+    // Far matches and lengths beyond the 3-byte forms are few: a branch.
+    if (__builtin_expect((d > 16384) | (m > 33), 0)) return put_match(op, m, d);
     const uint32_t d1 = d - 1;
-    const uint32_t e = d - 16384;
-    const uint32_t near_mask = 0u - static_cast<uint32_t>(d <= 16384);
-    // Lengths beyond the 3-byte forms (never those of the 2-byte form).
-    if (__builtin_expect(m > 9 + (24 & near_mask), 0)) return put_match(op, m, d);
     const uint32_t two = static_cast<uint32_t>(m <= 8) & static_cast<uint32_t>(d <= 2048);
     const uint32_t code2 = (((m - 1) << 5) | ((d1 & 7) << 2)) | ((d1 >> 3) << 8);
-    const uint32_t code_near = (0x20 | (m - 2)) | (d1 << 10);
-    const uint32_t code_far = (0x10 | ((e & 0x4000) >> 11) | (m - 2)) | ((e & 0x3FFF) << 10);
-    uint32_t code = code_far ^ ((code_far ^ code_near) & near_mask);
-    code ^= (code ^ code2) & (0u - two);
+    const uint32_t code3 = (0x20 | (m - 2)) | (d1 << 10);
+    const uint32_t code = code3 ^ ((code3 ^ code2) & (0u - two));
     std::memcpy(op, &code, 4);
     return op + 3 - two;
 }
