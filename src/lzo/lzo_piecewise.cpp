@@ -41,43 +41,36 @@ constexpr uint32_t kMostSkipProbes = most_skip_probes();
 
 // The table must be all zero when a piece starts. Clearing 32 KiB per piece
 // costs more than the whole scan of incompressible data, which probes a few
-// hundred positions, so the scan logs where it wrote: ranges of positions
-// probed two at a time, and single hashes. While the log stays small the
-// next piece zeroes just those entries; otherwise it clears the table.
+// hundred positions, so the scan logs where it wrote: single hashes from the
+// bottom of the log and ranges of positions probed two at a time from its
+// top. While the log stays small the next piece zeroes just those entries;
+// otherwise it clears the table.
 constexpr uint32_t kLogWords = 4096;
 constexpr uint32_t kLogPositions = 2048;
-constexpr uint32_t kRangeFlag = 0x80000000u;
 
 struct WriteLog {
     uint32_t* words;
-    uint32_t used = 0;
+    uint32_t used = 0;    // single hashes at words[0, used)
+    uint32_t ranges = 0;  // pairs (from, to) at words[kLogWords - 2 * ranges, kLogWords)
     uint32_t positions = 0;
     bool full = true;  // the table must be cleared whole
 
     // Positions [from, to) of the piece, each hashed into the table.
     void range(uint32_t from, uint32_t to) {
         if (full) return;
-        if (used + 2 > kLogWords || positions + (to - from) > kLogPositions) {
+        if (used + 2 * (ranges + 1) > kLogWords || positions + (to - from) > kLogPositions) {
             full = true;
             return;
         }
-        words[used++] = from | kRangeFlag;
-        words[used++] = to;
+        ++ranges;
+        words[kLogWords - 2 * ranges] = from;
+        words[kLogWords - 2 * ranges + 1] = to;
         positions += to - from;
-    }
-    void hash(uint32_t h) {
-        if (full) return;
-        if (used + 1 > kLogWords || positions + 1 > kLogPositions) {
-            full = true;
-            return;
-        }
-        words[used++] = h;
-        ++positions;
     }
     // Whether `count` more single hashes fit; gives up the log otherwise.
     bool reserve(uint32_t count) {
         if (full) return false;
-        if (used + count > kLogWords || positions + count > kLogPositions) {
+        if (used + count + 2 * ranges > kLogWords || positions + count > kLogPositions) {
             full = true;
             return false;
         }
@@ -93,18 +86,21 @@ struct WriteLog {
         if (full) {
             std::memset(table, 0, kTableEntries * sizeof(uint16_t));
         } else {
-            for (uint32_t k = 0; k < used; ++k) {
-                const uint32_t w = words[k];
-                if (w & kRangeFlag) {
-                    const uint32_t to = words[++k];
-                    for (uint32_t x = w & ~kRangeFlag; x < to; ++x)
-                        table[_mm_crc32_u32(0, load32(base + x)) & kHashMask] = 0;
-                } else {
-                    table[w] = 0;
-                }
+            uint32_t k = 0;
+            for (; k + 4 <= used; k += 4) {
+                table[words[k]] = 0;
+                table[words[k + 1]] = 0;
+                table[words[k + 2]] = 0;
+                table[words[k + 3]] = 0;
+            }
+            for (; k < used; ++k) table[words[k]] = 0;
+            for (uint32_t r = kLogWords - 2 * ranges; r < kLogWords; r += 2) {
+                for (uint32_t x = words[r]; x < words[r + 1]; ++x)
+                    table[_mm_crc32_u32(0, load32(base + x)) & kHashMask] = 0;
             }
         }
         used = 0;
+        ranges = 0;
         positions = 0;
         full = false;
     }
@@ -204,15 +200,19 @@ template <bool kLog, bool kChecked>
                 }
                 lw0 = lw = log.words + log.used;
             }
+            // Offsets from the piece start index both the input and the
+            // table; the loop ends when the next step would reach scan_end.
+            const uint32_t end_at = static_cast<uint32_t>(scan_end - base);
+            uint32_t at = static_cast<uint32_t>(ip - base);
             for (;;) {
-                const uint64_t w = load64(ip);
+                const uint64_t w = load64(base + at);
                 const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
                 const uint32_t c0 = table[h0];
-                table[h0] = static_cast<uint16_t>(ip - base);
+                table[h0] = static_cast<uint16_t>(at);
                 if (kLog) *lw++ = h0;
                 diff = load64(base + c0) ^ w;
                 if (static_cast<uint32_t>(diff) == 0) {
-                    mp = ip;
+                    mp = base + at;
                     cp = base + c0;
                     if (kLog) log.commit(static_cast<uint32_t>(lw - lw0));
                     goto found;
@@ -221,12 +221,14 @@ template <bool kLog, bool kChecked>
                 // cap is applied only when the loop ends.
                 const uint32_t grow = misses >> 5;
                 misses += grow;
-                if (std::ptrdiff_t(grow) >= scan_end - ip - 1) {
+                const uint32_t next = at + 1 + grow;
+                if (next >= end_at) {
                     if (misses > kCounterCap) misses = kCounterCap;
                     if (kLog) log.commit(static_cast<uint32_t>(lw - lw0));
+                    ip = base + at;
                     goto done;
                 }
-                ip += 1 + grow;
+                at = next;
             }
         }
     found : {
