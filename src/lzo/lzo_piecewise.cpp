@@ -41,43 +41,36 @@ constexpr uint32_t kMostSkipProbes = most_skip_probes();
 
 // The table must be all zero when a piece starts. Clearing 32 KiB per piece
 // costs more than the whole scan of incompressible data, which probes a few
-// hundred positions, so the scan logs where it wrote: ranges of positions
-// probed two at a time, and single hashes. While the log stays small the
-// next piece zeroes just those entries; otherwise it clears the table.
+// hundred positions, so the scan logs where it wrote: single hashes from the
+// bottom of the log and ranges of positions probed two at a time from its
+// top. While the log stays small the next piece zeroes just those entries;
+// otherwise it clears the table.
 constexpr uint32_t kLogWords = 4096;
 constexpr uint32_t kLogPositions = 2048;
-constexpr uint32_t kRangeFlag = 0x80000000u;
 
 struct WriteLog {
     uint32_t* words;
-    uint32_t used = 0;
+    uint32_t used = 0;    // single hashes at words[0, used)
+    uint32_t ranges = 0;  // pairs (from, to) at words[kLogWords - 2 * ranges, kLogWords)
     uint32_t positions = 0;
     bool full = true;  // the table must be cleared whole
 
     // Positions [from, to) of the piece, each hashed into the table.
     void range(uint32_t from, uint32_t to) {
         if (full) return;
-        if (used + 2 > kLogWords || positions + (to - from) > kLogPositions) {
+        if (used + 2 * (ranges + 1) > kLogWords || positions + (to - from) > kLogPositions) {
             full = true;
             return;
         }
-        words[used++] = from | kRangeFlag;
-        words[used++] = to;
+        ++ranges;
+        words[kLogWords - 2 * ranges] = from;
+        words[kLogWords - 2 * ranges + 1] = to;
         positions += to - from;
-    }
-    void hash(uint32_t h) {
-        if (full) return;
-        if (used + 1 > kLogWords || positions + 1 > kLogPositions) {
-            full = true;
-            return;
-        }
-        words[used++] = h;
-        ++positions;
     }
     // Whether `count` more single hashes fit; gives up the log otherwise.
     bool reserve(uint32_t count) {
         if (full) return false;
-        if (used + count > kLogWords || positions + count > kLogPositions) {
+        if (used + count + 2 * ranges > kLogWords || positions + count > kLogPositions) {
             full = true;
             return false;
         }
@@ -93,18 +86,21 @@ struct WriteLog {
         if (full) {
             std::memset(table, 0, kTableEntries * sizeof(uint16_t));
         } else {
-            for (uint32_t k = 0; k < used; ++k) {
-                const uint32_t w = words[k];
-                if (w & kRangeFlag) {
-                    const uint32_t to = words[++k];
-                    for (uint32_t x = w & ~kRangeFlag; x < to; ++x)
-                        table[_mm_crc32_u32(0, load32(base + x)) & kHashMask] = 0;
-                } else {
-                    table[w] = 0;
-                }
+            uint32_t k = 0;
+            for (; k + 4 <= used; k += 4) {
+                table[words[k]] = 0;
+                table[words[k + 1]] = 0;
+                table[words[k + 2]] = 0;
+                table[words[k + 3]] = 0;
+            }
+            for (; k < used; ++k) table[words[k]] = 0;
+            for (uint32_t r = kLogWords - 2 * ranges; r < kLogWords; r += 2) {
+                for (uint32_t x = words[r]; x < words[r + 1]; ++x)
+                    table[_mm_crc32_u32(0, load32(base + x)) & kHashMask] = 0;
             }
         }
         used = 0;
+        ranges = 0;
         positions = 0;
         full = false;
     }
@@ -114,23 +110,44 @@ struct WriteLog {
 
 namespace {
 
-// Matches inside one piece [start, end) of more than kScanMargin bytes,
-// from the probe at `first`. Table entries are offsets from the piece start.
-// Returns false when a token does not fit.
-bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first, uint16_t* table,
-                WriteLog& log, Out& out, uint32_t& anchor, uint32_t& counter, bool single_only) {
-    const uint8_t* const base = src + start;
-    const uint8_t* const piece_end = src + end;
+// Where the scan of a piece stands: the next probe, the pending literal run,
+// the output cursor and the miss counter.
+struct Cursor {
+    const uint8_t* ip;
+    const uint8_t* lit;
+    uint8_t* op;
+    uint32_t misses;
+};
+
+enum class Stop { kPieceDone, kLogFull, kNoRoom };
+
+// Matches inside one piece [base, piece_end) of more than kScanMargin bytes.
+// Table entries are offsets from the piece start. kLog: the write log still
+// records the table entries written (it stops with kLogFull once the log
+// gives up, and the caller continues without it). kChecked: the room for
+// every token is tested (stopping with kNoRoom when it does not fit);
+// otherwise the caller has made sure that the whole piece fits.
+template <bool kLog, bool kChecked>
+[[gnu::noinline]] Stop scan_piece(const uint8_t* const base, const uint8_t* const piece_end,
+                                  uint16_t* const table, WriteLog& log, uint8_t* const out_end,
+                                  Cursor& cur, const bool single_only) {
     const uint8_t* const scan_end = piece_end - kScanMargin;
-    const uint8_t* ip = src + first;
-    const uint8_t* lit = src + anchor;  // the pending literal run
-    uint8_t* op = out.op;
-    uint32_t misses = counter;
-    bool ok = true;
+    const uint8_t* ip = cur.ip;
+    const uint8_t* lit = cur.lit;
+    uint8_t* op = cur.op;
+    uint32_t misses = cur.misses;
+    // Two probes per step while the counter is below this.
+    const uint32_t two_probes_below = single_only ? 0 : kSingleProbeAt;
+    Stop stop = Stop::kPieceDone;
     for (;;) {
         const uint8_t* mp;  // match position and its candidate
         const uint8_t* cp;
-        if (!single_only && misses < kSingleProbeAt) {
+        uint64_t diff;  // their first 8 bytes XORed: the probe's compare also measures
+        if (kLog && log.full) {
+            stop = Stop::kLogFull;
+            break;
+        }
+        if (misses < two_probes_below) {
             // Two probes per step; the miss counter grows by 2 exactly as
             // the position does, so one bound covers both.
             const uint8_t* const ip0 = ip;
@@ -139,82 +156,105 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
                                            : ip + (kSingleProbeAt - misses);
             for (; ip < lim; ip += 2) {
                 const uint64_t w = load64(ip);
-                const uint32_t w0 = static_cast<uint32_t>(w);
-                const uint32_t w1 = static_cast<uint32_t>(w >> 8);
-                const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
-                const uint32_t h1 = _mm_crc32_u32(0, w1) & kHashMask;
+                const uint64_t w_next = load64(ip + 1);
+                const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
+                const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(w_next)) & kHashMask;
                 const uint32_t at = static_cast<uint32_t>(ip - base);
                 const uint32_t c0 = table[h0];
                 table[h0] = static_cast<uint16_t>(at);
                 const uint32_t c1 = table[h1];
                 table[h1] = static_cast<uint16_t>(at + 1);
-                if (load32(base + c0) == w0) {
+                diff = load64(base + c0) ^ w;
+                if (static_cast<uint32_t>(diff) == 0) {
                     mp = ip;
                     cp = base + c0;
-                    log.range(static_cast<uint32_t>(ip0 - base), at + 2);
+                    if (kLog) log.range(static_cast<uint32_t>(ip0 - base), at + 2);
                     goto found;
                 }
-                if (load32(base + c1) == w1) {
+                diff = load64(base + c1) ^ w_next;
+                if (static_cast<uint32_t>(diff) == 0) {
                     mp = ip + 1;
                     cp = base + c1;
-                    log.range(static_cast<uint32_t>(ip0 - base), at + 2);
+                    if (kLog) log.range(static_cast<uint32_t>(ip0 - base), at + 2);
                     goto found;
                 }
             }
-            log.range(static_cast<uint32_t>(ip0 - base), static_cast<uint32_t>(ip - base));
+            if (kLog)
+                log.range(static_cast<uint32_t>(ip0 - base), static_cast<uint32_t>(ip - base));
             misses += static_cast<uint32_t>(ip - ip0);
-            if (ip >= scan_end) break;
         }
         // One probe per step, the step growing with the misses.
-        if (ip >= scan_end) goto done;
+        if (ip >= scan_end) break;
         {
-            // The hashes go to the log unchecked when it has room for every
-            // probe this loop can make; otherwise the log gives up and the
-            // stores land on its first word, which then means nothing.
-            const uint32_t most =
-                misses >= kSingleProbeAt ? kMostSkipProbes : static_cast<uint32_t>(scan_end - ip);
-            const bool logging = log.reserve(most);
-            uint32_t* const lw0 = log.words + (logging ? log.used : 0);
-            uint32_t* lw = lw0;
-            const size_t lw_step = logging;
+            // The hashes go to the log unchecked: it has room for every
+            // probe this loop can make, or it gives up before the loop.
+            uint32_t* lw = nullptr;
+            uint32_t* lw0 = nullptr;
+            if (kLog) {
+                const uint32_t most = misses >= kSingleProbeAt
+                                          ? kMostSkipProbes
+                                          : static_cast<uint32_t>(scan_end - ip);
+                if (!log.reserve(most)) {
+                    stop = Stop::kLogFull;
+                    break;
+                }
+                lw0 = lw = log.words + log.used;
+            }
+            // Offsets from the piece start index both the input and the
+            // table; the loop ends when the next step would reach scan_end.
+            const uint32_t end_at = static_cast<uint32_t>(scan_end - base);
+            uint32_t at = static_cast<uint32_t>(ip - base);
             for (;;) {
-                const uint32_t w0 = load32(ip);
-                const uint32_t h0 = _mm_crc32_u32(0, w0) & kHashMask;
+                const uint64_t w = load64(base + at);
+                const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
                 const uint32_t c0 = table[h0];
-                table[h0] = static_cast<uint16_t>(ip - base);
-                *lw = h0;
-                lw += lw_step;
-                if (load32(base + c0) == w0) {
-                    mp = ip;
+                table[h0] = static_cast<uint16_t>(at);
+                if (kLog) *lw++ = h0;
+                diff = load64(base + c0) ^ w;
+                if (static_cast<uint32_t>(diff) == 0) {
+                    mp = base + at;
                     cp = base + c0;
-                    log.commit(static_cast<uint32_t>(lw - lw0));
+                    if (kLog) log.commit(static_cast<uint32_t>(lw - lw0));
                     goto found;
                 }
                 // Past kCounterCap the step already passes any piece, so the
                 // cap is applied only when the loop ends.
                 const uint32_t grow = misses >> 5;
                 misses += grow;
-                if (std::ptrdiff_t(grow) >= scan_end - ip - 1) {
+                const uint32_t next = at + 1 + grow;
+                if (next >= end_at) {
                     if (misses > kCounterCap) misses = kCounterCap;
-                    log.commit(static_cast<uint32_t>(lw - lw0));
+                    if (kLog) log.commit(static_cast<uint32_t>(lw - lw0));
+                    ip = base + at;
                     goto done;
                 }
-                ip += 1 + grow;
+                at = next;
             }
         }
     found : {
-        // Matches may run on to the end of the piece.
-        const uint32_t len =
-            4 + match_length(cp + 4, mp + 4, static_cast<uint32_t>(piece_end - mp - 4));
+        // Matches may run on to the end of the piece; at least 20 bytes
+        // follow mp since mp < scan_end, and every candidate lies before mp.
+        // The probe's compare already covers bytes 4 to 7; bytes 8 to 15 are
+        // compared alongside and the counts combined without a branch, since
+        // a branch on the first word's outcome mispredicts often.
+        const uint64_t diff2 = load64(cp + 8) ^ load64(mp + 8);
+        const uint32_t n0 = equal_bytes(diff);
+        const uint32_t n1 = equal_bytes(diff2);
+        // n1 counts only when the first word is equal; the mask comes from
+        // diff directly, off the path through the count.
+        uint32_t len = n0 + (n1 & (0u - static_cast<uint32_t>(diff == 0)));
+        if (__builtin_expect(len == 16, 0))
+            len += match_length(cp + 16, mp + 16, static_cast<uint32_t>(piece_end - mp - 16));
         const uint32_t L = static_cast<uint32_t>(mp - lit);
         const uint32_t d = static_cast<uint32_t>(mp - cp);
-        if (__builtin_expect(far_from_end(static_cast<size_t>(out.end - op), L, len), 1)) {
-            op = emit_far(op, lit, L, len, d);
+        if (!kChecked ||
+            __builtin_expect(far_from_end(static_cast<size_t>(out_end - op), L, len), 1)) {
+            op = emit_unchecked(op, lit, L, len, d);
         } else {
-            out.op = op;
+            Out out{op, op, out_end};
             if (!emit_near_end(out, lit, L, len, d)) {
-                ok = false;
-                goto done;
+                stop = Stop::kNoRoom;
+                break;
             }
             op = out.op;
         }
@@ -224,42 +264,76 @@ bool scan_piece(const uint8_t* src, uint32_t start, uint32_t end, uint32_t first
     }
     }
 done:
-    out.op = op;
-    anchor = static_cast<uint32_t>(lit - src);
-    counter = misses;
-    return ok;
+    cur.ip = ip;
+    cur.lit = lit;
+    cur.op = op;
+    cur.misses = misses;
+    return stop;
+}
+
+// Whether a piece can run without room tests: every literal run and match
+// token together take at most one byte more than the input they cover, plus
+// a byte per 255 literals, and that extra byte comes only with runs of 19 or
+// more, so the output stays below n + n / 16 for n input bytes; the wide
+// literal copy and the token store write up to 16 bytes beyond.
+bool room_for_piece(const uint8_t* op, const uint8_t* out_end, const uint8_t* lit,
+                    const uint8_t* piece_end) {
+    const size_t n = static_cast<size_t>(piece_end - lit);
+    return static_cast<size_t>(out_end - op) >= n + n / 16 + 64;
+}
+
+// Scans one piece from `cur`, with the log while it lasts and without room
+// tests where the whole piece fits. Returns false when a token did not fit.
+bool scan(const uint8_t* base, const uint8_t* piece_end, uint16_t* table, WriteLog& log,
+          uint8_t* out_end, Cursor& cur, bool single_only) {
+    Stop stop;
+    if (room_for_piece(cur.op, out_end, cur.lit, piece_end)) {
+        if (!log.full && scan_piece<true, false>(base, piece_end, table, log, out_end, cur,
+                                                 single_only) == Stop::kPieceDone)
+            return true;
+        stop = scan_piece<false, false>(base, piece_end, table, log, out_end, cur, single_only);
+    } else {
+        stop = log.full
+                   ? Stop::kLogFull
+                   : scan_piece<true, true>(base, piece_end, table, log, out_end, cur, single_only);
+        if (stop == Stop::kLogFull)
+            stop = scan_piece<false, true>(base, piece_end, table, log, out_end, cur, single_only);
+    }
+    return stop != Stop::kNoRoom;
 }
 
 }  // namespace
 
 bool encode_piecewise(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t cap, uint16_t* table,
                       uint32_t* log_words, Progress* progress) {
-    Out out{dst, dst, dst + cap};
     WriteLog log;
     log.words = log_words;
+    uint8_t* const out_end = dst + cap;
     uint32_t prev_start = 0;
-    uint32_t anchor = 0;  // start of the pending literal run
-    uint32_t counter = 0;
-    bool busy = false;  // the previous piece wrote more than kBusyOutput bytes
+    Cursor cur{src + 4, src, dst, 0};  // cur.lit: start of the pending literal run
+    bool busy = false;                 // the previous piece wrote more than kBusyOutput bytes
     bool ok = true;
     for (uint32_t start = 0; start < n && ok;) {
         const uint32_t end = n - start > kPiece ? start + kPiece : n;
         log.clear(table, src + prev_start);
         prev_start = start;
-        uint8_t* const piece_out = out.op;
-        if (!busy) counter = 0;
+        uint8_t* const piece_out = cur.op;
+        if (!busy) cur.misses = 0;
         if (end - start > kScanMargin) {
             // A run that began at most 3 bytes before the piece is matched
             // only from 4 bytes into it, like the stream's first run.
+            const uint32_t anchor = static_cast<uint32_t>(cur.lit - src);
             const uint32_t s0 = start - anchor <= 3 ? anchor + 4 : start;
-            if (s0 + 1 < end - kScanMargin)
-                ok = scan_piece(src, start, end, s0 + 1, table, log, out, anchor, counter, busy);
+            if (s0 + 1 < end - kScanMargin) {
+                cur.ip = src + s0 + 1;
+                ok = scan(src + start, src + end, table, log, out_end, cur, busy);
+            }
         }
-        busy = static_cast<size_t>(out.op - piece_out) > kBusyOutput;
+        busy = static_cast<size_t>(cur.op - piece_out) > kBusyOutput;
         start = end;
     }
-    progress->written = static_cast<uint32_t>(out.op - dst);
-    progress->anchor = anchor;
+    progress->written = static_cast<uint32_t>(cur.op - dst);
+    progress->anchor = static_cast<uint32_t>(cur.lit - src);
     return ok;
 }
 

@@ -77,6 +77,18 @@ inline void copy_exact(uint8_t* dst, const uint8_t* src, size_t n) {
     }
 }
 
+// Leading zero bytes of an XOR of two little-endian words, 0 to 8, without
+// a branch where the instruction counts the zero word.
+inline uint32_t equal_bytes(uint64_t diff) {
+#if defined(__x86_64__)
+    return static_cast<uint32_t>(_tzcnt_u64(diff)) >> 3;
+#else
+    const uint32_t lo = static_cast<uint32_t>(diff), hi = static_cast<uint32_t>(diff >> 32);
+    return lo != 0 ? static_cast<uint32_t>(__builtin_ctz(lo)) >> 3
+                   : 4 + (static_cast<uint32_t>(_tzcnt_u32(hi)) >> 3);
+#endif
+}
+
 // Number of leading bytes in which a and b agree, at most `limit`; reads
 // nothing at or beyond a + limit or b + limit.
 inline uint32_t match_length(const uint8_t* a, const uint8_t* b, uint32_t limit) {
@@ -218,6 +230,42 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
     else
         copy_exact(op, lit, L);
     return put_match(op + L, m, d);
+}
+
+// Literal run and match token without room checks and with few branches:
+// the caller guarantees room for the run, the token and 16 bytes more. The
+// run's header and the 2- or 3-byte token of a near match are selected
+// arithmetically rather than by branches that the length and distance mix
+// would mispredict. A run of up to 16 bytes moves as one 16-byte copy, which
+// reads at most up to the match (lit + L) plus 16 bytes: the matchers keep
+// 16 input bytes after every match start. Runs of 1 to 3 follow a token, so
+// op[-2] exists whenever it is changed; with 4 or more op[0] is rewritten
+// instead.
+[[gnu::always_inline]] inline uint8_t* emit_unchecked(uint8_t* op, const uint8_t* lit, uint32_t L,
+                                                      uint32_t m, uint32_t d) {
+    if (__builtin_expect(L <= 16, 1)) {
+        const uint32_t sep = L > 3;  // a header byte of its own
+        const uint32_t sep_mask = 0u - sep;
+        uint8_t* const at = op - 2 + 2 * sep;
+        const uint32_t in_token = *at | L;
+        *at = static_cast<uint8_t>(in_token ^ ((in_token ^ (L - 3)) & sep_mask));
+        op += sep;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(lit)));
+    } else {
+        op = put_run_header(op, L);
+        copy_exact(op, lit, L);
+    }
+    op += L;
+    // Far matches and lengths beyond the 3-byte forms are few: a branch.
+    if (__builtin_expect((d > 16384) | (m > 33), 0)) return put_match(op, m, d);
+    const uint32_t d1 = d - 1;
+    const uint32_t two = static_cast<uint32_t>(m <= 8) & static_cast<uint32_t>(d <= 2048);
+    const uint32_t code2 = (((m - 1) << 5) | ((d1 & 7) << 2)) | ((d1 >> 3) << 8);
+    const uint32_t code3 = (0x20 | (m - 2)) | (d1 << 10);
+    const uint32_t code = code3 ^ ((code3 ^ code2) & (0u - two));
+    std::memcpy(op, &code, 4);
+    return op + 3 - two;
 }
 
 inline bool emit(Out& out, const uint8_t* lit, uint32_t L, uint32_t m, uint32_t d) {
