@@ -81,6 +81,7 @@ void inverse(const uint8_t* L, uint8_t* dst, int32_t n, int32_t index, uint8_t* 
     // their reserved room.
     uint32_t C[256];
     uint8_t* const next = work + 1024;
+    if (walk_column_runs(L, dst, n, index, next)) return;
     first_rows(L, n, C);
     if (n <= kPackedLimit)
         inverse_packed(L, dst, n, index, C, next);
