@@ -41,6 +41,10 @@ constexpr int32_t kMaxPieces = 1024;
 // A last column walks from its runs when it has at most one per this many
 // rows (the run table then stays small beside the block).
 constexpr uint32_t kRunsPerRow = 32;
+// Moves of fewer bytes than this, on average over the first kProbeMoves,
+// make the walk from runs count rows only for moves of more than one.
+constexpr uint32_t kProbeMoves = 4096;
+constexpr uint32_t kShortMove = 4;
 
 inline uint32_t word(const uint8_t* links, uint32_t row) {
     return load32(links + 4 * size_t(row));
@@ -98,6 +102,7 @@ int32_t spread_starts(uint32_t n, uint32_t index, uint32_t* rows) {
 class LinkGraph {
   public:
     static constexpr bool kRuns = false;
+    static constexpr bool kFreeRoom = false;  // the room is the links
     explicit LinkGraph(uint8_t* links) : links_(links) {}
     uint32_t word(uint32_t row) const { return vek::bwt::word(links_, row); }
     void mark(uint32_t row) { links_[4 * size_t(row) + 3] |= 0x80; }
@@ -114,7 +119,7 @@ template <LinkByte K, class Graph>
 class MultiWalk {
   public:
     MultiWalk(const Graph& graph, uint8_t* dst, int32_t n, int32_t piece_limit)
-        : graph_(graph), dst_(dst), n_(uint32_t(n)) {
+        : graph_(graph), dst_(dst), out_(Graph::kFreeRoom ? graph_.room() : dst), n_(uint32_t(n)) {
         piece_limit_ = piece_limit < kMaxPieces ? piece_limit : kMaxPieces;
         // Half of the piece records stay free for the room lanes take from
         // each other at the end.
@@ -208,6 +213,11 @@ class MultiWalk {
     // are one move, its bytes one fill. Marks and full pieces take checked
     // steps. Ends when every lane is idle, or one waits for room.
     Step moves() {
+        // The count of a move's rows is a division; it runs on every move
+        // (no branch to mispredict) unless the first kProbeMoves moves were
+        // mostly of one row, where skipping it for those is cheaper.
+        uint32_t moved = 0, bytes = 0;
+        bool short_moves = false;
         int active = 0;
         for (const Lane& l : lanes_) active += l.seg >= 0;
         while (active > 0) {
@@ -222,20 +232,23 @@ class MultiWalk {
                     active -= l.seg < 0;
                     continue;
                 }
+                // Rows l.p + j * stride for j < k stay inside; k is 1 when
+                // the next row is outside. Either sign, without a branch (a
+                // stride of 0, a fixed point, is a start row: a mark).
                 uint32_t k = 1;
-                if (next - run.first < run.end - run.first && stride != 0) {
-                    // Rows l.p + j * stride for j < k stay inside. (A stride
-                    // of 0 would be a fixed point, which only a start row, a
-                    // mark, can be.) Either sign without a branch.
+                if (!short_moves || next - run.first < run.end - run.first) {
                     const bool up = int32_t(stride) > 0;
                     const uint32_t span = up ? run.end - 1 - l.p : l.p - run.first;
-                    k = span / (up ? stride : 0u - stride) + 1;
+                    const uint32_t step = up ? stride : 0u - stride;
+                    k = span / (step | (step == 0)) + 1;
                 }
                 const uint32_t room = uint32_t(l.stop - l.out);
                 if (k > room) k = room;
                 fill(l.out, uint8_t(run.base), k, room);
                 l.out += k;
                 l.p += k * stride;
+                bytes += k;
+                if (++moved == kProbeMoves) short_moves = bytes < kProbeMoves * kShortMove;
             }
         }
         return Step::kOk;
@@ -245,7 +258,8 @@ class MultiWalk {
     // whole blocks of 64 when they fit (fixed-size stores, no call).
     static void fill(uint8_t* out, uint8_t b, uint32_t k, uint32_t room) {
         if (room - k >= 63) {
-            for (uint32_t j = 0; j < k; j += 64) std::memset(out + j, b, 64);
+            std::memset(out, b, 64);
+            for (uint32_t j = 64; j < k; j += 64) std::memset(out + j, b, 64);
         } else {
             std::memset(out, b, k);
         }
@@ -266,7 +280,7 @@ class MultiWalk {
     }
 
     uint32_t written(const Lane& l) const {
-        return l.base + uint32_t(l.out - (dst_ + pieces_[l.piece].begin));
+        return l.base + uint32_t(l.out - (out_ + pieces_[l.piece].begin));
     }
 
     Step start(Lane& l) {
@@ -284,7 +298,7 @@ class MultiWalk {
         l.seg = id;
         l.seg_begin = written(l);
         s.piece = l.piece;
-        s.offset = uint32_t(l.out - (dst_ + pieces_[l.piece].begin));
+        s.offset = uint32_t(l.out - (out_ + pieces_[l.piece].begin));
         const uint32_t v = graph_.word(s.start);
         if constexpr (K == LinkByte::kSuccessor) *l.out++ = uint8_t(v);
         l.p = (v >> 8) & kRowMask;
@@ -320,13 +334,13 @@ class MultiWalk {
                 }
             }
             if (idle) {
-                b = uint32_t(idle->out - dst_);
-                e = uint32_t(idle->stop - dst_);
+                b = uint32_t(idle->out - out_);
+                e = uint32_t(idle->stop - out_);
                 idle->stop = idle->out;
             } else if (busy) {
                 uint8_t* const mid = busy->out + (busy->stop - busy->out) / 2;
-                b = uint32_t(mid - dst_);
-                e = uint32_t(busy->stop - dst_);
+                b = uint32_t(mid - out_);
+                e = uint32_t(busy->stop - out_);
                 busy->stop = mid;
             } else {
                 return Step::kStalled;
@@ -336,13 +350,13 @@ class MultiWalk {
         pieces_[k] = {b, e, -1};
         if (l.piece >= 0) {
             Piece& old = pieces_[l.piece];
-            old.end = uint32_t(l.out - dst_);
+            old.end = uint32_t(l.out - out_);
             l.base += old.end - old.begin;
             old.next = k;
         }
         l.piece = k;
-        l.out = dst_ + b;
-        l.stop = dst_ + e;
+        l.out = out_ + b;
+        l.stop = out_ + e;
         return Step::kOk;
     }
 
@@ -360,7 +374,7 @@ class MultiWalk {
 
     void assemble(uint32_t index) {
         uint8_t* const copy = graph_.room();
-        std::memcpy(copy, dst_, n_);
+        if (copy != out_) std::memcpy(copy, out_, n_);
         uint32_t pos = 0;
         uint32_t row = index;
         do {
@@ -392,6 +406,7 @@ class MultiWalk {
 
     Graph graph_;
     uint8_t* dst_;
+    uint8_t* out_;  // where the lanes' pieces lie: the destination, or free room
     uint32_t n_;
     uint32_t chunk_ = 0, top_ = 0;
     int32_t segments_ = 0, next_seg_ = 0, pieces_used_ = 0, piece_limit_ = 0;
@@ -414,6 +429,7 @@ class MultiWalk {
 class RunGraph {
   public:
     static constexpr bool kRuns = true;
+    static constexpr bool kFreeRoom = true;
     struct Piece {
         uint32_t first;  // first row
         uint32_t base;   // unchecked word of row r: (r << 8) + base
@@ -502,21 +518,29 @@ bool walk_column_runs(const uint8_t* L, uint8_t* dst, int32_t n, uint32_t index,
     uint32_t* const run_first = aligned<uint32_t>(work);
     uint32_t runs = 1;
     run_first[0] = 0;
+    // Byte b of x is not zero where L[at + b] starts a run.
+    auto take = [&](uint64_t x, uint32_t at) {
+        while (x) {
+            const int bit = __builtin_ctzll(x);
+            if (runs >= max_runs) return false;
+            run_first[runs++] = at + uint32_t(bit / 8);
+            x &= ~(uint64_t(0xFF) << (bit & 56));
+        }
+        return true;
+    };
     uint32_t i = 1;
-    for (; i + 8 <= N; i += 8) {
-        // Byte b of x is not zero where L[i + b] starts a run.
-        uint64_t x = load64(L + i) ^ load64(L + i - 1);
-        if (x == 0) continue;
-        do {
-            const int b = __builtin_ctzll(x) / 8;
-            if (runs == max_runs) return false;
-            run_first[runs++] = i + uint32_t(b);
-            x &= ~(uint64_t(0xFF) << (8 * b));
-        } while (x);
+    for (; i + 32 <= N; i += 32) {
+        uint64_t x[4];
+        for (int w = 0; w < 4; ++w) x[w] = load64(L + i + 8 * w) ^ load64(L + i + 8 * w - 1);
+        if ((x[0] | x[1] | x[2] | x[3]) == 0) continue;
+        for (int w = 0; w < 4; ++w)
+            if (!take(x[w], i + 8 * uint32_t(w))) return false;
     }
+    for (; i + 8 <= N; i += 8)
+        if (!take(load64(L + i) ^ load64(L + i - 1), i)) return false;
     for (; i < N; ++i)
         if (L[i] != L[i - 1]) {
-            if (runs == max_runs) return false;
+            if (runs >= max_runs) return false;
             run_first[runs++] = i;
         }
     run_first[runs] = N;
