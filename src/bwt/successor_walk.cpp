@@ -239,8 +239,8 @@ class MultiWalk {
                 if (!short_moves || next - run.first < run.end - run.first) {
                     const bool up = int32_t(stride) > 0;
                     const uint32_t span = up ? run.end - 1 - l.p : l.p - run.first;
-                    const uint32_t step = up ? stride : 0u - stride;
-                    k = span / (step | (step == 0)) + 1;
+                    const uint32_t size = up ? stride : 0u - stride;
+                    k = span / (size | (size == 0)) + 1;
                 }
                 const uint32_t room = uint32_t(l.stop - l.out);
                 if (k > room) k = room;
