@@ -237,9 +237,12 @@ class MultiWalk {
                 // stride of 0, a fixed point, is a start row: a mark).
                 uint32_t k = 1;
                 if (!short_moves || next - run.first < run.end - run.first) {
-                    const bool up = int32_t(stride) > 0;
-                    const uint32_t span = up ? run.end - 1 - l.p : l.p - run.first;
-                    const uint32_t size = up ? stride : 0u - stride;
+                    // All ones for a stride down; masks, not a branch on
+                    // the sign (either is as likely).
+                    const uint32_t down = uint32_t(int32_t(stride) >> 31);
+                    const uint32_t span =
+                        ((run.end - 1 - l.p) & ~down) | ((l.p - run.first) & down);
+                    const uint32_t size = (stride ^ down) - down;
                     k = span / (size | (size == 0)) + 1;
                 }
                 const uint32_t room = uint32_t(l.stop - l.out);
@@ -254,12 +257,13 @@ class MultiWalk {
         return Step::kOk;
     }
 
-    // k copies of b at out, where `room` bytes are the lane's own: in
-    // whole blocks of 64 when they fit (fixed-size stores, no call).
+    // k copies of b at out, where `room` bytes are the lane's own: 128
+    // bytes, then whole blocks of 64, when they fit (fixed-size stores, no
+    // call; most moves need no more).
     static void fill(uint8_t* out, uint8_t b, uint32_t k, uint32_t room) {
-        if (room - k >= 63) {
-            std::memset(out, b, 64);
-            for (uint32_t j = 64; j < k; j += 64) std::memset(out + j, b, 64);
+        if (room - k >= 127) {
+            std::memset(out, b, 128);
+            for (uint32_t j = 128; j < k; j += 64) std::memset(out + j, b, 64);
         } else {
             std::memset(out, b, k);
         }
@@ -529,11 +533,14 @@ bool walk_column_runs(const uint8_t* L, uint8_t* dst, int32_t n, uint32_t index,
         return true;
     };
     uint32_t i = 1;
-    for (; i + 32 <= N; i += 32) {
-        uint64_t x[4];
-        for (int w = 0; w < 4; ++w) x[w] = load64(L + i + 8 * w) ^ load64(L + i + 8 * w - 1);
-        if ((x[0] | x[1] | x[2] | x[3]) == 0) continue;
-        for (int w = 0; w < 4; ++w)
+    for (; i + 64 <= N; i += 64) {
+        uint64_t x[8], any = 0;
+        for (int w = 0; w < 8; ++w) {
+            x[w] = load64(L + i + 8 * w) ^ load64(L + i + 8 * w - 1);
+            any |= x[w];
+        }
+        if (any == 0) continue;
+        for (int w = 0; w < 8; ++w)
             if (!take(x[w], i + 8 * uint32_t(w))) return false;
     }
     for (; i + 8 <= N; i += 8)
@@ -585,10 +592,14 @@ bool walk_column_runs(const uint8_t* L, uint8_t* dst, int32_t n, uint32_t index,
 
     uint32_t* const hints = aligned<uint32_t>(reinterpret_cast<uint8_t*>(pieces + m + 2));
     const uint32_t blocks = (N >> RunGraph::kHintShift) + 1;  // up to row n
-    for (uint32_t b = 0, k = 0; b < blocks; ++b) {
-        const uint32_t row = b << RunGraph::kHintShift;
-        while (pieces[k + 1].first <= row) ++k;
-        hints[b] = k;
+    // Piece k holds the first rows of the blocks up to the one holding its
+    // end (the last piece, from row n on, ends at 2^32 - 1).
+    constexpr uint32_t kBlockRows = 1u << RunGraph::kHintShift;
+    for (uint32_t k = 0, b = 0; b < blocks; ++k) {
+        const uint64_t end =
+            (uint64_t(pieces[k + 1].first) + kBlockRows - 1) >> RunGraph::kHintShift;
+        const uint32_t last = end < blocks ? uint32_t(end) : blocks;
+        for (; b < last; ++b) hints[b] = k;
     }
     uint8_t* const room = aligned<uint8_t>(reinterpret_cast<uint8_t*>(hints + blocks));
     const RunGraph graph(pieces, hints, N, starts, start_words, start_count, room);
