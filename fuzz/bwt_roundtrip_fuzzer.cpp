@@ -4,7 +4,11 @@
 // successor walk and stays inside its exact-size buffers.
 //
 // Input: one mode byte, then the block (mode bit 0 clear) or a 4-byte
-// little-endian index followed by the column (mode bit 0 set).
+// little-endian index followed by the column (mode bit 0 set). With mode
+// bits 0 and 1 set the column comes as runs, pairs of (byte, length code),
+// repeated to 64 to 128 KiB: the size where long runs are walked from a
+// table of runs.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -88,6 +92,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 6) return 0;
     uint32_t raw_index;
     std::memcpy(&raw_index, data + 1, 4);
+    if (mode & 2) {
+        const size_t pairs = (size - 5) / 2;
+        if (pairs == 0) return 0;
+        const size_t n = 65536 + raw_index % 65536;
+        std::vector<uint8_t> column;
+        for (size_t k = 0; column.size() < n; k = (k + 1) % pairs) {
+            const size_t run = std::min<size_t>(n - column.size(), 1 + data[6 + 2 * k] * 37u);
+            column.insert(column.end(), run, data[5 + 2 * k]);
+        }
+        inverse_any(column.data(), int32_t(n), raw_index);
+        return 0;
+    }
     std::vector<uint8_t> column(data + 5, data + size);
     inverse_any(column.data(), int32_t(column.size()), raw_index);
     return 0;

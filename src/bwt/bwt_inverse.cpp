@@ -8,6 +8,9 @@
 // row in its high 24 bits and that row's last-column byte in its low 8, so
 // one load per output byte suffices and the column itself is not touched;
 // the shared successor walk then runs many chains at once on large blocks.
+// A column made of few runs of equal bytes (at most one per 32 rows) needs
+// no vector at all: the walk reads the successors from a table of its runs
+// and emits many bytes per move.
 #include <cstring>
 
 #include "bwt/bwt_sort.h"
@@ -81,6 +84,7 @@ void inverse(const uint8_t* L, uint8_t* dst, int32_t n, int32_t index, uint8_t* 
     // their reserved room.
     uint32_t C[256];
     uint8_t* const next = work + 1024;
+    if (walk_column_runs(L, dst, n, index, next)) return;
     first_rows(L, n, C);
     if (n <= kPackedLimit)
         inverse_packed(L, dst, n, index, C, next);

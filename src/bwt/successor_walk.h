@@ -32,6 +32,15 @@ void walk_successors(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index, Li
 bool walk_successors_limited(uint8_t* links, uint8_t* dst, int32_t n, uint32_t index, LinkByte kind,
                              int32_t piece_limit);
 
+// The inverse transform's walk straight from a last column L of few runs
+// of equal bytes: inside a run the successor rows are consecutive, so a
+// table of runs stands in for the links. Writes the n bytes of
+//     p = index; for k in 0..n-1: p = successor(p); dst[k] = L[p]
+// (successors by stable counting of L) and returns true; returns false,
+// writing nothing of value, when L has too many runs or n is outside the
+// range the many chains walk. `work` holds 4n bytes.
+bool walk_column_runs(const uint8_t* L, uint8_t* dst, int32_t n, uint32_t index, uint8_t* work);
+
 // The one-chain walk alone (tests compare the two).
 void walk_successors_plain(const uint8_t* links, uint8_t* dst, int32_t n, uint32_t index,
                            LinkByte kind);

@@ -468,8 +468,9 @@ TEST(BwtInverse, ArgumentChecksAndEdges) {
 
 TEST(BwtInverse, RoundTripsAndArbitraryColumns) {
     for (size_t n : {1, 2, 3, 17, 255, 4096, 70000, kSanitized ? 300000 : 2000000}) {
-        for (const Bytes& s : {vek::testdata::random_bytes(n, uint32_t(n)),
-                               vek::testdata::text_bytes(n, 2), Bytes(n, 0)}) {
+        for (const Bytes& s :
+             {vek::testdata::random_bytes(n, uint32_t(n)), vek::testdata::text_bytes(n, 2),
+              vek::testdata::runs_bytes(n, 3), Bytes(n, 0)}) {
             const Result r = forward(s, kFwd);
             ASSERT_EQ(inverse(r.last, r.index), s) << n;
         }

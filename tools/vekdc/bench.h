@@ -37,6 +37,9 @@ struct BenchRow {
     enum class Versus { kBest, kNamed, kNone };
     Versus versus = Versus::kBest;
     std::string peer;
+    // When not empty, shown in place of the speed (an operation that gives
+    // no usable result here, e.g. a status it returned); no "vs" then.
+    std::string note;
 };
 
 // A row in MB/s of `bytes` per `seconds`. Our rows compare with the fastest

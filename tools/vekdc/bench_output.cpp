@@ -20,12 +20,14 @@ std::string fmt(const char* f, double v) {
 std::string ratio_cell(const BenchRow& r) { return r.ratio < 0 ? "-" : fmt("%.3f", r.ratio); }
 
 std::string speed_cell(const BenchRow& r) {
+    if (!r.note.empty()) return r.note;
     const double v = r.bytes_per_second / unit_scale(r.unit);
     return fmt(v < 10 ? "%.2f " : v < 1000 ? "%.1f " : "%.0f ", v) + unit_name(r.unit);
 }
 
 std::string vs_cell(const BenchRow& r) {
     if (!r.ours) return "";
+    if (!r.note.empty()) return "-";
     return r.vs_best_peer < 0 ? "-" : fmt("%.2fx", r.vs_best_peer);
 }
 
@@ -98,13 +100,16 @@ void print_bench_json(std::FILE* out, const std::vector<BenchRow>& rows) {
         std::fprintf(out,
                      "%s\n  {\"family\": %s, \"implementation\": %s, \"ours\": %s, "
                      "\"setting\": %s, \"bytes\": %llu, \"ratio\": %s, \"speed\": %s, "
-                     "\"speed_unit\": %s, \"vs_best_peer\": %s}",
+                     "\"speed_unit\": %s, \"vs_best_peer\": %s%s}",
                      i ? "," : "", json_string(r.family).c_str(),
                      json_string(r.implementation).c_str(), r.ours ? "true" : "false",
                      json_string(r.setting).c_str(), static_cast<unsigned long long>(r.bytes),
                      r.ratio < 0 ? "null" : json_number(r.ratio).c_str(),
-                     json_number(speed).c_str(), json_string(unit_name(r.unit)).c_str(),
-                     r.vs_best_peer < 0 ? "null" : json_number(r.vs_best_peer).c_str());
+                     r.note.empty() ? json_number(speed).c_str() : "null",
+                     json_string(unit_name(r.unit)).c_str(),
+                     r.vs_best_peer < 0 || !r.note.empty() ? "null"
+                                                           : json_number(r.vs_best_peer).c_str(),
+                     r.note.empty() ? "" : (", \"note\": " + json_string(r.note)).c_str());
     }
     std::fprintf(out, "%s]\n", rows.empty() ? "" : "\n");
 }
