@@ -61,7 +61,10 @@
 // data). Stored data goes out in whole 65535-byte stored blocks, the rest
 // carried on to the next block, so incompressible input takes no more
 // stored blocks than at level 0. The fastest engine writes a fixed-code
-// block per 65535 input bytes and stores those that coding would enlarge.
+// block per 65535 input bytes and stores those that coding would enlarge;
+// at the start and after a stored block it first codes a 4 KiB sample of
+// the next block alone and stores the block uncoded when the sample does
+// not shrink.
 #include "deflate_encoder.h"
 
 #include <algorithm>
@@ -86,6 +89,14 @@ constexpr size_t kBufferSize = kHistory + kKeepBlock + kReadPiece;
 
 // LZ77 calls without flush leave this many bytes for the next call.
 constexpr size_t kLookahead = 262;
+// The fastest engine first codes this much of a block of at least
+// kProbeMinBlock bytes on its own, and stores the block when that sample
+// does not shrink (random or already compressed data), at a small fraction
+// of the cost of coding it. It probes the first block and those after a
+// stored one.
+constexpr uint32_t kProbeBytes = 4096;
+constexpr size_t kProbeMinBlock = 16384;
+constexpr uint32_t kProbeHash = 4096;
 // The fixed-code encoder's main loop stops this far before the input end.
 constexpr size_t kFastestTail = 275;
 
@@ -513,6 +524,8 @@ public:
           buf_(kBufferSize),
           head_(s.hash_size),
           prev_(s.engine == DeflateEngine::kPairs ? kWindow : 0),
+          probe_head_(s.engine == DeflateEngine::kFastest ? kProbeHash : 0),
+          probe_out_(s.engine == DeflateEngine::kFastest ? 2 * kProbeBytes : 0),
           lit_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0),
           dist_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0) {
         reset();
@@ -532,6 +545,7 @@ public:
         std::fill(seg_dist_, seg_dist_ + kDistSymbols, 0u);
         out_.clear();
         finished_ = false;
+        probe_next_ = true;
     }
 
     void write(const uint8_t* p, size_t n, DeflateSink& sink) {
@@ -638,6 +652,18 @@ private:
             }
             const size_t len = std::min(avail, kFastBlock);
             const bool last = final_input && len == avail;
+            if (probe_next_ && len >= kProbeMinBlock && probe_says_store(buf_.data() + pos_)) {
+                // Not coded at all: the library's position moves past the
+                // block, whose positions stay out of the head table.
+                out_.flush_bytes();
+                write_stored(out_, buf_.data() + pos_, len, last);
+                ++stats.stored;
+                src_idx_ += static_cast<uint32_t>(len);
+                pos_ += len;
+                out_.drain(sink);
+                if (last) return;
+                continue;
+            }
             const BitOut::Mark before = out_.mark();
             out_.flush_bytes();
             // BFINAL, then BTYPE 01 (fixed codes), go ahead as pending bits.
@@ -668,13 +694,30 @@ private:
                 out_.rewind(before);
                 write_stored(out_, buf_.data() + pos_, consumed, last);
                 ++stats.stored;
+                probe_next_ = true;
             } else {
                 ++stats.fixed;
+                probe_next_ = false;
             }
             pos_ += consumed;
             out_.drain(sink);
             if (last) return;
         }
+    }
+
+    // Whether a block starting at p would come out larger with fixed codes
+    // than stored, judged by coding its first kProbeBytes alone (own head
+    // table, no history) and comparing the sizes.
+    bool probe_says_store(const uint8_t* p) {
+        std::fill(probe_head_.begin(), probe_head_.end(), -static_cast<int32_t>(kWindow));
+        const uint8_t* src = p;
+        uint32_t left = kProbeBytes, idx = 0, bits = 3, dst_idx = 0;
+        uint16_t code = 0;
+        const vekStatus st = veksDeflateLZ77Fastest_8u(
+            &src, &left, &idx, p, kWindow, probe_head_.data(), static_cast<uint32_t>(probe_head_.size()),
+            &code, &bits, probe_out_.data(), static_cast<uint32_t>(probe_out_.size()), &dst_idx, 2);
+        if (st != vekStatusOk) library_failed("veksDeflateLZ77Fastest_8u", st);
+        return left != 0 || dst_idx >= kProbeBytes;
     }
 
     // The pairs of a block come in segments of up to segment_pairs. When a
@@ -887,6 +930,8 @@ private:
     size_t carry_ = 0;
     uint32_t src_idx_ = 0; // the library's stream position of buf_[pos_]
     std::vector<int32_t> head_, prev_;
+    std::vector<int32_t> probe_head_;
+    std::vector<uint8_t> probe_out_;
     // Pairs of the open block: [0, committed_) joined, [committed_, npairs_)
     // the current segment.
     std::vector<uint8_t> lit_;
@@ -902,6 +947,9 @@ private:
     DynamicHeader header_;
     BitOut out_;
     bool finished_ = false;
+    // The fastest engine probes a block only at the start and after a
+    // stored one: data that codes well is not probed again until it stops.
+    bool probe_next_ = true;
 };
 
 DeflateEncoder::DeflateEncoder(const DeflateSettings& settings)
