@@ -61,10 +61,12 @@
 // data). Stored data goes out in whole 65535-byte stored blocks, the rest
 // carried on to the next block, so incompressible input takes no more
 // stored blocks than at level 0. The fastest engine writes a fixed-code
-// block per 65535 input bytes and stores those that coding would enlarge;
-// at the start and after a stored block it first codes a 4 KiB sample of
-// the next block alone and stores the block uncoded when the sample does
-// not shrink.
+// block per 65535 input bytes and stores those that coding would enlarge.
+// At the start of a stream and after a stored block, both engines first
+// code 1 KiB samples of what follows (every 8 KiB, for the fastest engine
+// every 16 KiB) alone; the stretch up to the first sample that shrinks (for
+// the pair engines: or whose bytes are not near-uniform) goes out stored
+// without a search.
 #include "deflate_encoder.h"
 
 #include <algorithm>
@@ -89,14 +91,20 @@ constexpr size_t kBufferSize = kHistory + kKeepBlock + kReadPiece;
 
 // LZ77 calls without flush leave this many bytes for the next call.
 constexpr size_t kLookahead = 262;
-// The fastest engine first codes this much of a block of at least
-// kProbeMinBlock bytes on its own, and stores the block when that sample
-// does not shrink (random or already compressed data), at a small fraction
-// of the cost of coding it. It probes the first block and those after a
-// stored one.
-constexpr uint32_t kProbeBytes = 4096;
-constexpr size_t kProbeMinBlock = 16384;
-constexpr uint32_t kProbeHash = 4096;
+// Incompressible input (random or already compressed data) is found by
+// samples instead of a search: at the start of a stream and after a stored
+// block, the engines code kProbeBytes at every probe step of the next block
+// alone (8 KiB for the pair engines, 16 KiB for the fastest one, which
+// decides in 64 KiB blocks anyway), and the samples up to the first that
+// shrinks mark a stretch that goes out stored without a search. Stretches
+// shorter than a step are left to the search.
+constexpr uint32_t kProbeBytes = 1024;
+constexpr size_t kProbeStepPairs = 8192;
+constexpr size_t kProbeStepFastest = 16384;
+constexpr uint32_t kProbeHash = 1024;
+// Byte entropy (bits per byte) of a sample below which dynamic codes are
+// expected to shrink it (uniform random bytes measure about 7.82).
+constexpr double kProbeEntropy = 7.7;
 // The fixed-code encoder's main loop stops this far before the input end.
 constexpr size_t kFastestTail = 275;
 
@@ -524,8 +532,8 @@ public:
           buf_(kBufferSize),
           head_(s.hash_size),
           prev_(s.engine == DeflateEngine::kPairs ? kWindow : 0),
-          probe_head_(s.engine == DeflateEngine::kFastest ? kProbeHash : 0),
-          probe_out_(s.engine == DeflateEngine::kFastest ? 2 * kProbeBytes : 0),
+          probe_head_(s.engine != DeflateEngine::kStored ? kProbeHash : 0),
+          probe_out_(s.engine != DeflateEngine::kStored ? 2 * kProbeBytes : 0),
           lit_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0),
           dist_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0) {
         reset();
@@ -652,18 +660,21 @@ private:
             }
             const size_t len = std::min(avail, kFastBlock);
             const bool last = final_input && len == avail;
-            if (probe_next_ && len >= kProbeMinBlock && probe_says_store(buf_.data() + pos_)) {
-                // Not coded at all: the library's position moves past the
-                // block, whose positions stay out of the head table.
+            const size_t plain = probe_next_ ? incompressible_prefix(buf_.data() + pos_, len, false) : 0;
+            if (plain > 0) {
+                // Not coded at all: the library's position moves past these
+                // bytes, whose positions stay out of the head table.
+                const bool end = last && plain == len;
                 out_.flush_bytes();
-                write_stored(out_, buf_.data() + pos_, len, last);
+                write_stored(out_, buf_.data() + pos_, plain, end);
                 ++stats.stored;
-                src_idx_ += static_cast<uint32_t>(len);
-                pos_ += len;
+                src_idx_ += static_cast<uint32_t>(plain);
+                pos_ += plain;
                 out_.drain(sink);
-                if (last) return;
+                if (end) return;
                 continue;
             }
+            probe_next_ = false;
             const BitOut::Mark before = out_.mark();
             out_.flush_bytes();
             // BFINAL, then BTYPE 01 (fixed codes), go ahead as pending bits.
@@ -705,10 +716,36 @@ private:
         }
     }
 
-    // Whether a block starting at p would come out larger with fixed codes
-    // than stored, judged by coding its first kProbeBytes alone (own head
-    // table, no history) and comparing the sizes.
-    bool probe_says_store(const uint8_t* p) {
+    // How many of the n bytes at p go out stored without a search: the
+    // samples at 0, step, 2 step, ... (those that fit) up to the first that
+    // codes smaller than stored, all n when none does; 0 below one step.
+    size_t incompressible_prefix(const uint8_t* p, size_t n, bool dynamic) {
+        const size_t step = dynamic ? kProbeStepPairs : kProbeStepFastest;
+        size_t at = 0;
+        for (; at + kProbeBytes <= n; at += step)
+            if (!sample_is_incompressible(p + at, dynamic)) break;
+        if (at + kProbeBytes > n) at = n;
+        return at >= step ? at : 0;
+    }
+
+    // Whether the kProbeBytes at p come out larger with fixed codes than
+    // stored when coded alone (own head table, no history). With `dynamic`
+    // a block could also have codes of its own, which shrink skewed bytes
+    // without any match: the byte entropy must then be near 8 bits too.
+    bool sample_is_incompressible(const uint8_t* p, bool dynamic) {
+        if (dynamic) {
+            uint32_t count[256] = {};
+            for (uint32_t i = 0; i < kProbeBytes; ++i) ++count[p[i]];
+            static const std::vector<float> c_log2_c = [] {
+                std::vector<float> t(kProbeBytes + 1, 0.0f);
+                for (uint32_t c = 1; c <= kProbeBytes; ++c) t[c] = static_cast<float>(c * std::log2(double(c)));
+                return t;
+            }();
+            double sum = 0;
+            for (uint32_t c : count) sum += c_log2_c[c];
+            const double bits_per_byte = std::log2(double(kProbeBytes)) - sum / kProbeBytes;
+            if (bits_per_byte < kProbeEntropy) return false;
+        }
         std::fill(probe_head_.begin(), probe_head_.end(), -static_cast<int32_t>(kWindow));
         const uint8_t* src = p;
         uint32_t left = kProbeBytes, idx = 0, bits = 3, dst_idx = 0;
@@ -730,6 +767,28 @@ private:
             const size_t len = std::min(avail, kCallInput);
             const bool flush = final_input && len == avail;
             if (!flush && avail < kLookahead) return; // wait for more input
+            if (probe_next_ && npairs_ == 0 && block_start_ >= 0 &&
+                pos_ - static_cast<size_t>(block_start_) == carry_) {
+                // No pairs open, only carried stored bytes: the input up to
+                // a whole stored block may go out stored without a search.
+                const size_t n = std::min(avail, kMaxStored - carry_);
+                const size_t k = incompressible_prefix(buf_.data() + pos_, n, true);
+                const bool last = final_input && k == avail;
+                if (k == 0) {
+                    probe_next_ = false;
+                } else {
+                    out_.flush_bytes();
+                    write_stored(out_, buf_.data() + block_start_, carry_ + k, last);
+                    ++stats.stored;
+                    src_idx_ += static_cast<uint32_t>(k);
+                    pos_ += k;
+                    carry_ = 0;
+                    block_start_ = seg_start_ = static_cast<int64_t>(pos_);
+                    out_.drain(sink);
+                    if (last) return;
+                    continue;
+                }
+            }
             const uint32_t seg_pairs = npairs_ - committed_;
             const uint32_t room_before =
                 std::min(s_.segment_pairs - seg_pairs, s_.block_pairs - npairs_);
@@ -875,6 +934,7 @@ private:
             // next block unless this is the last.
             const size_t total = static_cast<size_t>(end - block_start_);
             const size_t now = final ? total : total / kMaxStored * kMaxStored;
+            probe_next_ = true;
             if (final || now > 0) {
                 write_stored(out_, buf_.data() + block_start_, now, final);
                 ++stats.stored;
@@ -887,6 +947,7 @@ private:
             ++stats.stored;
             carry_ = 0;
         }
+        probe_next_ = false;
         const FixedCodes& fixed = fixed_codes();
         const vekDeflateHuffCode* lc = fixed.lit;
         const vekDeflateHuffCode* dc = fixed.dist;
