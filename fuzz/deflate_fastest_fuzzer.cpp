@@ -56,7 +56,9 @@ void stats(const Bytes& in, uint32_t winSize, uint32_t hashSize, Dice& d, uint32
     check(pos == in.size());
 }
 
-Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSize, Dice& d) {
+// With `joined` the window is the input itself, right before each piece
+// (the encoders' main loops then read candidates at their source offset).
+Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSize, Dice& d, bool joined) {
     std::vector<int32_t> head(hashSize, -int32_t(winSize));
     Bytes out;
     uint16_t code = c ? 5 : 3;
@@ -76,14 +78,16 @@ Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSiz
         piece.push_back(0);
         piece.pop_back();
         Bytes dst(room);  // exactly the room: a write past dstLen trips the sanitizer
-        const uint8_t* src = piece.data();
+        const uint8_t* const at = joined ? in.data() + pos : piece.data();
+        const uint8_t* const window = joined ? at : win.data() + hist;
+        const uint8_t* src = at;
         uint32_t srcLen = len, srcIdx = pos, idx = dstIdx;
         const vekStatus st =
-            c ? veksDeflateLZ77FastestPrecompHeader_8u(&src, &srcLen, &srcIdx, win.data() + hist, winSize,
+            c ? veksDeflateLZ77FastestPrecompHeader_8u(&src, &srcLen, &srcIdx, window, winSize,
                                                        head.data(), hashSize, &code, &bits, dst.data(),
                                                        dstIdx + room, &idx, c->lit, c->dist, c->header,
                                                        int32_t(c->headerBits), flush)
-              : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, win.data() + hist, winSize, head.data(), hashSize,
+              : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, window, winSize, head.data(), hashSize,
                                           &code, &bits, dst.data(), dstIdx + room, &idx, flush);
         if (st == vekStatusSizeErr && c) continue;  // a short stream's literal wants more room
         check(st == vekStatusOk);
@@ -152,7 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(c.headerLen == (c.headerBits + 7) / 8);
 
     for (const Codes* codes : {static_cast<const Codes*>(nullptr), static_cast<const Codes*>(&c)}) {
-        const Bytes stream = encode(in, codes, winSize, hashSize, d);
+        Dice same = d;  // the same pieces and rooms, with the window joined
+        const Bytes stream = encode(in, codes, winSize, hashSize, d, false);
+        if (!in.empty()) check(encode(in, codes, winSize, hashSize, same, true) == stream);
         Bytes out;
         check(vek::testref::inflate_raw(stream.data(), stream.size(), &out, in.size() + 1) ==
               vek::testref::InflateStatus::Ok);

@@ -10,6 +10,7 @@
 // the 0..7 bits past the last whole byte, the fixed one stores a 32-bit word
 // whenever 32 bits are complete. The flush tail and the final literals are
 // written byte by byte, an item only when all of its whole bytes fit.
+#include <algorithm>
 #include <cstring>
 
 #include "deflate/deflate_tables.h"
@@ -29,6 +30,11 @@ struct ItemCodes {
     uint32_t distV[256];  // by distance - 1 (1..256): distance code | extra << code length
     uint32_t dcV[30];     // distance codes alone, for distances above 256
     uint8_t litN[256], lenN[256], distN[256], dcN[30];
+    // Distances above 256 by (distance - 1) >> 7: the code less its base
+    // distance shifted past the code, so that adding distance << farShift
+    // gives the code with its extra bits; farN the bits of both.
+    uint64_t farBias[256];
+    uint8_t farShift[256], farN[256];
 };
 
 constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDeflateHuffCode* dist) {
@@ -48,6 +54,12 @@ constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDefl
     for (int c = 0; c < kNumDist; ++c) {
         t.dcV[c] = code_bits(dist[c]);
         t.dcN[c] = static_cast<uint8_t>(code_len(dist[c]));
+    }
+    for (int i = 2; i < 256; ++i) {
+        const int c = kLitCodeTable[512 + i];
+        t.farBias[i] = t.dcV[c] - (static_cast<uint64_t>(kDistBase[c]) << t.dcN[c]);
+        t.farShift[i] = t.dcN[c];
+        t.farN[i] = static_cast<uint8_t>(t.dcN[c] + kDistExtra[c]);
     }
     return t;
 }
@@ -87,12 +99,142 @@ inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t
         dv = t.distV[dist - 1];
         dn = t.distN[dist - 1];
     } else {
-        const uint32_t c = kLitCodeTable[512 + ((dist - 1) >> 7)];
-        dv = t.dcV[c] | static_cast<uint64_t>(dist - kDistBase[c]) << t.dcN[c];
-        dn = t.dcN[c] + kDistExtra[c];
+        const uint32_t b = (dist - 1) >> 7;
+        dv = t.farBias[b] + (static_cast<uint64_t>(dist) << t.farShift[b]);
+        dn = t.farN[b];
     }
     *v = t.lenV[len - 3] | dv << t.lenN[len - 3];
     *k = t.lenN[len - 3] + dn;
+}
+
+// a when c holds, else b; computed with a mask so that the compiler does
+// not turn an unpredictable choice into a branch.
+template <class T>
+inline T* select_ptr(bool c, T* a, T* b) {
+    const uintptr_t m = uintptr_t(0) - static_cast<uintptr_t>(c);
+    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(a) & m) | (reinterpret_cast<uintptr_t>(b) & ~m));
+}
+
+// Where the main loop stands: output cursor, pending bits, input offset,
+// and for the current stretch the items coded and how many of them had no
+// usable candidate.
+struct Cursor {
+    uint8_t* op;
+    uint64_t acc;
+    uint32_t n;
+    uint32_t off;
+    uint32_t items;
+    uint32_t unusable;
+};
+
+// The main loop, where every item's bytes lie well inside the input (no
+// match reaches within 16 bytes of its end), up to offset `end`.
+//
+// With kJoined the window lies right before the input in memory, so a
+// candidate is read at the same offset from the input whichever side of the
+// call's start it lies. Whether a candidate is usable at all (recent enough)
+// is then either a branch, or with kBranchless a masked address: an unusable
+// candidate is replaced by a word that cannot match. The branch is cheaper
+// where the answer is nearly always the same, the mask where it varies.
+template <bool kFixedCodes, bool kJoined, bool kBranchless>
+__attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const ItemCodes& t, int64_t end,
+                                         uint8_t* const oend, Cursor& cur) {
+    const uint8_t* const src = m.src;
+    int32_t* const head = m.head;
+    const uint32_t mask = m.mask;
+    const int64_t base = m.base;
+    const uint64_t lastDist = m.winSize - 1;
+    uint8_t* op = cur.op;
+    uint64_t acc = cur.acc;
+    uint32_t n = cur.n;
+    uint32_t off = cur.off;
+    uint32_t items = 0, unusable = 0;
+    uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
+    while (static_cast<int64_t>(off) < end && oend - op > 8) {
+        const uint32_t word = load32(src + off);
+        const uint32_t h = _mm_crc32_u32(0, word) & mask;
+        const int64_t pos = base + off;
+        const int64_t cand = head[h];
+        head[h] = static_cast<int32_t>(pos);
+        // A usable candidate lies 1..winSize-1 positions back (a table entry
+        // at or past pos is stale and not followed).
+        const uint64_t dist = static_cast<uint64_t>(pos - cand);
+        const bool usable = dist - 1 < lastDist;
+        ++items;
+        uint32_t len = 0;
+        if (kJoined && kBranchless) {
+            unusable += !usable;
+            const uint32_t differs = ~word;
+            const uintptr_t at = reinterpret_cast<uintptr_t>(src) + off - dist;
+            const uint8_t* const c = select_ptr(usable, reinterpret_cast<const uint8_t*>(at),
+                                                reinterpret_cast<const uint8_t*>(&differs));
+            if (load32(c) == word) len = 4 + fastest::common_prefix(c + 4, src + off + 4, 254);
+        } else if (!usable) {
+            ++unusable;
+        } else if (kJoined) {
+            const uint8_t* const c = src + (static_cast<int64_t>(off) - static_cast<int64_t>(dist));
+            if (load32(c) == word) len = 4 + fastest::common_prefix(c + 4, src + off + 4, 254);
+        } else if (m.word_at(cand) == word) {
+            len = m.length(cand, off, 258);
+        }
+        if (len == 0) {
+            acc |= static_cast<uint64_t>(t.litV[src[off]]) << n;
+            n += t.litN[src[off]];
+            off += 1;
+        } else {
+            uint64_t v;
+            uint32_t k;
+            match_bits(t, len, static_cast<uint32_t>(dist), &v, &k);
+            acc |= v << n;
+            n += k;
+            // The three positions after the match start, head only.
+            const uint64_t next = load64(src + off + 1);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(next)) & mask] = static_cast<int32_t>(pos + 1);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 8)) & mask] = static_cast<int32_t>(pos + 2);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 16)) & mask] = static_cast<int32_t>(pos + 3);
+            off += len;
+        }
+        if (kFixedCodes) {
+            // A complete word goes out; otherwise the store goes to spill,
+            // so no byte past the complete ones is touched.
+            const uint32_t out = static_cast<uint32_t>(acc);
+            const bool full = n >= 32;
+            std::memcpy(select_ptr(full, op, spill), &out, 4);
+            op += full ? 4 : 0;
+            acc >>= n & 32;
+            n &= 31;
+        } else {
+            std::memcpy(op, &acc, 8);
+            op += n >> 3;
+            acc >>= n & ~7u;
+            n &= 7;
+        }
+    }
+    cur = {op, acc, n, off, items, unusable};
+}
+
+// Runs the main loop up to offset `end` in stretches, each with the
+// candidate test that suited the stretch before it.
+template <bool kFixedCodes>
+void run_main(const fastest::MatchRule& m, const ItemCodes& t, int64_t end, uint8_t* const oend, bool joined,
+              Cursor& cur) {
+    if (!joined) {
+        main_loop<kFixedCodes, false, false>(m, t, end, oend, cur);
+        return;
+    }
+    constexpr int64_t kStretch = 4096;
+    bool branchless = false;
+    while (static_cast<int64_t>(cur.off) < end && oend - cur.op > 8) {
+        const int64_t stop = std::min<int64_t>(end, int64_t(cur.off) + kStretch);
+        if (branchless)
+            main_loop<kFixedCodes, true, true>(m, t, stop, oend, cur);
+        else
+            main_loop<kFixedCodes, true, false>(m, t, stop, oend, cur);
+        // Evenly mixed answers (three to seven eighths unusable, as in
+        // binary records or random data) take the mask; text, with about a
+        // quarter unusable in runs the branch predictor follows, keeps the branch.
+        branchless = cur.unusable * 8 >= cur.items * 3 && cur.unusable * 8 <= cur.items * 7;
+    }
 }
 
 template <bool kFixedCodes>
@@ -152,39 +294,12 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
     // Main loop: more than 258 (fixed codes: 274) input bytes and more than 8
     // bytes of room left.
     const int64_t mainEnd = static_cast<int64_t>(srcLen) - (kFixedCodes ? 274 : 258);
-    while (static_cast<int64_t>(off) < mainEnd && oend - op > 8) {
-        uint32_t h;
-        int64_t cand;
-        const uint32_t len = m.probe(off, 258, &h, &cand);
-        m.head[h] = static_cast<int32_t>(srcIdx + off);
-        if (len == 0) {
-            acc |= static_cast<uint64_t>(t.litV[src[off]]) << n;
-            n += t.litN[src[off]];
-            off += 1;
-        } else {
-            uint64_t v;
-            uint32_t k;
-            match_bits(t, len, static_cast<uint32_t>(int64_t(srcIdx) + off - cand), &v, &k);
-            acc |= v << n;
-            n += k;
-            m.insert_after_match(off);
-            off += len;
-        }
-        if (kFixedCodes) {
-            if (n >= 32) {
-                const uint32_t word = static_cast<uint32_t>(acc);
-                std::memcpy(op, &word, 4);
-                op += 4;
-                acc >>= 32;
-                n -= 32;
-            }
-        } else {
-            std::memcpy(op, &acc, 8);
-            op += n >> 3;
-            acc >>= n & ~7u;
-            n &= 7;
-        }
-    }
+    Cursor cur{op, acc, n, off, 0, 0};
+    run_main<kFixedCodes>(m, t, mainEnd, oend, s.pWindow == src, cur);
+    op = cur.op;
+    acc = cur.acc;
+    n = cur.n;
+    off = cur.off;
     for (; n >= 8 && op < oend; n -= 8, acc >>= 8) *op++ = static_cast<uint8_t>(acc);
 
     if (flush >= kFlushFinal) {

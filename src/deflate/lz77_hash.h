@@ -57,6 +57,7 @@ class Engine {
         : call_(c),
           src(*c.ppSrc),
           win(c.pWindow),
+          joined(c.pWindow == *c.ppSrc),
           base(*c.pSrcIdx),
           len(*c.pSrcLen),
           head(c.pHashHead),
@@ -96,19 +97,31 @@ class Engine {
     __attribute__((always_inline)) Found walk(uint32_t i, int32_t cand, uint32_t best,
                                               uint32_t limit, uint32_t good, uint32_t nice,
                                               uint32_t max_len) const {
+        return joined ? walk_from<true>(i, cand, best, limit, good, nice, max_len)
+                      : walk_from<false>(i, cand, best, limit, good, nice, max_len);
+    }
+
+    // The walk; with kJoined every candidate is read at its offset from the
+    // source, whichever side of the call's start it lies.
+    template <bool kJoined>
+    __attribute__((always_inline)) Found walk_from(uint32_t i, int32_t cand, uint32_t best,
+                                                   uint32_t limit, uint32_t good, uint32_t nice,
+                                                   uint32_t max_len) const {
         Found f{best, 0};
         if (best >= max_len) return f;
         const uint8_t* const p = src + i;
         const uint32_t at = base + i;
         const uint32_t full = limit;
+        const uint32_t last = wsize - 1;
         uint32_t tail = load32(p + best - 3);
         for (uint32_t count = 0; count < limit; ++count) {
             const uint32_t d = at - static_cast<uint32_t>(cand);
-            if (d - 1 >= wsize - 1) break;  // beyond the window, or not behind us
+            if (d - 1 >= last) break;  // beyond the window, or not behind us
             const int32_t next = prev[static_cast<uint32_t>(cand) & wmask];
             const int32_t off = static_cast<int32_t>(i) - static_cast<int32_t>(d);
-            if (load4(off + static_cast<int32_t>(best) - 3) == tail) {
-                const uint32_t l = measure(off, p, max_len);
+            const uint32_t w = kJoined ? load32(p - d + best - 3) : load4(off + static_cast<int32_t>(best) - 3);
+            if (w == tail) {
+                const uint32_t l = kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len);
                 if (l > best) {
                     if (best < 32 && l >= good && limit == full) limit = full >> 2;
                     best = l;
@@ -165,7 +178,10 @@ class Engine {
     // The 4 bytes from source offset `off` (bytes on both sides of pWindow
     // are joined unless the window lies right before the source).
     uint32_t load4(int32_t off) const {
-        if (off >= 0 || off <= -4 || win == src) return load32(at(off));
+        // (Joined or not is the same on every call: the branch on it is
+        // predicted, where one on the sign of off would not be.)
+        if (joined || off >= 0) return load32(src + off);
+        if (off <= -4) return load32(win + off);
         uint32_t v = 0;
         for (int32_t k = 3; k >= 0; --k) v = v << 8 | *at(off + k);
         return v;
@@ -175,7 +191,7 @@ class Engine {
     // against the bytes at p; across the end of the window the compare
     // continues at the start of the source.
     uint32_t measure(int32_t off, const uint8_t* p, uint32_t max_len) const {
-        if (off >= 0 || win == src) return common_prefix(src + off, p, max_len);
+        if (joined || off >= 0) return common_prefix(src + off, p, max_len);
         const uint32_t w = static_cast<uint32_t>(-off);
         if (w >= max_len) return common_prefix(win + off, p, max_len);
         const uint32_t k = common_prefix(win + off, p, w);
@@ -188,6 +204,7 @@ class Engine {
   public:
     const uint8_t* const src;
     const uint8_t* const win;
+    const bool joined;    // the window lies right before the source
     const uint32_t base;  // position of source offset 0, after rebasing
     const uint32_t len;   // source bytes
     int32_t* const head;

@@ -29,9 +29,17 @@ class Lazy {
 
     // One position: search at source offset i_ (lengths up to max_len),
     // settle the pending item, make this position's result pending.
+    template <bool kAhead = false>
     void step(uint32_t max_len) {
         const uint32_t i = i_;
         const int32_t cand = e_.insert(i);
+        if (kAhead) {
+            // The chain walk waits on one prev load after another; start the
+            // first one of the next position's chain now. (Its head slot
+            // may still change; this only warms the cache.)
+            const int32_t c1 = e_.head[lz77::crc_hash(e_.src + i + 1, e_.hmask)];
+            _mm_prefetch(reinterpret_cast<const char*>(&e_.prev[static_cast<uint32_t>(c1) & e_.wmask]), _MM_HINT_T0);
+        }
         uint32_t cur = plen_, cdist = 0;
         if (plen_ < lazy_) {
             const uint32_t limit = plen_ < good_ ? max_chain_ : max_chain_ >> 2;
@@ -134,7 +142,7 @@ void lz77_lazy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flush)
     const uint32_t room = e.cap - 1;
     const uint32_t end = len - kLookAhead;
     Lazy z(e, prm);
-    while (z.i_ < end && e.n < room) z.step(kMaxMatch);
+    while (z.i_ < end && e.n < room) z.step<true>(kMaxMatch);
     bool tail_done = false;
     if (flush >= 2) {
         // Tail: the same search, no match reaching into the last 3 bytes.

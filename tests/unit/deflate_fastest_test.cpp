@@ -390,6 +390,31 @@ TEST(DeflateFastest, EncodersMatchTheModelCallByCall) {
     }
 }
 
+TEST(DeflateFastest, JoinedWindowMatchesTheModelOverMixedData) {
+    // Long calls over stretches of random bytes (about half the candidates
+    // too old or missing) and of text (nearly all usable), with the window
+    // right before the input: the candidate test changes its form between
+    // stretches, and every form must give the model's stream.
+    using namespace vek::testdata;
+    std::mt19937 rng(14);
+    Bytes in;
+    for (int k = 0; k < 3; ++k) {
+        const Bytes r = random_bytes(45000, 20 + k), t = text_bytes(25000, 30 + k);
+        in.insert(in.end(), r.begin(), r.end());
+        in.insert(in.end(), t.begin(), t.end());
+    }
+    for (bool fixed : {true, false}) {
+        for (uint32_t hashSize : {65536u, 16384u}) {
+            RunOpts o;
+            o.hashSize = hashSize;
+            o.contiguous = true;
+            o.randomSplits = !fixed;
+            const Stream s = fixed ? Stream{} : dynamic_stream_for(in, o.winSize, o.hashSize);
+            expect_round_trip(in, run_stream(in, s, rng, o));
+        }
+    }
+}
+
 TEST(DeflateFastest, StatisticsMatchTheModel) {
     std::mt19937 rng(14);
     for (const Bytes& in : inputs(rng)) {

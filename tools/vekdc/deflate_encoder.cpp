@@ -10,41 +10,43 @@
 //    3  library level 22  greedy, chain 4, good 16, every inner position
 //    4  library level 14  greedy, chain 16, nice length 32
 //    5  library level 5   lazy, chain 32, nice length 32
-//    6  library level 6   lazy, chain 128, nice length 256 (the default)
-//    7  library level 8   lazy, chain 192, nice length 258
-//    8  library level 29  lazy, chain 512, nice length 258
-//    9  veksDeflateLZ77Slow_8u with chain 4096, good 32, nice 258, lazy 258:
-//       the library's table ends at a chain of 512
+//    6  veksDeflateLZ77Slow_8u with chain 48, good 8, nice 64, lazy 32 (the default)
+//    7  library level 6   lazy, chain 128, nice length 256
+//    8  veksDeflateLZ77Slow_8u with chain 512, good 8, nice 128, lazy 258
+//    9  veksDeflateLZ77Slow_8u with chain 1024, good 8, nice 128, lazy 258
 //
 // with a 65536-entry head table at every level (faster than 32768 at all of
 // them, and the same or better ratios). The table was chosen by running all
-// 30 library levels and zlib's levels 1..9 (raw streams, memLevel 8) over the
-// built-in bench corpus (text, source, binary, random, runs; 4 MiB each) and
-// over 4 MB each of this project's sources, of /usr/bin executables and of
-// manual pages, so that each level compresses at least as well as zlib's
-// level of the same number, and faster. Measured against zlib's same level
-// (ratio, speed):
+// 30 library levels, lazy parameter sets between them and zlib's levels
+// 1..9 (raw streams, memLevel 8) over the built-in bench corpus (text,
+// source, binary, random, runs; 4 MiB each) and over 4 MB each of /usr/bin
+// executables and of manual pages and this project's sources (1.8 MB): the
+// levels from 6 on are the fastest that stay within 1% of zlib's ratio at
+// the same level on text and source code, levels below 6 compress those at
+// least as well as zlib. Measured against zlib's same level (ratio, our
+// speed over zlib's; CPU time, best of 2):
 //
-//   level  project sources  executables    manual pages  text           source        runs
-//     1    +10.0% +25%       +4.2% +28%    +9.7% +18%    +8.6%  -10%    +11.4% +26%   +3.6%  +465%
-//     2     +6.8% +24%       +2.2% +31%    +7.6% +19%    +6.6%   -0%     +4.4% +19%   +105%  +400%
-//     3     +4.1% +62%       +0.1% +66%    +4.6% +58%    +2.1%  +86%     +0.6% +69%   +103%  +386%
-//     4     +1.7% +40%       -0.3% +54%    +2.0% +37%    +3.7%  +22%     +3.9% +33%   -2.1%  +851%
-//     5     +0.6% +28%       -0.5% +42%    +1.0% +29%    +2.7%  +30%     +1.5% +23%   -1.2%  +782%
-//     6     +0.1% +42%       -1.1% +65%    +0.4% +52%    +1.0% +141%     +0.7% +29%   +5.3%  +454%
-//     7     +0.0% +26%       -1.1% +82%    +0.6% +43%    +0.9% +164%     +0.7%  +8%   +7.1%  +377%
-//     8     -0.1% +45%       -1.3% +155%   +0.4% +49%    +0.9% +185%     +0.3% +46%   -0.5%  +359%
-//     9     -0.1% +23%       -1.3% +149%   +0.3% +44%    +0.9% +183%     +0.4% +15%   -1.1%  +277%
+//   level  project sources executables  manual pages  text          source        binary        runs
+//     1    +10.2% 1.4x     +4.3% 1.5x   +11.3% 1.4x   +8.6% 1.2x    +11.4% 1.5x   -5.5% 1.3x    +3.6%  5.7x
+//     2     +7.0% 1.5x     +2.3% 1.5x    +9.9% 1.4x   +6.6% 1.3x     +4.4% 1.4x   -7.6% 1.4x    +105%  5.6x
+//     3     +4.1% 1.9x     +0.1% 2.0x    +7.1% 1.9x   +2.1% 2.5x     +0.6% 2.0x   -9.8% 2.2x    +103%  5.4x
+//     4     +1.9% 1.6x     -0.3% 1.8x    +3.0% 1.7x   +3.7% 1.6x     +3.9% 1.7x   -5.5% 1.7x    -2.1%  9.5x
+//     5     +0.8% 1.6x     -0.4% 1.8x    +1.7% 1.6x   +2.7% 1.7x     +1.6% 1.5x   -4.0% 2.0x    -1.2%  9.6x
+//     6     -0.4% 2.1x     -1.3% 2.6x    +0.5% 2.2x   +1.0% 3.2x     -0.6% 2.2x   -5.3% 3.0x    -0.3%  9.9x
+//     7     -0.3% 2.0x     -1.3% 2.5x    +0.6% 2.1x   +0.9% 3.1x     -0.5% 1.9x   -5.5% 3.7x    +4.1%  6.9x
+//     8     -0.1% 2.1x     -1.3% 3.1x    +0.7% 2.1x   +0.9% 3.3x     +0.1% 2.2x   -6.5% 4.8x    +4.7%  7.8x
+//     9     -0.1% 2.4x     -1.3% 3.3x    +0.7% 2.1x   +0.9% 3.4x     +0.1% 2.3x   -6.5% 5.9x    +3.3%  9.3x
 //
-// Random data: the same size (stored blocks), 14-26% faster. Where it falls
-// short: the chained engines match 4 bytes and more, zlib also 3, which
-// costs 4-10% on the binary records of the corpus at every level and
-// 0.3-1.3% on executables from level 4 on; runs are 0.5-2% larger at
-// levels 4, 5, 8 and 9, sources 0.1% at 8 and 9; and level 1 is 10% slower than
-// zlib's on the text item (the library's greedy engine, whose ratio there
-// is 8.6% better). The fastest level has no zlib counterpart: 1.9-2.8 times
-// zlib -1's speed at 74-89% of its ratio on all but random data and runs.
-// (Speeds: the fastest of 7 interleaved runs each, on a shared machine.)
+// Random data: the same size (stored blocks, found by samples), 15-30
+// times zlib's speed. Where it falls short: the chained engines match 4
+// bytes and more, zlib also 3, which costs 4-10% on the binary records of
+// the corpus at every level and 0.3-1.3% on executables from level 4 on.
+// Levels 1..5 are 1.2-2.5 times zlib's speed, not twice at every item: the
+// greedy engine's chain walk and the pair writer take about 8 ms per MiB of
+// text even with a chain of 1, and the faster single-probe search (library
+// level 0/10/20) falls 3% short of zlib -1's ratio on text and 6% on
+// source. The fastest level has no zlib counterpart: 2.2-3.1 times zlib
+// -1's speed at 76-86% of its ratio on all but random data and runs.
 //
 // Memory: the input goes through one buffer holding the 32 KiB the matches
 // may reach back into, the input of the open block (up to kKeepBlock of it)
@@ -62,6 +64,11 @@
 // carried on to the next block, so incompressible input takes no more
 // stored blocks than at level 0. The fastest engine writes a fixed-code
 // block per 65535 input bytes and stores those that coding would enlarge.
+// At the start of a stream and after a stored block, both engines first
+// code 1 KiB samples of what follows (every 8 KiB, for the fastest engine
+// every 16 KiB) alone; the stretch up to the first sample that shrinks (for
+// the pair engines: or whose bytes are not near-uniform) goes out stored
+// without a search.
 #include "deflate_encoder.h"
 
 #include <algorithm>
@@ -86,6 +93,20 @@ constexpr size_t kBufferSize = kHistory + kKeepBlock + kReadPiece;
 
 // LZ77 calls without flush leave this many bytes for the next call.
 constexpr size_t kLookahead = 262;
+// Incompressible input (random or already compressed data) is found by
+// samples instead of a search: at the start of a stream and after a stored
+// block, the engines code kProbeBytes at every probe step of the next block
+// alone (8 KiB for the pair engines, 16 KiB for the fastest one, which
+// decides in 64 KiB blocks anyway), and the samples up to the first that
+// shrinks mark a stretch that goes out stored without a search. Stretches
+// shorter than a step are left to the search.
+constexpr uint32_t kProbeBytes = 1024;
+constexpr size_t kProbeStepPairs = 8192;
+constexpr size_t kProbeStepFastest = 16384;
+constexpr uint32_t kProbeHash = 1024;
+// Byte entropy (bits per byte) of a sample below which dynamic codes are
+// expected to shrink it (uniform random bytes measure about 7.82).
+constexpr double kProbeEntropy = 7.7;
 // The fixed-code encoder's main loop stops this far before the input end.
 constexpr size_t kFastestTail = 275;
 
@@ -482,9 +503,17 @@ double estimate_block_bits(const uint32_t* lit, const uint32_t* dist) {
 } // namespace
 
 DeflateSettings deflate_settings_for_level(int level) {
-    // Library level (veksDeflateLZ77_8u) for tool levels 1..8; level 9 runs
-    // the lazy engine itself with a longer chain.
-    static const int kLibraryLevel[9] = {2, 13, 22, 14, 5, 6, 8, 29, -1};
+    // Tool levels 1..9: a library level of veksDeflateLZ77_8u, or (level
+    // -1 in the table) the lazy engine veksDeflateLZ77Slow_8u run with
+    // parameters of our own.
+    struct Choice {
+        int library_level;
+        vekLZ77LevelParams lazy;
+    };
+    static const Choice kChoice[9] = {
+        {2, {}},  {13, {}}, {22, {}}, {14, {}}, {5, {}}, {-1, {48, 8, 64, 32}},
+        {6, {}},  {-1, {512, 8, 128, 258}}, {-1, {1024, 8, 128, 258}},
+    };
     level = std::max(kDeflateMinLevel, std::min(kDeflateMaxLevel, level));
     DeflateSettings s;
     s.hash_size = 65536;
@@ -492,14 +521,16 @@ DeflateSettings deflate_settings_for_level(int level) {
         s.engine = DeflateEngine::kStored;
     } else if (level == kDeflateFastestLevel) {
         s.engine = DeflateEngine::kFastest;
-    } else if (level == 9) {
-        s.engine = DeflateEngine::kPairs;
-        s.custom_search = true;
-        s.lazy = true;
-        s.search = {4096, 32, 258, 258};
     } else {
+        const Choice& c = kChoice[level - 1];
         s.engine = DeflateEngine::kPairs;
-        s.library_level = kLibraryLevel[level - 1];
+        if (c.library_level >= 0) {
+            s.library_level = c.library_level;
+        } else {
+            s.custom_search = true;
+            s.lazy = true;
+            s.search = c.lazy;
+        }
     }
     return s;
 }
@@ -513,6 +544,8 @@ public:
           buf_(kBufferSize),
           head_(s.hash_size),
           prev_(s.engine == DeflateEngine::kPairs ? kWindow : 0),
+          probe_head_(s.engine != DeflateEngine::kStored ? kProbeHash : 0),
+          probe_out_(s.engine != DeflateEngine::kStored ? 2 * kProbeBytes : 0),
           lit_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0),
           dist_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0) {
         reset();
@@ -532,6 +565,7 @@ public:
         std::fill(seg_dist_, seg_dist_ + kDistSymbols, 0u);
         out_.clear();
         finished_ = false;
+        probe_next_ = true;
     }
 
     void write(const uint8_t* p, size_t n, DeflateSink& sink) {
@@ -638,6 +672,21 @@ private:
             }
             const size_t len = std::min(avail, kFastBlock);
             const bool last = final_input && len == avail;
+            const size_t plain = probe_next_ ? incompressible_prefix(buf_.data() + pos_, len, false) : 0;
+            if (plain > 0) {
+                // Not coded at all: the library's position moves past these
+                // bytes, whose positions stay out of the head table.
+                const bool end = last && plain == len;
+                out_.flush_bytes();
+                write_stored(out_, buf_.data() + pos_, plain, end);
+                ++stats.stored;
+                src_idx_ += static_cast<uint32_t>(plain);
+                pos_ += plain;
+                out_.drain(sink);
+                if (end) return;
+                continue;
+            }
+            probe_next_ = false;
             const BitOut::Mark before = out_.mark();
             out_.flush_bytes();
             // BFINAL, then BTYPE 01 (fixed codes), go ahead as pending bits.
@@ -668,13 +717,56 @@ private:
                 out_.rewind(before);
                 write_stored(out_, buf_.data() + pos_, consumed, last);
                 ++stats.stored;
+                probe_next_ = true;
             } else {
                 ++stats.fixed;
+                probe_next_ = false;
             }
             pos_ += consumed;
             out_.drain(sink);
             if (last) return;
         }
+    }
+
+    // How many of the n bytes at p go out stored without a search: the
+    // samples at 0, step, 2 step, ... (those that fit) up to the first that
+    // codes smaller than stored, all n when none does; 0 below one step.
+    size_t incompressible_prefix(const uint8_t* p, size_t n, bool dynamic) {
+        const size_t step = dynamic ? kProbeStepPairs : kProbeStepFastest;
+        size_t at = 0;
+        for (; at + kProbeBytes <= n; at += step)
+            if (!sample_is_incompressible(p + at, dynamic)) break;
+        if (at + kProbeBytes > n) at = n;
+        return at >= step ? at : 0;
+    }
+
+    // Whether the kProbeBytes at p come out larger with fixed codes than
+    // stored when coded alone (own head table, no history). With `dynamic`
+    // a block could also have codes of its own, which shrink skewed bytes
+    // without any match: the byte entropy must then be near 8 bits too.
+    bool sample_is_incompressible(const uint8_t* p, bool dynamic) {
+        if (dynamic) {
+            uint32_t count[256] = {};
+            for (uint32_t i = 0; i < kProbeBytes; ++i) ++count[p[i]];
+            static const std::vector<float> c_log2_c = [] {
+                std::vector<float> t(kProbeBytes + 1, 0.0f);
+                for (uint32_t c = 1; c <= kProbeBytes; ++c) t[c] = static_cast<float>(c * std::log2(double(c)));
+                return t;
+            }();
+            double sum = 0;
+            for (uint32_t c : count) sum += c_log2_c[c];
+            const double bits_per_byte = std::log2(double(kProbeBytes)) - sum / kProbeBytes;
+            if (bits_per_byte < kProbeEntropy) return false;
+        }
+        std::fill(probe_head_.begin(), probe_head_.end(), -static_cast<int32_t>(kWindow));
+        const uint8_t* src = p;
+        uint32_t left = kProbeBytes, idx = 0, bits = 3, dst_idx = 0;
+        uint16_t code = 0;
+        const vekStatus st = veksDeflateLZ77Fastest_8u(
+            &src, &left, &idx, p, kWindow, probe_head_.data(), static_cast<uint32_t>(probe_head_.size()),
+            &code, &bits, probe_out_.data(), static_cast<uint32_t>(probe_out_.size()), &dst_idx, 2);
+        if (st != vekStatusOk) library_failed("veksDeflateLZ77Fastest_8u", st);
+        return left != 0 || dst_idx >= kProbeBytes;
     }
 
     // The pairs of a block come in segments of up to segment_pairs. When a
@@ -687,6 +779,28 @@ private:
             const size_t len = std::min(avail, kCallInput);
             const bool flush = final_input && len == avail;
             if (!flush && avail < kLookahead) return; // wait for more input
+            if (probe_next_ && npairs_ == 0 && block_start_ >= 0 &&
+                pos_ - static_cast<size_t>(block_start_) == carry_) {
+                // No pairs open, only carried stored bytes: the input up to
+                // a whole stored block may go out stored without a search.
+                const size_t n = std::min(avail, kMaxStored - carry_);
+                const size_t k = incompressible_prefix(buf_.data() + pos_, n, true);
+                const bool last = final_input && k == avail;
+                if (k == 0) {
+                    probe_next_ = false;
+                } else {
+                    out_.flush_bytes();
+                    write_stored(out_, buf_.data() + block_start_, carry_ + k, last);
+                    ++stats.stored;
+                    src_idx_ += static_cast<uint32_t>(k);
+                    pos_ += k;
+                    carry_ = 0;
+                    block_start_ = seg_start_ = static_cast<int64_t>(pos_);
+                    out_.drain(sink);
+                    if (last) return;
+                    continue;
+                }
+            }
             const uint32_t seg_pairs = npairs_ - committed_;
             const uint32_t room_before =
                 std::min(s_.segment_pairs - seg_pairs, s_.block_pairs - npairs_);
@@ -832,6 +946,7 @@ private:
             // next block unless this is the last.
             const size_t total = static_cast<size_t>(end - block_start_);
             const size_t now = final ? total : total / kMaxStored * kMaxStored;
+            probe_next_ = true;
             if (final || now > 0) {
                 write_stored(out_, buf_.data() + block_start_, now, final);
                 ++stats.stored;
@@ -844,6 +959,7 @@ private:
             ++stats.stored;
             carry_ = 0;
         }
+        probe_next_ = false;
         const FixedCodes& fixed = fixed_codes();
         const vekDeflateHuffCode* lc = fixed.lit;
         const vekDeflateHuffCode* dc = fixed.dist;
@@ -887,6 +1003,8 @@ private:
     size_t carry_ = 0;
     uint32_t src_idx_ = 0; // the library's stream position of buf_[pos_]
     std::vector<int32_t> head_, prev_;
+    std::vector<int32_t> probe_head_;
+    std::vector<uint8_t> probe_out_;
     // Pairs of the open block: [0, committed_) joined, [committed_, npairs_)
     // the current segment.
     std::vector<uint8_t> lit_;
@@ -902,6 +1020,9 @@ private:
     DynamicHeader header_;
     BitOut out_;
     bool finished_ = false;
+    // The fastest engine probes a block only at the start and after a
+    // stored one: data that codes well is not probed again until it stops.
+    bool probe_next_ = true;
 };
 
 DeflateEncoder::DeflateEncoder(const DeflateSettings& settings)
