@@ -407,6 +407,53 @@ TEST(Lz4Decode, MutatedAndTruncatedBlocksMatchTheModel) {
     }
 }
 
+// Length extensions of many 255 bytes (read sixteen at a time while they
+// fit): lengths around those steps, extensions cut short inside the run,
+// and runs whose sum passes INT32_MAX, for literal and match lengths.
+TEST(Lz4Decode, LongLengthExtensions) {
+    const Bytes dict = vek::testdata::text_bytes(40, 9);
+    for (int run : {0, 1, 15, 16, 17, 31, 32, 33, 100}) {
+        for (int last : {0, 7, 254}) {
+            const int32_t L = 15 + 255 * run + last;
+            Bytes block = {0xF0};
+            block.insert(block.end(), size_t(run), 255);
+            block.push_back(uint8_t(last));
+            for (int32_t i = 0; i < L; ++i) block.push_back(uint8_t('a' + i % 23));
+            compare_with_model(block, L, {}, 0);
+            compare_with_model(block, L + 40, {}, 0);
+            compare_with_model(block, L - 1, {}, 0);
+            const Bytes cut(block.begin(), block.begin() + 1 + run / 2);
+            compare_with_model(cut, L, {}, 0);
+            // The same extension on a match length behind one literal.
+            Bytes match = {0x1F, 'z', 1, 0};
+            match.insert(match.end(), size_t(run), 255);
+            match.push_back(uint8_t(last));
+            match.insert(match.end(), {0x50, 'a', 'b', 'c', 'd', 'e'});
+            compare_with_model(match, 1 + 19 + 255 * run + last + 5, {}, 0);
+            compare_with_model(match, 64, {}, 0);
+            compare_with_model(block, L, dict, 40);
+            compare_with_model(match, 64, dict, 40);
+        }
+    }
+    // (INT32_MAX - 15) / 255 + 1 bytes of 255 carry a length past INT32_MAX.
+    const size_t overflowRun = (INT32_MAX - 15) / 255 + 1;
+    Bytes lit = {0xF0};
+    lit.insert(lit.end(), overflowRun, 255);
+    lit.insert(lit.end(), 64, 0);
+    compare_with_model(lit, 100, {}, 0);
+    Bytes match = {0x1F, 'z', 1, 0};
+    match.insert(match.end(), overflowRun, 255);
+    match.insert(match.end(), 64, 0);
+    compare_with_model(match, 100, {}, 0);
+    compare_with_model(lit, 100, dict, 40);
+    compare_with_model(match, 100, dict, 40);
+    Bytes out(100);
+    for (const Bytes* b : {&lit, &match}) {
+        int32_t dl = 100;
+        EXPECT_EQ(veksDecodeLZ4_8u(b->data(), int32_t(b->size()), out.data(), &dl), vekStatusSizeErr);
+    }
+}
+
 TEST(Lz4Decode, OverlappingShortOffsets) {
     // Every offset 1..40 with lengths around the copy widths.
     for (int offset = 1; offset <= 40; ++offset) {
