@@ -117,7 +117,11 @@ private:
                 return seg + common_suffix(a - seg, dict_end_, limit - seg);
             }
         }
-        return common_suffix(a, at(c), limit);
+        // Bytes before c (and so before q) that are one piece of memory may
+        // be read beyond the limit: short counts take one 8-byte compare.
+        // That is the whole history in prefix mode, the source before c in
+        // dictionary mode.
+        return common_suffix(a, at(c), limit, kDict ? c - src_idx_ : c - floor_);
     }
 
     // Four-byte screen at offset `off` from a (in the source) and c. Only a
@@ -136,8 +140,8 @@ private:
     // byte. A candidate c inside it (p - c <= back) matches p forward for
     // exactly fwd bytes and backward for exactly back - (p - c) bytes (or up
     // to the limits), so a run's candidates are measured without comparing.
-    // Prefix mode only, where the history is one piece of memory; searches
-    // whose byte before p differs walk without the run tests.
+    // Prefix mode only, where the history is one piece of memory; wider
+    // searches whose byte before p differs walk without the run tests.
     struct Run {
         int32_t back = 0;
         int32_t fwd = 0;
@@ -155,19 +159,15 @@ private:
     }
 
     // Search 1: the longest match at ip (the first found wins ties); below 4
-    // means none.
+    // means none. (Runs are left to the wider searches, where the parse
+    // spends its time inside them.)
     int32_t best_match(int32_t ip, int32_t* ref) {
-        const int32_t c = insert_and_head(ip);
-        const int32_t limit = matchlimit_ - ip;
-        if (in_run(ip)) return best_walk<true>(ip, c, limit, measure_run(ip, limit), ref);
-        return best_walk<false>(ip, c, limit, Run{}, ref);
-    }
-    template <bool kRun>
-    int32_t best_walk(int32_t ip, int32_t c, int32_t limit, Run run, int32_t* ref) const {
+        int32_t c = insert_and_head(ip);
         int32_t best = 3;
+        const int32_t limit = matchlimit_ - ip;
         for (int32_t n = attempts_; n > 0 && !ends_walk(c, ip); --n) {
             if (screen(ip, c, best - 3)) {
-                const int32_t len = kRun && ip - c <= run.back ? run.fwd : forward(ip, c, limit);
+                const int32_t len = forward(ip, c, limit);
                 if (len > best) {
                     best = len;
                     *ref = c;
