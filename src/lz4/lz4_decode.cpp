@@ -21,6 +21,24 @@ enum class Mode { kPlain, kDict };
 inline bool read_ext(const uint8_t*& ip, const uint8_t* iend, int32_t* len, bool* truncated) {
     uint32_t b;
     int64_t v = *len;
+    // Long extensions (a block of incompressible data) are runs of 255:
+    // sixteen bytes per step while they lie inside the input. The sum only
+    // grows, so testing it once per step catches the same overflows.
+    while (iend - ip >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip));
+        const uint32_t stop = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(-1)))) & 0xFFFF;
+        if (stop) {
+            const int k = __builtin_ctz(stop);
+            v += 255 * k + ip[k];
+            ip += k + 1;
+            if (v > INT32_MAX) return false;
+            *len = static_cast<int32_t>(v);
+            return true;
+        }
+        v += 16 * 255;
+        ip += 16;
+        if (v > INT32_MAX) return false;
+    }
     do {
         if (ip >= iend) {
             *truncated = true;
@@ -74,71 +92,108 @@ inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
     for (int32_t i = 0; i < n; ++i) op[i] = m[i];
 }
 
-// One sequence with wide copies, taken while at least 32 input and 64 output
-// bytes remain. Returns false, with ip and op untouched, for anything unusual
-// (long or truncated lengths near the margins, offset 0, dictionary matches,
-// too little room): the careful steps then decode that sequence.
-enum class Fast { kBail, kDone, kBadOffset };
+inline void copy16(uint8_t* d, const uint8_t* s) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+}
 
+// Sequences with wide copies, taken while at least 32 input and 64 output
+// bytes remain before a sequence starts. Anything unusual (long or truncated
+// lengths near the margins, offset 0, dictionary matches, too little room)
+// leaves ip and op at the start of that sequence for the careful steps.
+// The common sequence (short literals, short match at offset 8 or more)
+// runs straight through with one bounds compare pair per sequence. Returns
+// false on an offset reaching before the window.
 template <Mode M>
-inline Fast fast_sequence(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
-                          const uint8_t* base, const uint8_t* dictEnd) {
+inline bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
+                      const uint8_t* base, const uint8_t* dictEnd) {
     const uint8_t* ip = ipRef;
     uint8_t* op = opRef;
-    const uint32_t token = *ip++;
-    int32_t L = static_cast<int32_t>(token >> 4);
-    if (L < 15) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(op), _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip)));
-    } else {
-        bool truncated = false;
-        if (!read_ext(ip, iend, &L, &truncated) || truncated) return Fast::kBail;
-        if (L > iend - ip - 32 || L > oend - op - 64) return Fast::kBail;
-        // Whole 32-byte moves: the margins above absorb the overshoot.
-        const uint8_t* s = ip;
-        for (uint8_t* d = op; d < op + L; d += 32, s += 32)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
-    }
-    ip += L;
-    op += L;
-    const size_t offset = static_cast<size_t>(ip[0]) | static_cast<size_t>(ip[1]) << 8;
-    ip += 2;
-    if (offset > static_cast<size_t>(op - base)) return Fast::kBadOffset;
-    const uint8_t* m = op - offset;
-    int32_t ml = static_cast<int32_t>(token & 15);
-    // The common short match: 8-byte pieces forward from earlier stores more
-    // often than one wide load that straddles two of them.
-    if (ml < 15 && offset >= 8 && (M == Mode::kPlain || m >= dictEnd)) {
-        std::memcpy(op, m, 8);
-        std::memcpy(op + 8, m + 8, 8);
-        std::memcpy(op + 16, m + 16, 2);
-        ipRef = ip;
-        opRef = op + ml + kMinMatch;
-        return Fast::kDone;
-    }
-    if (ml == 15) {
-        bool truncated = false;
-        if (!read_ext(ip, iend, &ml, &truncated) || truncated) return Fast::kBail;
-        if (ml > INT32_MAX - kMinMatch) return Fast::kBail;
-    }
-    ml += kMinMatch;
-    if (ml > oend - op - 16 || offset == 0) return Fast::kBail;
-    if (M == Mode::kDict && m < dictEnd) return Fast::kBail;
-    uint8_t* const end = op + ml;
-    if (offset >= 16) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(op), _mm_loadu_si128(reinterpret_cast<const __m128i*>(m)));
-        for (uint8_t* d = op + 16; d < end; d += 16, m += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + 16)));
-    } else if (offset >= 8) {
-        for (uint8_t* d = op; d < end; d += 8, m += 8) std::memcpy(d, m, 8);
-    } else {
-        const __m128i v = pattern16(m, offset);
-        const size_t stride = core::repeat_stride(offset);
-        for (uint8_t* d = op; d < end; d += stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
-    }
+    const uint8_t* const ilimit = iend - 32;
+    uint8_t* const olimit = oend - 64;
+    bool ok = true;
+    do {
+        const uint8_t* const seqIp = ip;
+        uint8_t* const seqOp = op;
+        const uint32_t token = *ip++;
+        int32_t L = static_cast<int32_t>(token >> 4);
+        if (__builtin_expect(L != 15, 1)) {
+            copy16(op, ip);
+        } else {
+            // The first extension byte lies inside the margin; longer
+            // extensions take the checked reader.
+            const uint32_t b = *ip++;
+            L += static_cast<int32_t>(b);
+            bool truncated = false;
+            if ((b == 255 && (!read_ext(ip, iend, &L, &truncated) || truncated)) || L > iend - ip - 32 ||
+                L > oend - op - 64) {
+                ip = seqIp;
+                break;
+            }
+            // Whole 32-byte moves: the margins above absorb the overshoot.
+            const uint8_t* s = ip;
+            for (uint8_t* d = op; d < op + L; d += 32, s += 32)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
+        }
+        ip += L;
+        op += L;
+        const size_t offset = load16(ip);
+        ip += 2;
+        if (__builtin_expect(offset > static_cast<size_t>(op - base), 0)) {
+            ok = false;
+            break;
+        }
+        const uint8_t* m = op - offset;
+        int32_t ml = static_cast<int32_t>(token & 15);
+        // The common short match: 8-byte pieces forward from earlier stores
+        // more often than one wide load that straddles two of them.
+        if (__builtin_expect(ml != 15 && offset >= 8 && (M == Mode::kPlain || m >= dictEnd), 1)) {
+            if (offset >= 16) {
+                copy16(op, m);
+            } else {
+                std::memcpy(op, m, 8);
+                std::memcpy(op + 8, m + 8, 8);
+            }
+            std::memcpy(op + 16, m + 16, 2);
+            op += ml + kMinMatch;
+            continue;
+        }
+        if (ml == 15) {
+            const uint32_t b = *ip++;
+            ml += static_cast<int32_t>(b);
+            bool truncated = false;
+            if (b == 255 && (!read_ext(ip, iend, &ml, &truncated) || truncated || ml > INT32_MAX - kMinMatch)) {
+                ip = seqIp;
+                op = seqOp;
+                break;
+            }
+        }
+        ml += kMinMatch;
+        if (ml > oend - op - 32 || offset == 0 || (M == Mode::kDict && m < dictEnd)) {
+            ip = seqIp;
+            op = seqOp;
+            break;
+        }
+        uint8_t* const end = op + ml;
+        if (offset >= 32) {
+            for (uint8_t* d = op; d < end; d += 32, m += 32)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m)));
+        } else if (offset >= 16) {
+            copy16(op, m);
+            for (uint8_t* d = op + 16; d < end; d += 16, m += 16) copy16(d, m + 16);
+        } else if (offset >= 8) {
+            for (uint8_t* d = op; d < end; d += 8, m += 8) std::memcpy(d, m, 8);
+        } else {
+            const __m128i v = pattern16(m, offset);
+            const size_t stride = core::repeat_stride(offset);
+            for (uint8_t* d = op; d < end; d += stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+        }
+        op = end;
+    } while (ip <= ilimit && op <= olimit);
     ipRef = ip;
-    opRef = end;
-    return Fast::kDone;
+    opRef = op;
+    return ok;
 }
 
 template <Mode M>
@@ -164,9 +219,7 @@ vekStatus decode(const uint8_t* src, int32_t* srcLen, uint8_t* base, uint8_t* op
 
     for (;;) {
         if (iend - ip >= 32 && oend - op >= 64) {
-            const Fast f = fast_sequence<M>(ip, op, iend, oend, base, dictEnd);
-            if (f == Fast::kDone) continue;
-            if (f == Fast::kBadOffset) return vekStatusBadDataErr;
+            if (!fast_loop<M>(ip, op, iend, oend, base, dictEnd)) return vekStatusBadDataErr;
         }
         if (ip >= iend) return finish(vekStatusOk);
         const uint32_t token = *ip++;

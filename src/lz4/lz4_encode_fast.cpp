@@ -10,77 +10,102 @@ namespace {
 
 constexpr int32_t kFastEndLiterals = 5;  // matches stop 5 bytes before the end
 
+// Swaps position p into slot h and tests the entry it replaces (into *c).
+template <class Table>
+__attribute__((always_inline)) inline bool probe_at(const uint8_t* src, Table tab, int32_t p, uint32_t h,
+                                                    int32_t* c) {
+    const int32_t e = tab.get(h);
+    tab.put(h, p);
+    *c = e;
+    // Entries are earlier source positions: the load is always safe, and
+    // both tests feed one branch.
+    const bool near = !Table::kCheckDistance || p - e <= kMaxOffset;
+    return near & (load32(src + e) == load32(src + p));
+}
+
+// Written as one flat loop over plain locals so that the search state stays
+// in registers.
 template <class Table>
 int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab, int32_t accel) {
     const int32_t searchLimit = srcLen - kSearchMargin;
     uint8_t* op = dst;
     int32_t anchor = 0;
-    int32_t q = 0, c = 0;
+    int32_t q = 0, c = 0;  // a found match and its candidate
 
-    auto accept = [&](int32_t p, int32_t e) __attribute__((always_inline)) -> bool {
-        if (Table::kCheckDistance && p - e > kMaxOffset) return false;
-        if (load32(src + e) != load32(src + p)) return false;
-        q = p;
-        c = e;
-        return true;
-    };
-    auto probe_at = [&](int32_t p, uint32_t h) __attribute__((always_inline)) -> bool {
-        const int32_t e = tab.get(h);
-        tab.put(h, p);
-        return accept(p, e);
-    };
-    auto probe = [&](int32_t p) __attribute__((always_inline)) { return probe_at(p, hash5(src + p, Table::kMask)); };
-
-    // Groups of four probes, the four hashes computed first; the first
-    // success ends the group.
-    auto search = [&]() __attribute__((always_inline)) -> bool {
-        int32_t p = anchor + 2;
-        int32_t s = accel;
-        int32_t k = 64 * accel;
-        while (p + 3 * s < searchLimit) {
-            const uint32_t h0 = hash5(src + p, Table::kMask);
-            const uint32_t h1 = hash5(src + p + s, Table::kMask);
-            const uint32_t h2 = hash5(src + p + 2 * s, Table::kMask);
-            const uint32_t h3 = hash5(src + p + 3 * s, Table::kMask);
-            if (probe_at(p, h0) || probe_at(p + s, h1) || probe_at(p + 2 * s, h2) ||
-                probe_at(p + 3 * s, h3))
-                return true;
-            p += 4 * s;
-            k += 4;
-            s = k >> 6;
+    if (1 >= searchLimit) goto last_literals;
+    tab.put(hash5(src + 1, Table::kMask), 1);
+    if (load32(src + 1) == load32(src)) {
+        q = 1;
+        c = 0;
+        goto found;
+    }
+    for (;;) {
+        {
+            // Groups of four probes, the four hashes computed first; the
+            // first success ends the group.
+            int32_t p = anchor + 2;
+            int32_t s = accel;
+            int32_t k = 64 * accel;
+            while (p + 3 * s < searchLimit) {
+                const uint32_t h0 = hash5(src + p, Table::kMask);
+                const uint32_t h1 = hash5(src + p + s, Table::kMask);
+                const uint32_t h2 = hash5(src + p + 2 * s, Table::kMask);
+                const uint32_t h3 = hash5(src + p + 3 * s, Table::kMask);
+                if (probe_at(src, tab, p, h0, &c)) {
+                    q = p;
+                    goto found;
+                }
+                if (probe_at(src, tab, p + s, h1, &c)) {
+                    q = p + s;
+                    goto found;
+                }
+                if (probe_at(src, tab, p + 2 * s, h2, &c)) {
+                    q = p + 2 * s;
+                    goto found;
+                }
+                if (probe_at(src, tab, p + 3 * s, h3, &c)) {
+                    q = p + 3 * s;
+                    goto found;
+                }
+                p += 4 * s;
+                k += 4;
+                s = k >> 6;
+            }
+            if (Table::kCheckDistance) goto last_literals;
+            while (p < searchLimit) {
+                if (probe_at(src, tab, p, hash5(src + p, Table::kMask), &c)) {
+                    q = p;
+                    goto found;
+                }
+                ++k;
+                p += s;
+                s = k >> 6;
+            }
+            goto last_literals;
         }
-        if (Table::kCheckDistance) return false;
-        while (p < searchLimit) {
-            if (probe(p)) return true;
-            ++k;
-            p += s;
-            s = k >> 6;
+    found: {
+        int32_t ml = common_prefix(src + q, src + c, srcLen - q - kFastEndLiterals);
+        const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c, c);
+        q -= back;
+        c -= back;
+        ml += back;
+        op = emit_sequence<8>(op, src + anchor, q - anchor, ml, static_cast<uint32_t>(q - c));
+        anchor = q + ml;
+        if (anchor + 1 >= searchLimit) goto last_literals;
+        tab.put(hash5(src + anchor - 2, Table::kMask), anchor - 2);
+        // The two positions right behind the match come first.
+        if (probe_at(src, tab, anchor, hash5(src + anchor, Table::kMask), &c)) {
+            q = anchor;
+            goto found;
         }
-        return false;
-    };
-
-    if (1 < searchLimit) {
-        tab.put(hash5(src + 1, Table::kMask), 1);
-        bool found = load32(src + 1) == load32(src);
-        if (found) {
-            q = 1;
-            c = 0;
-        } else {
-            found = search();
-        }
-        while (found) {
-            int32_t ml = common_prefix(src + q, src + c, srcLen - q - kFastEndLiterals);
-            const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c, c);
-            q -= back;
-            c -= back;
-            ml += back;
-            op = emit_sequence<8>(op, src + anchor, q - anchor, ml, static_cast<uint32_t>(q - c));
-            anchor = q + ml;
-            if (anchor + 1 >= searchLimit) break;
-            tab.put(hash5(src + anchor - 2, Table::kMask), anchor - 2);
-            found = probe(anchor) || probe(anchor + 1) || search();
+        if (probe_at(src, tab, anchor + 1, hash5(src + anchor + 1, Table::kMask), &c)) {
+            q = anchor + 1;
+            goto found;
         }
     }
+    }
+
+last_literals:
     op = emit_last_literals(op, src + anchor, srcLen - anchor);
     return static_cast<int32_t>(op - dst);
 }

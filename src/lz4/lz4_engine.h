@@ -47,6 +47,9 @@ struct Candidate {
 
 // The source alone: positions are source indices.
 struct NoHistory {
+    // Every entry is an earlier source index: its bytes can be read
+    // unconditionally, which lets probes test without branching.
+    static constexpr bool kAllReadable = true;
     const uint8_t* src;
     int32_t base() const { return 0; }
     bool resolve(int32_t e, Candidate* c) const {
@@ -60,6 +63,7 @@ struct NoHistory {
 // History in memory right before the source; candidates there are not
 // extended backwards.
 struct PrefixHistory {
+    static constexpr bool kAllReadable = false;
     const uint8_t* src;
     int32_t srcIdx;
     int32_t base() const { return srcIdx; }
@@ -75,6 +79,7 @@ struct PrefixHistory {
 // there needs 8 bytes before the dictionary's end, and its match stops at
 // that end.
 struct DictHistory {
+    static constexpr bool kAllReadable = false;
     const uint8_t* src;
     int32_t srcIdx;
     const uint8_t* dict;
@@ -102,116 +107,168 @@ struct FirstPhase {
     int shift;
 };
 
+// Whether table entry e holds the word at source index i (d = its distance).
+template <class Table, class History>
+__attribute__((always_inline)) inline bool entry_matches(const History& hist, int32_t d, int32_t e,
+                                                         uint32_t word) {
+    if constexpr (History::kAllReadable) {
+        // Both tests evaluated, one branch taken by the caller.
+        const bool near = !Table::kCheckDistance || d <= kMaxOffset;
+        return near & (load32(hist.src + e) == word);
+    } else {
+        if (Table::kCheckDistance && d > kMaxOffset) return false;
+        Candidate cand;
+        return hist.resolve(e, &cand) && load32(cand.at) == word;
+    }
+}
+
+// Probes source index i: swaps its position into the table and tests the
+// entry it replaces, which *e receives.
+template <class Table, class History>
+__attribute__((always_inline)) inline bool probe1(const uint8_t* src, Table tab, const History& hist,
+                                                  int32_t base, int32_t i, int32_t* e) {
+    const uint32_t h = hash5(src + i, Table::kMask);
+    *e = tab.get(h);
+    tab.put(h, base + i);
+    return entry_matches<Table>(hist, base + i - *e, *e, load32(src + i));
+}
+
+// Probes i, i + 1, i + 2. All three entries are read before any is written,
+// so when two hashes coincide the later position still sees the old entry.
+// Returns which of the three matched first (its entry in *e), or -1.
+template <class Table, class History>
+__attribute__((always_inline)) inline int probe3(const uint8_t* src, Table tab, const History& hist,
+                                                 int32_t base, int32_t i, int32_t* e) {
+    const uint8_t* const s = src + i;
+    const uint32_t h0 = hash5(s, Table::kMask), h1 = hash5(s + 1, Table::kMask), h2 = hash5(s + 2, Table::kMask);
+    const int32_t e0 = tab.get(h0), e1 = tab.get(h1), e2 = tab.get(h2);
+    const int32_t p = base + i;
+    tab.put(h0, p);
+    tab.put(h1, p + 1);
+    tab.put(h2, p + 2);
+    {
+        if (entry_matches<Table>(hist, p - e0, e0, load32(s))) {
+            *e = e0;
+            return 0;
+        }
+        if (entry_matches<Table>(hist, p + 1 - e1, e1, load32(s + 1))) {
+            *e = e1;
+            return 1;
+        }
+        if (entry_matches<Table>(hist, p + 2 - e2, e2, load32(s + 2))) {
+            *e = e2;
+            return 2;
+        }
+        return -1;
+    }
+}
+
 // Encodes src[0, *srcLen) into dst. Checked: dstCap is the capacity and
-// *srcLen returns the bytes covered. Returns the block length.
+// *srcLen returns the bytes covered. Returns the block length. Written as
+// one flat loop over plain locals so that the search state stays in
+// registers.
 template <bool Checked, class Table, class History>
 int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32_t dstCap, Table tab,
-                      const History& hist, FirstPhase first) {
+                      const History& histIn, FirstPhase first) {
+    if constexpr (Checked) {
+        // A sequence takes at most one byte more than the source it covers
+        // per 255 literals, so with room for srcLen + srcLen / 255 + 16
+        // bytes no room test can fail and no literal run gets cut: the
+        // block is the unchecked encoder's, which may also overshoot its
+        // literal copies inside that room.
+        if (int64_t{dstCap} >= int64_t{*srcLenIO} + *srcLenIO / 255 + 16)
+            return encode_engine<false>(src, srcLenIO, dst, dstCap, tab, histIn, first);
+    }
+    const History hist = histIn;
     const int32_t srcLen = *srcLenIO;
     const int32_t searchLimit = srcLen - kSearchMargin;
     const int32_t base = hist.base();
     uint8_t* op = dst;
     uint8_t* const oend = dst + dstCap;
     int32_t anchor = 0;
-    int32_t q = 0;    // match start (source index)
-    Candidate c{};    // its candidate
-    int32_t dist = 0;  // its distance
+    int32_t q = 0;        // match start (source index)
+    int32_t e = 0;        // its table entry
+    int32_t lastRun = 0;  // literals before the last match
+    bool firstMatch = true;
 
-    // Tests entry e against the word at source index i.
-    auto accept = [&](int32_t i, int32_t e, uint32_t word) __attribute__((always_inline)) {
-        const int32_t d = base + i - e;
-        if (Table::kCheckDistance && d > kMaxOffset) return false;
-        Candidate cand;
-        if (!hist.resolve(e, &cand) || load32(cand.at) != word) return false;
-        q = i;
-        c = cand;
-        dist = d;
-        return true;
-    };
-    auto probe = [&](int32_t i) __attribute__((always_inline)) {
-        const uint32_t h = hash5(src + i, Table::kMask);
-        const int32_t e = tab.get(h);
-        tab.put(h, base + i);
-        return accept(i, e, load32(src + i));
-    };
-    // All three entries are read before any is written, so when two hashes
-    // coincide the later position still sees the old entry. One load serves
-    // the three words and their fifth bytes.
-    auto probe3 = [&](int32_t i) __attribute__((always_inline)) {
-        const uint64_t w = load64(src + i);
-        const uint32_t w0 = static_cast<uint32_t>(w), w1 = static_cast<uint32_t>(w >> 8),
-                       w2 = static_cast<uint32_t>(w >> 16);
-        const uint32_t h0 = _mm_crc32_u32(static_cast<uint8_t>(w >> 32), w0) & Table::kMask;
-        const uint32_t h1 = _mm_crc32_u32(static_cast<uint8_t>(w >> 40), w1) & Table::kMask;
-        const uint32_t h2 = _mm_crc32_u32(static_cast<uint8_t>(w >> 48), w2) & Table::kMask;
-        const int32_t e0 = tab.get(h0), e1 = tab.get(h1), e2 = tab.get(h2);
-        tab.put(h0, base + i);
-        tab.put(h1, base + i + 1);
-        tab.put(h2, base + i + 2);
-        return accept(i, e0, w0) || accept(i + 1, e1, w1) || accept(i + 2, e2, w2);
-    };
-    auto first_match = [&]() __attribute__((always_inline)) {
+    {
+        // The first match: single probes, then a step that grows while
+        // nothing matches.
         int32_t i = 1;
         for (; i <= first.single; ++i) {
-            if (i >= searchLimit) return false;
-            if (probe(i)) return true;
-        }
-        for (int32_t k = first.k0;; ++k) {
-            if (i >= searchLimit) return false;
-            if (probe(i)) return true;
-            i += k >> first.shift;
-        }
-    };
-    auto next_match = [&](int32_t lastRun) __attribute__((always_inline)) {
-        int32_t i = anchor;
-        if (lastRun < 64) {
-            for (int n = 0; n < 16; ++n, i += 3) {
-                if (i >= searchLimit) return false;
-                if (probe3(i)) return true;
+            if (i >= searchLimit) goto last_literals;
+            if (probe1(src, tab, hist, base, i, &e)) {
+                q = i;
+                goto found;
             }
         }
-        for (int32_t k = 128;; ++k) {
-            if (i >= searchLimit) return false;
-            if (probe(i)) return true;
-            i += k >> 6;
+        for (int32_t k = first.k0;; ++k) {
+            if (i >= searchLimit) goto last_literals;
+            if (probe1(src, tab, hist, base, i, &e)) {
+                q = i;
+                goto found;
+            }
+            i += k >> first.shift;
         }
-    };
-    auto match_length = [&]() __attribute__((always_inline)) {
+    }
+
+    for (;;) {
+        {
+            // Triple probes after a short literal run, then accelerating
+            // single probes.
+            int32_t i = anchor;
+            if (lastRun < 64) {
+                // Sixteen groups, or as many as start before the limit.
+                const bool whole = i + 45 < searchLimit;
+                const int32_t end = whole ? i + 48 : searchLimit;
+                for (; i < end; i += 3) {
+                    const int r = probe3(src, tab, hist, base, i, &e);
+                    if (r >= 0) {
+                        q = i + r;
+                        goto found;
+                    }
+                }
+                if (!whole) goto last_literals;
+            }
+            for (int32_t k = 128;; ++k) {
+                if (i >= searchLimit) goto last_literals;
+                if (probe1(src, tab, hist, base, i, &e)) {
+                    q = i;
+                    goto found;
+                }
+                i += k >> 6;
+            }
+        }
+    found: {
+        Candidate c{};
+        hist.resolve(e, &c);
+        const uint32_t dist = static_cast<uint32_t>(base + q - e);
         int32_t limit = srcLen - q - kEndLiterals;
         if (c.cap && c.cap < limit) limit = c.cap;
-        return common_prefix(src + q, c.at, limit);
-    };
-    // Emits anchor..q-1 and the match; false when the checked encoder has no
-    // room for it.
-    auto emit = [&](int32_t ml) __attribute__((always_inline)) {
-        const int32_t L = q - anchor;
-        if constexpr (Checked) {
-            const int32_t need = L + 3 + ext_bytes(L) + ext_bytes(ml);
-            if (!(need < oend - op - 8)) return false;
-            op = emit_sequence<8>(op, src + anchor, L, ml, static_cast<uint32_t>(dist));
-        } else {
-            op = emit_sequence<16>(op, src + anchor, L, ml, static_cast<uint32_t>(dist));
-        }
-        anchor = q + ml;
-        return true;
-    };
-
-    if (first_match() && emit(match_length())) {
-        int32_t lastRun = q;  // the first sequence's literals are 0..q-1
-        while (next_match(lastRun)) {
-            int32_t ml = match_length();
+        int32_t ml = common_prefix(src + q, c.at, limit);
+        if (!firstMatch) {
             // Backwards no further than the anchor and the candidate's floor.
             const int32_t below = static_cast<int32_t>(c.at - c.floor);
             const int32_t room = q - anchor < below ? q - anchor : below;
             const int32_t back = common_suffix(src + q, c.at, room, q < below ? q : below);
             q -= back;
-            c.at -= back;
             ml += back;
-            lastRun = q - anchor;
-            if (!emit(ml)) break;
         }
+        firstMatch = false;
+        const int32_t L = q - anchor;
+        lastRun = L;
+        if constexpr (Checked) {
+            const int32_t need = L + 3 + ext_bytes(L) + ext_bytes(ml);
+            if (!(need < oend - op - 8)) goto last_literals;
+            op = emit_sequence<8>(op, src + anchor, L, ml, dist);
+        } else {
+            op = emit_sequence<16>(op, src + anchor, L, ml, dist);
+        }
+        anchor = q + ml;
+    }
     }
 
+last_literals:
     int32_t n = srcLen - anchor;
     if constexpr (Checked) {
         const int32_t avail = static_cast<int32_t>(oend - op);

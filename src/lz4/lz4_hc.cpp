@@ -117,7 +117,11 @@ private:
                 return seg + common_suffix(a - seg, dict_end_, limit - seg);
             }
         }
-        return common_suffix(a, at(c), limit);
+        // Bytes before c (and so before q) that are one piece of memory may
+        // be read beyond the limit: short counts take one 8-byte compare.
+        // That is the whole history in prefix mode, the source before c in
+        // dictionary mode.
+        return common_suffix(a, at(c), limit, kDict ? c - src_idx_ : c - floor_);
     }
 
     // Four-byte screen at offset `off` from a (in the source) and c. Only a
@@ -131,8 +135,32 @@ private:
         return load32(at(a + off)) == load32(at(x));
     }
 
+    // The run of equal bytes around p: `back` bytes before p and `fwd`
+    // bytes from p on (at most the forward limit; 0 when that is) equal p's
+    // byte. A candidate c inside it (p - c <= back) matches p forward for
+    // exactly fwd bytes and backward for exactly back - (p - c) bytes (or up
+    // to the limits), so a run's candidates are measured without comparing.
+    // Prefix mode only, where the history is one piece of memory; wider
+    // searches whose byte before p differs walk without the run tests.
+    struct Run {
+        int32_t back = 0;
+        int32_t fwd = 0;
+    };
+    bool in_run(int32_t p) const {
+        if constexpr (kDict) return false;
+        return p > floor_ && at(p)[-1] == at(p)[0];
+    }
+    Run measure_run(int32_t p, int32_t limit) const {
+        const uint8_t* a = at(p);
+        Run run;
+        run.fwd = limit < 1 ? 0 : 1 + common_prefix(a, a + 1, limit - 1);
+        run.back = common_suffix(a + 1, a, p - floor_, p - floor_);
+        return run;
+    }
+
     // Search 1: the longest match at ip (the first found wins ties); below 4
-    // means none.
+    // means none. (Runs are left to the wider searches, where the parse
+    // spends its time inside them.)
     int32_t best_match(int32_t ip, int32_t* ref) {
         int32_t c = insert_and_head(ip);
         int32_t best = 3;
@@ -154,7 +182,14 @@ private:
     // Wider match at q: a match longer than `best` that covers q and may start
     // as far back as `lowlim`. Returns the best length (at least `best`).
     int32_t wider_match(int32_t q, int32_t lowlim, int32_t best, int32_t* start, int32_t* ref) {
-        int32_t c = insert_and_head(q);
+        const int32_t c = insert_and_head(q);
+        const int32_t fwd_limit = matchlimit_ - q;
+        if (in_run(q)) return wider_walk<true>(q, c, lowlim, best, measure_run(q, fwd_limit), start, ref);
+        return wider_walk<false>(q, c, lowlim, best, Run{}, start, ref);
+    }
+    template <bool kRun>
+    int32_t wider_walk(int32_t q, int32_t c, int32_t lowlim, int32_t best, Run run, int32_t* start,
+                       int32_t* ref) const {
         const int32_t fwd_limit = matchlimit_ - q;
         // Past matchlimit candidates would be measured forward only; the
         // parse never searches there (q < mflimit), the rule is kept anyway.
@@ -163,10 +198,17 @@ private:
         // matchlimit: once the best is that long the walk cannot improve it.
         const int32_t longest = (forward_only ? 0 : q - lowlim) + fwd_limit;
         for (int32_t n = attempts_; n > 0 && best < longest && !ends_walk(c, q); --n) {
+            const bool inRun = kRun && q - c <= run.back;
             int32_t back = 0;
             if (!forward_only) {
                 const int32_t a = q - lowlim, b = c - floor_;
-                back = backward(q, c, a < b ? a : b);
+                const int32_t lim = a < b ? a : b;
+                if (inRun) {
+                    const int32_t r = run.back - (q - c);
+                    back = r < lim ? r : lim;
+                } else {
+                    back = backward(q, c, lim);
+                }
             }
             const int32_t s = q - back;
             // A start this close to matchlimit cannot beat `best`, and it
@@ -174,7 +216,7 @@ private:
             // are not looked at even if they would extend back less far.
             if (s + best >= matchlimit_) break;
             if (screen(s, c - back, best - 3)) {
-                const int32_t len = back + forward(q, c, fwd_limit);
+                const int32_t len = back + (inRun ? run.fwd : forward(q, c, fwd_limit));
                 if (len > best) {
                     best = len;
                     *start = s;

@@ -156,7 +156,9 @@ TEST(Lz4Encode, BlocksEqualThePlainModel) {
         for (int32_t accel : {2, 3, 17})
             EXPECT_EQ(encode_fast(src, accel), vek::testref::lz4_model_encode_fast(src.data(), n, accel)) << n;
         Table tab;
-        for (int32_t cap : {1, 9, 10, 50, n / 4 + 7, n / 2 + 3}) {
+        // The last two capacities straddle the room beyond which no room
+        // test can fail.
+        for (int32_t cap : {1, 9, 10, 50, n / 4 + 7, n / 2 + 3, n + n / 255 + 15, n + n / 255 + 16}) {
             Bytes dst(cap);
             int32_t sl = n, dl = cap;
             veksEncodeLZ4Safe_8u(src.data(), &sl, dst.data(), &dl, tab.t);
@@ -358,6 +360,53 @@ TEST(Lz4Decode, MutatedAndTruncatedBlocksMatchTheModel) {
             compare_with_model(b, cap, dict, 3100);
             compare_with_model(b, cap, dict, 100);
         }
+    }
+}
+
+// Length extensions of many 255 bytes (read sixteen at a time while they
+// fit): lengths around those steps, extensions cut short inside the run,
+// and runs whose sum passes INT32_MAX, for literal and match lengths.
+TEST(Lz4Decode, LongLengthExtensions) {
+    const Bytes dict = vek::testdata::text_bytes(40, 9);
+    for (int run : {0, 1, 15, 16, 17, 31, 32, 33, 100}) {
+        for (int last : {0, 7, 254}) {
+            const int32_t L = 15 + 255 * run + last;
+            Bytes block = {0xF0};
+            block.insert(block.end(), size_t(run), 255);
+            block.push_back(uint8_t(last));
+            for (int32_t i = 0; i < L; ++i) block.push_back(uint8_t('a' + i % 23));
+            compare_with_model(block, L, {}, 0);
+            compare_with_model(block, L + 40, {}, 0);
+            compare_with_model(block, L - 1, {}, 0);
+            const Bytes cut(block.begin(), block.begin() + 1 + run / 2);
+            compare_with_model(cut, L, {}, 0);
+            // The same extension on a match length behind one literal.
+            Bytes match = {0x1F, 'z', 1, 0};
+            match.insert(match.end(), size_t(run), 255);
+            match.push_back(uint8_t(last));
+            match.insert(match.end(), {0x50, 'a', 'b', 'c', 'd', 'e'});
+            compare_with_model(match, 1 + 19 + 255 * run + last + 5, {}, 0);
+            compare_with_model(match, 64, {}, 0);
+            compare_with_model(block, L, dict, 40);
+            compare_with_model(match, 64, dict, 40);
+        }
+    }
+    // (INT32_MAX - 15) / 255 + 1 bytes of 255 carry a length past INT32_MAX.
+    const size_t overflowRun = (INT32_MAX - 15) / 255 + 1;
+    Bytes lit = {0xF0};
+    lit.insert(lit.end(), overflowRun, 255);
+    lit.insert(lit.end(), 64, 0);
+    compare_with_model(lit, 100, {}, 0);
+    Bytes match = {0x1F, 'z', 1, 0};
+    match.insert(match.end(), overflowRun, 255);
+    match.insert(match.end(), 64, 0);
+    compare_with_model(match, 100, {}, 0);
+    compare_with_model(lit, 100, dict, 40);
+    compare_with_model(match, 100, dict, 40);
+    Bytes out(100);
+    for (const Bytes* b : {&lit, &match}) {
+        int32_t dl = 100;
+        EXPECT_EQ(veksDecodeLZ4_8u(b->data(), int32_t(b->size()), out.data(), &dl), vekStatusSizeErr);
     }
 }
 
