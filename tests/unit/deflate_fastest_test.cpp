@@ -408,7 +408,6 @@ TEST(DeflateFastest, JoinedWindowMatchesTheModelOverMixedData) {
             RunOpts o;
             o.hashSize = hashSize;
             o.contiguous = true;
-            o.randomSplits = !fixed;
             const Stream s = fixed ? Stream{} : dynamic_stream_for(in, o.winSize, o.hashSize);
             expect_round_trip(in, run_stream(in, s, rng, o));
         }
