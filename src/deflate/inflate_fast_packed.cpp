@@ -1,6 +1,6 @@
 // The inflater's fast loop over packed tables. When a call has a long run
 // of input ahead, it first derives from the state's tables (either form) a
-// one-word-per-entry literal/length table of 11 bits, in which a literal
+// one-word-per-entry literal/length table of 12 bits, in which a literal
 // whose code leaves room for the next whole code (a literal or a length)
 // carries both, and a one-word distance table of 10 bits
 // (inflate_packed_build*.cpp). Every entry is what the state's own lookup

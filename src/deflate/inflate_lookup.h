@@ -139,7 +139,7 @@ extern template FastExit inflate_fast<ShortLookup>(const ShortLookup&, InflateIo
 // Packed tables of the second fast loop (inflate_fast_packed.cpp), derived
 // per call from either form; worth their building (a microsecond or two)
 // only with this much input and output space ahead.
-inline constexpr uint32_t kPackedLitBits = 11;
+inline constexpr uint32_t kPackedLitBits = 12;
 inline constexpr uint32_t kPackedDistBits = 10;
 inline constexpr size_t kPackedMinInput = 2048;
 inline constexpr size_t kPackedMinOutput = 8192;
