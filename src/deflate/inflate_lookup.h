@@ -143,6 +143,9 @@ inline constexpr uint32_t kPackedLitBits = 12;
 inline constexpr uint32_t kPackedDistBits = 10;
 inline constexpr size_t kPackedMinInput = 2048;
 inline constexpr size_t kPackedMinOutput = 8192;
+// Where tables built earlier in the call are used again: a few steps fit.
+inline constexpr size_t kPackedReuseInput = 64;
+inline constexpr size_t kPackedReuseOutput = 1024;
 struct PackedTables {
     uint32_t lit[1u << kPackedLitBits];
     uint32_t dist[1u << kPackedDistBits];
