@@ -7,6 +7,8 @@
 // answers for those bits, so the symbols decoded are the same; codes longer
 // than the packed reach, the end of block and invalid codes fall back to the
 // state's lookup for that symbol.
+#include <immintrin.h>
+
 #include "deflate/inflate_copy.h"
 #include "deflate/inflate_lookup.h"
 
@@ -81,18 +83,18 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
                 const uint16_t two = static_cast<uint16_t>(e >> 16);
                 std::memcpy(out, &two, 2);
             }
-            out += (e >> 12) & 3;
+            out += packed_literals(e);
             if (!(e & (kPackedHasLength | kPackedSlow))) {
-                bb >>= static_cast<uint8_t>(e);
+                bb >>= e & 63;
                 nb -= e;
                 e = T->lit[bb & kLitMask];
                 goto next;
             }
             if (!(e & kPackedSlow)) {
                 // One shift for the codes and the length's extra bits.
-                const uint32_t total = static_cast<uint8_t>(e);
-                len = (e >> 24) + 3 + (low_bits(bb, total) >> ((e >> 8) & 15));
-                bb >>= total;
+                // The low byte is the bit count, bits 8-12 the shift.
+                len = (e >> 24) + 3 + (_bzhi_u32(static_cast<uint32_t>(bb), e) >> ((e >> 8) & 31));
+                bb >>= e & 63;
                 nb -= e;
             } else {
                 const LitEntry g = tab.lit(bb);
@@ -126,10 +128,9 @@ FastExit inflate_fast_packed(const Lookup& lookup, const PackedTables& pt, Infla
                     }
                     d = pack_distance(dn, dex, g.value);
                 }
-                const uint32_t total = d & 255;
-                dist = (d >> 16) + (low_bits(bb, total) >> ((d >> 8) & 15));
-                bb >>= total;
-                nb -= total;
+                dist = (d >> 16) + (_bzhi_u32(static_cast<uint32_t>(bb), d) >> ((d >> 8) & 31));
+                bb >>= d & 63;
+                nb -= d;
                 // The next entry is looked up before the copy, which cannot
                 // change the table.
                 e = T->lit[bb & kLitMask];

@@ -152,24 +152,29 @@ struct PackedTables {
 };
 
 // Packed literal/length entry, one lookup of kPackedLitBits bits:
-//   bits 0-7   bits the entry consumes (codes and merged extra bits, plus
+//   bits 0-4   bits the entry consumes (codes and merged extra bits, plus
 //              the extra bits of its length still to read)
-//   bits 8-11  bits before those extra bits
-//   bits 12-13 literals the entry writes (0..2)
-//   bit 14     a length follows the literals
-//   bit 15     the state's own lookup must decide (long codes, end of
+//   bit 7      the state's own lookup must decide (long codes, end of
 //              block, invalid codes); nothing else set
+//   bits 8-11  bits before the length's extra bits (bit 12 stays clear:
+//              bits 8-12 are a 32-bit shift count as they stand)
+//   bits 13-14 literals the entry writes (0..2)
+//   bit 15     a length follows the literals
 //   bits 16-23 the first literal
 //   bits 24-31 the second literal, or the length minus 3 (its base)
 // A single literal carries its byte in both literal fields, so that the
-// two bytes an entry stores are always defined.
-// Packed distance entry: bits 0-7 code and extra bits together, 8-11 code
+// two bytes an entry stores are always defined. The low byte of an entry
+// that is not slow is its bit count as it stands.
+// Packed distance entry: bits 0-4 code and extra bits together, 8-11 code
 // bits, 16-31 the distance or its base; 0 when the state's lookup must
 // decide (long or unassigned codes).
-inline constexpr uint32_t kPackedLiteral = 0x1000;
-inline constexpr uint32_t kPackedHasLength = 0x4000;
-inline constexpr uint32_t kPackedSlow = 0x8000;
+inline constexpr uint32_t kPackedSlow = 0x80;
+inline constexpr uint32_t kPackedLiteral = 0x2000;
+inline constexpr uint32_t kPackedHasLength = 0x8000;
 inline constexpr uint32_t kPackedKindMask = 0xF000;
+constexpr uint32_t packed_literals(uint32_t e) {
+    return (e >> 13) & 3;
+}
 
 // Single-symbol entries from a resolved flag byte and value.
 constexpr uint32_t pack_literal_length(uint32_t flag, uint32_t value) {

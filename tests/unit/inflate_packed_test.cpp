@@ -134,7 +134,8 @@ TEST(InflatePacked, EntriesDecodeAsTheStateLookups) {
                     EXPECT_TRUE(!(a.literal || a.length) || a.code > vd::kPackedLitBits);
                     continue;
                 }
-                const uint32_t nlit = (e >> 12) & 3, total = e & 255, shift = (e >> 8) & 15;
+                const uint32_t nlit = vd::packed_literals(e), total = e & 255,
+                               shift = (e >> 8) & 15;
                 const uint32_t extra = (uint32_t(bb) & ((1u << total) - 1)) >> shift;
                 if (nlit == 0) {
                     ASSERT_TRUE(a.length && (e & vd::kPackedHasLength));
