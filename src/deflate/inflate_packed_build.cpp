@@ -32,7 +32,8 @@ void resolve_packed_pointer(const GeneralLookup& tab, uint32_t i, uint32_t* lit)
 void join_packed_portable(uint32_t* lit) {
     for (uint32_t i = kLitSize; i-- > 0;) {
         const uint32_t e = lit[i];
-        const uint32_t s = lit[i >> (e & 255)];
+        // Only a literal's entry is joined; its bit count is below 32.
+        const uint32_t s = lit[i >> (e & 31)];
         if (packed_joinable(e, s)) lit[i] = packed_join(e, s);
     }
 }
