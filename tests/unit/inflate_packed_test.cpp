@@ -2,7 +2,9 @@
 // portable builder give the same words for any table bytes (and the
 // dispatch takes the portable one without AVX2), every packed entry
 // decodes as the state's own lookups read one symbol after the other, and
-// damaged tables with long input and output stay inside the buffers.
+// damaged tables with long input and output stay inside the buffers;
+// long streams with a window, in output buffers long enough for the packed
+// loop, decode as the reference inflater does.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,7 +14,9 @@
 
 #include "core/cpu.h"
 #include "deflate/inflate_lookup.h"
+#include "deflate_stream_parser.h"
 #include "forced_cpu_services.h"
+#include "inflate_reference.h"
 #include "inflate_test_util.h"
 
 namespace {
@@ -208,6 +212,38 @@ TEST(InflatePacked, DamagedTablesWithLongBuffersStayInside) {
         ASSERT_TRUE(c.src >= in.get() && c.src + c.srcLen == in.get() + inLen) << round;
         ASSERT_TRUE(c.dst >= out.get() + hist && c.dst + c.dstLen == out.get() + hist + room)
             << round;
+    }
+}
+
+// Matches reaching back across output buffers of 9..40 KiB into a 32 KiB
+// circular window (the stream starts after a preset window): the packed
+// loop leaves its hot part for each window match and comes back.
+TEST(InflatePacked, LongStreamsWithAWindowInBigBuffers) {
+    std::mt19937 rng(12);
+#if defined(__SANITIZE_ADDRESS__)
+    const int rounds = 2;
+#else
+    const int rounds = 6;
+#endif
+    for (int round = 0; round < rounds; ++round) {
+        const std::vector<BlockKind> kinds = {BlockKind::kDynamicGeneral, BlockKind::kFixed,
+                                              BlockKind::kDynamicShort};
+        Bytes dict(32768);
+        for (auto& b : dict) b = uint8_t(rng() % 7);
+        const TestStream ts = random_stream(rng, kinds, 8000, dict, 70);
+        const auto ref = vek::testref::reference_inflate(
+            ts.bytes.data(), ts.bytes.size(), ts.expected.size(), dict.data(), dict.size());
+        ASSERT_EQ(ref.out, ts.expected) << round;
+        vek::testinflate::DriveOptions o;
+        o.outLimit = ts.expected.size();
+        o.useWindow = true;
+        o.winSize = 32768;
+        o.windowInit = dict.data();
+        o.chunkSize = 9000 + rng() % 32000;
+        o.seed = rng();
+        const vek::testinflate::DriveResult d =
+            vek::testinflate::inflate_stream(ts.bytes.data(), ts.bytes.size(), o);
+        ASSERT_EQ(vek::testref::check_against_reference(d, ref), "") << round;
     }
 }
 
