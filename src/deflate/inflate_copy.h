@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "core/load.h"
 #include "core/repeat_pattern.h"
 #include "deflate/inflate.h"
 
@@ -24,6 +25,30 @@ inline bool distance_ok(const InflateIo& io, uint32_t dist) {
     return dist != 0 && dist <= reach;
 }
 
+// Copies n bytes between buffers that do not overlap, reading and writing
+// exactly those bytes, without a library call for the short copies that
+// matches mostly are.
+inline void copy_disjoint(uint8_t* dst, const uint8_t* src, size_t n) {
+    if (n >= 16) {
+        size_t i = 0;
+        for (; i + 16 < n; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 16)));
+    } else if (n >= 8) {
+        const uint64_t a = load64(src), b = load64(src + n - 8);
+        std::memcpy(dst, &a, 8);
+        std::memcpy(dst + n - 8, &b, 8);
+    } else if (n >= 4) {
+        const uint32_t a = load32(src), b = load32(src + n - 4);
+        std::memcpy(dst, &a, 4);
+        std::memcpy(dst + n - 4, &b, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+    }
+}
+
 // Copies len bytes of the match at distance dist to io.out and advances it.
 // The caller has checked distance_ok and that len bytes of space remain.
 inline void copy_match_exact(InflateIo& io, size_t len, uint32_t dist) {
@@ -36,15 +61,16 @@ inline void copy_match_exact(InflateIo& io, size_t len, uint32_t dist) {
         uint32_t idx = io.winIdx >= k ? io.winIdx - k : io.winIdx + (io.winSize - k);
         const size_t n = len < k ? len : k;
         const size_t first = n < io.winSize - idx ? n : io.winSize - idx;
-        std::memmove(out, io.win + idx, first);
-        std::memmove(out + first, io.win, n - first);  // wrapped past the window's end
+        // The window is the caller's own buffer, apart from the output.
+        copy_disjoint(out, io.win + idx, first);
+        copy_disjoint(out + first, io.win, n - first);  // wrapped past the window's end
         out += n;
         len -= n;
         // Any rest starts at the first byte of the output buffer.
     }
     const uint8_t* src = out - dist;
     if (dist >= len) {
-        std::memcpy(out, src, len);
+        copy_disjoint(out, src, len);
     } else {
         for (size_t i = 0; i < len; ++i) out[i] = src[i];
     }
@@ -66,7 +92,8 @@ inline void copy_match_wide(uint8_t* out, size_t len, size_t dist) {
         } while (out < end);
     } else if (dist >= 16) {
         do {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
             out += 16;
             src += 16;
         } while (out < end);

@@ -36,7 +36,8 @@ inline uint32_t bits_needed(uint32_t codeLen, uint32_t extra) {
 }
 
 template <class Lookup>
-vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st, vekInflateMode* mode) {
+vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st,
+                        vekInflateMode* mode) {
     uint32_t step = 1, value = 0, extra = 0, dist = 0;
     if (*mode == vekInflateModeResume) {
         if (st->step < 2 || st->step > 6) return vekStatusSrcDataErr;
@@ -63,7 +64,11 @@ vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st, v
                 const size_t inLeft = static_cast<size_t>(io.inEnd - io.in);
                 if (!afterFast && inLeft >= kFastMinInput && io.out < io.outEnd) {
                     FastExit x;
-                    if (inLeft >= kPackedMinInput && static_cast<size_t>(io.outEnd - io.out) >= kPackedMinOutput) {
+                    const size_t outLeft = static_cast<size_t>(io.outEnd - io.out);
+                    // Once built, the packed tables also serve the shorter
+                    // stretches before the ends of the buffers.
+                    if (packedBuilt ? inLeft >= kPackedReuseInput && outLeft >= kPackedReuseOutput
+                                    : inLeft >= kPackedMinInput && outLeft >= kPackedMinOutput) {
                         if (!packedBuilt) build_packed_tables(tab, packed);
                         packedBuilt = true;
                         x = inflate_fast_packed(tab, packed, io);
@@ -81,7 +86,9 @@ vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st, v
                 LitEntry e;
                 for (;;) {
                     e = tab.lit(io.bits);
-                    if (bits_needed(e.flag & 15, e.flag & kFlagLength ? (e.flag >> 4) & 7 : 0) <= io.nbits) break;
+                    if (bits_needed(e.flag & 15, e.flag & kFlagLength ? (e.flag >> 4) & 7 : 0) <=
+                        io.nbits)
+                        break;
                     if (!pull_byte(io)) {
                         *mode = vekInflateModeSymbol;
                         return vekStatusOk;

@@ -20,7 +20,8 @@ struct Reverse10 {
 constexpr Reverse10 make_reverse10() {
     Reverse10 t{};
     for (uint32_t i = 0; i < 1024; ++i)
-        for (uint32_t b = 0; b < 10; ++b) t.r[i] |= static_cast<uint16_t>(((i >> b) & 1) << (9 - b));
+        for (uint32_t b = 0; b < 10; ++b)
+            t.r[i] |= static_cast<uint16_t>(((i >> b) & 1) << (9 - b));
     return t;
 }
 constexpr Reverse10 kReverse10 = make_reverse10();
@@ -30,8 +31,9 @@ constexpr uint32_t reverse_bits(uint32_t v, uint32_t n) {
     if (n <= 10) return kReverse10.r[v & 1023] >> (10 - n);
     return uint32_t(kReverse10.r[v & 1023]) << (n - 10) | kReverse10.r[(v >> 10) & 31] >> (20 - n);
 }
-static_assert(reverse_bits(1, 1) == 1 && reverse_bits(0x30, 8) == 0x0C && reverse_bits(1, 15) == 0x4000 &&
-              reverse_bits(0x4001, 15) == 0x4001 && reverse_bits(0x7FFE, 15) == 0x3FFF && reverse_bits(0x401, 11) == 0x401);
+static_assert(reverse_bits(1, 1) == 1 && reverse_bits(0x30, 8) == 0x0C &&
+              reverse_bits(1, 15) == 0x4000 && reverse_bits(0x4001, 15) == 0x4001 &&
+              reverse_bits(0x7FFE, 15) == 0x3FFF && reverse_bits(0x401, 11) == 0x401);
 
 // Canonical codes (RFC 1951, 3.2.2), first code bit most significant.
 constexpr void assign_codes(const uint8_t* lens, uint32_t n, uint16_t* codes) {
@@ -67,107 +69,133 @@ constexpr void put16(uint8_t* p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-// Allocates second-level blocks for the codes longer than 10 bits: for each
-// 10-bit prefix holding such codes, the longest length under it and a block
-// of 2^(L - 10) entries. Returns false when the area would overflow.
-constexpr bool plan_second_level(const uint8_t* lens, const uint16_t* codes, uint32_t n, uint8_t* longest,
-                                 uint16_t* start, uint32_t capacity) {
-    bool any = false;
-    for (uint32_t s = 0; s < n; ++s) any |= lens[s] > kRoot;
-    if (!any) return true;
+// One half of the general form: a flag byte array and a value array of
+// bytes (literal/length) or 16-bit words (distance), each with its second
+// level behind it.
+struct Half {
+    uint8_t* t;
+    int value, value2, flag, flag2;  // offsets in the table
+    bool wide;                       // 16-bit values
+    uint32_t secondLevel;            // entries of the second-level area
+
+    constexpr void put(int area, int flagArea, uint32_t i, uint32_t f, uint32_t v) const {
+        t[flagArea + i] = static_cast<uint8_t>(f);
+        if (wide)
+            put16(t + area + 2 * i, v);
+        else
+            t[area + i] = static_cast<uint8_t>(v);
+    }
+    // Copies the first `size` first-level entries to the next `size`.
+    constexpr void twice(uint32_t size) const {
+        const uint32_t w = wide ? 2 : 1;
+        if (!__builtin_is_constant_evaluated()) {
+            std::memcpy(t + flag + size, t + flag, size);
+            std::memcpy(t + value + w * size, t + value, w * size);
+            return;
+        }
+        for (uint32_t i = 0; i < size; ++i) t[flag + size + i] = t[flag + i];
+        for (uint32_t i = 0; i < w * size; ++i) t[value + w * size + i] = t[value + i];
+    }
+};
+
+// What a symbol's entries hold, before merging extra bits: flag kind bits,
+// value and extra bits; `assigned` false leaves the entries unassigned.
+struct SymbolKind {
+    bool assigned;
+    uint32_t flag, value, extra;
+};
+constexpr SymbolKind symbol_kind(bool lit, uint32_t sym) {
+    if (!lit)
+        return {sym < 30, sym < 30 ? uint32_t(kDistExtra[sym]) << 4 : 0u,
+                sym < 30 ? kDistBase[sym] : 0u, sym < 30 ? kDistExtra[sym] : 0u};
+    const LitKind k = lit_kind(sym);
+    return {true, k.flag, k.value, k.extra};
+}
+
+// Fills one half. The first level is built by doubling: the entries of
+// the codes of length b (and of those whose length plus merged extra bits
+// is b) are written into the first 2^b entries, which are then copied to
+// the next 2^b, so every code is written once. Codes longer than 10 bits
+// get a block of 2^(L - 10) second-level entries per 10-bit prefix, L the
+// longest code under it, the blocks in the order of their prefixes.
+// Returns false when the second-level area would overflow.
+constexpr bool fill_half(const Half& h, const uint8_t* lens, uint32_t n, bool lit) {
+    uint16_t codes[288] = {};
+    assign_codes(lens, n, codes);
+    // Symbols by the level they are written at (stable counting sort).
+    uint32_t level[288] = {};
+    uint32_t count[kRoot + 2] = {};
+    bool anyLong = false;
+    for (uint32_t s = 0; s < n; ++s) {
+        const uint32_t len = lens[s];
+        if (len > kRoot) anyLong = true;
+        const SymbolKind k = symbol_kind(lit, s);
+        if (!len || len > kRoot || !k.assigned) continue;
+        const uint32_t e = k.extra && len + k.extra <= kRoot ? k.extra : 0;
+        level[s] = len + e;
+        ++count[len + e];
+    }
+    uint32_t first[kRoot + 2] = {};
+    for (uint32_t b = 1; b <= kRoot + 1; ++b) first[b] = first[b - 1] + count[b - 1];
+    uint16_t order[288] = {};
+    for (uint32_t s = 0; s < n; ++s)
+        if (level[s]) order[first[level[s]]++] = static_cast<uint16_t>(s);
+    // Unassigned entries: an invalid 1-bit symbol, or a zero distance.
+    const uint32_t none = lit ? (kFlagInvalid | 1) : 0;
+    h.put(h.value, h.flag, 0, none, 0);
+    h.put(h.value, h.flag, 1, none, 0);
+    uint32_t next = 0;  // into order
+    for (uint32_t b = 1; b <= kRoot; ++b) {
+        if (b > 1) h.twice(1u << (b - 1));
+        for (; next < n && next < first[b]; ++next) {
+            const uint32_t s = order[next], len = lens[s];
+            const SymbolKind k = symbol_kind(lit, s);
+            const uint32_t r = reverse_bits(codes[s], len), e = b - len;
+            const uint32_t flag = e ? ((lit ? kFlagLength : 0) | b) : (k.flag | len);
+            for (uint32_t x = 0; x < (1u << e); ++x)
+                h.put(h.value, h.flag, r | x << len, flag, k.value + x);
+        }
+    }
+    if (!anyLong) return true;
+
+    // The 10-bit prefixes of the long codes, with their longest length;
+    // blocks go out in ascending prefix order.
+    uint32_t present[1024 / 32] = {};
+    uint8_t longest[1024] = {};
+    uint16_t start[1024] = {};
     for (uint32_t s = 0; s < n; ++s) {
         if (lens[s] <= kRoot) continue;
         const uint32_t p = reverse_bits(codes[s], lens[s]) & 1023;
+        present[p / 32] |= 1u << (p % 32);
         if (longest[p] < lens[s]) longest[p] = lens[s];
     }
-    uint32_t next = 0;
-    for (uint32_t p = 0; p < 1024; ++p) {
-        if (!longest[p]) continue;
-        start[p] = static_cast<uint16_t>(next);
-        next += 1u << (longest[p] - kRoot);
-        if (next > capacity) return false;
+    uint32_t used = 0;
+    for (uint32_t w = 0; w < 1024 / 32; ++w)
+        for (uint32_t m = present[w]; m; m &= m - 1) {
+            const uint32_t p = 32 * w + static_cast<uint32_t>(__builtin_ctz(m));
+            start[p] = static_cast<uint16_t>(used);
+            used += 1u << (longest[p] - kRoot);
+            if (used > h.secondLevel) return false;
+            h.put(h.value, h.flag, p, longest[p], lit ? start[p] / 2 : start[p]);
+        }
+    for (uint32_t s = 0; s < n; ++s) {
+        const uint32_t len = lens[s];
+        const SymbolKind k = symbol_kind(lit, s);
+        if (len <= kRoot || !k.assigned) continue;
+        const uint32_t p = reverse_bits(codes[s], len) & 1023, L = longest[p];
+        const uint32_t at = start[p] + ((codes[s] & ((1u << (len - kRoot)) - 1)) << (L - len));
+        for (uint32_t x = 0; x < (1u << (L - len)); ++x)
+            h.put(h.value2, h.flag2, at + x, k.flag | len, k.value);
     }
     return true;
 }
 
-// Second-level range of a long code: its bits after the first 10, first bit
-// most significant, fill the top of the L - 10 index bits.
-constexpr uint32_t second_level_first(uint32_t code, uint32_t len, uint32_t longest, uint32_t start) {
-    return start + ((code & ((1u << (len - kRoot)) - 1)) << (longest - len));
-}
-
-constexpr bool make_general(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens, uint32_t nDist,
-                            uint8_t* t) {
+constexpr bool make_general(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens,
+                            uint32_t nDist, uint8_t* t) {
     for (int i = 0; i < kInflateTableBytes; ++i) t[i] = 0;
-    // Literal/length half. Only a single code of length 1 leaves entries
-    // unassigned; they decode as an invalid 1-bit symbol.
-    for (int i = 0; i < 1024; ++i) t[kLitFlag + i] = static_cast<uint8_t>(kFlagInvalid | 1);
-    uint16_t codes[288] = {};
-    uint8_t longest[1024] = {};
-    uint16_t start[1024] = {};
-    assign_codes(litLens, nLit, codes);
-    if (!plan_second_level(litLens, codes, nLit, longest, start, kLitSecondLevel)) return false;
-    for (uint32_t p = 0; p < 1024; ++p) {
-        if (!longest[p]) continue;
-        t[kLitFlag + p] = longest[p];
-        t[kLitValue + p] = static_cast<uint8_t>(start[p] / 2);
-    }
-    for (uint32_t s = 0; s < nLit; ++s) {
-        const uint32_t n = litLens[s];
-        if (!n) continue;
-        const LitKind k = lit_kind(s);
-        const uint32_t r = reverse_bits(codes[s], n);
-        if (n > kRoot) {
-            const uint32_t p = r & 1023, L = longest[p];
-            const uint32_t first = second_level_first(codes[s], n, L, start[p]);
-            for (uint32_t j = 0; j < (1u << (L - n)); ++j) {
-                t[kLitFlag2 + first + j] = static_cast<uint8_t>(k.flag | n);
-                t[kLitValue2 + first + j] = static_cast<uint8_t>(k.value);
-            }
-            continue;
-        }
-        const uint32_t e = (k.extra && n + k.extra <= kRoot) ? k.extra : 0;
-        const uint32_t flag = e ? (kFlagLength | (n + e)) : (k.flag | n);
-        for (uint32_t x = 0; x < (1u << e); ++x)
-            for (uint32_t i = r | x << n; i < 1024; i += 1u << (n + e)) {
-                t[kLitFlag + i] = static_cast<uint8_t>(flag);
-                t[kLitValue + i] = static_cast<uint8_t>(k.value + x);
-            }
-    }
-    // Distance half; unassigned codes (30, 31, incomplete sets) stay zero.
-    uint16_t dcodes[32] = {};
-    uint8_t dlongest[1024] = {};
-    uint16_t dstart[1024] = {};
-    assign_codes(distLens, nDist, dcodes);
-    if (!plan_second_level(distLens, dcodes, nDist, dlongest, dstart, kDistSecondLevel)) return false;
-    for (uint32_t p = 0; p < 1024; ++p) {
-        if (!dlongest[p]) continue;
-        t[kDistFlag + p] = dlongest[p];
-        put16(t + kDistValue + 2 * p, dstart[p]);
-    }
-    for (uint32_t s = 0; s < nDist && s < 30; ++s) {
-        const uint32_t n = distLens[s];
-        if (!n) continue;
-        const uint32_t base = kDistBase[s], extra = kDistExtra[s];
-        const uint32_t r = reverse_bits(dcodes[s], n);
-        if (n > kRoot) {
-            const uint32_t p = r & 1023, L = dlongest[p];
-            const uint32_t first = second_level_first(dcodes[s], n, L, dstart[p]);
-            for (uint32_t j = 0; j < (1u << (L - n)); ++j) {
-                t[kDistFlag2 + first + j] = static_cast<uint8_t>(extra << 4 | n);
-                put16(t + kDistValue2 + 2 * (first + j), base);
-            }
-            continue;
-        }
-        const uint32_t e = n + extra <= kRoot ? extra : 0;
-        const uint32_t flag = e ? n + e : (extra << 4 | n);
-        for (uint32_t x = 0; x < (1u << e); ++x)
-            for (uint32_t i = r | x << n; i < 1024; i += 1u << (n + e)) {
-                t[kDistFlag + i] = static_cast<uint8_t>(flag);
-                put16(t + kDistValue + 2 * i, base + x);
-            }
-    }
-    return true;
+    const Half lit{t, kLitValue, kLitValue2, kLitFlag, kLitFlag2, false, kLitSecondLevel};
+    const Half dist{t, kDistValue, kDistValue2, kDistFlag, kDistFlag2, true, kDistSecondLevel};
+    return fill_half(lit, litLens, nLit, true) && fill_half(dist, distLens, nDist, false);
 }
 
 struct FixedLengths {
@@ -190,7 +218,7 @@ constexpr std::array<uint8_t, kInflateTableBytes> make_fixed_table() {
 
 // Code-set test of the builder: counts per length and the Kraft sum.
 struct CodeSetInfo {
-    uint32_t used = 0;     // codes with a non-zero length
+    uint32_t used = 0;  // codes with a non-zero length
     uint32_t maxLen = 0;
     bool tooLong = false;  // a length above 15
     bool over = false;     // over-subscribed
@@ -232,21 +260,24 @@ constexpr std::array<uint8_t, kInflateTableBytes> kFixedHuffTable = make_fixed_t
 // (11000110) and distance code 30 (11110).
 static_assert(kFixedHuffTable[kLitFlag + 0x0C] == 8 && kFixedHuffTable[kLitValue + 0x0C] == 0);
 static_assert(kFixedHuffTable[kLitFlag + 0] == (kFlagEndOfBlock | 7));
-static_assert(kFixedHuffTable[kLitFlag + 0x40] == (kFlagLength | 7) && kFixedHuffTable[kLitValue + 0x40] == 0);
-static_assert(kFixedHuffTable[kLitFlag + 0x48] == (kFlagLength | 8) && kFixedHuffTable[kLitValue + 0x48] == 8);
-static_assert(kFixedHuffTable[kLitFlag + 0xC8] == (kFlagLength | 8) && kFixedHuffTable[kLitValue + 0xC8] == 9);
+static_assert(kFixedHuffTable[kLitFlag + 0x40] == (kFlagLength | 7) &&
+              kFixedHuffTable[kLitValue + 0x40] == 0);
+static_assert(kFixedHuffTable[kLitFlag + 0x48] == (kFlagLength | 8) &&
+              kFixedHuffTable[kLitValue + 0x48] == 8);
+static_assert(kFixedHuffTable[kLitFlag + 0xC8] == (kFlagLength | 8) &&
+              kFixedHuffTable[kLitValue + 0xC8] == 9);
 static_assert(kFixedHuffTable[kLitFlag + 0xA3] == (kFlagLength | 8) &&
               kFixedHuffTable[kLitValue + 0xA3] == 255);
 static_assert(kFixedHuffTable[kLitFlag + 0x63] == (kFlagInvalid | 8));
 static_assert(kFixedHuffTable[kDistFlag + 0x0F] == 0 && kFixedHuffTable[kDistValue + 0x1E] == 0);
 
-bool build_general_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens, uint32_t nDist,
-                         uint8_t* tables) {
+bool build_general_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens,
+                         uint32_t nDist, uint8_t* tables) {
     return make_general(litLens, nLit, distLens, nDist, tables);
 }
 
-bool build_short_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens, uint32_t nDist,
-                       uint32_t maxLitLen, uint32_t maxDistLen, uint8_t* tables) {
+bool build_short_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens,
+                       uint32_t nDist, uint32_t maxLitLen, uint32_t maxDistLen, uint8_t* tables) {
     if (maxLitLen < 1 || maxLitLen > kShortMaxLitLen || maxDistLen > kShortMaxDistLen) return false;
     uint16_t codes[288] = {};
     uint8_t* const lit = tables + kShortLit;
@@ -260,7 +291,8 @@ bool build_short_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* dis
         if (n > maxLitLen) return false;
         const LitKind k = lit_kind(s);
         const uint32_t entry = k.value << 8 | k.flag | n;
-        for (uint32_t i = reverse_bits(codes[s], n); i < litSize; i += 1u << n) put16(lit + 2 * i, entry);
+        for (uint32_t i = reverse_bits(codes[s], n); i < litSize; i += 1u << n)
+            put16(lit + 2 * i, entry);
     }
     std::memset(dist, 0, 2 * distSize);
     assign_codes(distLens, nDist, codes);
@@ -268,16 +300,19 @@ bool build_short_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* dis
         const uint32_t n = distLens[s];
         if (!n) continue;
         if (n > maxDistLen) return false;
-        for (uint32_t i = reverse_bits(codes[s], n); i < distSize; i += 1u << n) put16(dist + 2 * i, s << 4 | n);
+        for (uint32_t i = reverse_bits(codes[s], n); i < distSize; i += 1u << n)
+            put16(dist + 2 * i, s << 4 | n);
     }
     return true;
 }
 
-vekStatus build_huff_table(const uint16_t* lens, uint32_t nLit, uint32_t nDist, vekInflateState* st) {
+vekStatus build_huff_table(const uint16_t* lens, uint32_t nLit, uint32_t nDist,
+                           vekInflateState* st) {
     const CodeSetInfo lit = inspect(lens, nLit);
     const CodeSetInfo dist = inspect(lens + nLit, nDist);
     if (lit.used == 0 || lit.tooLong || dist.tooLong) return vekStatusSrcDataErr;
-    if (lit.over || (!lit.complete && !(lit.used == 1 && lit.maxLen == 1))) return vekStatusSrcDataErr;
+    if (lit.over || (!lit.complete && !(lit.used == 1 && lit.maxLen == 1)))
+        return vekStatusSrcDataErr;
     if (dist.over || (!dist.complete && dist.used != 0 && !(dist.used == 1 && dist.maxLen == 1)))
         return vekStatusSrcDataErr;
 
@@ -293,7 +328,8 @@ vekStatus build_huff_table(const uint16_t* lens, uint32_t nLit, uint32_t nDist, 
         st->tableType = vekInflateTableShort;
         return vekStatusOk;
     }
-    if (!build_general_table(litLens, nLit, distLens, nDist, st->tables)) return vekStatusSrcDataErr;
+    if (!build_general_table(litLens, nLit, distLens, nDist, st->tables))
+        return vekStatusSrcDataErr;
     st->tableType = vekInflateTableGeneral;
     return vekStatusOk;
 }

@@ -8,8 +8,7 @@
 namespace vekdc {
 
 InflateStream::InflateStream(Reader& in, Writer& out, const char* label)
-    : in_(in), out_(out), label_(label), in_buf_(kInBuf), out_buf_(kOutBuf), window_(kWindow),
-      state_(new vekInflateState()) {
+    : in_(in), out_(out), label_(label), in_buf_(kInBuf), out_buf_(kOutBuf), state_(new vekInflateState()) {
     std::memset(state_.get(), 0, sizeof(vekInflateState));
 }
 
@@ -67,34 +66,24 @@ void InflateStream::begin(const ChecksumAlgo* sum) {
     check_ = sum ? sum->start : 0;
     total_ = 0;
     dst_idx_ = 0;
-    win_idx_ = 0;
-    have_window_ = false;
+    out_start_ = 0;
     state_->pWindow = nullptr;
     state_->winSize = 0;
 }
 
-// Writes out what the output buffer holds and keeps its newest 32 KiB as
-// the window. Until the first full buffer has gone out there is no window:
-// a match reaching before the buffer is then invalid data.
+// Writes out the new output in the buffer and moves its newest 32 KiB to
+// the front as history. Before the first 32 KiB there is less history: a
+// match reaching before the buffer is then invalid data.
 void InflateStream::flush() {
-    if (dst_idx_ == 0) return;
-    const uint8_t* data = out_buf_.data();
-    out_.write(data, dst_idx_);
-    if (sum_) check_ = sum_->update(check_, data, dst_idx_);
-    total_ += dst_idx_;
-    const uint32_t keep = dst_idx_ < kWindow ? dst_idx_ : kWindow;
-    const uint8_t* src = data + dst_idx_ - keep;
-    const uint32_t first = keep < kWindow - win_idx_ ? keep : kWindow - win_idx_;
-    std::memcpy(window_.data() + win_idx_, src, first);
-    std::memcpy(window_.data(), src + first, keep - first);
-    win_idx_ = (win_idx_ + keep) % kWindow;
-    if (!have_window_ && dst_idx_ >= kWindow) {
-        // (Smaller flushes happen only at the end of a stream.)
-        have_window_ = true;
-        state_->pWindow = window_.data();
-        state_->winSize = kWindow;
-    }
-    dst_idx_ = 0;
+    if (dst_idx_ == out_start_) return;
+    const uint8_t* data = out_buf_.data() + out_start_;
+    const uint32_t n = dst_idx_ - out_start_;
+    out_.write(data, n);
+    if (sum_) check_ = sum_->update(check_, data, n);
+    total_ += n;
+    const uint32_t keep = dst_idx_ < kHistory ? dst_idx_ : kHistory;
+    std::memmove(out_buf_.data(), out_buf_.data() + dst_idx_ - keep, keep);
+    dst_idx_ = out_start_ = keep;
 }
 
 void InflateStream::inflate() {
@@ -186,9 +175,8 @@ void InflateStream::block_body() {
         uint32_t code_bits = nbits_;
         uint8_t* q = dst;
         uint32_t dst_len = out_len;
-        const uint32_t win_idx = have_window_ ? win_idx_ : 0;
-        const vekStatus st = veksInflate_8u(&p, &src_len, &code, &code_bits, win_idx, &q, &dst_len,
-                                            dst_idx_, &mode, state_.get());
+        const vekStatus st = veksInflate_8u(&p, &src_len, &code, &code_bits, 0, &q, &dst_len, dst_idx_,
+                                            &mode, state_.get());
         if (st != vekStatusOk && st != vekStatusSrcDataErr)
             fail_input("internal error: veksInflate_8u returned status " + std::to_string(st));
         if (p < in || p > in + in_len || q < dst || q > dst + out_len || code_bits > 32)

@@ -4,10 +4,12 @@
 //
 // veksInflate_8u decodes block bodies only; this class parses the rest: the
 // block headers, stored blocks and the code-length section of dynamic
-// blocks. Memory stays constant: the input goes through a 64 KiB buffer, the
-// output through a 64 KiB buffer that is written out (and checksummed)
-// whenever it fills, after which its last 32 KiB become the circular window
-// that later matches reach into.
+// blocks. Memory stays constant: the input goes through a 128 KiB buffer,
+// the output through a buffer of 32 KiB of history followed by 256 KiB of
+// new output, which is written out (and checksummed) whenever it fills;
+// then its newest 32 KiB move to the front as the history of the next
+// round. Every match thus reaches back within the buffer the library
+// writes to, so no separate window is needed.
 //
 // Every failure throws CodecFailure through fail_input with a one-line
 // message.
@@ -54,9 +56,9 @@ public:
     [[noreturn]] void truncated(const char* what) const;
 
 private:
-    static constexpr uint32_t kWindow = 32768;
-    static constexpr uint32_t kOutBuf = 65536;
-    static constexpr size_t kInBuf = 65536;
+    static constexpr uint32_t kHistory = 32768;
+    static constexpr uint32_t kOutBuf = kHistory + 262144;
+    static constexpr size_t kInBuf = 131072;
 
     bool refill();
     uint32_t bits(int n, const char* what);
@@ -73,10 +75,9 @@ private:
     bool eof_ = false;
     uint64_t code_ = 0;   // bits taken from the input but not used, oldest in bit 0
     uint32_t nbits_ = 0;
-    std::vector<uint8_t> out_buf_, window_;
-    uint32_t dst_idx_ = 0; // bytes in out_buf_ not yet written out
-    uint32_t win_idx_ = 0; // just past the newest window byte
-    bool have_window_ = false;
+    std::vector<uint8_t> out_buf_;
+    uint32_t dst_idx_ = 0;   // bytes in out_buf_: history, then output not yet written out
+    uint32_t out_start_ = 0; // where the output not yet written out begins
     std::unique_ptr<vekInflateState> state_;
     const ChecksumAlgo* sum_ = nullptr;
     uint32_t check_ = 0;
