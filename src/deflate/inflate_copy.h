@@ -36,16 +36,8 @@ inline void copy_disjoint(uint8_t* dst, const uint8_t* src, size_t n) {
                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 16)));
-    } else if (n >= 8) {
-        const uint64_t a = load64(src), b = load64(src + n - 8);
-        std::memcpy(dst, &a, 8);
-        std::memcpy(dst + n - 8, &b, 8);
-    } else if (n >= 4) {
-        const uint32_t a = load32(src), b = load32(src + n - 4);
-        std::memcpy(dst, &a, 4);
-        std::memcpy(dst + n - 4, &b, 4);
     } else {
-        for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+        copy_under16(dst, src, n);
     }
 }
 

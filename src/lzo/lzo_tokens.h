@@ -64,16 +64,8 @@ inline void copy_exact(uint8_t* dst, const uint8_t* src, size_t n) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + n - 16));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), a);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + n - 16), b);
-    } else if (n >= 8) {
-        const uint64_t a = load64(src), b = load64(src + n - 8);
-        std::memcpy(dst, &a, 8);
-        std::memcpy(dst + n - 8, &b, 8);
-    } else if (n >= 4) {
-        const uint32_t a = load32(src), b = load32(src + n - 4);
-        std::memcpy(dst, &a, 4);
-        std::memcpy(dst + n - 4, &b, 4);
     } else {
-        for (size_t k = 0; k < n; ++k) dst[k] = src[k];
+        copy_under16(dst, src, n);
     }
 }
 
