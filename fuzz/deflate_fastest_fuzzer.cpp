@@ -35,20 +35,23 @@ struct Codes {
     uint32_t headerLen = 0, headerBits = 0;
 };
 
-void stats(const Bytes& in, uint32_t winSize, uint32_t hashSize, Dice& d, uint32_t* ls, uint32_t* ds) {
+void stats(const Bytes& in, uint32_t winSize, uint32_t hashSize, Dice& d, uint32_t* ls,
+           uint32_t* ds) {
     std::vector<int32_t> head(hashSize, -int32_t(winSize));
     uint32_t pos = 0;
     for (;;) {
         const uint32_t left = uint32_t(in.size()) - pos;
         const uint32_t len = d.next(3) ? left : d.next(left + 1);
         const uint32_t hist = pos < winSize ? pos : winSize;
-        Bytes win(in.begin() + (pos - hist), in.begin() + pos), piece(in.begin() + pos, in.begin() + pos + len);
+        Bytes win(in.begin() + (pos - hist), in.begin() + pos),
+            piece(in.begin() + pos, in.begin() + pos + len);
         win.push_back(0);
         piece.push_back(0);
         const uint8_t* src = piece.data();
         uint32_t srcLen = len, srcIdx = pos;
-        check(veksDeflateLZ77FastestGetStat_8u(&src, &srcLen, &srcIdx, win.data() + hist, winSize, head.data(),
-                                               hashSize, ls, ds, len == left ? 2 : 0) == vekStatusOk);
+        check(veksDeflateLZ77FastestGetStat_8u(&src, &srcLen, &srcIdx, win.data() + hist, winSize,
+                                               head.data(), hashSize, ls, ds,
+                                               len == left ? 2 : 0) == vekStatusOk);
         check(srcIdx == pos + (len - srcLen) && src == piece.data() + (len - srcLen));
         pos = srcIdx;
         if (len == left) break;
@@ -58,7 +61,8 @@ void stats(const Bytes& in, uint32_t winSize, uint32_t hashSize, Dice& d, uint32
 
 // With `joined` the window is the input itself, right before each piece
 // (the encoders' main loops then read candidates at their source offset).
-Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSize, Dice& d, bool joined) {
+Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSize, Dice& d,
+             bool joined) {
     std::vector<int32_t> head(hashSize, -int32_t(winSize));
     Bytes out;
     uint16_t code = c ? 5 : 3;
@@ -73,7 +77,8 @@ Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSiz
         if (c && pos == 0) room = c->headerLen + 2 * len + 1000;
         const uint32_t dstIdx = d.next(50);
         const uint32_t hist = pos < winSize ? pos : winSize;
-        Bytes win(in.begin() + (pos - hist), in.begin() + pos), piece(in.begin() + pos, in.begin() + pos + len);
+        Bytes win(in.begin() + (pos - hist), in.begin() + pos),
+            piece(in.begin() + pos, in.begin() + pos + len);
         win.push_back(0);
         piece.push_back(0);
         piece.pop_back();
@@ -82,13 +87,13 @@ Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSiz
         const uint8_t* const window = joined ? at : win.data() + hist;
         const uint8_t* src = at;
         uint32_t srcLen = len, srcIdx = pos, idx = dstIdx;
-        const vekStatus st =
-            c ? veksDeflateLZ77FastestPrecompHeader_8u(&src, &srcLen, &srcIdx, window, winSize,
-                                                       head.data(), hashSize, &code, &bits, dst.data(),
-                                                       dstIdx + room, &idx, c->lit, c->dist, c->header,
-                                                       int32_t(c->headerBits), flush)
-              : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, window, winSize, head.data(), hashSize,
-                                          &code, &bits, dst.data(), dstIdx + room, &idx, flush);
+        const vekStatus st = c ? veksDeflateLZ77FastestPrecompHeader_8u(
+                                     &src, &srcLen, &srcIdx, window, winSize, head.data(), hashSize,
+                                     &code, &bits, dst.data(), dstIdx + room, &idx, c->lit, c->dist,
+                                     c->header, int32_t(c->headerBits), flush)
+                               : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, window, winSize,
+                                                           head.data(), hashSize, &code, &bits,
+                                                           dst.data(), dstIdx + room, &idx, flush);
         if (st == vekStatusSizeErr && c) continue;  // a short stream's literal wants more room
         check(st == vekStatusOk);
         check(idx >= dstIdx && idx - dstIdx <= room && bits < 8);
@@ -98,8 +103,10 @@ Bytes encode(const Bytes& in, const Codes* c, uint32_t winSize, uint32_t hashSiz
         if (last && flush >= 2 && srcLen == 0) {
             uint64_t acc = code;
             uint32_t n = bits;
-            if (c) acc |= uint64_t(c->lit[256].code) << n, n += c->lit[256].len;
-            else n += 7;
+            if (c)
+                acc |= uint64_t(c->lit[256].code) << n, n += c->lit[256].len;
+            else
+                n += 7;
             for (; n > 0; n = n > 8 ? n - 8 : 0, acc >>= 8) out.push_back(uint8_t(acc));
             return out;
         }
@@ -119,12 +126,12 @@ void pair_writer(const uint8_t* data, size_t size, const Codes& c) {
     Bytes a(n * 6 + 16), b(n * 6 + 16);
     uint16_t ca = 0x5, cb = 0x5;
     uint32_t ba = 3, bb = 3, ia = 0, ib = 0;
-    check(veksDeflateHuff_8u(lit.data(), dist.data(), uint32_t(n), &ca, &ba, c.lit, c.dist, a.data(), &ia) ==
-          vekStatusOk);
+    check(veksDeflateHuff_8u(lit.data(), dist.data(), uint32_t(n), &ca, &ba, c.lit, c.dist,
+                             a.data(), &ia) == vekStatusOk);
     for (size_t i = 0; i < n; i += 1000) {
         const uint32_t k = uint32_t(n - i < 1000 ? n - i : 1000);
-        check(veksDeflateHuff_8u(lit.data() + i, dist.data() + i, k, &cb, &bb, c.lit, c.dist, b.data(), &ib) ==
-              vekStatusOk);
+        check(veksDeflateHuff_8u(lit.data() + i, dist.data() + i, k, &cb, &bb, c.lit, c.dist,
+                                 b.data(), &ib) == vekStatusOk);
     }
     check(ia == ib && ca == cb && ba == bb && std::memcmp(a.data(), b.data(), ia) == 0);
 }
@@ -144,15 +151,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {  // the same statistics in one call
         const uint8_t* src = in.empty() ? data : in.data();
         uint32_t len = uint32_t(in.size()), idx = 0;
-        check(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, winSize, head.data(), hashSize, ls1, ds1, 2) ==
-              vekStatusOk);
+        check(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, winSize, head.data(),
+                                               hashSize, ls1, ds1, 2) == vekStatusOk);
         check(len == 0 && idx == in.size());
     }
     check(std::memcmp(ls, ls1, sizeof ls) == 0 && std::memcmp(ds, ds1, sizeof ds) == 0);
 
     static Codes c;
     check(veksDeflateLZ77FastestGenHuffTable_8u(ls, ds, c.lit, c.dist) == vekStatusOk);
-    check(veksDeflateLZ77FastestGenHeader_8u(c.lit, c.dist, c.header, &c.headerLen, &c.headerBits) == vekStatusOk);
+    check(veksDeflateLZ77FastestGenHeader_8u(c.lit, c.dist, c.header, &c.headerLen,
+                                             &c.headerBits) == vekStatusOk);
     check(c.headerLen == (c.headerBits + 7) / 8);
 
     for (const Codes* codes : {static_cast<const Codes*>(nullptr), static_cast<const Codes*>(&c)}) {

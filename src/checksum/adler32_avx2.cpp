@@ -25,12 +25,12 @@ uint32_t adler32_avx2(const uint8_t* p, size_t len, uint32_t adler) {
     uint32_t s1 = adler & 0xFFFF;
     uint32_t s2 = adler >> 16;
     if (len >= 64) {
-        const __m256i w_hi = _mm256_setr_epi8(64, 63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51,
-                                              50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40, 39, 38, 37,
-                                              36, 35, 34, 33);
-        const __m256i w_lo = _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19,
-                                              18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3,
-                                              2, 1);
+        const __m256i w_hi =
+            _mm256_setr_epi8(64, 63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47,
+                             46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33);
+        const __m256i w_lo =
+            _mm256_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15,
+                             14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
         const __m256i ones = _mm256_set1_epi16(1);
         const __m256i zero = _mm256_setzero_si256();
         s1 %= kBase;
@@ -45,10 +45,12 @@ uint32_t adler32_avx2(const uint8_t* p, size_t len, uint32_t adler) {
                 const __m256i d0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
                 const __m256i d1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
                 vs1_before = _mm256_add_epi32(vs1_before, vs1);
-                vs1 = _mm256_add_epi32(vs1, _mm256_add_epi32(_mm256_sad_epu8(d0, zero),
-                                                             _mm256_sad_epu8(d1, zero)));
-                vs2a = _mm256_add_epi32(vs2a, _mm256_madd_epi16(_mm256_maddubs_epi16(d0, w_hi), ones));
-                vs2b = _mm256_add_epi32(vs2b, _mm256_madd_epi16(_mm256_maddubs_epi16(d1, w_lo), ones));
+                vs1 = _mm256_add_epi32(
+                    vs1, _mm256_add_epi32(_mm256_sad_epu8(d0, zero), _mm256_sad_epu8(d1, zero)));
+                vs2a =
+                    _mm256_add_epi32(vs2a, _mm256_madd_epi16(_mm256_maddubs_epi16(d0, w_hi), ones));
+                vs2b =
+                    _mm256_add_epi32(vs2b, _mm256_madd_epi16(_mm256_maddubs_epi16(d1, w_lo), ones));
                 p += 64;
             }
             const uint64_t t2 = uint64_t(s2) + uint64_t(s1) * run +

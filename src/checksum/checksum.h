@@ -17,10 +17,10 @@ uint32_t crc32_vpclmul512(const uint8_t* p, size_t len, uint32_t crc);  // 512-b
 uint32_t crc32(const uint8_t* p, size_t len, uint32_t crc);
 
 // CRC-32C, reflected 0x1EDC6F41, raw register.
-uint32_t crc32c_table(const uint8_t* p, size_t len, uint32_t r);       // slicing by 4
-uint32_t crc32c_sse42(const uint8_t* p, size_t len, uint32_t r);       // 3 streams, shift tables
-uint32_t crc32c_sse42_clmul(const uint8_t* p, size_t len, uint32_t r); // 3 streams, clmul merge
-uint32_t crc32c_vpclmul512(const uint8_t* p, size_t len, uint32_t r);  // 512-bit folding
+uint32_t crc32c_table(const uint8_t* p, size_t len, uint32_t r);        // slicing by 4
+uint32_t crc32c_sse42(const uint8_t* p, size_t len, uint32_t r);        // 3 streams, shift tables
+uint32_t crc32c_sse42_clmul(const uint8_t* p, size_t len, uint32_t r);  // 3 streams, clmul merge
+uint32_t crc32c_vpclmul512(const uint8_t* p, size_t len, uint32_t r);   // 512-bit folding
 uint32_t crc32c(const uint8_t* p, size_t len, uint32_t r);
 
 // Adler-32.

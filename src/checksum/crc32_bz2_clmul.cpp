@@ -10,12 +10,14 @@
 namespace vek::checksum {
 namespace {
 
-constexpr uint64_t k(uint32_t e) { return xpow_msb(e, kBz2Poly); }
+constexpr uint64_t k(uint32_t e) {
+    return xpow_msb(e, kBz2Poly);
+}
 
 inline __m128i fold(__m128i x, __m128i keys, __m128i next) {
-    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, keys, 0x00),
-                                       _mm_clmulepi64_si128(x, keys, 0x11)),
-                         next);
+    return _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(x, keys, 0x00), _mm_clmulepi64_si128(x, keys, 0x11)),
+        next);
 }
 
 }  // namespace
@@ -26,8 +28,10 @@ uint32_t crc32_bz2_clmul(const uint8_t* p, size_t len, uint32_t crc) {
     auto load = [rev](const uint8_t* q) {
         return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), rev);
     };
-    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(k(576)), static_cast<long long>(k(512)));
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(k(192)), static_cast<long long>(k(128)));
+    const __m128i k512 =
+        _mm_set_epi64x(static_cast<long long>(k(576)), static_cast<long long>(k(512)));
+    const __m128i k128 =
+        _mm_set_epi64x(static_cast<long long>(k(192)), static_cast<long long>(k(128)));
     const uint32_t r0 = ~crc;
     __m128i x0 = _mm_xor_si128(load(p), _mm_set_epi32(static_cast<int>(r0), 0, 0, 0));
     __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
@@ -47,13 +51,14 @@ uint32_t crc32_bz2_clmul(const uint8_t* p, size_t len, uint32_t crc) {
     for (; len >= 16; len -= 16, p += 16) x = fold(x, k128, load(p));
 
     // 128 -> 64 bits: the top two 32-bit words move down by x^96 and x^64.
-    const __m128i red = _mm_set_epi64x(static_cast<long long>(k(64)), static_cast<long long>(k(96)));
+    const __m128i red =
+        _mm_set_epi64x(static_cast<long long>(k(64)), static_cast<long long>(k(96)));
     const __m128i mask32 = _mm_set_epi32(0, 0, 0, -1);
     const __m128i top = _mm_srli_si128(x, 12);
     const __m128i next = _mm_and_si128(_mm_srli_si128(x, 8), mask32);
-    const __m128i v = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(top, red, 0x00),
-                                                  _mm_clmulepi64_si128(next, red, 0x10)),
-                                    _mm_move_epi64(x));
+    const __m128i v = _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(top, red, 0x00), _mm_clmulepi64_si128(next, red, 0x10)),
+        _mm_move_epi64(x));
     uint64_t rem;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(&rem), v);
     uint32_t r = 0;

@@ -11,7 +11,9 @@
 namespace vek::checksum {
 namespace {
 
-inline uint32_t crc_u64(uint32_t r, uint64_t v) { return crc32c_u64(r, v); }
+inline uint32_t crc_u64(uint32_t r, uint64_t v) {
+    return crc32c_u64(r, v);
+}
 
 inline uint32_t crc_u32(uint32_t r, const uint8_t* p) {
     uint32_t v;
@@ -88,7 +90,8 @@ inline uint64_t shift_by_table(uint32_t c, const std::array<uint32_t, 256>& t) {
 
 // One block of three streams of `stream` bytes each.
 inline uint32_t table_block(const uint8_t* p, size_t stream, uint32_t r,
-                            const std::array<uint32_t, 256>& t1, const std::array<uint32_t, 256>& t2) {
+                            const std::array<uint32_t, 256>& t1,
+                            const std::array<uint32_t, 256>& t2) {
     uint32_t c1 = r, c2 = 0, c3 = 0;
     three_streams(p, stream / 8, c1, c2, c3);
     const uint64_t v = shift_by_table(c1, t1) ^ shift_by_table(c2, t2) ^ load64(p + 3 * stream - 8);
@@ -106,8 +109,10 @@ constexpr MergeKeys make_merge_keys() {
     MergeKeys m{};
     uint32_t v = 0x80000000u;  // x^0, reflected
     for (uint32_t e = 0; e <= 128 * 128 - 32; ++e) {
-        if (e >= 32 && (e + 32) % 128 == 0 && (e + 32) / 128 <= 128) m.k[(e + 32) / 128][0] = uint64_t(v) << 1;
-        if (e >= 32 && (e + 32) % 64 == 0 && (e + 32) / 64 <= 128) m.k[(e + 32) / 64][1] = uint64_t(v) << 1;
+        if (e >= 32 && (e + 32) % 128 == 0 && (e + 32) / 128 <= 128)
+            m.k[(e + 32) / 128][0] = uint64_t(v) << 1;
+        if (e >= 32 && (e + 32) % 64 == 0 && (e + 32) / 64 <= 128)
+            m.k[(e + 32) / 64][1] = uint64_t(v) << 1;
         v = (v >> 1) ^ ((v & 1u) ? kCrc32cPoly : 0u);
     }
     return m;
@@ -115,8 +120,9 @@ constexpr MergeKeys make_merge_keys() {
 constexpr MergeKeys kMerge = make_merge_keys();
 
 inline uint64_t clmul32x33(uint32_t a, uint64_t k) {
-    const __m128i prod = _mm_clmulepi64_si128(_mm_cvtsi32_si128(static_cast<int>(a)),
-                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&k)), 0x00);
+    const __m128i prod =
+        _mm_clmulepi64_si128(_mm_cvtsi32_si128(static_cast<int>(a)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&k)), 0x00);
     uint64_t out;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(&out), prod);
     return out;
@@ -126,7 +132,8 @@ inline uint64_t clmul32x33(uint32_t a, uint64_t k) {
 
 uint32_t crc32c_sse42(const uint8_t* p, size_t len, uint32_t r) {
     p = align8(p, len, r);
-    for (; len >= 1728; len -= 1728, p += 1728) r = table_block(p, 576, r, kShift.t1144, kShift.t568);
+    for (; len >= 1728; len -= 1728, p += 1728)
+        r = table_block(p, 576, r, kShift.t1144, kShift.t568);
     if (len >= 864) {
         r = table_block(p, 288, r, kShift.t568, kShift.t280);
         p += 864;

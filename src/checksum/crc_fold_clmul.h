@@ -35,7 +35,8 @@ inline __m128i fold128x(__m128i x, __m128i k) {
 // Reduces a 128-bit accumulator to 64 bits with the same pure CRC: the first
 // two 32-bit words move onto the last 64 bits through x^96 and x^64.
 inline uint64_t reduce_reflected128(__m128i x, const ReflectedFoldKeys& k) {
-    const __m128i keys = _mm_set_epi64x(static_cast<long long>(k.k64), static_cast<long long>(k.k96));
+    const __m128i keys =
+        _mm_set_epi64x(static_cast<long long>(k.k64), static_cast<long long>(k.k96));
     const __m128i lo32 = _mm_and_si128(x, _mm_set_epi32(0, 0, 0, -1));
     const __m128i mid32 = _mm_and_si128(_mm_srli_si128(x, 4), _mm_set_epi32(0, 0, 0, -1));
     __m128i v = _mm_xor_si128(_mm_clmulepi64_si128(lo32, keys, 0x00),
@@ -59,14 +60,18 @@ inline uint32_t crc32_of_u64(uint64_t v) {
 // with *consumed set to the multiple of 16 bytes taken. r is the raw register.
 inline __m128i fold_reflected_body(const uint8_t* p, size_t len, uint32_t r,
                                    const ReflectedFoldKeys& k, size_t* consumed) {
-    auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    auto load = [](const uint8_t* q) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    };
     const uint8_t* const start = p;
     __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(r)));
     __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
     p += 64;
     len -= 64;
-    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(k.k512hi), static_cast<long long>(k.k512lo));
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(k.k128hi), static_cast<long long>(k.k128lo));
+    const __m128i k512 =
+        _mm_set_epi64x(static_cast<long long>(k.k512hi), static_cast<long long>(k.k512lo));
+    const __m128i k128 =
+        _mm_set_epi64x(static_cast<long long>(k.k128hi), static_cast<long long>(k.k128lo));
     while (len >= 64) {
         x0 = _mm_xor_si128(fold128x(x0, k512), load(p));
         x1 = _mm_xor_si128(fold128x(x1, k512), load(p + 16));

@@ -44,7 +44,8 @@ VEK_TARGET_512 inline __m512i fold512(__m512i x, __m512i k, __m512i next) {
 }
 
 VEK_TARGET_512 inline __m512i keys512(uint64_t lo, uint64_t hi) {
-    return _mm512_broadcast_i32x4(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
+    return _mm512_broadcast_i32x4(
+        _mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)));
 }
 
 // Folds [p, p + len), len >= 256, from raw register r down to 64 bits with
@@ -54,7 +55,8 @@ VEK_TARGET_512 uint64_t fold_wide(const uint8_t* p, size_t len, uint32_t r, cons
     const uint8_t* const start = p;
     const __m512i k2048 = keys512(w.k2048lo, w.k2048hi);
     const __m512i k512 = keys512(w.k512lo, w.k512hi);
-    __m512i z0 = _mm512_xor_si512(_mm512_loadu_si512(p), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(r))));
+    __m512i z0 = _mm512_xor_si512(_mm512_loadu_si512(p),
+                                  _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(r))));
     __m512i z1 = _mm512_loadu_si512(p + 64);
     __m512i z2 = _mm512_loadu_si512(p + 128);
     __m512i z3 = _mm512_loadu_si512(p + 192);
@@ -85,10 +87,14 @@ VEK_TARGET_512 uint64_t fold_wide(const uint8_t* p, size_t len, uint32_t r, cons
     const __m128i a1 = _mm512_extracti32x4_epi32(z3, 1);
     const __m128i a2 = _mm512_extracti32x4_epi32(z3, 2);
     const __m128i a3 = _mm512_extracti32x4_epi32(z3, 3);
-    const __m128i k384 = _mm_set_epi64x(static_cast<long long>(w.k384hi), static_cast<long long>(w.k384lo));
-    const __m128i k256 = _mm_set_epi64x(static_cast<long long>(w.k256hi), static_cast<long long>(w.k256lo));
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(k.k128hi), static_cast<long long>(k.k128lo));
-    __m128i x = _mm_ternarylogic_epi64(fold128x(a0, k384), fold128x(a1, k256), fold128x(a2, k128), 0x96);
+    const __m128i k384 =
+        _mm_set_epi64x(static_cast<long long>(w.k384hi), static_cast<long long>(w.k384lo));
+    const __m128i k256 =
+        _mm_set_epi64x(static_cast<long long>(w.k256hi), static_cast<long long>(w.k256lo));
+    const __m128i k128 =
+        _mm_set_epi64x(static_cast<long long>(k.k128hi), static_cast<long long>(k.k128lo));
+    __m128i x =
+        _mm_ternarylogic_epi64(fold128x(a0, k384), fold128x(a1, k256), fold128x(a2, k128), 0x96);
     x = _mm_xor_si128(x, a3);
     while (len >= 16) {
         x = _mm_xor_si128(fold128x(x, k128), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));

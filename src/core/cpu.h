@@ -9,11 +9,11 @@ namespace vek::core {
 
 // Feature masks. 0x80 and 0x800 are the classic bits of the checksums; the
 // higher ones name the wider kernels this library added.
-inline constexpr uint64_t kFeatureSse42 = 0x80;        // CRC32 instruction
-inline constexpr uint64_t kFeaturePclmul = 0x800;      // PCLMULQDQ
-inline constexpr uint64_t kFeatureAvx2 = 0x10000;      // AVX2 with OS ymm state
-inline constexpr uint64_t kFeatureAvx512 = 0x20000;    // AVX-512 F/BW/VL with OS zmm state
-inline constexpr uint64_t kFeatureVpclmul = 0x40000;   // VPCLMULQDQ (wide carry-less multiply)
+inline constexpr uint64_t kFeatureSse42 = 0x80;          // CRC32 instruction
+inline constexpr uint64_t kFeaturePclmul = 0x800;        // PCLMULQDQ
+inline constexpr uint64_t kFeatureAvx2 = 0x10000;        // AVX2 with OS ymm state
+inline constexpr uint64_t kFeatureAvx512 = 0x20000;      // AVX-512 F/BW/VL with OS zmm state
+inline constexpr uint64_t kFeatureVpclmul = 0x40000;     // VPCLMULQDQ (wide carry-less multiply)
 inline constexpr uint64_t kFeatureAvx512Vnni = 0x80000;  // AVX-512 VNNI (VPDPBUSD)
 // What the 512-bit CRC folding needs.
 inline constexpr uint64_t kFeatureAvx512Clmul = kFeatureAvx512 | kFeatureVpclmul | kFeaturePclmul;

@@ -7,7 +7,9 @@ const uint64_t kFeatures = detect_features();
 const int32_t kMaxCache = detect_max_cache_size();
 }  // namespace
 
-int get_feature(uint64_t mask) { return mask != 0 && (kFeatures & mask) == mask; }
+int get_feature(uint64_t mask) {
+    return mask != 0 && (kFeatures & mask) == mask;
+}
 
 int get_max_cache_size(int32_t* size) {
     if (!size) return -8;

@@ -29,10 +29,13 @@ inline constexpr RepeatPatterns kRepeatPatterns = make_repeat_patterns();
 
 // 16 bytes repeating the d bytes at src; reads src..src+15.
 inline __m128i repeat16(const uint8_t* src, size_t d) {
-    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)),
-                            _mm_load_si128(reinterpret_cast<const __m128i*>(kRepeatPatterns.mask[d])));
+    return _mm_shuffle_epi8(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kRepeatPatterns.mask[d])));
 }
 
-inline size_t repeat_stride(size_t d) { return kRepeatPatterns.stride[d]; }
+inline size_t repeat_stride(size_t d) {
+    return kRepeatPatterns.stride[d];
+}
 
 }  // namespace vek::core

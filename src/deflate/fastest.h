@@ -23,9 +23,9 @@ struct FastestStream {
 struct FastestDest {
     uint16_t* pCode;
     uint32_t* pCodeLenBits;
-    uint8_t* pDst;     // where this call's output begins
-    uint32_t dstLen;   // size of the whole destination
-    uint32_t* pDstIdx; // bytes of the whole destination used so far
+    uint8_t* pDst;      // where this call's output begins
+    uint32_t dstLen;    // size of the whole destination
+    uint32_t* pDstIdx;  // bytes of the whole destination used so far
 };
 
 // A dynamic code set and the header announcing it (pHeader may be null once
@@ -40,7 +40,8 @@ struct FastestDynamic {
 // Every flush value from this one on ends the stream's input.
 inline constexpr uint32_t kFlushFinal = 2;
 
-void fastest_get_stat(const FastestStream& s, uint32_t* litStat, uint32_t* distStat, uint32_t flush);
+void fastest_get_stat(const FastestStream& s, uint32_t* litStat, uint32_t* distStat,
+                      uint32_t flush);
 
 vekStatus fastest_gen_huff_table(const uint32_t* litStat, const uint32_t* distStat,
                                  vekDeflateHuffCode* litCodes, vekDeflateHuffCode* distCodes);

@@ -79,10 +79,14 @@ constexpr FixedTrees make_fixed_trees() {
     FixedTrees f{};
     for (uint32_t s = 0; s < 288; ++s) {
         uint32_t code = 0, len = 0;
-        if (s < 144) code = 0x30 + s, len = 8;
-        else if (s < 256) code = 0x190 + (s - 144), len = 9;
-        else if (s < 280) code = s - 256, len = 7;
-        else code = 0xC0 + (s - 280), len = 8;
+        if (s < 144)
+            code = 0x30 + s, len = 8;
+        else if (s < 256)
+            code = 0x190 + (s - 144), len = 9;
+        else if (s < 280)
+            code = s - 256, len = 7;
+        else
+            code = 0xC0 + (s - 280), len = 8;
         f.lit[s] = {reversed(code, len), static_cast<uint16_t>(len)};
     }
     for (uint32_t d = 0; d < 30; ++d) f.dist[d] = {reversed(d, 5), 5};
@@ -112,7 +116,8 @@ inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t
 template <class T>
 inline T* select_ptr(bool c, T* a, T* b) {
     const uintptr_t m = uintptr_t(0) - static_cast<uintptr_t>(c);
-    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(a) & m) | (reinterpret_cast<uintptr_t>(b) & ~m));
+    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(a) & m) |
+                                (reinterpret_cast<uintptr_t>(b) & ~m));
 }
 
 // Where the main loop stands: output cursor, pending bits, input offset,
@@ -137,8 +142,8 @@ struct Cursor {
 // candidate is replaced by a word that cannot match. The branch is cheaper
 // where the answer is nearly always the same, the mask where it varies.
 template <bool kFixedCodes, bool kJoined, bool kBranchless>
-__attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const ItemCodes& t, int64_t end,
-                                         uint8_t* const oend, Cursor& cur) {
+__attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const ItemCodes& t,
+                                         int64_t end, uint8_t* const oend, Cursor& cur) {
     const uint8_t* const src = m.src;
     int32_t* const head = m.head;
     const uint32_t mask = m.mask;
@@ -189,9 +194,12 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
             n += k;
             // The three positions after the match start, head only.
             const uint64_t next = load64(src + off + 1);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next)) & mask] = static_cast<int32_t>(pos + 1);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 8)) & mask] = static_cast<int32_t>(pos + 2);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 16)) & mask] = static_cast<int32_t>(pos + 3);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(next)) & mask] =
+                static_cast<int32_t>(pos + 1);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 8)) & mask] =
+                static_cast<int32_t>(pos + 2);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 16)) & mask] =
+                static_cast<int32_t>(pos + 3);
             off += len;
         }
         if (kFixedCodes) {
@@ -216,8 +224,8 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
 // Runs the main loop up to offset `end` in stretches, each with the
 // candidate test that suited the stretch before it.
 template <bool kFixedCodes>
-void run_main(const fastest::MatchRule& m, const ItemCodes& t, int64_t end, uint8_t* const oend, bool joined,
-              Cursor& cur) {
+void run_main(const fastest::MatchRule& m, const ItemCodes& t, int64_t end, uint8_t* const oend,
+              bool joined, Cursor& cur) {
     if (!joined) {
         main_loop<kFixedCodes, false, false>(m, t, end, oend, cur);
         return;
@@ -254,7 +262,8 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
     uint32_t off = 0;
 
     rebase_positions(&srcIdx, srcLen, s.winSize, s.pHashHead, s.hashSize, nullptr);
-    const fastest::MatchRule m{*s.ppSrc, s.pWindow, srcIdx, srcLen, s.pHashHead, s.hashSize - 1, s.winSize};
+    const fastest::MatchRule m{*s.ppSrc,    s.pWindow,      srcIdx,   srcLen,
+                               s.pHashHead, s.hashSize - 1, s.winSize};
     const uint8_t* const src = *s.ppSrc;
 
     if (!kFixedCodes && dyn->pHeader != nullptr) {
@@ -273,7 +282,9 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
         if (place) {
             const uint8_t pend[2] = {static_cast<uint8_t>(acc), static_cast<uint8_t>(acc >> 8)};
             if (pending != 0) vector::copy_be_1u(pend, 0, dst, 0, int32_t(pending));
-            if (hb != 0) vector::copy_be_1u(dyn->pHeader, 3, dst + (pending >> 3), int32_t(pending & 7), int32_t(hb));
+            if (hb != 0)
+                vector::copy_be_1u(dyn->pHeader, 3, dst + (pending >> 3), int32_t(pending & 7),
+                                   int32_t(hb));
             op = dst + (total >> 3);
             n = total & 7;
             acc = n != 0 ? *op & ((1u << n) - 1u) : 0;
@@ -318,7 +329,8 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
             const uint32_t len = m.probe(off, cap, &h, &cand);
             uint64_t v = t.litV[src[off]];
             uint32_t k = t.litN[src[off]];
-            if (len != 0) match_bits(t, len, static_cast<uint32_t>(int64_t(srcIdx) + off - cand), &v, &k);
+            if (len != 0)
+                match_bits(t, len, static_cast<uint32_t>(int64_t(srcIdx) + off - cand), &v, &k);
             if (!fits_and_put(v, k)) {
                 full = true;
                 break;
@@ -343,11 +355,13 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
 }  // namespace
 
 int64_t fastest_header_room(uint32_t codeLenBits, int32_t headerLenBits) {
-    const int64_t bits = static_cast<int64_t>(codeLenBits > 16 ? 16 : codeLenBits) + headerLenBits - 3;
+    const int64_t bits =
+        static_cast<int64_t>(codeLenBits > 16 ? 16 : codeLenBits) + headerLenBits - 3;
     return (bits < 0 ? 0 : bits / 8) + 1;
 }
 
-vekStatus ownsDeflateLZ77FastestFixHuffman_8u(const FastestStream& s, const FastestDest& d, uint32_t flush) {
+vekStatus ownsDeflateLZ77FastestFixHuffman_8u(const FastestStream& s, const FastestDest& d,
+                                              uint32_t flush) {
     return encode<true>(s, d, kFixedCodes, nullptr, flush);
 }
 

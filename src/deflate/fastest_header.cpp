@@ -9,7 +9,8 @@ namespace vek::deflate {
 namespace {
 
 // Order in which the code-length code lengths are sent.
-constexpr uint8_t kCodLenCod[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr uint8_t kCodLenCod[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                    11, 4,  12, 3, 13, 2, 14, 1, 15};
 // Extra bits of code-length symbols 16, 17, 18.
 constexpr uint32_t kRunExtra[3] = {2, 3, 7};
 
@@ -108,11 +109,11 @@ void ownsDeflateLZ77FastestGenHeader_8u(const vekDeflateHuffCode* litCodes,
     while (kept > 4 && clc[kCodLenCod[kept - 1]].len == 0) --kept;
 
     HeaderBits w{pHeader};
-    w.put(1, 1);                                 // BFINAL
-    w.put(2, 2);                                 // BTYPE: dynamic codes
-    w.put(kNumLitLen - 257, 5);                  // HLIT
-    w.put(kNumDist - 1, 5);                      // HDIST
-    w.put(static_cast<uint32_t>(kept - 4), 4);   // HCLEN
+    w.put(1, 1);                                // BFINAL
+    w.put(2, 2);                                // BTYPE: dynamic codes
+    w.put(kNumLitLen - 257, 5);                 // HLIT
+    w.put(kNumDist - 1, 5);                     // HDIST
+    w.put(static_cast<uint32_t>(kept - 4), 4);  // HCLEN
     for (int j = 0; j < kept; ++j) w.put(clc[kCodLenCod[j]].len, 3);
     for (int i = 0; i < count; ++i) {
         const vekDeflateHuffCode c = clc[syms[i].sym];

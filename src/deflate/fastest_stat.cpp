@@ -9,9 +9,11 @@ namespace vek::deflate {
 // Counts the items the encoder's match rule gives, up to the last 258 bytes
 // of the input; with a final flush, one more item and then literals to the
 // end. The counters are never cleared here, and positions are not rebased.
-void fastest_get_stat(const FastestStream& s, uint32_t* litStat, uint32_t* distStat, uint32_t flush) {
+void fastest_get_stat(const FastestStream& s, uint32_t* litStat, uint32_t* distStat,
+                      uint32_t flush) {
     const uint32_t srcLen = *s.pSrcLen, srcIdx = *s.pSrcIdx;
-    const fastest::MatchRule m{*s.ppSrc, s.pWindow, srcIdx, srcLen, s.pHashHead, s.hashSize - 1, s.winSize};
+    const fastest::MatchRule m{*s.ppSrc,    s.pWindow,      srcIdx,   srcLen,
+                               s.pHashHead, s.hashSize - 1, s.winSize};
     const uint8_t* src = *s.ppSrc;
     uint32_t off = 0;
 

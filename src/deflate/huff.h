@@ -38,7 +38,9 @@ inline constexpr uint32_t kHuffFastPathPairs = 2048;
 // Low `len` bits of `code` (len 0..16); a table's code may carry stray bits
 // above its length, which never reach the stream.
 // Lengths above 16 are not Deflate lengths; at most 16 bits are written.
-constexpr uint32_t code_len(vekDeflateHuffCode c) { return c.len > 16 ? 16u : c.len; }
+constexpr uint32_t code_len(vekDeflateHuffCode c) {
+    return c.len > 16 ? 16u : c.len;
+}
 constexpr uint32_t code_bits(vekDeflateHuffCode c) {
     return c.code & ((1u << code_len(c)) - 1u);
 }

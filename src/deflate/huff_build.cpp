@@ -24,7 +24,8 @@ constexpr int32_t kMaxBias = 4096;  // attempts: bias 0 .. kMaxBias - 1
 // of a merged group is that of the entry at k + 1, as is its symbol.
 uint32_t build_once(const uint32_t* freq, uint32_t* len, int32_t n, int32_t bias) {
     int32_t w[kMaxHuffSymbols], sym[kMaxHuffSymbols];
-    int32_t group[kMaxHuffSymbols], head[kMaxHuffSymbols], tail[kMaxHuffSymbols], next[kMaxHuffSymbols];
+    int32_t group[kMaxHuffSymbols], head[kMaxHuffSymbols], tail[kMaxHuffSymbols],
+        next[kMaxHuffSymbols];
 
     // Weights: frequency + bias, saturated; 0 becomes 1 so every symbol counts.
     vector::addc_32s_sfs(reinterpret_cast<const int32_t*>(freq), bias, w, n, 0);
@@ -46,7 +47,8 @@ uint32_t build_once(const uint32_t* freq, uint32_t* len, int32_t n, int32_t bias
             ++len[s];
         }
         // Weights add with 32-bit wrap-around, as the counters would.
-        const int32_t m = static_cast<int32_t>(static_cast<uint32_t>(w[k]) + static_cast<uint32_t>(w[k + 1]));
+        const int32_t m =
+            static_cast<int32_t>(static_cast<uint32_t>(w[k]) + static_cast<uint32_t>(w[k + 1]));
         const int32_t ms = sym[k + 1];
         // Slot k + 1 is free; the merged entry goes after every lighter entry
         // and before every entry of equal or greater weight.

@@ -33,8 +33,8 @@ void normalize(uint32_t shift, int32_t* table, uint32_t count) {
         table[k] = static_cast<int32_t>(static_cast<uint32_t>(std::max(table[k], low)) - shift);
 }
 
-void rebase_positions(uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize, int32_t* head, uint32_t hashSize,
-                      int32_t* prev) {
+void rebase_positions(uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize, int32_t* head,
+                      uint32_t hashSize, int32_t* prev) {
     const uint32_t idx = *srcIdx;
     if (!(idx + srcLen + winSize >= 0x7FFFFFFFu - srcLen && idx > winSize)) return;
     const uint32_t shift = idx - winSize;
@@ -44,7 +44,8 @@ void rebase_positions(uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize, int32
 }
 
 void rebase(const Lz77Call& c, bool with_prev) {
-    rebase_positions(c.pSrcIdx, *c.pSrcLen, c.winSize, c.pHashHead, c.hashSize, with_prev ? c.pHashPrev : nullptr);
+    rebase_positions(c.pSrcIdx, *c.pSrcLen, c.winSize, c.pHashHead, c.hashSize,
+                     with_prev ? c.pHashPrev : nullptr);
 }
 
 namespace {

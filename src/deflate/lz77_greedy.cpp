@@ -25,7 +25,8 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
         // Start the first prev load of the next position's chain (used when
         // this one gives a literal) while this chain is walked.
         const int32_t c1 = e.head[lz77::crc_hash(e.src + i + 1, e.hmask)];
-        _mm_prefetch(reinterpret_cast<const char*>(&e.prev[static_cast<uint32_t>(c1) & e.wmask]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&e.prev[static_cast<uint32_t>(c1) & e.wmask]),
+                     _MM_HINT_T0);
     }
     const Found f = e.walk(i, cand, 3, max_chain, good, nice, max_len);
     if (f.len < 4) {
@@ -64,7 +65,8 @@ void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flus
     if (flush < 2 && len == kLookAhead) end = 1;
 
     uint32_t i = 0;
-    while (i < end && e.n < e.cap) i = greedy_step<true>(e, i, max_chain, good, nice, lazy, kMaxMatch);
+    while (i < end && e.n < e.cap)
+        i = greedy_step<true>(e, i, max_chain, good, nice, lazy, kMaxMatch);
 
     if (flush >= 2) {
         // Tail: the same search without the chain cut, no match reaching

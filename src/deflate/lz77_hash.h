@@ -119,9 +119,11 @@ class Engine {
             if (d - 1 >= last) break;  // beyond the window, or not behind us
             const int32_t next = prev[static_cast<uint32_t>(cand) & wmask];
             const int32_t off = static_cast<int32_t>(i) - static_cast<int32_t>(d);
-            const uint32_t w = kJoined ? load32(p - d + best - 3) : load4(off + static_cast<int32_t>(best) - 3);
+            const uint32_t w =
+                kJoined ? load32(p - d + best - 3) : load4(off + static_cast<int32_t>(best) - 3);
             if (w == tail) {
-                const uint32_t l = kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len);
+                const uint32_t l =
+                    kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len);
                 if (l > best) {
                     if (best < 32 && l >= good && limit == full) limit = full >> 2;
                     best = l;

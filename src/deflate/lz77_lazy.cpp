@@ -38,7 +38,9 @@ class Lazy {
             // first one of the next position's chain now. (Its head slot
             // may still change; this only warms the cache.)
             const int32_t c1 = e_.head[lz77::crc_hash(e_.src + i + 1, e_.hmask)];
-            _mm_prefetch(reinterpret_cast<const char*>(&e_.prev[static_cast<uint32_t>(c1) & e_.wmask]), _MM_HINT_T0);
+            _mm_prefetch(
+                reinterpret_cast<const char*>(&e_.prev[static_cast<uint32_t>(c1) & e_.wmask]),
+                _MM_HINT_T0);
         }
         uint32_t cur = plen_, cdist = 0;
         if (plen_ < lazy_) {

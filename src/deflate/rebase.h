@@ -12,7 +12,7 @@ void normalize(uint32_t shift, int32_t* table, uint32_t count);
 
 // Rebases when srcIdx + srcLen + winSize >= 0x7FFFFFFF - srcLen (unsigned)
 // and srcIdx > winSize. `prev` (winSize entries) may be null.
-void rebase_positions(uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize, int32_t* head, uint32_t hashSize,
-                      int32_t* prev);
+void rebase_positions(uint32_t* srcIdx, uint32_t srcLen, uint32_t winSize, int32_t* head,
+                      uint32_t hashSize, int32_t* prev);
 
 }  // namespace vek::deflate

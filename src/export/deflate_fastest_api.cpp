@@ -69,8 +69,8 @@ VEKDC_API vekStatus veksDeflateLZ77FastestPrecompHeader_8u(
     const uint8_t* pHeader, int32_t headerLenBits, uint32_t flush) {
     // No code tables at all: the fixed codes (header arguments ignored).
     if (!pLitCodes && !pDistCodes)
-        return fixed_encoder(ppSrc, pSrcLen, pSrcIdx, pWindow, winSize, pHashHead, hashSize,
-                             pCode, pCodeLenBits, pDst, dstLen, pDstIdx, flush);
+        return fixed_encoder(ppSrc, pSrcLen, pSrcIdx, pWindow, winSize, pHashHead, hashSize, pCode,
+                             pCodeLenBits, pDst, dstLen, pDstIdx, flush);
     if (!ppSrc || !pSrcLen || !pSrcIdx || !pWindow || !pHashHead || !pCode || !pCodeLenBits ||
         !pDst || !pDstIdx)
         return vekStatusNullPtrErr;

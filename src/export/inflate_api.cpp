@@ -25,7 +25,8 @@ VEKDC_API vekStatus veksInflate_8u(const uint8_t** ppSrc, uint32_t* pSrcLen, uin
     if (*pCodeLenBits > 32) return vekStatusSizeErr;
     if (pState->winSize < winIdx) return vekStatusSizeErr;
     const int32_t type = pState->tableType;
-    if (type != vekInflateTableShort && type != vekInflateTableFixed && type != vekInflateTableGeneral)
+    if (type != vekInflateTableShort && type != vekInflateTableFixed &&
+        type != vekInflateTableGeneral)
         return vekStatusSrcDataErr;
 
     deflate::InflateIo io;
@@ -44,7 +45,8 @@ VEKDC_API vekStatus veksInflate_8u(const uint8_t** ppSrc, uint32_t* pSrcLen, uin
     if (type == vekInflateTableShort) {
         st = deflate::inflate_short(io, pState, pMode);
     } else {
-        const uint8_t* tables = type == vekInflateTableFixed ? deflate::kFixedHuffTable.data() : pState->tables;
+        const uint8_t* tables =
+            type == vekInflateTableFixed ? deflate::kFixedHuffTable.data() : pState->tables;
         st = deflate::inflate_general(io, tables, pState, pMode);
     }
     *ppSrc = io.in;

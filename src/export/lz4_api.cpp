@@ -17,8 +17,8 @@ vekStatus clear_table(uint8_t* table, int32_t srcLen) {
 }
 
 // Prefix-mode encoders: the history is the srcIdx bytes before pSrc.
-vekStatus encode_prefix(const uint8_t* pSrc, int32_t srcIdx, int32_t srcLen, uint8_t* pDst, int32_t* pDstLen,
-                        uint8_t* pHashTable) {
+vekStatus encode_prefix(const uint8_t* pSrc, int32_t srcIdx, int32_t srcLen, uint8_t* pDst,
+                        int32_t* pDstLen, uint8_t* pHashTable) {
     if (!pSrc || !pDst || !pDstLen || !pHashTable) return vekStatusNullPtrErr;
     if (srcLen < 1) return vekStatusSizeErr;
     if (srcIdx < 0) return vekStatusBadArgErr;
@@ -26,10 +26,12 @@ vekStatus encode_prefix(const uint8_t* pSrc, int32_t srcIdx, int32_t srcLen, uin
     return vekStatusOk;
 }
 
-vekStatus encode_history_checked(const uint8_t* pSrc, int32_t srcIdx, int32_t* pSrcLen, uint8_t* pDst,
-                                int32_t* pDstLen, uint8_t* pHashTable, const uint8_t* pDict, int32_t dictLen) {
+vekStatus encode_history_checked(const uint8_t* pSrc, int32_t srcIdx, int32_t* pSrcLen,
+                                 uint8_t* pDst, int32_t* pDstLen, uint8_t* pHashTable,
+                                 const uint8_t* pDict, int32_t dictLen) {
     const int32_t srcLen = *pSrcLen;
-    *pDstLen = lz4::encode_history(pSrc, srcIdx, pSrcLen, pDst, *pDstLen, pHashTable, pDict, dictLen, true);
+    *pDstLen = lz4::encode_history(pSrc, srcIdx, pSrcLen, pDst, *pDstLen, pHashTable, pDict,
+                                   dictLen, true);
     return *pSrcLen == srcLen ? vekStatusOk : vekStatusDstTooSmall;
 }
 
@@ -103,7 +105,8 @@ VEKDC_API vekStatus veksEncodeLZ4DictHashTableInit_8u(uint8_t* pHashTable, int32
     return vector::zero_32s(reinterpret_cast<int32_t*>(pHashTable), 4096);
 }
 
-VEKDC_API vekStatus veksEncodeLZ4LoadDict_8u(uint8_t* pHashTable, const uint8_t* pDict, int32_t dictLen) {
+VEKDC_API vekStatus veksEncodeLZ4LoadDict_8u(uint8_t* pHashTable, const uint8_t* pDict,
+                                             int32_t dictLen) {
     if (!pDict || !pHashTable) return vekStatusNullPtrErr;
     if (dictLen < 1) return vekStatusSizeErr;
     int32_t* const t = reinterpret_cast<int32_t*>(pHashTable);
@@ -111,19 +114,21 @@ VEKDC_API vekStatus veksEncodeLZ4LoadDict_8u(uint8_t* pHashTable, const uint8_t*
     return vekStatusOk;
 }
 
-VEKDC_API vekStatus veksEncodeLZ4Dict_8u(const uint8_t* pSrc, int32_t srcIdx, int32_t srcLen, uint8_t* pDst,
-                                         int32_t* pDstLen, uint8_t* pHashTable, const uint8_t* pDict,
-                                         int32_t dictLen) {
+VEKDC_API vekStatus veksEncodeLZ4Dict_8u(const uint8_t* pSrc, int32_t srcIdx, int32_t srcLen,
+                                         uint8_t* pDst, int32_t* pDstLen, uint8_t* pHashTable,
+                                         const uint8_t* pDict, int32_t dictLen) {
     const vekStatus st = bound_table(pHashTable, srcIdx, srcIdx - 1);
     if (st != vekStatusOk) return st;
-    if (!pDict || dictLen == 0) return encode_prefix(pSrc, srcIdx, srcLen, pDst, pDstLen, pHashTable);
+    if (!pDict || dictLen == 0)
+        return encode_prefix(pSrc, srcIdx, srcLen, pDst, pDstLen, pHashTable);
     if (dictLen < 0) return vekStatusSizeErr;
     if (srcIdx == dictLen && pDict + dictLen == pSrc)
         return encode_prefix(pSrc, srcIdx, srcLen, pDst, pDstLen, pHashTable);
     if (!pSrc || !pDst || !pDstLen || !pHashTable) return vekStatusNullPtrErr;
     if (srcLen < 1) return vekStatusSizeErr;
     if (srcIdx < 0) return vekStatusBadArgErr;
-    *pDstLen = lz4::encode_history(pSrc, srcIdx, &srcLen, pDst, 0, pHashTable, pDict, dictLen, false);
+    *pDstLen =
+        lz4::encode_history(pSrc, srcIdx, &srcLen, pDst, 0, pHashTable, pDict, dictLen, false);
     return vekStatusOk;
 }
 
@@ -132,12 +137,14 @@ VEKDC_API vekStatus veksEncodeLZ4DictSafe_8u(const uint8_t* pSrc, int32_t srcIdx
                                              const uint8_t* pDict, int32_t dictLen) {
     const vekStatus st = bound_table(pHashTable, srcIdx, srcIdx);
     if (st != vekStatusOk) return st;
-    const bool prefix = !pDict || dictLen == 0 || (dictLen > 0 && srcIdx == dictLen && pDict + dictLen == pSrc);
+    const bool prefix =
+        !pDict || dictLen == 0 || (dictLen > 0 && srcIdx == dictLen && pDict + dictLen == pSrc);
     if (!prefix && dictLen < 0) return vekStatusSizeErr;
     if (!pSrc || !pDst || !pSrcLen || !pDstLen || !pHashTable) return vekStatusNullPtrErr;
     if (*pSrcLen < 1 || *pDstLen < 1) return vekStatusSizeErr;
     if (srcIdx < 0) return vekStatusBadArgErr;
-    if (prefix) return encode_history_checked(pSrc, srcIdx, pSrcLen, pDst, pDstLen, pHashTable, nullptr, 0);
+    if (prefix)
+        return encode_history_checked(pSrc, srcIdx, pSrcLen, pDst, pDstLen, pHashTable, nullptr, 0);
     return encode_history_checked(pSrc, srcIdx, pSrcLen, pDst, pDstLen, pHashTable, pDict, dictLen);
 }
 

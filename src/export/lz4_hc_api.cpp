@@ -19,7 +19,8 @@ VEKDC_API vekStatus veksEncodeLZ4HCHashTableGetSize_8u(int32_t* pHashTableSize,
 // The chain table is cleared only when the head table was.
 VEKDC_API vekStatus veksEncodeLZ4HCHashTableInit_8u(uint8_t** ppHashTables) {
     if (!ppHashTables) return vekStatusNullPtrErr;
-    vekStatus st = vek::vector::zero_32s(reinterpret_cast<int32_t*>(ppHashTables[0]), kHcHeadEntries);
+    vekStatus st =
+        vek::vector::zero_32s(reinterpret_cast<int32_t*>(ppHashTables[0]), kHcHeadEntries);
     if (st == vekStatusOk)
         st = vek::vector::zero_32s(reinterpret_cast<int32_t*>(ppHashTables[1]), kHcChainEntries);
     return st;

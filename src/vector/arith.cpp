@@ -134,7 +134,8 @@ vekStatus threshold_gt_32s_i(int32_t* src_dst, int32_t len, int32_t level) {
     const size_t n = static_cast<size_t>(len);
     const __m256i vl = _mm256_set1_epi32(level);
     size_t i = 0;
-    for (; i + kLanes <= n; i += kLanes) store(src_dst + i, _mm256_min_epi32(load(src_dst + i), vl));
+    for (; i + kLanes <= n; i += kLanes)
+        store(src_dst + i, _mm256_min_epi32(load(src_dst + i), vl));
     for (; i < n; ++i) src_dst[i] = src_dst[i] > level ? level : src_dst[i];
     return vekStatusOk;
 }
@@ -150,9 +151,11 @@ vekStatus lshiftc_32s_i(int32_t shift, int32_t* src_dst, int32_t len) {
     const size_t n = static_cast<size_t>(len);
     const __m128i count = _mm_cvtsi32_si128(shift);
     size_t i = 0;
-    for (; i + kLanes <= n; i += kLanes) store(src_dst + i, _mm256_sll_epi32(load(src_dst + i), count));
+    for (; i + kLanes <= n; i += kLanes)
+        store(src_dst + i, _mm256_sll_epi32(load(src_dst + i), count));
     // Shift as unsigned: a signed left shift of a negative value is undefined.
-    for (; i < n; ++i) src_dst[i] = static_cast<int32_t>(static_cast<uint32_t>(src_dst[i]) << shift);
+    for (; i < n; ++i)
+        src_dst[i] = static_cast<int32_t>(static_cast<uint32_t>(src_dst[i]) << shift);
     return vekStatusOk;
 }
 

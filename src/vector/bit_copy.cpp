@@ -29,8 +29,12 @@ inline void merge_bits(uint8_t* p, unsigned bit, unsigned n, uint32_t bits) {
     *p = static_cast<uint8_t>((*p & ~mask) | ((bits << bit) & mask));
 }
 
-inline __m256i load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-inline void store(uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+inline __m256i load(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+inline void store(uint8_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
 
 // `bytes` whole destination bytes from a source starting at bit `sb` of s[0].
 // With sb != 0, byte k is (s[k] >> sb) | (s[k + 1] << (8 - sb)), which needs
@@ -53,8 +57,7 @@ void copy_whole_bytes(const uint8_t* s, unsigned sb, uint8_t* d, size_t bytes) {
         const __m256i hi = _mm256_and_si256(_mm256_sll_epi16(load(s + k + 1), left), keep_high);
         store(d + k, _mm256_or_si256(lo, hi));
     }
-    for (; k < bytes; ++k)
-        d[k] = static_cast<uint8_t>((s[k] >> sb) | (s[k + 1] << (8 - sb)));
+    for (; k < bytes; ++k) d[k] = static_cast<uint8_t>((s[k] >> sb) | (s[k + 1] << (8 - sb)));
 }
 
 }  // namespace

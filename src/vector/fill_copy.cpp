@@ -26,14 +26,16 @@
 namespace vek::vector {
 namespace {
 
-constexpr size_t kStreamFillBytes = 2097152;   // fills above this may stream
-constexpr size_t kStringZeroBytes = 2097152;   // zeroing above this uses the string store
-constexpr size_t kVectorCopyBytes = 32768;     // copies below this use vector moves
-constexpr size_t kStreamCopyBytes = 4194304;   // copies above this may stream
-constexpr uintptr_t kAliasWindow = 160;        // destination this close above the source
-                                               // (within a page) avoids the string move
+constexpr size_t kStreamFillBytes = 2097152;  // fills above this may stream
+constexpr size_t kStringZeroBytes = 2097152;  // zeroing above this uses the string store
+constexpr size_t kVectorCopyBytes = 32768;    // copies below this use vector moves
+constexpr size_t kStreamCopyBytes = 4194304;  // copies above this may stream
+constexpr uintptr_t kAliasWindow = 160;       // destination this close above the source
+                                              // (within a page) avoids the string move
 
-inline uintptr_t addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+inline uintptr_t addr(const void* p) {
+    return reinterpret_cast<uintptr_t>(p);
+}
 
 // Largest cache size in bytes, or 0 when the processor services cannot tell.
 size_t max_cache_bytes() {
@@ -42,13 +44,25 @@ size_t max_cache_bytes() {
     return static_cast<size_t>(size);
 }
 
-inline __m256i splat(uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
-inline __m256i splat(int16_t v) { return _mm256_set1_epi16(v); }
-inline __m256i splat(int32_t v) { return _mm256_set1_epi32(v); }
+inline __m256i splat(uint8_t v) {
+    return _mm256_set1_epi8(static_cast<char>(v));
+}
+inline __m256i splat(int16_t v) {
+    return _mm256_set1_epi16(v);
+}
+inline __m256i splat(int32_t v) {
+    return _mm256_set1_epi32(v);
+}
 
-inline __m256i load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
-inline void store(void* p, __m256i v) { _mm256_store_si256(static_cast<__m256i*>(p), v); }
-inline void stream(void* p, __m256i v) { _mm256_stream_si256(static_cast<__m256i*>(p), v); }
+inline __m256i load(const void* p) {
+    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
+}
+inline void store(void* p, __m256i v) {
+    _mm256_store_si256(static_cast<__m256i*>(p), v);
+}
+inline void stream(void* p, __m256i v) {
+    _mm256_stream_si256(static_cast<__m256i*>(p), v);
+}
 
 // Fills n elements. The head stores single elements until the destination is
 // aligned for the vector stores (64 bytes when streaming, so that each pair

@@ -203,7 +203,8 @@ TEST(Bz2HuffPeer, Libbz2DecodesBlocksCodedByTheLibrary) {
         for (size_t blockBytes : {size_t{40000}, size_t{777}}) {
             if (blockBytes == 777 && in.size() > 20000) continue;
             const Bytes stream = encode_stream(in, blockBytes);
-            ASSERT_EQ(vek::testing::libbz2_decompress(stream, in.size()), in) << in.size() << " / " << blockBytes;
+            ASSERT_EQ(vek::testing::libbz2_decompress(stream, in.size()), in)
+                << in.size() << " / " << blockBytes;
             // And the library reads back its own stream.
             ASSERT_EQ(decode_stream(stream, 99, 7), in);
         }

@@ -225,7 +225,8 @@ TEST(Bz2PipelinePeer, LongRunsCloseAt255BytesAsBzip2Writes) {
     const Bytes z = bz2::compress(runs.data(), runs.size(), 9);
     ASSERT_EQ(libbz2_decompress(z, runs.size()), runs);
     const Bytes zref = libbz2_compress(runs, 9);
-    EXPECT_LT(std::abs(static_cast<double>(z.size()) / static_cast<double>(zref.size()) - 1), 0.005);
+    EXPECT_LT(std::abs(static_cast<double>(z.size()) / static_cast<double>(zref.size()) - 1),
+              0.005);
 }
 
 TEST(Bz2PipelinePeer, SeveralMegabytesRoundTripBothWays) {

@@ -51,7 +51,8 @@ TEST(ChecksumPeers, WholeBuffersMatchAllPeersOnEveryPath) {
         ASSERT_EQ(libdeflate_crc32(0, p, n), z_crc);
         ASSERT_EQ(libdeflate_adler32(1, p, n), z_adler);
         ASSERT_EQ(crc32_gzip_refl(0, p, n), z_crc);
-        const uint32_t isal_c = crc32_iscsi(const_cast<uint8_t*>(p), static_cast<int>(n), 0xFFFFFFFFu);
+        const uint32_t isal_c =
+            crc32_iscsi(const_cast<uint8_t*>(p), static_cast<int>(n), 0xFFFFFFFFu);
         for (uint64_t hide : kHideSets) {
             HiddenFeatures guard(hide);
             EXPECT_EQ(our_crc32(p, n, 0), z_crc) << "hide " << hide;
@@ -67,7 +68,8 @@ TEST(ChecksumPeers, ShortLengthsAtEveryAlignment) {
     for (uint64_t hide : kHideSets) {
         HiddenFeatures guard(hide);
         for (size_t align = 0; align < 16; ++align) {
-            uint8_t* base = buf.data() + (32 - reinterpret_cast<uintptr_t>(buf.data()) % 32) + align;
+            uint8_t* base =
+                buf.data() + (32 - reinterpret_cast<uintptr_t>(buf.data()) % 32) + align;
             std::memcpy(base, data.data(), 300);
             for (size_t len = 1; len <= 300; ++len) {
                 ASSERT_EQ(our_crc32(base, len, 0), libdeflate_crc32(0, base, len));
@@ -86,7 +88,8 @@ TEST(ChecksumPeers, RandomPiecesAgreeWithPeerStreaming) {
     uLong zc = crc32(0, nullptr, 0), za = adler32(0, nullptr, 0);
     uint32_t ic = 0xFFFFFFFFu;
     for (size_t pos = 0; pos < buf.size();) {
-        const size_t n = std::min<size_t>(buf.size() - pos, rng() % 2 ? rng() % 100 + 1 : rng() % 300000 + 1);
+        const size_t n =
+            std::min<size_t>(buf.size() - pos, rng() % 2 ? rng() % 100 + 1 : rng() % 300000 + 1);
         const uint8_t* p = buf.data() + pos;
         c = our_crc32(p, n, c);
         cc = our_crc32c(p, n, cc);

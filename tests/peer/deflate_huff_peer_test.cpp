@@ -41,10 +41,9 @@ Bytes zlib_inflate_raw(const Bytes& stream, size_t expect) {
 
 std::vector<std::pair<const char*, Bytes>> corpus() {
     using namespace vek::testdata;
-    std::vector<std::pair<const char*, Bytes>> v = {
-        {"text", text_bytes((1 << 20) / kSlow, 1)},
-        {"random", random_bytes(300000 / kSlow, 2)},
-        {"runs", runs_bytes(500000 / kSlow, 3)}};
+    std::vector<std::pair<const char*, Bytes>> v = {{"text", text_bytes((1 << 20) / kSlow, 1)},
+                                                    {"random", random_bytes(300000 / kSlow, 2)},
+                                                    {"runs", runs_bytes(500000 / kSlow, 3)}};
     Bytes bin;  // little-endian records: counters, small floats, tags
     for (uint32_t i = 0; i < 100000 / kSlow; ++i) {
         const float f = float(i % 977) * 0.25f;
@@ -55,7 +54,8 @@ std::vector<std::pair<const char*, Bytes>> corpus() {
         bin.insert(bin.end(), rec, rec + 12);
     }
     v.push_back({"binary", bin});
-    for (size_t n : {0, 1, 2, 3, 4, 5, 17, 258, 259, 274, 275, 1000}) v.push_back({"tiny", text_bytes(n, 4)});
+    for (size_t n : {0, 1, 2, 3, 4, 5, 17, 258, 259, 274, 275, 1000})
+        v.push_back({"tiny", text_bytes(n, 4)});
     Bytes big = text_bytes((6 << 20) / kSlow, 5);
     const Bytes r = runs_bytes((1 << 20) / kSlow, 6), x = random_bytes((1 << 19) / kSlow, 7);
     big.insert(big.begin() + (1 << 20) / kSlow, r.begin(), r.end());
@@ -79,11 +79,14 @@ Dynamic prepare(const Bytes& in, size_t sample, uint32_t winSize, uint32_t hashS
     const uint8_t zero = 0;
     const uint8_t* src = s.empty() ? &zero : s.data();
     uint32_t len = uint32_t(s.size()), idx = 0, n = 0;
-    EXPECT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, winSize, head.data(), hashSize, ls.data(),
-                                               ds.data(), 2),
+    EXPECT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, winSize, head.data(),
+                                               hashSize, ls.data(), ds.data(), 2),
               vekStatusOk);
-    EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), d.lit.data(), d.dist.data()), vekStatusOk);
-    EXPECT_EQ(veksDeflateLZ77FastestGenHeader_8u(d.lit.data(), d.dist.data(), d.header.data(), &n, &d.headerBits),
+    EXPECT_EQ(
+        veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), d.lit.data(), d.dist.data()),
+        vekStatusOk);
+    EXPECT_EQ(veksDeflateLZ77FastestGenHeader_8u(d.lit.data(), d.dist.data(), d.header.data(), &n,
+                                                 &d.headerBits),
               vekStatusOk);
     d.header.resize(n);
     return d;
@@ -92,9 +95,10 @@ Dynamic prepare(const Bytes& in, size_t sample, uint32_t winSize, uint32_t hashS
 // A caller of the fastest encoder: input arrives in pieces into a buffer
 // that also keeps the history; when the buffer is full, the last winSize
 // bytes slide to its front. Output goes out in pieces of `room` bytes.
-Bytes encode_stream(const Bytes& in, const Dynamic* dyn, uint32_t winSize, uint32_t hashSize, size_t piece,
-                    uint32_t room) {
-    const size_t cap = size_t(winSize) + 2 * piece + 600;  // history + unconsumed (< piece + 300) + a piece
+Bytes encode_stream(const Bytes& in, const Dynamic* dyn, uint32_t winSize, uint32_t hashSize,
+                    size_t piece, uint32_t room) {
+    const size_t cap =
+        size_t(winSize) + 2 * piece + 600;  // history + unconsumed (< piece + 300) + a piece
     Bytes buf(cap);
     std::vector<int32_t> head(hashSize, -int32_t(winSize));
     size_t start = 0, filled = 0, fed = 0;  // buf[start, filled) is input not yet consumed
@@ -120,12 +124,13 @@ Bytes encode_stream(const Bytes& in, const Dynamic* dyn, uint32_t winSize, uint3
         dstIdx = 0;
         const uint32_t dstLen = room;
         const vekStatus st =
-            dyn ? veksDeflateLZ77FastestPrecompHeader_8u(&src, &srcLen, &srcIdx, buf.data() + start, winSize,
-                                                         head.data(), hashSize, &code, &bits, dst.data(), dstLen,
-                                                         &dstIdx, dyn->lit.data(), dyn->dist.data(),
-                                                         dyn->header.data(), int32_t(dyn->headerBits), last ? 2 : 0)
-                : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, buf.data() + start, winSize, head.data(), hashSize,
-                                            &code, &bits, dst.data(), dstLen, &dstIdx, last ? 2 : 0);
+            dyn ? veksDeflateLZ77FastestPrecompHeader_8u(
+                      &src, &srcLen, &srcIdx, buf.data() + start, winSize, head.data(), hashSize,
+                      &code, &bits, dst.data(), dstLen, &dstIdx, dyn->lit.data(), dyn->dist.data(),
+                      dyn->header.data(), int32_t(dyn->headerBits), last ? 2 : 0)
+                : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, buf.data() + start, winSize,
+                                            head.data(), hashSize, &code, &bits, dst.data(), dstLen,
+                                            &dstIdx, last ? 2 : 0);
         EXPECT_EQ(st, vekStatusOk);
         if (st != vekStatusOk) return {};
         out.insert(out.end(), dst.begin(), dst.begin() + dstIdx);
@@ -135,8 +140,10 @@ Bytes encode_stream(const Bytes& in, const Dynamic* dyn, uint32_t winSize, uint3
     // End of block and padding.
     uint64_t acc = code;
     uint32_t n = bits;
-    if (dyn) acc |= uint64_t(dyn->lit[256].code) << n, n += dyn->lit[256].len;
-    else n += 7;
+    if (dyn)
+        acc |= uint64_t(dyn->lit[256].code) << n, n += dyn->lit[256].len;
+    else
+        n += 7;
     for (; n > 0; n = n > 8 ? n - 8 : 0, acc >>= 8) out.push_back(uint8_t(acc));
     return out;
 }
@@ -149,14 +156,16 @@ TEST(DeflateFastestPeers, FixedAndDynamicStreamsInflateWithZlib) {
             size_t piece;
             uint32_t room;
         };
-        const Setup setups[] = {{32768, 65536, 1 << 20, 1 << 21}, {4096, 4096, 7000, 3000}, {256, 256, 300, 40}};
+        const Setup setups[] = {
+            {32768, 65536, 1 << 20, 1 << 21}, {4096, 4096, 7000, 3000}, {256, 256, 300, 40}};
         for (const Setup& su : setups) {
             if (in.size() > (2 << 20) && su.room < 1000) continue;  // keeps the call count sane
             const Bytes fixed = encode_stream(in, nullptr, su.win, su.hash, su.piece, su.room);
             ASSERT_EQ(zlib_inflate_raw(fixed, in.size()), in);
             for (size_t sample : {size_t(1) << 30, size_t(65536)}) {
                 const Dynamic d = prepare(in, sample, su.win, su.hash);
-                const Bytes dyn = encode_stream(in, &d, su.win, su.hash, su.piece, std::max(su.room, 1000u));
+                const Bytes dyn =
+                    encode_stream(in, &d, su.win, su.hash, su.piece, std::max(su.room, 1000u));
                 ASSERT_EQ(zlib_inflate_raw(dyn, in.size()), in);
                 if (name == std::string("text") && sample > in.size()) {
                     EXPECT_LT(dyn.size(), fixed.size());

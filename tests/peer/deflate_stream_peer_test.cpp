@@ -62,7 +62,8 @@ struct BitSink {
 // One dynamic block from the pairs of one LZ77 call and their counts; the
 // pair writer gets the pending bits and the pairs in random pieces.
 void write_block(BitSink& w, const uint8_t* lit, const uint16_t* dist, uint32_t items,
-                 const vekDeflateFreqEntry* lf, const vekDeflateFreqEntry* df, bool final, std::mt19937& rng) {
+                 const vekDeflateFreqEntry* lf, const vekDeflateFreqEntry* df, bool final,
+                 std::mt19937& rng) {
     uint32_t ls[286], ds[30];
     for (int i = 0; i < 286; ++i) ls[i] = lf[i].freq;
     for (int i = 0; i < 30; ++i) ds[i] = df[i].freq;
@@ -81,7 +82,8 @@ void write_block(BitSink& w, const uint8_t* lit, const uint16_t* dist, uint32_t 
     Bytes body(size_t(items) * 8 + 64);
     for (uint32_t i = 0; i < items || i == 0;) {
         const uint32_t n = std::min(items - i, uint32_t(rng() % 2 ? rng() % 100 : rng() % 6000));
-        ASSERT_EQ(veksDeflateHuff_8u(lit + i, dist + i, n, &code, &bits, lc, dc, body.data(), &idx), vekStatusOk);
+        ASSERT_EQ(veksDeflateHuff_8u(lit + i, dist + i, n, &code, &bits, lc, dc, body.data(), &idx),
+                  vekStatusOk);
         i += n;
         if (items == 0) break;
     }
@@ -100,16 +102,18 @@ struct Options {
 // One block per LZ77 call that produced pairs.
 Bytes compress(const Bytes& in, int level, const Options& o, uint32_t seed = 1) {
     std::mt19937 rng(seed);
-    std::vector<int32_t> head(o.hashSize, -int32_t(o.winSize)), prev(o.winSize, -int32_t(o.winSize));
+    std::vector<int32_t> head(o.hashSize, -int32_t(o.winSize)),
+        prev(o.winSize, -int32_t(o.winSize));
     // History (dictionary tail) and input in one buffer: the window lies
     // right before the source.
     const size_t dn = std::min<size_t>(o.dict.size(), o.winSize);
     Bytes all(o.winSize);
     uint32_t idx = 0;
     if (!o.dict.empty()) {
-        EXPECT_EQ(veksDeflateDictionarySet_8u(o.dict.data(), uint32_t(o.dict.size()), head.data(), o.hashSize,
-                                              prev.data(), all.data(), o.winSize, level),
-                  vekStatusOk);
+        EXPECT_EQ(
+            veksDeflateDictionarySet_8u(o.dict.data(), uint32_t(o.dict.size()), head.data(),
+                                        o.hashSize, prev.data(), all.data(), o.winSize, level),
+            vekStatusOk);
         idx = uint32_t(dn);
     }
     all.resize(dn);
@@ -125,9 +129,10 @@ Bytes compress(const Bytes& in, int level, const Options& o, uint32_t seed = 1) 
         const uint8_t* p = all.data() + dn + done;
         uint32_t left = uint32_t(avail - done), room = o.pairCap;
         const uint32_t flush = avail == in.size() ? 2 : 0;
-        EXPECT_EQ(veksDeflateLZ77_8u(&p, &left, &idx, p, o.winSize, head.data(), prev.data(), o.hashSize, lf, df,
-                                     lit.data(), dist.data(), &room, level, flush),
-                  vekStatusOk);
+        EXPECT_EQ(
+            veksDeflateLZ77_8u(&p, &left, &idx, p, o.winSize, head.data(), prev.data(), o.hashSize,
+                               lf, df, lit.data(), dist.data(), &room, level, flush),
+            vekStatusOk);
         done = size_t(p - (all.data() + dn));
         last = done == in.size();
         if (room == o.pairCap && !last) continue;
@@ -140,7 +145,8 @@ Bytes compress(const Bytes& in, int level, const Options& o, uint32_t seed = 1) 
 Bytes sample(size_t n, uint32_t seed) {
     using namespace vek::testdata;
     Bytes v = text_bytes(n / 2, seed);
-    for (const Bytes& b : {runs_bytes(n / 4, seed + 1), random_bytes(n / 8, seed + 2)}) v.insert(v.end(), b.begin(), b.end());
+    for (const Bytes& b : {runs_bytes(n / 4, seed + 1), random_bytes(n / 8, seed + 2)})
+        v.insert(v.end(), b.begin(), b.end());
     const Bytes t = text_bytes(n - v.size(), seed + 3);
     v.insert(v.end(), t.begin(), t.end());
     return v;
@@ -148,16 +154,17 @@ Bytes sample(size_t n, uint32_t seed) {
 
 TEST(DeflateStreamPeers, EveryLevelThroughTheLibraryStagesInflatesWithZlib) {
     using namespace vek::testdata;
-    const std::vector<Bytes> inputs = {text_bytes(300000 / kScale, 1), random_bytes(70000, 2),
-                                       runs_bytes(200000 / kScale, 3), sample(300000 / kScale, 1), text_bytes(5, 4),
-                                       Bytes()};
+    const std::vector<Bytes> inputs = {
+        text_bytes(300000 / kScale, 1), random_bytes(70000, 2), runs_bytes(200000 / kScale, 3),
+        sample(300000 / kScale, 1),     text_bytes(5, 4),       Bytes()};
     // Small pair buffers, one block per call, or input growing call by call;
     // each input meets each way at every third level.
     for (int level = 0; level < 30; level += int(kScale)) {
         for (size_t k = 0; k < inputs.size(); ++k) {
             const Bytes& in = inputs[k];
             const int variant = int((size_t(level) + k) % 3);
-            SCOPED_TRACE(testing::Message() << "level " << level << " size " << in.size() << " variant " << variant);
+            SCOPED_TRACE(testing::Message()
+                         << "level " << level << " size " << in.size() << " variant " << variant);
             Options o;
             o.pairCap = variant == 0 ? 1000 : variant == 1 ? 1 << 20 : 20000;
             o.grow = variant == 2;

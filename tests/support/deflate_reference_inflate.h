@@ -87,8 +87,8 @@ struct RunSymbol {
 
 struct DynamicHeader {
     int hlit = 0, hdist = 0, hclen = 0;  // as sent (counts minus 257, 1, 4)
-    std::vector<uint8_t> clLens;          // 19 code-length code lengths, by symbol
-    std::vector<RunSymbol> runs;          // the run-length symbols in order
+    std::vector<uint8_t> clLens;         // 19 code-length code lengths, by symbol
+    std::vector<RunSymbol> runs;         // the run-length symbols in order
     std::vector<uint8_t> litLens, distLens;
 };
 
@@ -142,8 +142,8 @@ inline InflateStatus inflate_raw(const uint8_t* src, size_t n, std::vector<uint8
     ReferenceInflate r = reference_inflate(src, n, maxOut);
     *out = std::move(r.out);
     if (usedBits) *usedBits = size_t(r.endBit);
-    static const InflateStatus kStatus[] = {InflateStatus::Ok, InflateStatus::Truncated, InflateStatus::BadData,
-                                            InflateStatus::TooLong};
+    static const InflateStatus kStatus[] = {InflateStatus::Ok, InflateStatus::Truncated,
+                                            InflateStatus::BadData, InflateStatus::TooLong};
     return kStatus[int(r.outcome)];
 }
 

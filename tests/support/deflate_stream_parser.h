@@ -33,7 +33,7 @@ struct StreamBlockEnd {
 
 // Piece sizes, from a seeded generator or cycled from given bytes.
 class PieceSource {
-public:
+  public:
     explicit PieceSource(uint32_t seed) : rng_(seed) {}
     PieceSource(const uint8_t* data, size_t n) : data_(data), n_(n) {}
     // A value in [lo, hi].
@@ -50,7 +50,7 @@ public:
     }
     bool chance(uint32_t percent) { return next(0, 99) < percent; }
 
-private:
+  private:
     std::mt19937 rng_{1};
     const uint8_t* data_ = nullptr;
     size_t n_ = 0;
@@ -58,21 +58,22 @@ private:
 };
 
 struct DriveOptions {
-    size_t outLimit = 0;         // total output capacity
-    uint32_t chunkSize = 0;      // output buffer size; 0: one buffer of outLimit bytes
-    uint32_t maxOutPiece = 0;    // 0: the whole free part of the buffer per call; else 0..max
-    uint32_t maxInPiece = 0;     // 0: the rest of the stream per call; else 1..max
-    bool useWindow = false;      // give the state a circular window
+    size_t outLimit = 0;       // total output capacity
+    uint32_t chunkSize = 0;    // output buffer size; 0: one buffer of outLimit bytes
+    uint32_t maxOutPiece = 0;  // 0: the whole free part of the buffer per call; else 0..max
+    uint32_t maxInPiece = 0;   // 0: the rest of the stream per call; else 1..max
+    bool useWindow = false;    // give the state a circular window
     uint32_t winSize = 32768;
     const uint8_t* windowInit = nullptr;  // winSize bytes, oldest first; null: zeros
-    bool randomDrain = false;    // also start a new output buffer at random moments
-    bool preloadBits = false;    // sometimes move whole input bytes into *pCode before a call
-    bool exactInput = false;     // each call's input in its own heap block of exactly that size
-    bool paranoid = false;       // check after every call that window and history are untouched
+    bool randomDrain = false;             // also start a new output buffer at random moments
+    bool preloadBits = false;       // sometimes move whole input bytes into *pCode before a call
+    bool exactInput = false;        // each call's input in its own heap block of exactly that size
+    bool paranoid = false;          // check after every call that window and history are untouched
     PieceSource* pieces = nullptr;  // null: a generator seeded with `seed`
     uint32_t seed = 1;
     // Called after a dynamic block's table is built (tests swap table forms).
-    void (*afterBuild)(const uint16_t* lens, uint32_t nLit, uint32_t nDist, vekInflateState* st, void* ctx) = nullptr;
+    void (*afterBuild)(const uint16_t* lens, uint32_t nLit, uint32_t nDist, vekInflateState* st,
+                       void* ctx) = nullptr;
     void* afterBuildCtx = nullptr;
 };
 
@@ -89,7 +90,7 @@ struct DriveResult {
 namespace detail {
 
 class StreamDriver {
-public:
+  public:
     StreamDriver(const uint8_t* src, size_t n, const DriveOptions& o)
         : src_(src), n_(n), o_(o), own_(o.seed), pieces_(o.pieces ? o.pieces : &own_) {
         cap_ = o.chunkSize ? o.chunkSize : o.outLimit;
@@ -98,8 +99,10 @@ public:
         std::memset(state_.get(), 0, sizeof(vekInflateState));
         if (o.useWindow) {
             win_.reset(new uint8_t[o.winSize]);
-            if (o.windowInit) std::memcpy(win_.get(), o.windowInit, o.winSize);
-            else std::memset(win_.get(), 0, o.winSize);
+            if (o.windowInit)
+                std::memcpy(win_.get(), o.windowInit, o.winSize);
+            else
+                std::memset(win_.get(), 0, o.winSize);
             state_->pWindow = win_.get();
             state_->winSize = o.winSize;
         }
@@ -110,17 +113,21 @@ public:
             uint32_t final = 0, type = 0;
             if (!bits(1, &final) || !bits(2, &type)) return stop(Outcome::kTruncated);
             Outcome o;
-            if (type == 0) o = stored();
-            else if (type == 1) o = fixed();
-            else if (type == 2) o = dynamic();
-            else o = Outcome::kDataError;
+            if (type == 0)
+                o = stored();
+            else if (type == 1)
+                o = fixed();
+            else if (type == 2)
+                o = dynamic();
+            else
+                o = Outcome::kDataError;
             if (o != Outcome::kOk) return stop(o);
             r_.blocks.push_back({bit_pos(), r_.out.size()});
             if (final) return stop(Outcome::kOk);
         }
     }
 
-private:
+  private:
     uint64_t bit_pos() const { return uint64_t(pos_) * 8 - nbits_; }
 
     DriveResult stop(Outcome o) {
@@ -129,7 +136,8 @@ private:
         return std::move(r_);
     }
     Outcome broken(const std::string& why) {
-        r_.broken = why + " (call " + std::to_string(r_.calls) + ", bit " + std::to_string(bit_pos()) + ")";
+        r_.broken =
+            why + " (call " + std::to_string(r_.calls) + ", bit " + std::to_string(bit_pos()) + ")";
         return Outcome::kBroken;
     }
 
@@ -159,7 +167,8 @@ private:
     }
     size_t room(bool needOne) {
         // (Never at the output limit: the history would be lost for nothing.)
-        if (r_.out.size() < o_.outLimit && (dstIdx_ == cap_ || (o_.randomDrain && dstIdx_ && pieces_->chance(5))))
+        if (r_.out.size() < o_.outLimit &&
+            (dstIdx_ == cap_ || (o_.randomDrain && dstIdx_ && pieces_->chance(5))))
             drain();
         size_t room = cap_ - dstIdx_;
         if (room > o_.outLimit - r_.out.size()) room = o_.outLimit - r_.out.size();
@@ -203,20 +212,25 @@ private:
         uint32_t nlit = 0, ndist = 0;
         const auto source = [this](int n, uint32_t* v) { return bits(n, v); };
         switch (vekdc::deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist)) {
-        case vekdc::deflate_header::Error::kNone: break;
-        case vekdc::deflate_header::Error::kTruncated: return Outcome::kTruncated;
-        default: return Outcome::kDataError;
+            case vekdc::deflate_header::Error::kNone:
+                break;
+            case vekdc::deflate_header::Error::kTruncated:
+                return Outcome::kTruncated;
+            default:
+                return Outcome::kDataError;
         }
         const vekStatus st = veksInflateBuildHuffTable(lens, nlit, ndist, state_.get());
         if (st == vekStatusSrcDataErr) return Outcome::kDataError;
-        if (st != vekStatusOk) return broken("veksInflateBuildHuffTable returned " + std::to_string(st));
+        if (st != vekStatusOk)
+            return broken("veksInflateBuildHuffTable returned " + std::to_string(st));
         if (o_.afterBuild) o_.afterBuild(lens, nlit, ndist, state_.get(), o_.afterBuildCtx);
         return body();
     }
 
     // One block body, call by call.
     Outcome body() {
-        static const vekInflateMode kStartModes[4] = {vekInflateModeBlockEnd, vekInflateModeSymbol, 5, -1};
+        static const vekInflateMode kStartModes[4] = {vekInflateModeBlockEnd, vekInflateModeSymbol,
+                                                      5, -1};
         vekInflateMode mode = kStartModes[pieces_->next(0, 3)];
         bool needOutput = false;
         for (;;) {
@@ -246,15 +260,16 @@ private:
                 if (win_) winCopy.assign(win_.get(), win_.get() + o_.winSize);
                 histCopy.assign(chunk_.get(), dst);
             }
-            const uint32_t winIdxArg = (winIdx_ == 0 && win_ && pieces_->chance(50)) ? o_.winSize : winIdx_;
+            const uint32_t winIdxArg =
+                (winIdx_ == 0 && win_ && pieces_->chance(50)) ? o_.winSize : winIdx_;
 
             const uint8_t* p = in;
             uint32_t srcLen = uint32_t(inLen), code = uint32_t(code_), codeBits = nbits_;
             uint8_t* q = dst;
             uint32_t dstLen = uint32_t(outLen);
             const vekInflateMode modeIn = mode;
-            const vekStatus st = veksInflate_8u(&p, &srcLen, &code, &codeBits, winIdxArg, &q, &dstLen, dstIdx_,
-                                                &mode, state_.get());
+            const vekStatus st = veksInflate_8u(&p, &srcLen, &code, &codeBits, winIdxArg, &q,
+                                                &dstLen, dstIdx_, &mode, state_.get());
             ++r_.calls;
             if (st != vekStatusOk && st != vekStatusSrcDataErr)
                 return broken("veksInflate_8u returned " + std::to_string(st));
@@ -265,12 +280,14 @@ private:
             if (codeBits > 32) return broken("more than 32 bits left in *pCode");
             for (size_t i = 0; i < canary; ++i)
                 if (dst[outLen + i] != 0xA5) return broken("wrote past the output space");
-            if (state_->pWindow != (win_ ? win_.get() : nullptr) || state_->winSize != (win_ ? o_.winSize : 0))
+            if (state_->pWindow != (win_ ? win_.get() : nullptr) ||
+                state_->winSize != (win_ ? o_.winSize : 0))
                 return broken("window fields changed");
             if (o_.paranoid) {
                 if (win_ && o_.winSize && std::memcmp(winCopy.data(), win_.get(), o_.winSize) != 0)
                     return broken("window bytes changed");
-                if (!histCopy.empty() && std::memcmp(histCopy.data(), chunk_.get(), histCopy.size()) != 0)
+                if (!histCopy.empty() &&
+                    std::memcmp(histCopy.data(), chunk_.get(), histCopy.size()) != 0)
                     return broken("history before the output changed");
             }
             const size_t used = size_t(p - in), made = size_t(q - dst);
@@ -291,10 +308,12 @@ private:
                 needOutput = false;
             } else if (mode == vekInflateModeResume) {
                 const int32_t step = state_->step;
-                if (step < 2 || step > 6) return broken("mode 2 with saved step " + std::to_string(step));
+                if (step < 2 || step > 6)
+                    return broken("mode 2 with saved step " + std::to_string(step));
                 needOutput = step >= 5;
                 if (needOutput && dstLen != 0) return broken("output pending with space left");
-                if (!needOutput && srcLen != 0) return broken("stopped inside a symbol with input left");
+                if (!needOutput && srcLen != 0)
+                    return broken("stopped inside a symbol with input left");
             } else {
                 return broken("mode " + std::to_string(mode));
             }
@@ -309,8 +328,8 @@ private:
     DriveOptions o_;
     PieceSource own_;
     PieceSource* pieces_;
-    size_t pos_ = 0;      // next stream byte not yet taken
-    uint64_t code_ = 0;   // bits taken but not used, oldest in bit 0
+    size_t pos_ = 0;     // next stream byte not yet taken
+    uint64_t code_ = 0;  // bits taken but not used, oldest in bit 0
     uint32_t nbits_ = 0;
     std::unique_ptr<uint8_t[]> chunk_, win_;
     size_t cap_ = 0;

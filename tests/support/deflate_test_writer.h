@@ -22,7 +22,7 @@ inline const auto& kDistBase = testref::inflate_detail::kRefDistBase;
 inline const auto& kDistExtra = testref::inflate_detail::kRefDistExtra;
 
 class BitWriter {
-public:
+  public:
     void put(uint32_t v, int n) {  // n bits, least significant first
         for (int i = 0; i < n; ++i) {
             if (nbits_ % 8 == 0) bytes_.push_back(0);
@@ -39,7 +39,7 @@ public:
     uint64_t bits() const { return nbits_; }
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
     uint64_t nbits_ = 0;
 };
@@ -53,7 +53,7 @@ struct Token {
     int dsym = -1;
     uint32_t distExtra = 0;
     int distExtraBits = 0;
-    int len = 0;       // match length, 0 for literals and end of block
+    int len = 0;  // match length, 0 for literals and end of block
     uint32_t dist = 0;
 };
 
@@ -62,7 +62,9 @@ inline Token literal(uint8_t b) {
     t.sym = b;
     return t;
 }
-inline Token end_of_block() { return Token{}; }
+inline Token end_of_block() {
+    return Token{};
+}
 inline Token match(int len, uint32_t dist) {
     Token t;
     int c = 28;  // 258 has a code of its own
@@ -117,7 +119,8 @@ inline std::vector<uint8_t> random_lengths(const std::vector<bool>& use, int max
         leaves.push_back(d);
     };
     if (deepest > 0)
-        while (leaves.size() < syms.size() && *std::max_element(leaves.begin(), leaves.end()) < deepest)
+        while (leaves.size() < syms.size() &&
+               *std::max_element(leaves.begin(), leaves.end()) < deepest)
             split(size_t(std::max_element(leaves.begin(), leaves.end()) - leaves.begin()));
     while (leaves.size() < syms.size()) {
         std::vector<size_t> open;
@@ -132,11 +135,13 @@ inline std::vector<uint8_t> random_lengths(const std::vector<bool>& use, int max
         split(pick);
     }
     std::shuffle(syms.begin(), syms.end(), rng);
-    for (size_t i = 0; i < leaves.size() && i < syms.size(); ++i) lens[syms[i]] = uint8_t(leaves[i]);
+    for (size_t i = 0; i < leaves.size() && i < syms.size(); ++i)
+        lens[syms[i]] = uint8_t(leaves[i]);
     return lens;
 }
 
-inline void write_tokens(BitWriter& w, const std::vector<Token>& tokens, const std::vector<uint8_t>& litLens,
+inline void write_tokens(BitWriter& w, const std::vector<Token>& tokens,
+                         const std::vector<uint8_t>& litLens,
                          const std::vector<uint8_t>& distLens) {
     const std::vector<uint32_t> lc = canonical_codes(litLens), dc = canonical_codes(distLens);
     for (const Token& t : tokens) {
@@ -173,8 +178,9 @@ inline void write_fixed(BitWriter& w, const std::vector<Token>& tokens, bool fin
 
 // A dynamic block header for the given lengths (at most 286 and 30 of them
 // are written), then the tokens. With rle the lengths use codes 16..18.
-inline void write_dynamic(BitWriter& w, const std::vector<Token>& tokens, const std::vector<uint8_t>& litLens,
-                          const std::vector<uint8_t>& distLens, bool final, bool rle, std::mt19937& rng) {
+inline void write_dynamic(BitWriter& w, const std::vector<Token>& tokens,
+                          const std::vector<uint8_t>& litLens, const std::vector<uint8_t>& distLens,
+                          bool final, bool rle, std::mt19937& rng) {
     int nlit = 286, ndist = 30;
     while (nlit > 257 && litLens[nlit - 1] == 0) --nlit;
     while (ndist > 1 && distLens[ndist - 1] == 0) --ndist;
@@ -207,9 +213,11 @@ inline void write_dynamic(BitWriter& w, const std::vector<Token>& tokens, const 
     }
     std::vector<bool> used(19, false);
     for (const Item& it : items) used[it.sym] = true;
-    if (std::count(used.begin(), used.end(), true) == 1) used[used[0] ? 1 : 0] = true;  // a complete code needs two
+    if (std::count(used.begin(), used.end(), true) == 1)
+        used[used[0] ? 1 : 0] = true;  // a complete code needs two
     const std::vector<uint8_t> cl = random_lengths(used, 7, 0, rng);
-    static const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    static const int kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
     int ncl = 19;
     while (ncl > 4 && cl[kOrder[ncl - 1]] == 0) --ncl;
     w.put(final, 1);
@@ -253,8 +261,8 @@ enum class BlockKind { kStored, kFixed, kDynamicShort, kDynamicGeneral };
 // used), ending with end_of_block(). `history` bytes precede the block;
 // distances stay within it and within maxDist.
 inline std::vector<Token> random_tokens(std::mt19937& rng, const std::vector<uint8_t>& litLens,
-                                        const std::vector<uint8_t>& distLens, size_t count, size_t history,
-                                        int matchPercent, uint32_t maxDist) {
+                                        const std::vector<uint8_t>& distLens, size_t count,
+                                        size_t history, int matchPercent, uint32_t maxDist) {
     std::vector<int> lits, lens, dists;
     for (int s = 0; s < 256; ++s)
         if (litLens[s]) lits.push_back(s);
@@ -288,7 +296,8 @@ inline std::vector<Token> random_tokens(std::mt19937& rng, const std::vector<uin
             }
         }
         if (lits.empty()) continue;
-        const size_t pick = rng() % 4 == 0 ? rng() % lits.size() : rng() % std::min(few, lits.size());
+        const size_t pick =
+            rng() % 4 == 0 ? rng() % lits.size() : rng() % std::min(few, lits.size());
         out.push_back(literal(uint8_t(lits[pick])));
         ++history;
     }
@@ -342,9 +351,9 @@ struct TestStream {
 
 // Blocks of the given kinds (the last one final), each with about `tokens`
 // symbols; matches may reach into dict (the history before the stream).
-inline TestStream random_stream(std::mt19937& rng, const std::vector<BlockKind>& kinds, size_t tokens,
-                                const std::vector<uint8_t>& dict = {}, int matchPercent = 40,
-                                uint32_t maxDist = 32768) {
+inline TestStream random_stream(std::mt19937& rng, const std::vector<BlockKind>& kinds,
+                                size_t tokens, const std::vector<uint8_t>& dict = {},
+                                int matchPercent = 40, uint32_t maxDist = 32768) {
     BitWriter w;
     TestStream ts;
     for (size_t b = 0; b < kinds.size(); ++b) {

@@ -12,8 +12,12 @@ int32_t g_cache = 0;
 }  // namespace
 
 namespace testing {
-void hide_features(uint64_t mask) { g_hidden = mask; }
-void force_cache_size(int32_t size) { g_cache = size; }
+void hide_features(uint64_t mask) {
+    g_hidden = mask;
+}
+void force_cache_size(int32_t size) {
+    g_cache = size;
+}
 }  // namespace testing
 
 int get_feature(uint64_t mask) {

@@ -11,7 +11,7 @@ void force_cache_size(int32_t size);
 
 // Hides the given features for the lifetime of the guard.
 class HiddenFeatures {
-public:
+  public:
     explicit HiddenFeatures(uint64_t mask) { hide_features(mask); }
     ~HiddenFeatures() { hide_features(0); }
     HiddenFeatures(const HiddenFeatures&) = delete;

@@ -41,7 +41,7 @@ struct RefStop {
 };
 
 class RefBits {
-public:
+  public:
     RefBits(const uint8_t* p, size_t n) : p_(p), n_(n) {}
     uint32_t bit() {
         if (pos_ >= uint64_t(n_) * 8) throw RefStop{InflateOutcome::kTruncated};
@@ -58,7 +58,7 @@ public:
     void align() { pos_ = (pos_ + 7) & ~uint64_t{7}; }
     uint64_t pos() const { return pos_; }
 
-private:
+  private:
     const uint8_t* p_;
     size_t n_;
     uint64_t pos_ = 0;
@@ -66,7 +66,7 @@ private:
 
 // A canonical code given by its lengths.
 class RefCode {
-public:
+  public:
     RefCode(const uint8_t* lens, int n) {
         for (int i = 0; i < n; ++i) ++count_[lens[i]];
         count_[0] = 0;
@@ -103,7 +103,7 @@ public:
         return -1;
     }
 
-private:
+  private:
     // Whether `code` (len bits, first bit most significant) begins a code of
     // length len or more: canonical codes of each length follow those of the
     // previous length, so the prefixes in use form one range from 0.
@@ -118,14 +118,15 @@ private:
     std::vector<int> symbols_;
 };
 
-inline const uint16_t kRefLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                         31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+inline const uint16_t kRefLenBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                         15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                         67, 83, 99, 115, 131, 163, 195, 227, 258};
 inline const uint8_t kRefLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-inline const uint16_t kRefDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                          33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                          1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-inline const uint8_t kRefDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+inline const uint16_t kRefDistBase[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+inline const uint8_t kRefDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                           6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 inline bool ref_set_ok(const RefCode& c, bool distance) {
@@ -185,9 +186,11 @@ inline ReferenceInflate reference_inflate(const uint8_t* src, size_t n, size_t o
                 for (int i = 0; i < 32; ++i) d[i] = 5;
                 body(RefCode(l, 288), RefCode(d, 32));
             } else if (type == 2) {
-                const int nlit = int(in.bits(5)) + 257, ndist = int(in.bits(5)) + 1, ncl = int(in.bits(4)) + 4;
+                const int nlit = int(in.bits(5)) + 257, ndist = int(in.bits(5)) + 1,
+                          ncl = int(in.bits(4)) + 4;
                 if (nlit > 286 || ndist > 30) throw RefStop{InflateOutcome::kDataError};
-                static const int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+                static const int kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                               11, 4,  12, 3, 13, 2, 14, 1, 15};
                 uint8_t cl[19] = {};
                 for (int i = 0; i < ncl; ++i) cl[kOrder[i]] = uint8_t(in.bits(3));
                 const RefCode clc(cl, 19);
@@ -216,7 +219,8 @@ inline ReferenceInflate reference_inflate(const uint8_t* src, size_t n, size_t o
                     while (rep--) lens[i++] = v;
                 }
                 const RefCode lit(lens, nlit), dist(lens + nlit, ndist);
-                if (!ref_set_ok(lit, false) || !ref_set_ok(dist, true)) throw RefStop{InflateOutcome::kDataError};
+                if (!ref_set_ok(lit, false) || !ref_set_ok(dist, true))
+                    throw RefStop{InflateOutcome::kDataError};
                 body(lit, dist);
             } else {
                 throw RefStop{InflateOutcome::kDataError};
@@ -238,25 +242,32 @@ inline ReferenceInflate reference_inflate(const uint8_t* src, size_t n, size_t o
 // library may find an invalid code later than the reference (an unassigned
 // distance code needs 10 bits before it is rejected), so where the reference
 // saw invalid data the library may instead still be waiting for input.
-inline std::string check_against_reference(const testinflate::DriveResult& d, const ReferenceInflate& r) {
+inline std::string check_against_reference(const testinflate::DriveResult& d,
+                                           const ReferenceInflate& r) {
     using testinflate::Outcome;
     if (d.outcome == Outcome::kBroken) return "contract broken: " + d.broken;
     const char* names[] = {"ok", "truncated", "data error", "output limit", "broken"};
-    const std::string both =
-        std::string(" (library: ") + names[int(d.outcome)] + ", reference: " + names[int(r.outcome)] + ")";
+    const std::string both = std::string(" (library: ") + names[int(d.outcome)] +
+                             ", reference: " + names[int(r.outcome)] + ")";
     bool outcomeOk = false;
     switch (r.outcome) {
-        case InflateOutcome::kOk: outcomeOk = d.outcome == Outcome::kOk; break;
-        case InflateOutcome::kTruncated: outcomeOk = d.outcome == Outcome::kTruncated; break;
+        case InflateOutcome::kOk:
+            outcomeOk = d.outcome == Outcome::kOk;
+            break;
+        case InflateOutcome::kTruncated:
+            outcomeOk = d.outcome == Outcome::kTruncated;
+            break;
         case InflateOutcome::kDataError:
             outcomeOk = d.outcome == Outcome::kDataError || d.outcome == Outcome::kTruncated;
             break;
-        case InflateOutcome::kOutputLimit: outcomeOk = d.outcome == Outcome::kOutputLimit; break;
+        case InflateOutcome::kOutputLimit:
+            outcomeOk = d.outcome == Outcome::kOutputLimit;
+            break;
     }
     if (!outcomeOk) return "outcomes differ" + both;
     if (d.out.size() != r.out.size()) {
-        return "output lengths differ: " + std::to_string(d.out.size()) + " vs " + std::to_string(r.out.size()) +
-               both;
+        return "output lengths differ: " + std::to_string(d.out.size()) + " vs " +
+               std::to_string(r.out.size()) + both;
     }
     for (size_t i = 0; i < d.out.size(); ++i)
         if (d.out[i] != r.out[i]) return "output differs at byte " + std::to_string(i) + both;
@@ -264,7 +275,8 @@ inline std::string check_against_reference(const testinflate::DriveResult& d, co
     for (size_t i = 0; i < d.blocks.size(); ++i)
         if (d.blocks[i].bit != r.blocks[i].bit || d.blocks[i].out != r.blocks[i].out)
             return "block " + std::to_string(i) + " ends elsewhere" + both;
-    if (r.outcome == InflateOutcome::kOk && d.endBit != r.endBit) return "streams end at different bits";
+    if (r.outcome == InflateOutcome::kOk && d.endBit != r.endBit)
+        return "streams end at different bits";
     return {};
 }
 

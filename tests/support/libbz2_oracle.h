@@ -9,7 +9,8 @@
 
 namespace vek::testing {
 
-inline std::vector<uint8_t> libbz2_compress(const std::vector<uint8_t>& in, int level, int workFactor = 0) {
+inline std::vector<uint8_t> libbz2_compress(const std::vector<uint8_t>& in, int level,
+                                            int workFactor = 0) {
     unsigned int n = static_cast<unsigned int>(in.size() + in.size() / 100 + 1024);
     std::vector<uint8_t> out(n);
     char none = 0;  // libbz2 wants a source pointer even for no bytes

@@ -15,16 +15,23 @@ inline uint32_t crc32c_step32(uint32_t acc, uint32_t data) {
     for (int i = 0; i < 32; ++i) acc = (acc >> 1) ^ (0x82F63B78u & (0u - (acc & 1u)));
     return acc;
 }
-inline uint32_t word(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
-inline uint32_t hash(const uint8_t* p, uint32_t mask) { return crc32c_step32(p[4], word(p)) & mask; }
+inline uint32_t word(const uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
+inline uint32_t hash(const uint8_t* p, uint32_t mask) {
+    return crc32c_step32(p[4], word(p)) & mask;
+}
 
 inline void put_len(std::vector<uint8_t>& out, int32_t v) {
     for (; v >= 255; v -= 255) out.push_back(255);
     out.push_back(uint8_t(v));
 }
-inline int32_t ext(int32_t x) { return x < 15 ? 0 : x < 270 ? 1 : (x - 15) / 255 + 1; }
+inline int32_t ext(int32_t x) {
+    return x < 15 ? 0 : x < 270 ? 1 : (x - 15) / 255 + 1;
+}
 
-inline void put_sequence(std::vector<uint8_t>& out, const uint8_t* lit, int32_t L, int32_t ml, int32_t d) {
+inline void put_sequence(std::vector<uint8_t>& out, const uint8_t* lit, int32_t L, int32_t ml,
+                         int32_t d) {
     out.push_back(uint8_t((L < 15 ? L : 15) << 4 | (ml - 4 < 15 ? ml - 4 : 15)));
     if (L >= 15) put_len(out, L - 15);
     out.insert(out.end(), lit, lit + L);
@@ -107,7 +114,8 @@ inline std::vector<uint8_t> lz4_model_encode(const uint8_t* src, int32_t n, int3
     };
     auto emit = [&](int32_t ml) {
         const int32_t L = q - anchor;
-        if (checked && !(int32_t(out.size()) + L + 3 + ext(L) + ext(ml) < capacity - 8)) return false;
+        if (checked && !(int32_t(out.size()) + L + 3 + ext(L) + ext(ml) < capacity - 8))
+            return false;
         put_sequence(out, src + anchor, L, ml, int32_t(q - cpos));
         anchor = q + ml;
         return true;
@@ -155,7 +163,8 @@ inline std::vector<uint8_t> lz4_model_encode(const uint8_t* src, int32_t n, int3
             // Backwards: not past src for source candidates, not past the
             // dictionary's start for dictionary ones, never for prefix ones.
             const int64_t floor = inDict ? -int64_t(h.dictLen) : (cpos < 0 ? cpos : 0);
-            while (cpos > floor && q > anchor && src[q - 1] == at(cpos - 1, inDict)) --q, --cpos, ++ml;
+            while (cpos > floor && q > anchor && src[q - 1] == at(cpos - 1, inDict))
+                --q, --cpos, ++ml;
             lastRun = q - anchor;
             if (!emit(ml)) break;
         }
@@ -209,8 +218,10 @@ inline std::vector<uint8_t> lz4_model_encode_fast(const uint8_t* src, int32_t n,
     if (1 < searchLimit) {
         t.e[hash(src + 1, t.mask)] = 1;
         bool found = word(src + 1) == word(src);
-        if (found) q = 1, c = 0;
-        else found = search();
+        if (found)
+            q = 1, c = 0;
+        else
+            found = search();
         while (found) {
             int32_t ml = 0;
             while (ml < n - q - 5 && src[q + ml] == src[c + ml]) ++ml;

@@ -21,8 +21,9 @@ struct Lz4Result {
 // dst: the whole destination buffer (history from its start); output goes
 // to dst + dstIdx with `capacity` bytes of room. dict may be null (plain
 // decoder semantics, history = this call's output only).
-inline Lz4Result lz4_reference_decode(const uint8_t* src, int32_t srcLen, uint8_t* dst, int32_t dstIdx,
-                                      int32_t capacity, const uint8_t* dict, int32_t dictLen) {
+inline Lz4Result lz4_reference_decode(const uint8_t* src, int32_t srcLen, uint8_t* dst,
+                                      int32_t dstIdx, int32_t capacity, const uint8_t* dict,
+                                      int32_t dictLen) {
     const bool plain = dict == nullptr || dictLen == 0;
     uint8_t* const base = plain ? dst + dstIdx : dst;
     uint8_t* const op0 = dst + dstIdx;
@@ -54,8 +55,8 @@ inline Lz4Result lz4_reference_decode(const uint8_t* src, int32_t srcLen, uint8_
         }
         if (op + L > oend || ip + L > iend) {
             if (!plain)
-                return Lz4Result{op + L > oend ? vekStatusDstTooSmall : vekStatusSrcTooSmall, srcLen, -1,
-                                 zeroAt};
+                return Lz4Result{op + L > oend ? vekStatusDstTooSmall : vekStatusSrcTooSmall,
+                                 srcLen, -1, zeroAt};
             while (op < oend && ip < iend) op0[op++] = src[ip++];
             return counts(vekStatusDstTooSmall);
         }
@@ -100,8 +101,8 @@ inline Lz4Result lz4_reference_decode(const uint8_t* src, int32_t srcLen, uint8_
 }
 
 // Round-trip helper: decodes a complete block of a known size.
-inline std::vector<uint8_t> lz4_reference_decompress(const uint8_t* src, int32_t srcLen, int32_t size,
-                                                     vekStatus* st) {
+inline std::vector<uint8_t> lz4_reference_decompress(const uint8_t* src, int32_t srcLen,
+                                                     int32_t size, vekStatus* st) {
     std::vector<uint8_t> out(size > 0 ? size : 1);
     const Lz4Result r = lz4_reference_decode(src, srcLen, out.data(), 0, size, nullptr, 0);
     *st = r.status;

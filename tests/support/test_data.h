@@ -16,8 +16,9 @@ inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
 
 // Words from a small vocabulary: compressible, text-like.
 inline std::vector<uint8_t> text_bytes(size_t n, uint32_t seed) {
-    static const char* const kWords[] = {"the ", "of ", "block ", "stream ", "and ", "window ",
-                                         "match ", "literal ", "code ", "length ", "\n", ", "};
+    static const char* const kWords[] = {"the ",  "of ",     "block ", "stream ",
+                                         "and ",  "window ", "match ", "literal ",
+                                         "code ", "length ", "\n",     ", "};
     std::mt19937 rng(seed);
     std::vector<uint8_t> v;
     v.reserve(n + 16);

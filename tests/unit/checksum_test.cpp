@@ -66,8 +66,8 @@ const Path kPaths[] = {
     {"crc32", crc32, 0, ref_crc32},
     {"crc32c_table", crc32c_table, 0, ref_crc32c},
     {"crc32c_sse42", crc32c_sse42, vek::core::kFeatureSse42, ref_crc32c},
-    {"crc32c_sse42_clmul", crc32c_sse42_clmul,
-     vek::core::kFeatureSse42 | vek::core::kFeaturePclmul, ref_crc32c},
+    {"crc32c_sse42_clmul", crc32c_sse42_clmul, vek::core::kFeatureSse42 | vek::core::kFeaturePclmul,
+     ref_crc32c},
     {"crc32c_vpclmul512", crc32c_vpclmul512,
      vek::core::kFeatureAvx512Clmul | vek::core::kFeatureSse42, ref_crc32c},
     {"crc32c", crc32c, 0, ref_crc32c},
@@ -83,7 +83,7 @@ const Path kPaths[] = {
 };
 
 class ChecksumPath : public ::testing::TestWithParam<Path> {
-protected:
+  protected:
     void SetUp() override {
         if (GetParam().needs && !get_feature(GetParam().needs))
             GTEST_SKIP() << "processor lacks " << GetParam().name;
@@ -100,7 +100,8 @@ TEST_P(ChecksumPath, AllLengthsToThreeHundredAtSixteenAlignments) {
         std::memcpy(base, data.data(), 300);
         for (size_t len = 1; len <= 300; ++len) {
             const uint32_t seed = 0x12345678u * static_cast<uint32_t>(len);
-            const uint32_t init = path.ref == ref_adler ? (seed % 65521) | ((seed >> 16) % 65521) << 16 : seed;
+            const uint32_t init =
+                path.ref == ref_adler ? (seed % 65521) | ((seed >> 16) % 65521) << 16 : seed;
             ASSERT_EQ(path.fn(base, len, init), path.ref(base, len, init))
                 << path.name << " len " << len << " align " << align;
         }
@@ -110,9 +111,10 @@ TEST_P(ChecksumPath, AllLengthsToThreeHundredAtSixteenAlignments) {
 TEST_P(ChecksumPath, BlockBoundaryLengths) {
     const Path& path = GetParam();
     const auto data = vek::testdata::random_bytes(20000 + 16, 12);
-    for (size_t len : {23, 24, 25, 63, 64, 65, 215, 216, 217, 255, 256, 257, 431, 432, 863, 864, 865,
-                       1727, 1728, 1729, 3071, 3072, 3073, 3095, 3096, 3097, 5535, 5536, 5537, 5552,
-                       5553, 11072, 11073, 16383, 16384, 16385, 19999}) {
+    for (size_t len :
+         {23,   24,   25,   63,   64,   65,    215,   216,   217,   255,   256,  257,  431,
+          432,  863,  864,  865,  1727, 1728,  1729,  3071,  3072,  3073,  3095, 3096, 3097,
+          5535, 5536, 5537, 5552, 5553, 11072, 11073, 16383, 16384, 16385, 19999}) {
         for (size_t off : {0, 1, 7, 13}) {
             ASSERT_EQ(path.fn(data.data() + off, len, 0x0001FFF0u),
                       path.ref(data.data() + off, len, 0x0001FFF0u))
@@ -213,7 +215,7 @@ TEST(Checksums, EveryFeatureCombinationGivesTheSameValues) {
     EXPECT_EQ(want[1], ref_crc32c(data.data(), 70001, 0xFFFFFFFFu));
     EXPECT_EQ(want[2], ref_adler(data.data(), 70001, 1));
     EXPECT_EQ(want[3], ref_bz2(data.data(), 70001, 0));
-    const uint64_t bits[] = {kFeatureSse42, kFeaturePclmul, kFeatureAvx2,
+    const uint64_t bits[] = {kFeatureSse42,  kFeaturePclmul,  kFeatureAvx2,
                              kFeatureAvx512, kFeatureVpclmul, kFeatureAvx512Vnni};
     for (unsigned subset = 0; subset < 64; ++subset) {
         uint64_t hidden = 0;
@@ -227,7 +229,8 @@ TEST(Checksums, EveryFeatureCombinationGivesTheSameValues) {
         veksCRC32C_8u(data.data(), 70001, &got[1]);
         veksAdler32_8u(data.data(), 70001, &got[2]);
         veksCRC32_BZ2_8u(data.data(), 70001, &got[3]);
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i], want[i]) << "hidden " << hidden << " fn " << i;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(got[i], want[i]) << "hidden " << hidden << " fn " << i;
     }
 }
 

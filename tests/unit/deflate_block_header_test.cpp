@@ -43,8 +43,8 @@ std::vector<uint8_t> header(uint32_t hlit, uint32_t hdist, const std::vector<int
     return w.bytes();
 }
 
-Error parse(const std::vector<uint8_t>& bytes, size_t nbytes, uint16_t (&lens)[kMaxLengths], uint32_t* nlit,
-            uint32_t* ndist) {
+Error parse(const std::vector<uint8_t>& bytes, size_t nbytes, uint16_t (&lens)[kMaxLengths],
+            uint32_t* nlit, uint32_t* ndist) {
     size_t pos = 0;
     uint64_t acc = 0;
     int have = 0;
@@ -83,7 +83,8 @@ TEST(DeflateBlockHeader, NamesEachMalformedHeader) {
     uint16_t lens[kMaxLengths];
     uint32_t nlit, ndist;
     const auto check = [&](const std::vector<uint8_t>& h, Error want) {
-        EXPECT_EQ(parse(h, h.size(), lens, &nlit, &ndist), want) << vekdc::deflate_header::describe(want);
+        EXPECT_EQ(parse(h, h.size(), lens, &nlit, &ndist), want)
+            << vekdc::deflate_header::describe(want);
     };
     check(header(30, 0, kCode, kValid), Error::kTooManyLiterals);
     check(header(0, 30, kCode, kValid), Error::kTooManyDistances);
@@ -92,7 +93,8 @@ TEST(DeflateBlockHeader, NamesEachMalformedHeader) {
     check(header(0, 0, kCode, {{16, 0}}), Error::kRepeatFirst);
     check(header(0, 0, kCode, {{18, 127}, {18, 127}}), Error::kOverrun);
     // 29 + 257 literal/length and 29 + 1 distance lengths are the most allowed.
-    const std::vector<uint8_t> full = header(29, 29, kCode, {{18, 127}, {18, 127}, {18, 29}});  // 138+138+40
+    const std::vector<uint8_t> full =
+        header(29, 29, kCode, {{18, 127}, {18, 127}, {18, 29}});  // 138+138+40
     EXPECT_EQ(parse(full, full.size(), lens, &nlit, &ndist), Error::kNone);
     EXPECT_EQ(nlit + ndist, kMaxLengths);
 }

@@ -34,7 +34,9 @@ constexpr uint32_t kSlow = 1;
 
 using vek::testref::lz77model::crc32c_word;
 using vek::testref::lz77model::length_code;
-int dist_code(int d) { return vek::testref::lz77model::distance_code(d); }
+int dist_code(int d) {
+    return vek::testref::lz77model::distance_code(d);
+}
 
 using vek::testsupport::canonical;
 
@@ -55,7 +57,8 @@ struct Bits {
     }
     Bytes bytes(size_t n) const {  // the first n bytes, the last one padded with zeros
         Bytes out(n);
-        for (size_t i = 0; i < std::min(n * 8, b.size()); ++i) out[i / 8] |= uint8_t(b[i] << (i % 8));
+        for (size_t i = 0; i < std::min(n * 8, b.size()); ++i)
+            out[i / 8] |= uint8_t(b[i] << (i % 8));
         return out;
     }
 };
@@ -90,7 +93,8 @@ struct Model {
     }
 };
 
-void item_bits(Bits& b, const CodeSet& cs, const Bytes& all, uint32_t p, uint32_t len, uint32_t dist) {
+void item_bits(Bits& b, const CodeSet& cs, const Bytes& all, uint32_t p, uint32_t len,
+               uint32_t dist) {
     if (len == 0) {
         b.put(cs.lit[all[p]].code, cs.lit[all[p]].len);
         return;
@@ -113,16 +117,18 @@ struct Outcome {
     uint16_t code;
     uint32_t bits, consumed;
     bool operator==(const Outcome& o) const {
-        return st == o.st && out == o.out && code == o.code && bits == o.bits && consumed == o.consumed;
+        return st == o.st && out == o.out && code == o.code && bits == o.bits &&
+               consumed == o.consumed;
     }
 };
 std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-    return os << "{st " << o.st << ", " << o.out.size() << " bytes, code " << o.code << "/" << o.bits
-              << ", consumed " << o.consumed << "}";
+    return os << "{st " << o.st << ", " << o.out.size() << " bytes, code " << o.code << "/"
+              << o.bits << ", consumed " << o.consumed << "}";
 }
 
 // dyn null: the fixed-code encoder. header null: no header pointer.
-Outcome model_encode(const Model& m, const Call& c, const CodeSet* dyn, const Bytes* header, int32_t headerBits) {
+Outcome model_encode(const Model& m, const Call& c, const CodeSet* dyn, const Bytes* header,
+                     int32_t headerBits) {
     const CodeSet cs = dyn ? *dyn : fixed_codes();
     const bool fixed = dyn == nullptr;
     const uint32_t end = c.srcIdx + c.srcLen;
@@ -131,7 +137,8 @@ Outcome model_encode(const Model& m, const Call& c, const CodeSet* dyn, const By
     b.put(c.code, std::min(c.codeBits, 16u));
     // The header must fit the room: (pending + header bits - 3) / 8 + 1 bytes.
     if (!fixed && header && c.srcIdx == 0 &&
-        (int64_t(std::min(c.codeBits, 16u)) + headerBits - 3) / 8 + 1 > int64_t(c.dstLen) - c.dstIdx)
+        (int64_t(std::min(c.codeBits, 16u)) + headerBits - 3) / 8 + 1 >
+            int64_t(c.dstLen) - c.dstIdx)
         return {vekStatusSizeErr, {}, c.code, c.codeBits, 0};
     if (!fixed && header && c.srcIdx == 0)
         for (int i = 3; i < headerBits; ++i) b.put((*header)[size_t(i / 8)] >> (i % 8), 1);
@@ -146,7 +153,8 @@ Outcome model_encode(const Model& m, const Call& c, const CodeSet* dyn, const By
         stored = int64_t(b.b.size() / 8);
     }
     stored = std::min<int64_t>(int64_t(b.b.size() / 8), room);
-    while (int64_t(p) < int64_t(end) - (fixed ? 274 : 258) && int64_t(c.dstIdx) + stored < int64_t(c.dstLen) - 8) {
+    while (int64_t(p) < int64_t(end) - (fixed ? 274 : 258) &&
+           int64_t(c.dstIdx) + stored < int64_t(c.dstLen) - 8) {
         uint32_t h;
         int64_t cand;
         const uint32_t len = m.probe(p, 258, &h, &cand);
@@ -156,13 +164,17 @@ Outcome model_encode(const Model& m, const Call& c, const CodeSet* dyn, const By
             for (uint32_t q = p + 1; q <= p + 3; ++q) m.insert(q, end);
         }
         p += len ? len : 1;
-        if (!fixed) stored = int64_t(b.b.size() / 8);
-        else if (int64_t(b.b.size()) - stored * 8 >= 32) stored += 4;
+        if (!fixed)
+            stored = int64_t(b.b.size() / 8);
+        else if (int64_t(b.b.size()) - stored * 8 >= 32)
+            stored += 4;
     }
     stored = std::min<int64_t>(int64_t(b.b.size() / 8), room);
     if (c.flush >= 2) {
         bool full = false;
-        auto fits = [&](size_t k) { return int64_t((b.b.size() - size_t(stored) * 8 + k) / 8) <= room - stored; };
+        auto fits = [&](size_t k) {
+            return int64_t((b.b.size() - size_t(stored) * 8 + k) / 8) <= room - stored;
+        };
         while (end - p > 3) {
             uint32_t h;
             int64_t cand;
@@ -187,13 +199,15 @@ Outcome model_encode(const Model& m, const Call& c, const CodeSet* dyn, const By
             stored = int64_t(b.b.size() / 8);
         }
     }
-    Outcome o{vekStatusOk, b.bytes(size_t(stored)), 0, uint32_t(b.b.size() - size_t(stored) * 8), p - c.srcIdx};
-    for (uint32_t i = 0; i < o.bits; ++i) o.code = uint16_t(o.code | b.b[size_t(stored) * 8 + i] << i);
+    Outcome o{vekStatusOk, b.bytes(size_t(stored)), 0, uint32_t(b.b.size() - size_t(stored) * 8),
+              p - c.srcIdx};
+    for (uint32_t i = 0; i < o.bits; ++i)
+        o.code = uint16_t(o.code | b.b[size_t(stored) * 8 + i] << i);
     return o;
 }
 
-void model_stat(const Model& m, uint32_t srcIdx, uint32_t srcLen, uint32_t flush, std::vector<uint32_t>& lit,
-                std::vector<uint32_t>& dist, uint32_t* consumed) {
+void model_stat(const Model& m, uint32_t srcIdx, uint32_t srcLen, uint32_t flush,
+                std::vector<uint32_t>& lit, std::vector<uint32_t>& dist, uint32_t* consumed) {
     const uint32_t end = srcIdx + srcLen;
     uint32_t p = srcIdx;
     auto item = [&](uint32_t cap) {
@@ -229,7 +243,8 @@ struct Lib {
     std::vector<int32_t>& head;
     bool contiguous = false;  // window and input as one buffer instead
 
-    Outcome encode(const Call& c, const CodeSet* dyn, const Bytes* header, int32_t headerBits) const {
+    Outcome encode(const Call& c, const CodeSet* dyn, const Bytes* header,
+                   int32_t headerBits) const {
         const uint32_t hist = std::min(c.srcIdx, winSize);
         Bytes win(all.begin() + (c.srcIdx - hist), all.begin() + c.srcIdx);
         Bytes chunk(all.begin() + c.srcIdx, all.begin() + c.srcIdx + c.srcLen);
@@ -244,15 +259,18 @@ struct Lib {
         uint32_t srcLen = c.srcLen, srcIdx = c.srcIdx, bits = c.codeBits, dstIdx = c.dstIdx;
         uint16_t code = c.code;
         const vekStatus st =
-            dyn ? veksDeflateLZ77FastestPrecompHeader_8u(&src, &srcLen, &srcIdx, window, winSize, head.data(), hashSize,
-                                                         &code, &bits, dst.data(), c.dstLen, &dstIdx, dyn->lit.data(),
-                                                         dyn->dist.data(), header ? header->data() : nullptr,
-                                                         headerBits, c.flush)
-                : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, window, winSize, head.data(), hashSize, &code,
-                                            &bits, dst.data(), c.dstLen, &dstIdx, c.flush);
-        for (size_t k = room; k < dst.size(); ++k) EXPECT_EQ(dst[k], kGuard) << "written past dstLen at " << k;
+            dyn ? veksDeflateLZ77FastestPrecompHeader_8u(
+                      &src, &srcLen, &srcIdx, window, winSize, head.data(), hashSize, &code, &bits,
+                      dst.data(), c.dstLen, &dstIdx, dyn->lit.data(), dyn->dist.data(),
+                      header ? header->data() : nullptr, headerBits, c.flush)
+                : veksDeflateLZ77Fastest_8u(&src, &srcLen, &srcIdx, window, winSize, head.data(),
+                                            hashSize, &code, &bits, dst.data(), c.dstLen, &dstIdx,
+                                            c.flush);
+        for (size_t k = room; k < dst.size(); ++k)
+            EXPECT_EQ(dst[k], kGuard) << "written past dstLen at " << k;
         if (!dyn) {  // the fixed-code encoder writes only the bytes it reports
-            for (size_t k = dstIdx - c.dstIdx; k < dst.size(); ++k) EXPECT_EQ(dst[k], kGuard) << "at " << k;
+            for (size_t k = dstIdx - c.dstIdx; k < dst.size(); ++k)
+                EXPECT_EQ(dst[k], kGuard) << "at " << k;
         }
         EXPECT_EQ(srcIdx - c.srcIdx, c.srcLen - srcLen);
         dst.resize(dstIdx - c.dstIdx);
@@ -272,12 +290,13 @@ Stream dynamic_stream(const std::vector<uint32_t>& ls, const std::vector<uint32_
     s.fixed = false;
     s.codes.lit.resize(286);
     s.codes.dist.resize(30);
-    EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), s.codes.lit.data(), s.codes.dist.data()),
+    EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), s.codes.lit.data(),
+                                                    s.codes.dist.data()),
               vekStatusOk);
     s.header.assign(700, 0);
     uint32_t len = 0;
-    EXPECT_EQ(veksDeflateLZ77FastestGenHeader_8u(s.codes.lit.data(), s.codes.dist.data(), s.header.data(), &len,
-                                                 &s.headerBits),
+    EXPECT_EQ(veksDeflateLZ77FastestGenHeader_8u(s.codes.lit.data(), s.codes.dist.data(),
+                                                 s.header.data(), &len, &s.headerBits),
               vekStatusOk);
     s.header.resize(len);
     return s;
@@ -290,8 +309,8 @@ Stream dynamic_stream_for(const Bytes& in, uint32_t winSize, uint32_t hashSize) 
     const uint8_t one = 0;
     const uint8_t* src = in.empty() ? &one : in.data();
     uint32_t len = uint32_t(in.size()), idx = 0;
-    EXPECT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, winSize, head.data(), hashSize, ls.data(),
-                                               ds.data(), 2),
+    EXPECT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, winSize, head.data(),
+                                               hashSize, ls.data(), ds.data(), 2),
               vekStatusOk);
     return dynamic_stream(ls, ds);
 }
@@ -313,7 +332,8 @@ Bytes run_stream(const Bytes& in, const Stream& s, std::mt19937& rng, const RunO
     for (int guard = 0; guard < 200000; ++guard) {
         const uint32_t left = uint32_t(in.size()) - pos;
         uint32_t len = left;
-        if (rng() % 3 && left > 0) len = std::min(left, uint32_t(rng() % 2 ? rng() % 600 : rng() % 70000));
+        if (rng() % 3 && left > 0)
+            len = std::min(left, uint32_t(rng() % 2 ? rng() % 600 : rng() % 70000));
         if (pos == 0 && left > 0) len = std::max(len, 1u);
         const bool last = len == left;
         Call c{pos, len, code, bits, uint32_t(rng() % 100), 0, 0};
@@ -338,8 +358,10 @@ Bytes run_stream(const Bytes& in, const Stream& s, std::mt19937& rng, const RunO
         pos += got.consumed;
         if (pos == in.size() && last && c.flush >= 2 && got.consumed == len) {
             total.put(code, bits);
-            if (s.fixed) total.put(0, 7);
-            else total.put(s.codes.lit[256].code, s.codes.lit[256].len);
+            if (s.fixed)
+                total.put(0, 7);
+            else
+                total.put(s.codes.lit[256].code, s.codes.lit[256].len);
             return total.bytes((total.b.size() + 7) / 8);
         }
     }
@@ -349,17 +371,29 @@ Bytes run_stream(const Bytes& in, const Stream& s, std::mt19937& rng, const RunO
 
 void expect_round_trip(const Bytes& in, const Bytes& stream) {
     Bytes out;
-    ASSERT_EQ(ref::inflate_raw(stream.data(), stream.size(), &out, in.size() + 1), ref::InflateStatus::Ok);
+    ASSERT_EQ(ref::inflate_raw(stream.data(), stream.size(), &out, in.size() + 1),
+              ref::InflateStatus::Ok);
     ASSERT_EQ(out, in);
 }
 
 std::vector<Bytes> inputs(std::mt19937& rng) {
     using namespace vek::testdata;
-    std::vector<Bytes> v = {Bytes(), Bytes{7}, Bytes{1, 2, 3}, Bytes(4, 'x'), text_bytes(100, 1),
-                            Bytes(258, 'a'), Bytes(259, 'a'), Bytes(275, 0), random_bytes(300, 2),
-                            text_bytes(40000, 3), runs_bytes(30000, 4), random_bytes(20000, 5), Bytes(70000, 'z')};
+    std::vector<Bytes> v = {Bytes(),
+                            Bytes{7},
+                            Bytes{1, 2, 3},
+                            Bytes(4, 'x'),
+                            text_bytes(100, 1),
+                            Bytes(258, 'a'),
+                            Bytes(259, 'a'),
+                            Bytes(275, 0),
+                            random_bytes(300, 2),
+                            text_bytes(40000, 3),
+                            runs_bytes(30000, 4),
+                            random_bytes(20000, 5),
+                            Bytes(70000, 'z')};
     Bytes periodic;  // long matches at distances just above 256 and across 32K
-    for (int i = 0; i < 90000; ++i) periodic.push_back(uint8_t(i % (rng() % 64 ? 300 : 32768) % 251));
+    for (int i = 0; i < 90000; ++i)
+        periodic.push_back(uint8_t(i % (rng() % 64 ? 300 : 32768) % 251));
     v.push_back(periodic);
     return v;
 }
@@ -427,13 +461,15 @@ TEST(DeflateFastest, StatisticsMatchTheModel) {
             const uint32_t len = rng() % 2 ? left : std::min(left, uint32_t(rng() % 5000));
             const uint32_t flush = len == left ? 2 : rng() % 2;
             const uint32_t hist = std::min(pos, winSize);
-            Bytes win(in.begin() + (pos - hist), in.begin() + pos), chunk(in.begin() + pos, in.begin() + pos + len);
+            Bytes win(in.begin() + (pos - hist), in.begin() + pos),
+                chunk(in.begin() + pos, in.begin() + pos + len);
             win.push_back(0);
             chunk.push_back(0);
             const uint8_t* src = chunk.data();
             uint32_t srcLen = len, srcIdx = pos, mconsumed = 0;
-            ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &srcLen, &srcIdx, win.data() + hist, winSize, head.data(),
-                                                       hashSize, ls.data(), ds.data(), flush),
+            ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &srcLen, &srcIdx, win.data() + hist,
+                                                       winSize, head.data(), hashSize, ls.data(),
+                                                       ds.data(), flush),
                       vekStatusOk);
             model_stat(m, pos, len, flush, mls, mds, &mconsumed);
             ASSERT_EQ(len - srcLen, mconsumed);
@@ -458,14 +494,16 @@ TEST(DeflateFastest, StatisticsFlushIsOneItemThenLiterals) {
     std::vector<uint32_t> ls(286), ds(30);
     const uint8_t* src = in.data();
     uint32_t len = 300, idx = 0;
-    ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, 1024, head.data(), 1024, ls.data(), ds.data(), 1),
+    ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, 1024, head.data(), 1024,
+                                               ls.data(), ds.data(), 1),
               vekStatusOk);
     EXPECT_EQ(idx, 259u);
     EXPECT_EQ(len, 41u);
     EXPECT_EQ(ls['a'], 1u);
     EXPECT_EQ(ls[285], 1u);
     EXPECT_EQ(ds[0], 1u);
-    ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, 1024, head.data(), 1024, ls.data(), ds.data(), 2),
+    ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, 1024, head.data(), 1024,
+                                               ls.data(), ds.data(), 2),
               vekStatusOk);
     EXPECT_EQ(len, 0u);
     EXPECT_EQ(idx, 300u);
@@ -480,7 +518,8 @@ TEST(DeflateFastest, StatisticsFlushIsOneItemThenLiterals) {
     std::fill(ls.begin(), ls.end(), 0);
     std::fill(head.begin(), head.end(), -1024);
     src = rep.data(), len = uint32_t(rep.size()), idx = 0;
-    ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, 1024, head.data(), 1024, ls.data(), ds.data(), 3),
+    ASSERT_EQ(veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, 1024, head.data(), 1024,
+                                               ls.data(), ds.data(), 3),
               vekStatusOk);
     EXPECT_EQ(ls['a'] + ls['b'] + ls['c'] + ls['d'], 20u);
     EXPECT_EQ(std::count(ls.begin() + 257, ls.end(), 0u), 29);
@@ -511,9 +550,10 @@ TEST(DeflateFastestTables, ArgumentChecks) {
     uint32_t ls[286] = {}, ds[30] = {};
     vekDeflateHuffCode lc[286] = {}, dc[30] = {};
     for (int k = 0; k < 4; ++k)
-        EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(k == 0 ? nullptr : ls, k == 1 ? nullptr : ds,
-                                                        k == 2 ? nullptr : lc, k == 3 ? nullptr : dc),
-                  vekStatusNullPtrErr);
+        EXPECT_EQ(
+            veksDeflateLZ77FastestGenHuffTable_8u(k == 0 ? nullptr : ls, k == 1 ? nullptr : ds,
+                                                  k == 2 ? nullptr : lc, k == 3 ? nullptr : dc),
+            vekStatusNullPtrErr);
     EXPECT_EQ(lc[0].len, 0);
     uint8_t hdr[700];
     uint32_t n = 0, bits = 0;
@@ -542,13 +582,16 @@ TEST(DeflateFastestTables, CanonicalCodesFromTheBuilderLengths) {
         for (auto& v : ls) v = iter && rng() % 4 ? rng() % range : 0;
         for (auto& v : ds) v = iter && rng() % 4 ? rng() % range : 0;
         Codes lc(286), dc(30);
-        ASSERT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), lc.data(), dc.data()), vekStatusOk);
+        ASSERT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), lc.data(), dc.data()),
+                  vekStatusOk);
         int r1, r2;
         const std::vector<uint32_t> ll = builder(ls, 15, &r1), dl = builder(ds, 9, &r2);
         ASSERT_EQ(r1 + r2, 0);
         const Codes wl = canonical(ll), wd = canonical(dl);
-        for (size_t i = 0; i < 286; ++i) ASSERT_TRUE(lc[i].code == wl[i].code && lc[i].len == wl[i].len);
-        for (size_t i = 0; i < 30; ++i) ASSERT_TRUE(dc[i].code == wd[i].code && dc[i].len == wd[i].len);
+        for (size_t i = 0; i < 286; ++i)
+            ASSERT_TRUE(lc[i].code == wl[i].code && lc[i].len == wl[i].len);
+        for (size_t i = 0; i < 30; ++i)
+            ASSERT_TRUE(dc[i].code == wd[i].code && dc[i].len == wd[i].len);
         ASSERT_DOUBLE_EQ(kraft(lc), 1.0);
         ASSERT_DOUBLE_EQ(kraft(dc), 1.0);
     }
@@ -560,7 +603,8 @@ TEST(DeflateFastestTables, LengthLimitFailures) {
     std::vector<uint32_t> ls(286, 1), ds(30, 0);
     for (int i = 0; i < 8; ++i) ds[size_t(i)] = 1u << (22 + i);
     Codes lc(286), dc(30);
-    EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), lc.data(), dc.data()), vekStatusErr);
+    EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls.data(), ds.data(), lc.data(), dc.data()),
+              vekStatusErr);
     int r;
     const std::vector<uint32_t> dl = builder(ds, 9, &r);
     EXPECT_EQ(r, 1);
@@ -571,7 +615,8 @@ TEST(DeflateFastestTables, LengthLimitFailures) {
     // Literals: doubling counts up to 2^30 stay deeper than 15.
     std::vector<uint32_t> ls2(286, 0), ds2(30, 1);
     for (int i = 0; i < 31; ++i) ls2[size_t(i * 9)] = 1u << i;
-    EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls2.data(), ds2.data(), lc.data(), dc.data()), vekStatusErr);
+    EXPECT_EQ(veksDeflateLZ77FastestGenHuffTable_8u(ls2.data(), ds2.data(), lc.data(), dc.data()),
+              vekStatusErr);
     const std::vector<uint32_t> ll = lens_of(lc);
     EXPECT_GT(*std::max_element(ll.begin(), ll.end()), 15u);  // the last attempt, as it is
     EXPECT_DOUBLE_EQ(kraft(lc), 1.0);
@@ -586,17 +631,22 @@ std::vector<ref::RunSymbol> model_rle(const Codes& c) {
         size_t run = 1;
         if (v == 0) {
             while (i + run < c.size() && run < 138 && c[i + run].len == 0) ++run;
-            if (run >= 11) out.push_back({18, int(run) - 11});
-            else if (run >= 3) out.push_back({17, int(run) - 3});
-            else out.insert(out.end(), run, ref::RunSymbol{0, 0});
+            if (run >= 11)
+                out.push_back({18, int(run) - 11});
+            else if (run >= 3)
+                out.push_back({17, int(run) - 3});
+            else
+                out.insert(out.end(), run, ref::RunSymbol{0, 0});
             prev = -1;
         } else if (v != prev) {
             out.push_back({v, 0});
             prev = v;
         } else {
             while (i + run < c.size() && run < 6 && c[i + run].len == v) ++run;
-            if (run >= 3) out.push_back({16, int(run) - 3});
-            else out.insert(out.end(), run, ref::RunSymbol{v, 0});
+            if (run >= 3)
+                out.push_back({16, int(run) - 3});
+            else
+                out.insert(out.end(), run, ref::RunSymbol{v, 0});
         }
         i += run;
     }
@@ -636,7 +686,8 @@ Bytes model_header(const Codes& lit, const Codes& dist, uint32_t* nbits) {
 Bytes lib_header(const Codes& lit, const Codes& dist, uint32_t* nbits) {
     Bytes h(800, kGuard);
     uint32_t n = 0;
-    EXPECT_EQ(veksDeflateLZ77FastestGenHeader_8u(lit.data(), dist.data(), h.data(), &n, nbits), vekStatusOk);
+    EXPECT_EQ(veksDeflateLZ77FastestGenHeader_8u(lit.data(), dist.data(), h.data(), &n, nbits),
+              vekStatusOk);
     EXPECT_EQ(n, (*nbits + 7) / 8);
     for (size_t k = n; k < h.size(); ++k) EXPECT_EQ(h[k], kGuard);
     h.resize(n);
@@ -645,7 +696,8 @@ Bytes lib_header(const Codes& lit, const Codes& dist, uint32_t* nbits) {
 
 Codes from_lens(const std::vector<int>& spans) {  // (count, length) pairs
     Codes c;
-    for (size_t i = 0; i + 1 < spans.size(); i += 2) c.insert(c.end(), size_t(spans[i]), {0, uint16_t(spans[i + 1])});
+    for (size_t i = 0; i + 1 < spans.size(); i += 2)
+        c.insert(c.end(), size_t(spans[i]), {0, uint16_t(spans[i + 1])});
     return c;
 }
 
@@ -654,11 +706,12 @@ TEST(DeflateFastestHeader, RunsOfTheEdgeCases) {
     const Codes dist = from_lens({5, 0, 8, 5, 3, 6, 1, 4, 13, 0});
     ASSERT_EQ(lit.size(), 286u);
     ASSERT_EQ(dist.size(), 30u);
-    std::vector<std::pair<int, int>> want = {{18, 127}, {0, 0}, {8, 0}, {16, 3}, {8, 0}, {0, 0}, {0, 0},
-                                             {8, 0},    {7, 0}, {16, 0}, {17, 0}, {9, 0}};
+    std::vector<std::pair<int, int>> want = {{18, 127}, {0, 0}, {8, 0}, {16, 3}, {8, 0},  {0, 0},
+                                             {0, 0},    {8, 0}, {7, 0}, {16, 0}, {17, 0}, {9, 0}};
     for (int i = 0; i < 19; ++i) want.push_back({16, 3});
     want.insert(want.end(), {{16, 1}, {17, 7}});  // the literal list's last zeros stay in it
-    want.insert(want.end(), {{17, 2}, {5, 0}, {16, 3}, {5, 0}, {6, 0}, {6, 0}, {6, 0}, {4, 0}, {18, 2}});
+    want.insert(want.end(),
+                {{17, 2}, {5, 0}, {16, 3}, {5, 0}, {6, 0}, {6, 0}, {6, 0}, {4, 0}, {18, 2}});
     uint32_t bits = 0, mbits = 0;
     const Bytes h = lib_header(lit, dist, &bits);
     EXPECT_EQ(h, model_header(lit, dist, &mbits));
@@ -740,7 +793,8 @@ struct Args {
     Bytes dst = Bytes(4096, kGuard);
     const uint8_t* src = in.data();
     const uint8_t** ppSrc = &src;
-    uint32_t srcLen = 1000, srcIdx = 0, winSize = 1024, hashSize = 4096, bits = 3, dstLen = 4096, dstIdx = 0;
+    uint32_t srcLen = 1000, srcIdx = 0, winSize = 1024, hashSize = 4096, bits = 3, dstLen = 4096,
+             dstIdx = 0;
     uint32_t* pSrcLen = &srcLen;
     uint32_t* pSrcIdx = &srcIdx;
     const uint8_t* window = in.data();
@@ -758,17 +812,17 @@ struct Args {
     uint32_t flush = 0;
 
     vekStatus dyn() {
-        return veksDeflateLZ77FastestPrecompHeader_8u(ppSrc, pSrcLen, pSrcIdx, window, winSize, pHead, hashSize, pCode,
-                                                      pBits, pDst, dstLen, pDstIdx, lit, dist, header, headerBits,
-                                                      flush);
+        return veksDeflateLZ77FastestPrecompHeader_8u(
+            ppSrc, pSrcLen, pSrcIdx, window, winSize, pHead, hashSize, pCode, pBits, pDst, dstLen,
+            pDstIdx, lit, dist, header, headerBits, flush);
     }
     vekStatus fixed() {
-        return veksDeflateLZ77Fastest_8u(ppSrc, pSrcLen, pSrcIdx, window, winSize, pHead, hashSize, pCode, pBits, pDst,
-                                         dstLen, pDstIdx, flush);
+        return veksDeflateLZ77Fastest_8u(ppSrc, pSrcLen, pSrcIdx, window, winSize, pHead, hashSize,
+                                         pCode, pBits, pDst, dstLen, pDstIdx, flush);
     }
     vekStatus stat(uint32_t* ls, uint32_t* ds) {
-        return veksDeflateLZ77FastestGetStat_8u(ppSrc, pSrcLen, pSrcIdx, window, winSize, pHead, hashSize, ls, ds,
-                                                flush);
+        return veksDeflateLZ77FastestGetStat_8u(ppSrc, pSrcLen, pSrcIdx, window, winSize, pHead,
+                                                hashSize, ls, ds, flush);
     }
     bool untouched(const uint8_t* srcWant) const {
         return srcLen == 1000 && src == srcWant && code == 5 && bits == 3 &&
@@ -789,7 +843,11 @@ TEST(DeflateFastestEncoders, ArgumentChecksInOrder) {
             Args a;
             spoil(a);
             const uint8_t* src = a.src;
-            EXPECT_EQ(f == kDyn ? a.dyn() : f == kFixed ? a.fixed() : a.stat(ls, ds), want) << "function " << f;
+            EXPECT_EQ(f == kDyn     ? a.dyn()
+                      : f == kFixed ? a.fixed()
+                                    : a.stat(ls, ds),
+                      want)
+                << "function " << f;
             EXPECT_TRUE(a.untouched(src)) << "function " << f;
         }
     };
@@ -810,7 +868,8 @@ TEST(DeflateFastestEncoders, ArgumentChecksInOrder) {
     check([](Args& a) { a.winSize = 32769; }, vekStatusSizeErr, kAll);
     check([](Args& a) { a.hashSize = 255, a.headerBits = 0; }, vekStatusSizeErr, kAll);
     check([](Args& a) { a.hashSize = 65537; }, vekStatusSizeErr, kAll);
-    check([](Args& a) { a.dstIdx = a.dstLen, a.header = nullptr; }, vekStatusSizeErr, kDyn | kFixed);
+    check([](Args& a) { a.dstIdx = a.dstLen, a.header = nullptr; }, vekStatusSizeErr,
+          kDyn | kFixed);
     check([](Args& a) { a.dstIdx = 5000; }, vekStatusSizeErr, kDyn | kFixed);
     check([](Args& a) { a.headerBits = 0, a.srcIdx = 7; }, vekStatusSizeErr, kDyn);
     check([](Args& a) { a.headerBits = -3; }, vekStatusSizeErr, kDyn);
@@ -851,8 +910,9 @@ TEST(DeflateFastestEncoders, ArgumentChecksInOrder) {
 }
 
 // One call of the dynamic encoder on a fresh stream, against the model.
-Outcome dyn_call(const Bytes& in, uint32_t srcIdx, uint32_t srcLen, uint32_t dstIdx, uint32_t dstLen, uint32_t flush,
-                 const Stream& s, bool header = true, bool fixed = false, uint32_t codeBits = 3) {
+Outcome dyn_call(const Bytes& in, uint32_t srcIdx, uint32_t srcLen, uint32_t dstIdx,
+                 uint32_t dstLen, uint32_t flush, const Stream& s, bool header = true,
+                 bool fixed = false, uint32_t codeBits = 3) {
     std::vector<int32_t> head(1024, -4096), mhead = head;
     const Lib lib{in, 4096, 1024, head};
     const Model m{in, 4096, 1024, mhead};
@@ -875,7 +935,8 @@ TEST(DeflateFastestEncoders, HeaderRoomAtItsBoundary) {
         // (pending + header bits - 3) / 8 + 1 bytes from *pDstIdx on.
         const uint32_t need = (pend + s.headerBits - 3) / 8 + 1;
         for (uint32_t idx : {0u, 13u}) {
-            EXPECT_EQ(dyn_call(in, 0, 2000, idx, idx + need - 1, 0, s, true, false, pend).st, vekStatusSizeErr);
+            EXPECT_EQ(dyn_call(in, 0, 2000, idx, idx + need - 1, 0, s, true, false, pend).st,
+                      vekStatusSizeErr);
             const Outcome ok = dyn_call(in, 0, 2000, idx, idx + need, 0, s, true, false, pend);
             EXPECT_EQ(ok.st, vekStatusOk);
             EXPECT_EQ(ok.consumed, 0u);
@@ -930,7 +991,8 @@ TEST(DeflateFastestEncoders, EveryRoomSizeMatchesTheModel) {
             for (uint32_t flush : {0u, 2u}) {
                 for (uint32_t room = 1 + rng() % kSlow; room <= srcLen * 2 + 20; room += kSlow) {
                     const uint32_t pend = rng() % 17;
-                    const Outcome o = dyn_call(in, 1200 - srcLen, srcLen, 3, 3 + room, flush, s, false, fixed, pend);
+                    const Outcome o = dyn_call(in, 1200 - srcLen, srcLen, 3, 3 + room, flush, s,
+                                               false, fixed, pend);
                     ASSERT_EQ(o.st, vekStatusOk);
                     ASSERT_LE(o.out.size(), room);
                 }
@@ -957,11 +1019,12 @@ TEST(DeflateFastestEncoders, RebaseStartsAtItsThreshold) {
             uint16_t code = 0;
             Bytes dst(8000);
             const vekStatus st =
-                fixed ? veksDeflateLZ77Fastest_8u(&src, &len, &idx, src, winSize, head.data(), 4096, &code, &bits,
-                                                  dst.data(), 8000, &dstIdx, 2)
-                      : veksDeflateLZ77FastestPrecompHeader_8u(&src, &len, &idx, src, winSize, head.data(), 4096, &code,
-                                                               &bits, dst.data(), 8000, &dstIdx, s.codes.lit.data(),
-                                                               s.codes.dist.data(), nullptr, 0, 2);
+                fixed ? veksDeflateLZ77Fastest_8u(&src, &len, &idx, src, winSize, head.data(), 4096,
+                                                  &code, &bits, dst.data(), 8000, &dstIdx, 2)
+                      : veksDeflateLZ77FastestPrecompHeader_8u(
+                            &src, &len, &idx, src, winSize, head.data(), 4096, &code, &bits,
+                            dst.data(), 8000, &dstIdx, s.codes.lit.data(), s.codes.dist.data(),
+                            nullptr, 0, 2);
             ASSERT_EQ(st, vekStatusOk);
             ASSERT_EQ(len, 0u);
             dst.resize(dstIdx);

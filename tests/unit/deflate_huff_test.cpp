@@ -116,15 +116,17 @@ Lens model_attempt(const Lens& freq, int32_t bias) {
     std::vector<std::pair<int32_t, int32_t>> e;  // (weight, symbol), in sorted order
     for (int k = 0; k < n; ++k) e.push_back({w[size_t(k)], ix[size_t(k)]});
     for (int k = 0; k + 2 < n; ++k) {
-        const int32_t g1 = group[size_t(e[size_t(k)].second)], g2 = group[size_t(e[size_t(k + 1)].second)];
+        const int32_t g1 = group[size_t(e[size_t(k)].second)],
+                      g2 = group[size_t(e[size_t(k + 1)].second)];
         for (auto& g : group)
             if (g == g1) g = g2;
         for (int s = 0; s < n; ++s)
             if (group[size_t(s)] == g2) ++len[size_t(s)];
         // The merged entry replaces entry k + 1 and moves up past every
         // lighter entry.
-        e[size_t(k + 1)] = {int32_t(uint32_t(e[size_t(k)].first) + uint32_t(e[size_t(k + 1)].first)),
-                            e[size_t(k + 1)].second};
+        e[size_t(k + 1)] = {
+            int32_t(uint32_t(e[size_t(k)].first) + uint32_t(e[size_t(k + 1)].first)),
+            e[size_t(k + 1)].second};
         for (int p = k + 1; p + 1 < n && e[size_t(p + 1)].first < e[size_t(p)].first; ++p)
             std::swap(e[size_t(p)], e[size_t(p + 1)]);
     }
@@ -249,12 +251,24 @@ TEST(DeflateGenHuff, MatchesTheModelOnRandomTables) {
         Lens freq(static_cast<size_t>(n));
         for (auto& f : freq) {
             switch (kind) {
-                case 0: f = rng() % 4; break;                                 // many ties
-                case 1: f = rng() % 3 == 0 ? 0 : rng() % 50; break;          // zeros and ties
-                case 2: f = 1u << (rng() % 11); break;                        // powers of two
-                case 3: f = uint32_t(1000 / (1 + rng() % 300)); break;      // skewed
-                case 4: f = rng(); break;                                     // full 32-bit range
-                default: f = (1u << (rng() % 14)) + rng() % 3; break;         // deep trees
+                case 0:
+                    f = rng() % 4;
+                    break;  // many ties
+                case 1:
+                    f = rng() % 3 == 0 ? 0 : rng() % 50;
+                    break;  // zeros and ties
+                case 2:
+                    f = 1u << (rng() % 11);
+                    break;  // powers of two
+                case 3:
+                    f = uint32_t(1000 / (1 + rng() % 300));
+                    break;  // skewed
+                case 4:
+                    f = rng();
+                    break;  // full 32-bit range
+                default:
+                    f = (1u << (rng() % 14)) + rng() % 3;
+                    break;  // deep trees
             }
         }
         int lg = 0;
@@ -299,7 +313,8 @@ struct Pairs {
 };
 
 Pairs random_pairs(std::mt19937& rng, size_t n) {
-    static const uint16_t edges[] = {1, 2, 4, 5, 255, 256, 257, 384, 385, 24576, 24577, 32767, 32768};
+    static const uint16_t edges[] = {1,   2,   4,     5,     255,   256,  257,
+                                     384, 385, 24576, 24577, 32767, 32768};
     Pairs p;
     for (size_t i = 0; i < n; ++i) {
         if (rng() % 2) {
@@ -327,7 +342,8 @@ struct BitString {
     }
     uint32_t tail_value() const {
         uint32_t v = 0;
-        for (size_t i = bits.size() / 8 * 8; i < bits.size(); ++i) v |= uint32_t(bits[i]) << (i % 8);
+        for (size_t i = bits.size() / 8 * 8; i < bits.size(); ++i)
+            v |= uint32_t(bits[i]) << (i % 8);
         return v;
     }
 };
@@ -364,8 +380,8 @@ WriteResult write_pairs(const Pairs& p, const CodeSet& cs, const std::vector<siz
     uint32_t nbits = bits0, idx = 0;
     size_t at = 0;
     for (size_t c : calls) {
-        EXPECT_EQ(veksDeflateHuff_8u(p.lit.data() + at, p.dist.data() + at, uint32_t(c), &code, &nbits,
-                                     cs.lit.data(), cs.dist.data(), dst.data(), &idx),
+        EXPECT_EQ(veksDeflateHuff_8u(p.lit.data() + at, p.dist.data() + at, uint32_t(c), &code,
+                                     &nbits, cs.lit.data(), cs.dist.data(), dst.data(), &idx),
                   vekStatusOk);
         EXPECT_LT(nbits, 8u);
         for (size_t k = idx; k < dst.size(); ++k)
@@ -385,14 +401,16 @@ TEST(DeflateHuffWriter, NullPointersInOrder) {
     uint32_t bits = 0, idx = 0;
     vekDeflateHuffCode lc[286] = {}, dc[30] = {};
     for (int k = 0; k < 8; ++k)
-        EXPECT_EQ(veksDeflateHuff_8u(k == 0 ? nullptr : &lit, k == 1 ? nullptr : &dist, 1, k == 2 ? nullptr : &code,
-                                     k == 3 ? nullptr : &bits, k == 4 ? nullptr : lc, k == 5 ? nullptr : dc,
+        EXPECT_EQ(veksDeflateHuff_8u(k == 0 ? nullptr : &lit, k == 1 ? nullptr : &dist, 1,
+                                     k == 2 ? nullptr : &code, k == 3 ? nullptr : &bits,
+                                     k == 4 ? nullptr : lc, k == 5 ? nullptr : dc,
                                      k == 6 ? nullptr : dst, k == 7 ? nullptr : &idx),
                   vekStatusNullPtrErr)
             << k;
     bits = 5, code = 0x1F;
     lc[0] = {0xFF, 8};
-    EXPECT_EQ(veksDeflateHuff_8u(&lit, &dist, 1, &code, &bits, lc, dc, nullptr, &idx), vekStatusNullPtrErr);
+    EXPECT_EQ(veksDeflateHuff_8u(&lit, &dist, 1, &code, &bits, lc, dc, nullptr, &idx),
+              vekStatusNullPtrErr);
     EXPECT_EQ(bits, 5u);
     EXPECT_EQ(code, 0x1F);
     EXPECT_EQ(idx, 0u);
@@ -422,10 +440,10 @@ TEST(DeflateHuffWriter, BitsOfTheEdgePairs) {
         uint32_t symbol, lenExtra, lenExtraBits, dcode, distExtra, distExtraBits;
     };
     const Case cases[] = {
-        {255, 1, 285, 0, 0, 0, 0, 0},        // length 258: symbol 285, no extra bits
-        {254, 256, 284, 30, 5, 15, 63, 6},   // length 257; distance 256: code 15
-        {0, 257, 257, 0, 0, 16, 0, 7},       // distance 257: code 16, extra 0
-        {8, 32768, 265, 0, 1, 29, 8191, 13}, // length 11: code 265
+        {255, 1, 285, 0, 0, 0, 0, 0},         // length 258: symbol 285, no extra bits
+        {254, 256, 284, 30, 5, 15, 63, 6},    // length 257; distance 256: code 15
+        {0, 257, 257, 0, 0, 16, 0, 7},        // distance 257: code 16, extra 0
+        {8, 32768, 265, 0, 1, 29, 8191, 13},  // length 11: code 265
         {'a', 0, 'a', 0, 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -469,7 +487,6 @@ TEST(DeflateHuffWriter, RandomStreamsEqualTheBitByBitWriter) {
         ASSERT_EQ(w.bytes, s.whole_bytes()) << "iter " << iter;
         ASSERT_EQ(w.bits, s.bits.size() % 8);
         ASSERT_EQ(w.code, s.tail_value());
-
     }
 }
 

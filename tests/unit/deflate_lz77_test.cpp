@@ -507,8 +507,8 @@ TEST(DeflateLZ77Args, DictionaryAndUpdate) {
         const uint8_t* dp = c.dict ? d.data() : nullptr;
         int32_t* hp = c.head ? head.data() : nullptr;
         int32_t* pp = c.prev ? prev.data() : nullptr;
-        EXPECT_EQ(veksDeflateDictionarySet_8u(dp, 300, hp, c.hashSize, pp, c.win ? w.data() : nullptr,
-                                              c.winSize, 1),
+        EXPECT_EQ(veksDeflateDictionarySet_8u(dp, 300, hp, c.hashSize, pp,
+                                              c.win ? w.data() : nullptr, c.winSize, 1),
                   c.want);
         if (!c.win) continue;  // the updater has no window pointer
         EXPECT_EQ(veksDeflateUpdateHash_8u(dp, 0, 300, hp, c.hashSize, pp, c.winSize, 1), c.want);
@@ -746,7 +746,8 @@ TEST(DeflateLZ77Edge, FlushConsumesAllAndEndsWithLiterals) {
             EXPECT_EQ(r.consumed, n);
             const size_t tail = std::min<size_t>(l % 10 == 0 ? 2 : 3, n);
             ASSERT_GE(r.pairs.size(), tail);
-            for (size_t k = r.pairs.size() - tail; k < r.pairs.size(); ++k) EXPECT_EQ(r.pairs[k].dist, 0) << l;
+            for (size_t k = r.pairs.size() - tail; k < r.pairs.size(); ++k)
+                EXPECT_EQ(r.pairs[k].dist, 0) << l;
         }
     }
 }
@@ -806,7 +807,8 @@ TEST(DeflateLZ77Edge, DictionaryPreload) {
                 // The last min(n, winSize) bytes, at the start of the window.
                 const uint32_t k = n < (level != 0 ? 4u : 3u) ? 0 : std::min(n, ws);
                 EXPECT_TRUE(std::equal(w.begin(), w.begin() + k, dict.begin() + (n - k)));
-                EXPECT_TRUE(std::all_of(w.begin() + k, w.end(), [](uint8_t b) { return b == 0xEE; }));
+                EXPECT_TRUE(
+                    std::all_of(w.begin() + k, w.end(), [](uint8_t b) { return b == 0xEE; }));
             }
         }
     }

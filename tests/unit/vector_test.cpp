@@ -26,12 +26,14 @@ constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 constexpr uint8_t kGuardByte = 0xA5;
 
-uintptr_t addr(const void* p) { return reinterpret_cast<uintptr_t>(p); }
+uintptr_t addr(const void* p) {
+    return reinterpret_cast<uintptr_t>(p);
+}
 
 // Reports the given cache size to the library for the lifetime of the guard
 // (negative: the query fails).
 class ForcedCache {
-public:
+  public:
     explicit ForcedCache(int32_t size) { vek::core::testing::force_cache_size(size); }
     ~ForcedCache() { vek::core::testing::force_cache_size(0); }
     ForcedCache(const ForcedCache&) = delete;
@@ -41,7 +43,7 @@ public:
 // A byte region of `bytes` at a chosen offset from an `align`-byte boundary,
 // with guard bytes on both sides.
 class Region {
-public:
+  public:
     Region(size_t bytes, size_t offset, size_t align = 64)
         : buf_(bytes + offset + 2 * align + 64, kGuardByte), bytes_(bytes) {
         const uintptr_t base = (addr(buf_.data()) + 64 + align - 1) & ~uintptr_t(align - 1);
@@ -49,7 +51,9 @@ public:
     }
     uint8_t* data() { return p_; }
     template <typename T>
-    T* as() { return reinterpret_cast<T*>(p_); }
+    T* as() {
+        return reinterpret_cast<T*>(p_);
+    }
     bool guards_intact() const {
         const size_t begin = static_cast<size_t>(p_ - buf_.data());
         for (size_t k = 0; k < begin; ++k)
@@ -59,7 +63,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::vector<uint8_t> buf_;
     size_t bytes_;
     uint8_t* p_;
@@ -329,16 +333,19 @@ int32_t ref_scaled_add(int32_t a, int32_t val, int32_t sf) {
 
 TEST(VectorArith, AddConstantScaled) {
     std::mt19937 rng(9);
-    const int32_t factors[] = {1, 2, 3, 5, 16, 31, 32, 33, 34, 35, 64, kMax,
-                               -1, -2, -5, -30, -31, -32, -40, kMin};
-    const int32_t edge_values[] = {0, 1, -1, 2, -2, 3, -3, 5, -5, 6, -6, kMax, kMin, kMax - 1, kMin + 1};
+    const int32_t factors[] = {1,  2,    3,  5,  16, 31,  32,  33,  34,  35,
+                               64, kMax, -1, -2, -5, -30, -31, -32, -40, kMin};
+    const int32_t edge_values[] = {0,  1, -1, 2,    -2,   3,        -3,      5,
+                                   -5, 6, -6, kMax, kMin, kMax - 1, kMin + 1};
     for (int32_t sf : factors) {
         for (int rep = 0; rep < 40; ++rep) {
             const int32_t n = 1 + static_cast<int32_t>(rng() % 20);
-            const int32_t val = rep < 15 ? edge_values[rep] : static_cast<int32_t>(rng() >> (rng() % 32));
+            const int32_t val =
+                rep < 15 ? edge_values[rep] : static_cast<int32_t>(rng() >> (rng() % 32));
             std::vector<int32_t> a(n), out(n);
             for (int32_t k = 0; k < n; ++k)
-                a[k] = (rng() & 1) ? edge_values[rng() % 15] : static_cast<int32_t>(rng()) >> (rng() % 32);
+                a[k] = (rng() & 1) ? edge_values[rng() % 15]
+                                   : static_cast<int32_t>(rng()) >> (rng() % 32);
             ASSERT_EQ(addc_32s_sfs(a.data(), val, out.data(), n, sf), vekStatusOk);
             for (int32_t k = 0; k < n; ++k)
                 ASSERT_EQ(out[k], ref_scaled_add(a[k], val, sf))
@@ -374,8 +381,12 @@ void check_fill(int32_t n, size_t off, T want, Fill fill) {
     ASSERT_TRUE(r.guards_intact()) << n << "@" << off;
 }
 
-vekStatus set_bytes(uint8_t* p, int32_t n) { return set_8u(0xE7, p, n); }
-vekStatus set_words(int32_t* p, int32_t n) { return set_32s(-0x12345679, p, n); }
+vekStatus set_bytes(uint8_t* p, int32_t n) {
+    return set_8u(0xE7, p, n);
+}
+vekStatus set_words(int32_t* p, int32_t n) {
+    return set_32s(-0x12345679, p, n);
+}
 
 TEST(VectorFill, SmallAllLengthsAndAlignments) {
     for (int32_t n = 1; n <= 300; ++n) {
@@ -399,7 +410,8 @@ TEST(VectorCopy, SmallAllLengthsAndAlignments) {
             for (size_t soff : {size_t{0}, size_t{1}, size_t{4}, size_t{31}}) {
                 Region r(n, doff);
                 ASSERT_EQ(copy_8u(src.data() + soff, r.data(), n), vekStatusOk);
-                ASSERT_EQ(std::memcmp(r.data(), src.data() + soff, n), 0) << n << " " << doff << " " << soff;
+                ASSERT_EQ(std::memcmp(r.data(), src.data() + soff, n), 0)
+                    << n << " " << doff << " " << soff;
                 ASSERT_TRUE(r.guards_intact());
                 if (doff % 4 == 0 && soff % 4 == 0) {
                     Region r32(n * 4, doff);
@@ -415,8 +427,8 @@ TEST(VectorCopy, SmallAllLengthsAndAlignments) {
 
 TEST(VectorCopy, MoveOverlapsBothWays) {
     std::mt19937 rng(12);
-    const int32_t deltas[] = {-300, -100, -40, -17, -16, -9, -8, -7, -5, -3, -2, -1, 0,
-                              1,    2,    3,   5,   7,   8,   9,  16, 17, 40, 100, 300};
+    const int32_t deltas[] = {-300, -100, -40, -17, -16, -9, -8, -7, -5, -3, -2,  -1, 0,
+                              1,    2,    3,   5,   7,   8,  9,  16, 17, 40, 100, 300};
     std::vector<int32_t> pool(1200);
     for (int32_t n = 1; n <= 300; ++n) {
         for (int32_t delta : deltas) {
@@ -463,7 +475,8 @@ void check_copy(const CopyCase& c, bool words) {
     for (size_t k = 0; k < c.n; ++k) s.data()[k] = static_cast<uint8_t>(rng() >> 24);
     Region d(c.n, c.dst_page_off, 4096);
     if (words) {
-        ASSERT_EQ(copy_32s(s.as<int32_t>(), d.as<int32_t>(), static_cast<int32_t>(c.n / 4)), vekStatusOk);
+        ASSERT_EQ(copy_32s(s.as<int32_t>(), d.as<int32_t>(), static_cast<int32_t>(c.n / 4)),
+                  vekStatusOk);
     } else {
         ASSERT_EQ(copy_8u(s.data(), d.data(), static_cast<int32_t>(c.n)), vekStatusOk);
     }
@@ -476,9 +489,9 @@ TEST(VectorLarge, MediumCopyStrategies) {
     // Destination 0..159 bytes above the source within the page: blocks from
     // the end; any other placement: the string move; below 32 KiB: vectors.
     const CopyCase cases[] = {
-        {32767, 0, 0},    {32768, 0, 0},     {32768, 0, 159},   {32768, 0, 160},
-        {32769, 100, 99}, {50001, 3, 5},     {50001, 5, 3},     {50001, 1000, 1100},
-        {65536, 64, 64},  {100003, 2000, 7}, {4194304, 0, 40},  {4194304, 17, 3000},
+        {32767, 0, 0},    {32768, 0, 0},     {32768, 0, 159},  {32768, 0, 160},
+        {32769, 100, 99}, {50001, 3, 5},     {50001, 5, 3},    {50001, 1000, 1100},
+        {65536, 64, 64},  {100003, 2000, 7}, {4194304, 0, 40}, {4194304, 17, 3000},
     };
     for (int32_t cache : {1 << 20, -1}) {  // no effect up to 4 MiB
         ForcedCache fc(cache);
@@ -492,8 +505,8 @@ TEST(VectorLarge, BigCopyBothStrategies) {
     // failing query: string move or blocks from the end, by page offsets.
     for (int32_t cache : {1 << 20, 64 << 20, -1}) {
         ForcedCache fc(cache);
-        for (const auto& c : {CopyCase{n, 0, 0}, CopyCase{n, 7, 1}, CopyCase{n, 1, 100},
-                              CopyCase{n, 300, 0}}) {
+        for (const auto& c :
+             {CopyCase{n, 0, 0}, CopyCase{n, 7, 1}, CopyCase{n, 1, 100}, CopyCase{n, 300, 0}}) {
             check_copy(c, false);
         }
         check_copy(CopyCase{(n & ~size_t{3}), 0, 4}, true);
@@ -638,7 +651,8 @@ void check_sort(const std::vector<int32_t>& values) {
     std::vector<Item> e(n);
     for (int32_t k = 0; k < n; ++k) e[k] = Item{values[k], k};
     model_sort(e);
-    for (int32_t k = 0; k < n; ++k) ASSERT_EQ(idx[k], e[k].k) << "tie order differs at " << k << ", n=" << n;
+    for (int32_t k = 0; k < n; ++k)
+        ASSERT_EQ(idx[k], e[k].k) << "tie order differs at " << k << ", n=" << n;
 }
 
 // Traced by hand through the steps. The first takes the trimming of
@@ -700,7 +714,8 @@ TEST(VectorSort, LargeArrays) {
     const int32_t n = 100000;
     for (uint32_t range : {4u, 1000u, 0u}) {
         std::vector<int32_t> v(n);
-        for (auto& x : v) x = range ? static_cast<int32_t>(rng() % range) : static_cast<int32_t>(rng());
+        for (auto& x : v)
+            x = range ? static_cast<int32_t>(rng() % range) : static_cast<int32_t>(rng());
         check_sort(v);
     }
     std::vector<int32_t> v(n);

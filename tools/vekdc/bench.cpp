@@ -81,12 +81,13 @@ void print_header(const Corpus& corpus, const BenchOptions& opt) {
     for (const CorpusItem& it : corpus.items) names += (names.empty() ? "" : ", ") + it.name;
     std::printf("corpus: %s (%s), %s\n", corpus.builtin ? "built-in" : "files", names.c_str(),
                 format_size(corpus.total_bytes()).c_str());
-    std::printf("method: interleaved, %d samples of >= %.0f ms of thread CPU time each (slow "
-                "codec rows: fewer, at least 3), median\n\n",
-                opt.samples, opt.min_sample_seconds * 1e3);
+    std::printf(
+        "method: interleaved, %d samples of >= %.0f ms of thread CPU time each (slow "
+        "codec rows: fewer, at least 3), median\n\n",
+        opt.samples, opt.min_sample_seconds * 1e3);
 }
 
-} // namespace
+}  // namespace
 
 bool register_bench_family(const BenchFamily& family) {
     registry().push_back(family);
@@ -108,7 +109,7 @@ int cmd_bench(int argc, char** argv) {
     bool json = false;
     BenchOptions opt;
     std::vector<std::string> files;
-    std::vector<std::string> only; // family names (case-insensitive); empty: all
+    std::vector<std::string> only;  // family names (case-insensitive); empty: all
     bool options_done = false;
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
@@ -209,4 +210,4 @@ int cmd_bench(int argc, char** argv) {
     return kExitOk;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

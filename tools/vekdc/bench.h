@@ -19,18 +19,18 @@ namespace vekdc {
 // Name of this library's rows in the "implementation" column.
 constexpr const char* kOurName = "vekdc";
 
-enum class SpeedUnit { GBps, MBps }; // 1e9 / 1e6 bytes per second
+enum class SpeedUnit { GBps, MBps };  // 1e9 / 1e6 bytes per second
 
 struct BenchRow {
-    std::string family;         // "CRC-32", later "Deflate" ...
-    std::string implementation; // kOurName or a peer's name
+    std::string family;          // "CRC-32", later "Deflate" ...
+    std::string implementation;  // kOurName or a peer's name
     bool ours = false;
-    std::string setting;        // buffer size; a compression level for codecs
-    uint64_t bytes = 0;         // input bytes per operation
-    double ratio = -1;          // uncompressed / compressed; < 0 when it does not apply
+    std::string setting;  // buffer size; a compression level for codecs
+    uint64_t bytes = 0;   // input bytes per operation
+    double ratio = -1;    // uncompressed / compressed; < 0 when it does not apply
     double bytes_per_second = 0;
     SpeedUnit unit = SpeedUnit::GBps;
-    double vs_best_peer = -1;   // filled in by the core for our rows; < 0: no peer
+    double vs_best_peer = -1;  // filled in by the core for our rows; < 0: no peer
     // Which peer row "vs best peer" divides by: the fastest peer row of the
     // same family and setting (kBest), only the one whose implementation
     // is `peer` (kNamed), or none (kNone).
@@ -70,7 +70,7 @@ struct BenchMismatch : std::runtime_error {
 };
 
 class BenchContext {
-public:
+  public:
     BenchContext(const Corpus& corpus, const BenchOptions& options, std::vector<BenchRow>& rows)
         : corpus_(corpus), options_(options), rows_(rows) {}
 
@@ -79,15 +79,15 @@ public:
     void add_row(BenchRow row) { rows_.push_back(std::move(row)); }
     void progress(const std::string& note) const;
 
-private:
+  private:
     const Corpus& corpus_;
     const BenchOptions& options_;
     std::vector<BenchRow>& rows_;
 };
 
 struct BenchFamily {
-    const char* name; // for progress notes
-    int order;        // families run and print in increasing order
+    const char* name;  // for progress notes
+    int order;         // families run and print in increasing order
     void (*run)(BenchContext& ctx);
 };
 
@@ -99,8 +99,8 @@ std::vector<BenchFamily> bench_families();
 
 #define VEKDC_BENCH_FAMILY_CAT2(a, b) a##b
 #define VEKDC_BENCH_FAMILY_CAT(a, b) VEKDC_BENCH_FAMILY_CAT2(a, b)
-#define VEKDC_BENCH_FAMILY(name, order, fn)                                                   \
-    static const bool VEKDC_BENCH_FAMILY_CAT(vekdc_bench_family_, __LINE__) =                 \
+#define VEKDC_BENCH_FAMILY(name, order, fn)                                   \
+    static const bool VEKDC_BENCH_FAMILY_CAT(vekdc_bench_family_, __LINE__) = \
         ::vekdc::register_bench_family({name, order, fn})
 
 // One implementation in a measurement. run(reps) performs the operation
@@ -130,4 +130,4 @@ void bench_consume(uint64_t value);
 // Seconds from a monotonic clock.
 double monotonic_seconds();
 
-} // namespace vekdc
+}  // namespace vekdc

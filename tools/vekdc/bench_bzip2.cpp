@@ -37,7 +37,7 @@ Buffer make_buffer(size_t n) {
 
 // Writes into a preallocated buffer.
 class FixedSink : public bz2::ByteSink {
-public:
+  public:
     FixedSink(uint8_t* p, size_t cap) : p_(p), cap_(cap) {}
     void put(const uint8_t* p, size_t n) override {
         if (n > cap_ - len_) throw BenchMismatch("bzip2 output larger than expected");
@@ -46,7 +46,7 @@ public:
     }
     size_t size() const { return len_; }
 
-private:
+  private:
     uint8_t* p_;
     size_t cap_;
     size_t len_ = 0;
@@ -71,7 +71,8 @@ size_t our_decompress(const uint8_t* src, size_t n, std::vector<uint8_t>& dst) {
 BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
     BenchOptions o = base;
     const double per_sample = std::max(seconds_per_round, 2 * o.min_sample_seconds);
-    o.samples = std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
+    o.samples =
+        std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
     return o;
 }
 
@@ -99,7 +100,8 @@ void run_bzip2(BenchContext& ctx) {
         try {
             our_len = our_compress(src, total, *ours);
         } catch (const bz2::Bz2Error& e) {
-            throw BenchMismatch(std::string("bzip2 compression failed on ") + setting + ": " + e.what());
+            throw BenchMismatch(std::string("bzip2 compression failed on ") + setting + ": " +
+                                e.what());
         }
         const double our_comp_s = monotonic_seconds() - t0;
         const double our_ratio = static_cast<double>(total) / static_cast<double>(our_len);
@@ -131,7 +133,8 @@ void run_bzip2(BenchContext& ctx) {
                             [peer, src, total, scratch](uint64_t reps) {
                                 uint64_t acc = 0;
                                 for (uint64_t r = 0; r < reps; ++r)
-                                    acc += peer->compress(src, total, scratch->data(), scratch->size());
+                                    acc += peer->compress(src, total, scratch->data(),
+                                                          scratch->size());
                                 bench_consume(acc);
                             },
                             peer_comp_s});
@@ -141,7 +144,8 @@ void run_bzip2(BenchContext& ctx) {
             try {
                 got = our_decompress(stream->data(), len, *back);
             } catch (const bz2::Bz2Error& e) {
-                throw BenchMismatch("our decoder refuses libbz2's stream of " + setting + ": " + e.what());
+                throw BenchMismatch("our decoder refuses libbz2's stream of " + setting + ": " +
+                                    e.what());
             }
             const double our_dec_s = monotonic_seconds() - t0;
             if (got != total || std::memcmp(back->data(), src, total) != 0)
@@ -169,8 +173,8 @@ void run_bzip2(BenchContext& ctx) {
             round_s += peer_comp_s;
             std::vector<double> s =
                 measure_interleaved(decomp, options_for(ctx.options(), our_dec_s + peer_dec_s));
-            decomp_rows.push_back(make_row("bzip2 decompress", kOurName, true, setting, total, peer_ratio,
-                                           s[0], true));
+            decomp_rows.push_back(make_row("bzip2 decompress", kOurName, true, setting, total,
+                                           peer_ratio, s[0], true));
             decomp_rows.push_back(make_row("bzip2 decompress", kPeerName, false, setting, total,
                                            peer_ratio, s[1], false));
         } else {
@@ -189,24 +193,25 @@ void run_bzip2(BenchContext& ctx) {
                                   bench_consume(acc);
                               },
                               our_dec_s});
-            std::vector<double> s = measure_interleaved(decomp, options_for(ctx.options(), our_dec_s));
-            decomp_rows.push_back(make_row("bzip2 decompress", kOurName, true, setting, total, our_ratio,
-                                           s[0], false));
+            std::vector<double> s =
+                measure_interleaved(decomp, options_for(ctx.options(), our_dec_s));
+            decomp_rows.push_back(make_row("bzip2 decompress", kOurName, true, setting, total,
+                                           our_ratio, s[0], false));
             ours->resize(bzip2_bound(total) + (64 << 10));
         }
         std::vector<double> s = measure_interleaved(comp, options_for(ctx.options(), round_s));
-        comp_rows.push_back(make_row("bzip2 compress", kOurName, true, setting, total, our_ratio, s[0],
-                                     peer != nullptr));
+        comp_rows.push_back(make_row("bzip2 compress", kOurName, true, setting, total, our_ratio,
+                                     s[0], peer != nullptr));
         if (peer)
-            comp_rows.push_back(make_row("bzip2 compress", kPeerName, false, setting, total, peer_ratio,
-                                         s[1], false));
+            comp_rows.push_back(make_row("bzip2 compress", kPeerName, false, setting, total,
+                                         peer_ratio, s[1], false));
     }
     for (BenchRow& r : comp_rows) ctx.add_row(std::move(r));
     for (BenchRow& r : decomp_rows) ctx.add_row(std::move(r));
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("bzip2", 61, run_bzip2);
 
-} // namespace vekdc
+}  // namespace vekdc

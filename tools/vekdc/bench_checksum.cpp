@@ -80,8 +80,8 @@ void run_checksums(BenchContext& ctx) {
     }
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("checksums", 10, run_checksums);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -13,7 +13,7 @@ namespace vekdc {
 namespace {
 
 class SplitMix64 {
-public:
+  public:
     explicit SplitMix64(uint64_t seed) : s_(seed) {}
     uint64_t next() {
         uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
@@ -25,14 +25,14 @@ public:
     uint32_t below(uint32_t n) { return static_cast<uint32_t>((next() >> 32) % n); }
     bool chance(uint32_t one_in) { return below(one_in) == 0; }
 
-private:
+  private:
     uint64_t s_;
 };
 
 // Picks indices 0..n-1 with weight proportional to 1/(rank+1): the
 // frequency profile of words in natural text.
 class ZipfPicker {
-public:
+  public:
     explicit ZipfPicker(size_t n) : cumulative_(n) {
         uint64_t total = 0;
         for (size_t i = 0; i < n; ++i) {
@@ -42,20 +42,20 @@ public:
     }
     size_t pick(SplitMix64& rng) const {
         const uint64_t r = rng.next() % cumulative_.back();
-        return static_cast<size_t>(
-            std::upper_bound(cumulative_.begin(), cumulative_.end(), r) - cumulative_.begin());
+        return static_cast<size_t>(std::upper_bound(cumulative_.begin(), cumulative_.end(), r) -
+                                   cumulative_.begin());
     }
 
-private:
+  private:
     std::vector<uint64_t> cumulative_;
 };
 
 // Pronounceable words from syllables; the vocabulary is sorted so that the
 // frequent (low-rank) words are the short ones, as in real text.
 std::vector<std::string> make_vocabulary(SplitMix64& rng, size_t count, size_t max_syllables) {
-    static const char* const kOnset[] = {"b", "c", "d", "f", "g", "h", "l", "m", "n", "p",
-                                         "r", "s", "t", "v", "w", "th", "st", "pr", "ch", "",
-                                         "",  "tr", "gr", "sh"};
+    static const char* const kOnset[] = {"b",  "c",  "d",  "f", "g", "h",  "l",  "m",
+                                         "n",  "p",  "r",  "s", "t", "v",  "w",  "th",
+                                         "st", "pr", "ch", "",  "",  "tr", "gr", "sh"};
     static const char* const kVowel[] = {"a", "e", "i", "o", "u", "ea", "ou", "ai", "e", "a"};
     static const char* const kCoda[] = {"", "", "", "n", "r", "s", "t", "nd", "ng", "ll", "ck"};
     std::vector<std::string> words;
@@ -69,8 +69,9 @@ std::vector<std::string> make_vocabulary(SplitMix64& rng, size_t count, size_t m
         }
         if (std::find(words.begin(), words.end(), w) == words.end()) words.push_back(w);
     }
-    std::stable_sort(words.begin(), words.end(),
-                     [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+    std::stable_sort(words.begin(), words.end(), [](const std::string& a, const std::string& b) {
+        return a.size() < b.size();
+    });
     return words;
 }
 
@@ -78,7 +79,7 @@ void append(std::vector<uint8_t>& out, const std::string& s) {
     out.insert(out.end(), s.begin(), s.end());
 }
 
-} // namespace
+}  // namespace
 
 uint64_t Corpus::total_bytes() const {
     uint64_t n = 0;
@@ -132,7 +133,7 @@ std::vector<uint8_t> make_text(size_t size, uint64_t seed) {
                 line += word.size();
             }
         }
-        append(out, "\n\n"); // paragraph break
+        append(out, "\n\n");  // paragraph break
         line = 0;
     }
     out.resize(size);
@@ -143,16 +144,16 @@ namespace {
 
 // C-like code: functions with typed parameters, nested blocks, comments.
 class SourceWriter {
-public:
+  public:
     SourceWriter(std::vector<uint8_t>& out, SplitMix64& rng)
         : out_(out), rng_(rng), idents_(make_identifiers()), zipf_(idents_.size()) {}
 
     void function() {
-        const char* const kTypes[] = {"int", "unsigned", "size_t", "void", "uint32_t",
-                                      "const char *", "struct node *", "double"};
+        const char* const kTypes[] = {"int",      "unsigned",     "size_t",        "void",
+                                      "uint32_t", "const char *", "struct node *", "double"};
         if (rng_.chance(3)) line("/* " + ident() + ": " + ident() + " the " + ident() + " */");
-        std::string head = std::string(rng_.chance(3) ? "static " : "") +
-                           kTypes[rng_.below(8)] + " " + ident() + "(";
+        std::string head = std::string(rng_.chance(3) ? "static " : "") + kTypes[rng_.below(8)] +
+                           " " + ident() + "(";
         const uint32_t params = rng_.below(4);
         for (uint32_t p = 0; p < params; ++p)
             head += std::string(p ? ", " : "") + kTypes[rng_.below(8)] + " " + ident();
@@ -163,7 +164,7 @@ public:
         line("");
     }
 
-private:
+  private:
     std::vector<std::string> make_identifiers() {
         const std::vector<std::string> parts = make_vocabulary(rng_, 300, 2);
         std::vector<std::string> ids;
@@ -252,12 +253,18 @@ uint32_t float_bits_of_fraction(int32_t n) {
     const uint32_t sign = n < 0 ? 0x80000000u : 0;
     uint32_t mag = static_cast<uint32_t>(n < 0 ? -n : n);
     int exp = 23;
-    while (mag < (1u << 23)) { mag <<= 1; --exp; }
-    while (mag >= (1u << 24)) { mag >>= 1; ++exp; } // not reached for |n| < 2^24
+    while (mag < (1u << 23)) {
+        mag <<= 1;
+        --exp;
+    }
+    while (mag >= (1u << 24)) {
+        mag >>= 1;
+        ++exp;
+    }  // not reached for |n| < 2^24
     return sign | static_cast<uint32_t>(exp - 10 + 127) << 23 | (mag & 0x7FFFFFu);
 }
 
-} // namespace
+}  // namespace
 
 std::vector<uint8_t> make_source(size_t size, uint64_t seed) {
     SplitMix64 rng(seed);
@@ -327,7 +334,7 @@ std::vector<uint8_t> make_runs(size_t size, uint64_t seed) {
         const uint32_t bits = rng.below(14);
         const uint32_t len = (1u << bits) + rng.below(1u << bits);
         out.insert(out.end(), std::min<size_t>(len, 8192), kValues[rng.below(sizeof kValues)]);
-        if (rng.chance(5)) // a little noise between runs
+        if (rng.chance(5))  // a little noise between runs
             for (uint32_t k = rng.below(8); k > 0; --k)
                 out.push_back(static_cast<uint8_t>(rng.next()));
     }
@@ -346,4 +353,4 @@ Corpus make_builtin_corpus(size_t item_size) {
     return c;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

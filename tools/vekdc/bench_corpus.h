@@ -15,7 +15,7 @@ struct CorpusItem {
 };
 
 struct Corpus {
-    std::vector<CorpusItem> items; // never empty, no item empty
+    std::vector<CorpusItem> items;  // never empty, no item empty
     bool builtin = false;
 
     uint64_t total_bytes() const;
@@ -37,4 +37,4 @@ std::vector<uint8_t> make_binary(size_t size, uint64_t seed);
 std::vector<uint8_t> make_random(size_t size, uint64_t seed);
 std::vector<uint8_t> make_runs(size_t size, uint64_t seed);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -43,13 +43,13 @@ using CompressFn = std::function<size_t(const uint8_t* src, size_t n, uint8_t* d
 struct Compressor {
     std::string implementation;
     bool ours = false;
-    std::string versus; // for ours: the zlib row it is compared with, or empty
+    std::string versus;  // for ours: the zlib row it is compared with, or empty
     CompressFn compress;
 };
 
 // Collects the encoder's output in a caller's buffer.
 class SpanSink : public DeflateSink {
-public:
+  public:
     SpanSink(uint8_t* dst, size_t cap) : dst_(dst), cap_(cap) {}
     void put(const uint8_t* data, size_t n) override {
         if (n > cap_ - size_) {
@@ -61,7 +61,7 @@ public:
     }
     size_t size() const { return overflow_ ? 0 : size_; }
 
-private:
+  private:
     uint8_t* dst_;
     size_t cap_;
     size_t size_ = 0;
@@ -71,8 +71,9 @@ private:
 Compressor our_compressor(int level) {
     auto encoder = std::make_shared<DeflateEncoder>(deflate_settings_for_level(level));
     Compressor c;
-    c.implementation = level == kDeflateFastestLevel ? std::string(kOurName) + " fastest"
-                                                     : std::string(kOurName) + " -" + std::to_string(level);
+    c.implementation = level == kDeflateFastestLevel
+                           ? std::string(kOurName) + " fastest"
+                           : std::string(kOurName) + " -" + std::to_string(level);
     c.ours = true;
     if (level == 1 || level == 6 || level == 9) c.versus = "zlib -" + std::to_string(level);
     c.compress = [encoder](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> size_t {
@@ -94,7 +95,7 @@ BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
 
 void run_deflate(BenchContext& ctx) {
     const RawInflateFn inflate_raw = raw_inflate_peer();
-    if (!inflate_raw) return; // nothing could check the streams
+    if (!inflate_raw) return;  // nothing could check the streams
 
     std::vector<Compressor> compressors;
     compressors.push_back(our_compressor(kDeflateFastestLevel));
@@ -172,8 +173,8 @@ void run_deflate(BenchContext& ctx) {
     }
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("Deflate", 30, run_deflate);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -66,7 +66,7 @@ struct Decoder {
 
 // Copies the decoder's output into a caller's buffer.
 class SpanWriter : public Writer {
-public:
+  public:
     SpanWriter(uint8_t* dst, size_t cap) : dst_(dst), cap_(cap) {}
     void write(const uint8_t* src, size_t n) override {
         if (n > cap_ - written_) {
@@ -78,14 +78,15 @@ public:
     }
     bool overflow() const { return overflow_; }
 
-private:
+  private:
     uint8_t* dst_;
     size_t cap_;
     bool overflow_ = false;
 };
 
 Decoder our_buffer_decoder() {
-    return {kOurName, true, [](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
+    return {kOurName, true,
+            [](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
                 const InflateBufferResult r = inflate_buffer(src, n, dst, cap);
                 if (r.status != InflateBufferResult::kOk || r.in_used != n) return -1;
                 return static_cast<long long>(r.out_len);
@@ -93,14 +94,15 @@ Decoder our_buffer_decoder() {
 }
 
 Decoder our_stream_decoder() {
-    return {std::string(kOurName) + " stream", true, [](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
+    return {std::string(kOurName) + " stream", true,
+            [](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
                 Reader in(src, n);
                 SpanWriter out(dst, cap);
                 InflateStream s(in, out, "deflate");
                 s.begin(nullptr);
                 try {
                     s.inflate();
-                    if (!s.at_end()) return -1; // bytes after the stream
+                    if (!s.at_end()) return -1;  // bytes after the stream
                 } catch (const CodecFailure&) {
                     return -1;
                 }
@@ -119,7 +121,8 @@ Decoder zlib_decoder() {
         }
     };
     auto st = std::make_shared<State>();
-    return {"zlib", false, [st](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
+    return {"zlib", false,
+            [st](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
                 z_stream& z = st->z;
                 if (!z.state || inflateReset(&z) != Z_OK) return -1;
                 z.next_in = const_cast<Bytef*>(src);
@@ -148,7 +151,8 @@ Decoder libdeflate_decoder() {
 
 Decoder isal_decoder() {
     auto st = std::make_shared<inflate_state>();
-    return {"ISA-L", false, [st](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
+    return {"ISA-L", false,
+            [st](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> long long {
                 inflate_state& s = *st;
                 isal_inflate_init(&s);
                 s.crc_flag = ISAL_DEFLATE;
@@ -164,7 +168,8 @@ Decoder isal_decoder() {
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
     BenchOptions o = base;
-    const int affordable = static_cast<int>(kStreamBudgetSeconds / std::max(seconds_per_round, 1e-9));
+    const int affordable =
+        static_cast<int>(kStreamBudgetSeconds / std::max(seconds_per_round, 1e-9));
     o.samples = std::max(3, std::min(o.samples, affordable));
     return o;
 }
@@ -175,8 +180,8 @@ void run_inflate(BenchContext& ctx) {
         if (p.name == "zlib -6" || p.name == "libdeflate -12") makers.push_back(std::move(p));
     if (makers.empty()) return;
 
-    std::vector<Decoder> decoders = {our_buffer_decoder(), our_stream_decoder(), zlib_decoder(), libdeflate_decoder(),
-                                     isal_decoder()};
+    std::vector<Decoder> decoders = {our_buffer_decoder(), our_stream_decoder(), zlib_decoder(),
+                                     libdeflate_decoder(), isal_decoder()};
 
     for (const CorpusItem& item : ctx.corpus().items) {
         const uint8_t* src = item.data.data();
@@ -205,16 +210,16 @@ void run_inflate(BenchContext& ctx) {
                                         setting + " to the input");
                 round += seconds;
                 const DecodeFn fn = d.decode;
-                contenders.push_back({d.implementation, d.ours,
-                                      [fn, stream, out](uint64_t reps) {
-                                          uint64_t acc = 0;
-                                          for (uint64_t r = 0; r < reps; ++r)
-                                              acc += static_cast<uint64_t>(fn(
-                                                  stream->data(), stream->size(), out->data(),
-                                                  out->size()));
-                                          bench_consume(acc);
-                                      },
-                                      seconds});
+                contenders.push_back(
+                    {d.implementation, d.ours,
+                     [fn, stream, out](uint64_t reps) {
+                         uint64_t acc = 0;
+                         for (uint64_t r = 0; r < reps; ++r)
+                             acc += static_cast<uint64_t>(
+                                 fn(stream->data(), stream->size(), out->data(), out->size()));
+                         bench_consume(acc);
+                     },
+                     seconds});
             }
             ctx.progress("Inflate " + setting);
             const std::vector<double> seconds =
@@ -237,12 +242,12 @@ void run_inflate(BenchContext& ctx) {
 
 #else
 
-void run_inflate(BenchContext&) {} // the streams come from the peers
+void run_inflate(BenchContext&) {}  // the streams come from the peers
 
 #endif
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("Inflate", 40, run_inflate);
 
-} // namespace vekdc
+}  // namespace vekdc

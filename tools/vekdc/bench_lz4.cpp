@@ -143,7 +143,7 @@ EncodeFn peer_fast(const Lz4Peer* p, int acceleration) {
 
 #if VEKDC_TOOL_HAVE_LZ4HC
 EncodeFn peer_hc(const Lz4Peer* p, int level) {
-    Buffer state = make_buffer(static_cast<size_t>(p->state_size_hc())); // new[] storage: aligned
+    Buffer state = make_buffer(static_cast<size_t>(p->state_size_hc()));  // new[] storage: aligned
     return [p, state, level](const uint8_t* src, int32_t n, uint8_t* dst, int32_t cap) {
         const int len = p->compress_hc(state->data(), as_chars(src), as_chars(dst), n, cap, level);
         return len > 0 ? len : -1;
@@ -154,7 +154,7 @@ EncodeFn peer_hc(const Lz4Peer* p, int level) {
 // --- one corpus item in one block size ---------------------------------------
 
 struct Case {
-    std::string label; // "text, 64 KiB blocks"
+    std::string label;  // "text, 64 KiB blocks"
     std::vector<Block> blocks;
     uint64_t bytes = 0;
     int32_t max_block = 0;
@@ -177,7 +177,7 @@ Case make_case(const CorpusItem& item, size_t block_size) {
 struct Encoded {
     std::vector<std::vector<uint8_t>> blocks;
     uint64_t total = 0;
-    double seconds = 0; // spent in the encoder
+    double seconds = 0;  // spent in the encoder
 };
 
 std::string where(const Case& c, size_t block) {
@@ -272,7 +272,7 @@ void run_lz4(BenchContext& ctx) {
     for (const CorpusItem& item : ctx.corpus().items) {
         for (size_t block_size : {kMaxBlock, kSmallBlock}) {
             if (block_size == kSmallBlock && item.data.size() <= kSmallBlock)
-                continue; // one block already
+                continue;  // one block already
             const Case c = make_case(item, block_size);
             const int32_t cap = static_cast<int32_t>(lz4_block_bound(c.max_block));
             auto scratch = make_buffer(static_cast<size_t>(cap));
@@ -350,8 +350,8 @@ void run_lz4(BenchContext& ctx) {
         for (BenchRow& r : rows[family]) ctx.add_row(std::move(r));
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("LZ4", 20, run_lz4);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -47,7 +47,7 @@ using CodeFn = std::function<int64_t(const uint8_t* src, uint32_t n, uint8_t* ds
 struct Coder {
     std::string implementation;
     bool ours;
-    std::string versus; // the peer row this one is compared with
+    std::string versus;  // the peer row this one is compared with
     CodeFn fn;
 };
 
@@ -57,7 +57,7 @@ Buffer make_buffer(size_t n) {
 }
 
 uint32_t stream_bound(uint32_t n) {
-    return n + n / 16 + 64 + 3; // the worst case of every encoder here
+    return n + n / 16 + 64 + 3;  // the worst case of every encoder here
 }
 
 CodeFn our_encoder(int32_t method) {
@@ -140,15 +140,18 @@ Encoded encode_and_verify(const Case& c, const Coder& e, const LzoPeer* peer) {
         const int64_t len = e.fn(blk.src, blk.n, dst.data(), cap);
         out.seconds += monotonic_seconds() - t0;
         const std::string where = c.label + ", block " + std::to_string(b);
-        if (len <= 0) throw BenchMismatch("LZO1X " + e.implementation + " failed to encode " + where);
+        if (len <= 0)
+            throw BenchMismatch("LZO1X " + e.implementation + " failed to encode " + where);
         out.blocks.emplace_back(dst.begin(), dst.begin() + len);
         out.total += static_cast<uint64_t>(len);
         for (const auto& d : decoders) {
             std::fill(back.begin(), back.end(), uint8_t(0xA5));
-            const int64_t got = d.second(dst.data(), static_cast<uint32_t>(len), back.data(), blk.n);
+            const int64_t got =
+                d.second(dst.data(), static_cast<uint32_t>(len), back.data(), blk.n);
             if (got != blk.n || std::memcmp(back.data(), blk.src, blk.n) != 0)
-                throw BenchMismatch("LZO1X: the " + d.first + " decoder does not give back the input of " +
-                                    e.implementation + "'s " + where);
+                throw BenchMismatch("LZO1X: the " + d.first +
+                                    " decoder does not give back the input of " + e.implementation +
+                                    "'s " + where);
         }
     }
     return out;
@@ -158,7 +161,8 @@ BenchOptions options_for(const BenchOptions& base, double seconds_per_op, size_t
     BenchOptions o = base;
     const double per_sample =
         std::max(seconds_per_op, o.min_sample_seconds) * static_cast<double>(contenders);
-    o.samples = std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
+    o.samples =
+        std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
     return o;
 }
 
@@ -199,7 +203,8 @@ void encoder_group(BenchContext& ctx, const Case& c, const std::vector<Coder>& g
                                   uint64_t acc = 0;
                                   for (uint64_t r = 0; r < reps; ++r)
                                       for (const Block& b : *blocks)
-                                          acc += static_cast<uint64_t>(fn(b.src, b.n, scratch->data(), cap));
+                                          acc += static_cast<uint64_t>(
+                                              fn(b.src, b.n, scratch->data(), cap));
                                   bench_consume(acc);
                               },
                               enc.seconds});
@@ -224,8 +229,10 @@ void run_lzo(BenchContext& ctx) {
     if (peer) {
         fast.push_back({p1, false, "", peer_encoder(peer, false)});
         slow.push_back({p999, false, "", peer_encoder(peer, true)});
-        decoders.push_back({std::string(peer->name) + " safe", false, "", peer_decoder(peer->decompress_safe)});
-        decoders.push_back({std::string(peer->name) + " fast", false, "", peer_decoder(peer->decompress)});
+        decoders.push_back(
+            {std::string(peer->name) + " safe", false, "", peer_decoder(peer->decompress_safe)});
+        decoders.push_back(
+            {std::string(peer->name) + " fast", false, "", peer_decoder(peer->decompress)});
     }
     std::vector<BenchRow> enc_rows, dec_rows;
     for (const CorpusItem& item : ctx.corpus().items) {
@@ -235,7 +242,8 @@ void run_lzo(BenchContext& ctx) {
             ctx.progress("LZO1X " + c.label);
             encoder_group(ctx, c, fast, peer, enc_rows);
             if (block_size == kSmallBlock || item.data.size() <= kSmallBlock) {
-                const Case s = make_case(item, block_size, ctx.options().quick ? kQuickSlowBytes : SIZE_MAX);
+                const Case s =
+                    make_case(item, block_size, ctx.options().quick ? kQuickSlowBytes : SIZE_MAX);
                 encoder_group(ctx, s, slow, peer, enc_rows);
             }
 
@@ -246,17 +254,18 @@ void run_lzo(BenchContext& ctx) {
             for (const Coder& d : decoders) {
                 const CodeFn fn = d.fn;
                 const std::vector<Block>* blocks = &c.blocks;
-                contenders.push_back({d.implementation, d.ours, [fn, blocks, streams, out](uint64_t reps) {
-                                          uint64_t acc = 0;
-                                          for (uint64_t r = 0; r < reps; ++r)
-                                              for (size_t b = 0; b < blocks->size(); ++b) {
-                                                  const std::vector<uint8_t>& s = streams->blocks[b];
-                                                  acc += static_cast<uint64_t>(
-                                                      fn(s.data(), static_cast<uint32_t>(s.size()),
-                                                         out->data(), (*blocks)[b].n));
-                                              }
-                                          bench_consume(acc);
-                                      }});
+                contenders.push_back(
+                    {d.implementation, d.ours, [fn, blocks, streams, out](uint64_t reps) {
+                         uint64_t acc = 0;
+                         for (uint64_t r = 0; r < reps; ++r)
+                             for (size_t b = 0; b < blocks->size(); ++b) {
+                                 const std::vector<uint8_t>& s = streams->blocks[b];
+                                 acc += static_cast<uint64_t>(fn(s.data(),
+                                                                 static_cast<uint32_t>(s.size()),
+                                                                 out->data(), (*blocks)[b].n));
+                             }
+                         bench_consume(acc);
+                     }});
             }
             const double ratio = static_cast<double>(c.bytes) / static_cast<double>(streams->total);
             const std::vector<double> seconds = measure_interleaved(contenders, ctx.options());
@@ -268,8 +277,8 @@ void run_lzo(BenchContext& ctx) {
     for (BenchRow& r : dec_rows) ctx.add_row(std::move(r));
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("LZO", 25, run_lzo);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -8,8 +8,12 @@ namespace vekdc {
 
 namespace {
 
-double unit_scale(SpeedUnit u) { return u == SpeedUnit::GBps ? 1e9 : 1e6; }
-const char* unit_name(SpeedUnit u) { return u == SpeedUnit::GBps ? "GB/s" : "MB/s"; }
+double unit_scale(SpeedUnit u) {
+    return u == SpeedUnit::GBps ? 1e9 : 1e6;
+}
+const char* unit_name(SpeedUnit u) {
+    return u == SpeedUnit::GBps ? "GB/s" : "MB/s";
+}
 
 std::string fmt(const char* f, double v) {
     char buf[64];
@@ -17,7 +21,9 @@ std::string fmt(const char* f, double v) {
     return buf;
 }
 
-std::string ratio_cell(const BenchRow& r) { return r.ratio < 0 ? "-" : fmt("%.3f", r.ratio); }
+std::string ratio_cell(const BenchRow& r) {
+    return r.ratio < 0 ? "-" : fmt("%.3f", r.ratio);
+}
 
 std::string speed_cell(const BenchRow& r) {
     if (!r.note.empty()) return r.note;
@@ -50,18 +56,20 @@ std::string json_string(const std::string& s) {
 }
 
 // Six significant digits; JSON has no infinities or NaN.
-std::string json_number(double v) { return std::isfinite(v) ? fmt("%.6g", v) : "null"; }
+std::string json_number(double v) {
+    return std::isfinite(v) ? fmt("%.6g", v) : "null";
+}
 
-} // namespace
+}  // namespace
 
 void print_bench_table(std::FILE* out, const std::vector<BenchRow>& rows) {
-    const char* const kHeads[] = {"family", "implementation", "setting", "ratio", "speed",
-                                  "vs best peer"};
+    const char* const kHeads[] = {"family", "implementation", "setting",
+                                  "ratio",  "speed",          "vs best peer"};
     constexpr int kCols = 6;
     std::vector<std::vector<std::string>> cells;
     for (const BenchRow& r : rows)
-        cells.push_back({r.family, r.implementation, r.setting, ratio_cell(r), speed_cell(r),
-                         vs_cell(r)});
+        cells.push_back(
+            {r.family, r.implementation, r.setting, ratio_cell(r), speed_cell(r), vs_cell(r)});
     size_t width[kCols];
     for (int c = 0; c < kCols; ++c) {
         width[c] = std::string(kHeads[c]).size();
@@ -97,21 +105,21 @@ void print_bench_json(std::FILE* out, const std::vector<BenchRow>& rows) {
     for (size_t i = 0; i < rows.size(); ++i) {
         const BenchRow& r = rows[i];
         const double speed = r.bytes_per_second / unit_scale(r.unit);
-        std::fprintf(out,
-                     "%s\n  {\"family\": %s, \"implementation\": %s, \"ours\": %s, "
-                     "\"setting\": %s, \"bytes\": %llu, \"ratio\": %s, \"speed\": %s, "
-                     "\"speed_unit\": %s, \"vs_best_peer\": %s%s}",
-                     i ? "," : "", json_string(r.family).c_str(),
-                     json_string(r.implementation).c_str(), r.ours ? "true" : "false",
-                     json_string(r.setting).c_str(), static_cast<unsigned long long>(r.bytes),
-                     r.ratio < 0 ? "null" : json_number(r.ratio).c_str(),
-                     r.note.empty() ? json_number(speed).c_str() : "null",
-                     json_string(unit_name(r.unit)).c_str(),
-                     r.vs_best_peer < 0 || !r.note.empty() ? "null"
-                                                           : json_number(r.vs_best_peer).c_str(),
-                     r.note.empty() ? "" : (", \"note\": " + json_string(r.note)).c_str());
+        std::fprintf(
+            out,
+            "%s\n  {\"family\": %s, \"implementation\": %s, \"ours\": %s, "
+            "\"setting\": %s, \"bytes\": %llu, \"ratio\": %s, \"speed\": %s, "
+            "\"speed_unit\": %s, \"vs_best_peer\": %s%s}",
+            i ? "," : "", json_string(r.family).c_str(), json_string(r.implementation).c_str(),
+            r.ours ? "true" : "false", json_string(r.setting).c_str(),
+            static_cast<unsigned long long>(r.bytes),
+            r.ratio < 0 ? "null" : json_number(r.ratio).c_str(),
+            r.note.empty() ? json_number(speed).c_str() : "null",
+            json_string(unit_name(r.unit)).c_str(),
+            r.vs_best_peer < 0 || !r.note.empty() ? "null" : json_number(r.vs_best_peer).c_str(),
+            r.note.empty() ? "" : (", \"note\": " + json_string(r.note)).c_str());
     }
     std::fprintf(out, "%s]\n", rows.empty() ? "" : "\n");
 }
 
-} // namespace vekdc
+}  // namespace vekdc

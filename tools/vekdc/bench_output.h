@@ -11,4 +11,4 @@ namespace vekdc {
 void print_bench_table(std::FILE* out, const std::vector<BenchRow>& rows);
 void print_bench_json(std::FILE* out, const std::vector<BenchRow>& rows);
 
-} // namespace vekdc
+}  // namespace vekdc

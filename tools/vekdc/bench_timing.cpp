@@ -47,7 +47,7 @@ double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-} // namespace
+}  // namespace
 
 double monotonic_seconds() {
     timespec ts;
@@ -55,7 +55,9 @@ double monotonic_seconds() {
     return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
 }
 
-void bench_consume(uint64_t value) { g_sink = g_sink + value; }
+void bench_consume(uint64_t value) {
+    g_sink = g_sink + value;
+}
 
 BenchRow mbps_row(const std::string& family, const std::string& implementation, bool ours,
                   const std::string& setting, uint64_t bytes, double ratio, double seconds,
@@ -85,18 +87,17 @@ std::vector<double> measure_interleaved(const std::vector<Contender>& contenders
             reps[i] = 1;
             continue;
         }
-        contenders[i].run(1); // warm caches and lazy initialisation
+        contenders[i].run(1);  // warm caches and lazy initialisation
         reps[i] = calibrate(contenders[i], options.min_sample_seconds);
     }
     std::vector<std::vector<double>> samples(n);
     const int rounds = std::max(1, options.samples);
     for (int r = 0; r < rounds; ++r)
         for (size_t i = 0; i < n; ++i)
-            samples[i].push_back(time_reps(contenders[i], reps[i]) /
-                                 static_cast<double>(reps[i]));
+            samples[i].push_back(time_reps(contenders[i], reps[i]) / static_cast<double>(reps[i]));
     std::vector<double> result(n);
     for (size_t i = 0; i < n; ++i) result[i] = median(samples[i]);
     return result;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

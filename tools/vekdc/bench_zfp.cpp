@@ -165,8 +165,8 @@ void run_zfp(BenchContext& ctx) {
     for (BenchRow& r : decode_rows) ctx.add_row(std::move(r));
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_BENCH_FAMILY("ZFP", 60, run_zfp);
 
-} // namespace vekdc
+}  // namespace vekdc

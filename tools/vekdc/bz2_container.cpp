@@ -62,7 +62,7 @@ void crc_update(const uint8_t* p, size_t n, uint32_t* crc) {
     }
 }
 
-} // namespace
+}  // namespace
 
 bool looks_like_bz2(const uint8_t* p, size_t n) {
     return n >= 3 && p[0] == 'B' && p[1] == 'Z' && p[2] == 'h';
@@ -99,8 +99,8 @@ struct Encoder::Buffers {
     }
     vekRLEState_BZ2 rle_state;
     std::unique_ptr<uint8_t[]> bwt_work, huff_state, mtf_state;
-    std::unique_ptr<uint8_t[]> rle;  // run-length output; later the move-to-front ranks
-    std::unique_ptr<uint8_t[]> last; // last column of the sorted rotations
+    std::unique_ptr<uint8_t[]> rle;   // run-length output; later the move-to-front ranks
+    std::unique_ptr<uint8_t[]> last;  // last column of the sorted rotations
     std::unique_ptr<uint16_t[]> sym;
     int32_t sym_cap;
     uint32_t freq[258];
@@ -116,7 +116,7 @@ Encoder::Encoder(int level) : level_(level) {
 
 Encoder::~Encoder() = default;
 
-void Encoder::put_bits(uint32_t v, int n) { // n <= 24
+void Encoder::put_bits(uint32_t v, int n) {  // n <= 24
     while (code_bits_ >= 8) {
         b_->out[out_len_++] = static_cast<uint8_t>(code_ >> 24);
         code_ <<= 8;
@@ -164,7 +164,7 @@ size_t until_run_full(const uint8_t* p, size_t n, int32_t run, int byte) {
     return n;
 }
 
-} // namespace
+}  // namespace
 
 void Encoder::write(const uint8_t* p, size_t n, ByteSink& out) {
     if (!stream_open_) start_stream();
@@ -247,7 +247,7 @@ void Encoder::end_block(ByteSink& out) {
     put_bits(static_cast<uint32_t>(kBlockMagic & 0xFFFFFF), 24);
     put_bits(block_crc_ >> 16, 16);
     put_bits(block_crc_ & 0xFFFF, 16);
-    put_bits(0, 1); // not randomised
+    put_bits(0, 1);  // not randomised
     put_bits(static_cast<uint32_t>(primary), 24);
     uint32_t ranges = 0;
     for (int r = 0; r < 16; ++r)
@@ -303,7 +303,7 @@ void Encoder::finish(ByteSink& out) {
 // library's Huffman decoder shares: pending bits left-aligned in code, their
 // number in bits; bytes not yet in the accumulator wait at pos..end.
 class Decoder::BitInput {
-public:
+  public:
     explicit BitInput(ByteSource& src) : src_(src), buf_(uninitialised<uint8_t>(kInputChunk)) {}
 
     uint32_t code = 0;
@@ -361,7 +361,7 @@ public:
     // After align(): true when no byte is left.
     bool at_end() { return bits == 0 && !refill(); }
 
-private:
+  private:
     ByteSource& src_;
     std::unique_ptr<uint8_t[]> buf_;
     bool eof_ = false;
@@ -422,7 +422,8 @@ void Decoder::run(ByteSource& in, ByteSink& out) {
             corrupt("trailing garbage after the end of the stream");
         }
         if (head[0] != 'B' || head[1] != 'Z' || head[2] != 'h')
-            corrupt(first ? "no 'BZh' at the start" : "trailing garbage after the end of the stream");
+            corrupt(first ? "no 'BZh' at the start"
+                          : "trailing garbage after the end of the stream");
         if (head[3] < '1' || head[3] > '9')
             corrupt("block size digit '" + std::string(1, static_cast<char>(head[3])) +
                     "' is not 1..9");
@@ -478,15 +479,15 @@ int32_t Decoder::block_symbols(BitInput& bits, int32_t alpha) {
     for (;;) {
         if (!bits.refill()) truncated();
         int32_t avail = bits.available();
-        const vekStatus s = veksUnpackHuffContext_BZ2_8u16u(&bits.code, &bits.bits, &bits.pos,
-                                                            &avail, st);
+        const vekStatus s =
+            veksUnpackHuffContext_BZ2_8u16u(&bits.code, &bits.bits, &bits.pos, &avail, st);
         if (s == vekStatusOk) break;
         if (s != vekStatusSrcTooSmall) corrupt("invalid Huffman table context");
     }
     const int32_t cap = capacity_ + 1;
     int32_t count = 0;
     for (;;) {
-        bits.refill(); // at the end of the input the pending bits may still do
+        bits.refill();  // at the end of the input the pending bits may still do
         int32_t avail = bits.available();
         int32_t room = cap - count;
         const vekStatus s = veksDecodeHuff_BZ2_8u16u(&bits.code, &bits.bits, &bits.pos, &avail,
@@ -498,7 +499,8 @@ int32_t Decoder::block_symbols(BitInput& bits, int32_t alpha) {
             if (!bits.refill()) truncated();
             continue;
         }
-        if (s == vekStatusDstTooSmall) corrupt("block holds more symbols than the stream's block size");
+        if (s == vekStatusDstTooSmall)
+            corrupt("block holds more symbols than the stream's block size");
         corrupt("invalid Huffman code or no end-of-block symbol");
     }
 }
@@ -586,4 +588,4 @@ std::vector<uint8_t> decompress(const uint8_t* p, size_t n, BlockPath path, size
     return v;
 }
 
-} // namespace vekdc::bz2
+}  // namespace vekdc::bz2

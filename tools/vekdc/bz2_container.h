@@ -58,13 +58,13 @@ constexpr int32_t block_fill(int level) {
 bool looks_like_bz2(const uint8_t* p, size_t n);
 
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
     virtual void put(const uint8_t* p, size_t n) = 0;
 };
 
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // Up to cap (>= 1) bytes into dst; 0 only at the end of the input.
     virtual size_t get(uint8_t* dst, size_t cap) = 0;
@@ -72,21 +72,22 @@ public:
 
 // Appends to a vector.
 class VectorSink : public ByteSink {
-public:
+  public:
     explicit VectorSink(std::vector<uint8_t>* v) : v_(v) {}
     void put(const uint8_t* p, size_t n) override { v_->insert(v_->end(), p, p + n); }
 
-private:
+  private:
     std::vector<uint8_t>* v_;
 };
 
 // Reads bytes in memory, at most `piece` (>= 1) per call.
 class MemorySource : public ByteSource {
-public:
-    MemorySource(const uint8_t* p, size_t n, size_t piece = SIZE_MAX) : p_(p), n_(n), piece_(piece) {}
+  public:
+    MemorySource(const uint8_t* p, size_t n, size_t piece = SIZE_MAX)
+        : p_(p), n_(n), piece_(piece) {}
     size_t get(uint8_t* dst, size_t cap) override;
 
-private:
+  private:
     const uint8_t* p_;
     size_t n_;
     size_t piece_;
@@ -95,7 +96,7 @@ private:
 // One stream at a time: write() any number of times, then finish(); the
 // encoder is then ready for the next stream.
 class Encoder {
-public:
+  public:
     explicit Encoder(int level = kDefaultLevel);
     ~Encoder();
     Encoder(const Encoder&) = delete;
@@ -104,7 +105,7 @@ public:
     void write(const uint8_t* p, size_t n, ByteSink& out);
     void finish(ByteSink& out);
 
-private:
+  private:
     struct Buffers;
     void start_stream();
     void start_block();
@@ -133,12 +134,12 @@ private:
 
 // How a block's symbols are turned back into run-length output.
 enum class BlockPath {
-    kFused,  // veksDecodeBlock_BZ2_16u8u
-    kStages, // zero-run decoding, inverse move-to-front, dictionary expansion, inverse transform
+    kFused,   // veksDecodeBlock_BZ2_16u8u
+    kStages,  // zero-run decoding, inverse move-to-front, dictionary expansion, inverse transform
 };
 
 class Decoder {
-public:
+  public:
     explicit Decoder(BlockPath path = BlockPath::kFused);
     ~Decoder();
     Decoder(const Decoder&) = delete;
@@ -151,7 +152,7 @@ public:
     uint64_t blocks() const { return blocks_; }
     uint64_t streams() const { return streams_; }
 
-private:
+  private:
     struct Buffers;
     class BitInput;
     void prepare(int level);
@@ -163,8 +164,8 @@ private:
 
     const BlockPath path_;
     std::unique_ptr<Buffers> b_;
-    int level_ = 0;        // of the current stream
-    int32_t capacity_ = 0; // its block capacity (the buffers may be larger)
+    int level_ = 0;         // of the current stream
+    int32_t capacity_ = 0;  // its block capacity (the buffers may be larger)
     uint32_t combined_crc_ = 0;
     uint64_t blocks_ = 0;
     uint64_t streams_ = 0;
@@ -176,4 +177,4 @@ std::vector<uint8_t> compress(const uint8_t* p, size_t n, int level = kDefaultLe
 std::vector<uint8_t> decompress(const uint8_t* p, size_t n, BlockPath path = BlockPath::kFused,
                                 size_t piece = SIZE_MAX);
 
-} // namespace vekdc::bz2
+}  // namespace vekdc::bz2

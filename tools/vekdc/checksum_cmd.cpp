@@ -42,7 +42,7 @@ bool checksum_input(const ChecksumAlgo& algo, const std::string& path, uint8_t* 
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int cmd_checksum(int argc, char** argv) {
     const ChecksumAlgo* algo = &checksum_algo(ChecksumKind::Crc32);
@@ -58,7 +58,7 @@ int cmd_checksum(int argc, char** argv) {
             print_usage(true);
             return kExitOk;
         } else if (const ChecksumAlgo* found = find_checksum_option(a)) {
-            algo = found; // the last choice wins
+            algo = found;  // the last choice wins
         } else {
             return usage_error("checksum: unknown option '%s'", a);
         }
@@ -71,7 +71,7 @@ int cmd_checksum(int argc, char** argv) {
         uint32_t value = 0;
         if (checksum_input(*algo, f, buf.get(), &value)) {
             std::printf("%08x  %s\n", static_cast<unsigned>(value), f.c_str());
-            std::fflush(stdout); // keep lines in order with messages on stderr
+            std::fflush(stdout);  // keep lines in order with messages on stderr
         } else {
             status = kExitFailure;
         }
@@ -83,4 +83,4 @@ int cmd_checksum(int argc, char** argv) {
     return status;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -46,10 +46,14 @@ uint32_t bzip2_update(uint32_t s, const uint8_t* p, size_t n) {
     return run_pieces<int32_t, veksCRC32_BZ2_8u>("veksCRC32_BZ2_8u", s, p, n);
 }
 
-uint32_t as_is(uint32_t s) { return s; }
+uint32_t as_is(uint32_t s) {
+    return s;
+}
 // The CRC-32C register runs without inversions; the customary value is its
 // complement.
-uint32_t inverted(uint32_t s) { return ~s; }
+uint32_t inverted(uint32_t s) {
+    return ~s;
+}
 
 const ChecksumAlgo kAlgos[] = {
     {ChecksumKind::Crc32, "--crc32", "CRC-32", 0u, crc32_update, as_is},
@@ -58,7 +62,7 @@ const ChecksumAlgo kAlgos[] = {
     {ChecksumKind::Bzip2Crc, "--bzip2-crc", "bzip2 CRC", 0u, bzip2_update, as_is},
 };
 
-} // namespace
+}  // namespace
 
 const ChecksumAlgo* checksum_algos(size_t* count) {
     *count = sizeof kAlgos / sizeof kAlgos[0];
@@ -77,4 +81,4 @@ const ChecksumAlgo* find_checksum_option(const char* option) {
     return nullptr;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -15,11 +15,11 @@ using ChecksumUpdate = uint32_t (*)(uint32_t state, const uint8_t* p, size_t n);
 
 struct ChecksumAlgo {
     ChecksumKind kind;
-    const char* option;      // command-line switch, e.g. "--crc32"
-    const char* family;      // display name, e.g. "CRC-32"
-    uint32_t start;          // state before the first byte
-    ChecksumUpdate update;   // this library's implementation
-    uint32_t (*finish)(uint32_t state); // state -> the customary printed value
+    const char* option;                  // command-line switch, e.g. "--crc32"
+    const char* family;                  // display name, e.g. "CRC-32"
+    uint32_t start;                      // state before the first byte
+    ChecksumUpdate update;               // this library's implementation
+    uint32_t (*finish)(uint32_t state);  // state -> the customary printed value
 };
 
 // All four, in display order.
@@ -28,4 +28,4 @@ const ChecksumAlgo& checksum_algo(ChecksumKind kind);
 // nullptr when `option` names no checksum.
 const ChecksumAlgo* find_checksum_option(const char* option);
 
-} // namespace vekdc
+}  // namespace vekdc

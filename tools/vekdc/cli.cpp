@@ -16,7 +16,7 @@ void vprint_line(const char* fmt, va_list ap, const char* suffix) {
     std::fprintf(stderr, "%s\n", suffix);
 }
 
-} // namespace
+}  // namespace
 
 void print_error(const char* fmt, ...) {
     va_list ap;
@@ -33,9 +33,13 @@ int usage_error(const char* fmt, ...) {
     return kExitUsage;
 }
 
-bool looks_like_option(const char* arg) { return arg[0] == '-' && arg[1] != '\0'; }
+bool looks_like_option(const char* arg) {
+    return arg[0] == '-' && arg[1] != '\0';
+}
 
-Input::~Input() { close(); }
+Input::~Input() {
+    close();
+}
 
 bool Input::open(const std::string& path) {
     close();
@@ -102,4 +106,4 @@ std::string format_size(uint64_t bytes) {
     return buf;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

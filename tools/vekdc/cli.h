@@ -13,8 +13,8 @@ constexpr const char* kProgram = "vekdc";
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitFailure = 1, // a file or the data could not be processed
-    kExitUsage = 2    // bad command line
+    kExitFailure = 1,  // a file or the data could not be processed
+    kExitUsage = 2     // bad command line
 };
 
 // "vekdc: <message>" on standard error.
@@ -29,7 +29,7 @@ bool looks_like_option(const char* arg);
 // Byte source: a named file, or standard input for "-". Reads in pieces so
 // inputs of any size pass through in constant memory.
 class Input {
-public:
+  public:
     Input() = default;
     ~Input();
     Input(const Input&) = delete;
@@ -47,7 +47,7 @@ public:
     int fd() const { return fd_; }
     const std::string& name() const { return name_; }
 
-private:
+  private:
     int fd_ = -1;
     bool owned_ = false;
     int err_ = 0;
@@ -61,4 +61,4 @@ int read_whole_file(const std::string& path, std::vector<uint8_t>& out);
 // "4 KiB", "16 MiB", or a plain byte count when it is not a whole unit.
 std::string format_size(uint64_t bytes);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -33,14 +33,14 @@ namespace {
 
 struct CodecOptions {
     bool compress = true;
-    const Format* format = nullptr; // -F; decompress detects it when absent
+    const Format* format = nullptr;  // -F; decompress detects it when absent
     FormatSettings settings;
-    bool output_given = false; // -o
+    bool output_given = false;  // -o
     std::string output;
-    bool to_stdout = false; // -c
-    bool keep = false;      // -k
-    bool force = false;     // -f
-    bool test = false;      // -t
+    bool to_stdout = false;  // -c
+    bool keep = false;       // -k
+    bool force = false;      // -f
+    bool test = false;       // -t
     std::vector<std::string> files;
 };
 
@@ -119,14 +119,14 @@ int parse_args(const char* command, int argc, char** argv, CodecOptions& o) {
                 std::string joined = key + "=";
                 for (int v = 0; v < format_option_values(key); ++v) {
                     if (i + 1 >= argc)
-                        return usage_error("%s: option '%s' needs %d value%s", command,
-                                           key.c_str(), format_option_values(key),
+                        return usage_error("%s: option '%s' needs %d value%s", command, key.c_str(),
+                                           format_option_values(key),
                                            format_option_values(key) > 1 ? "s" : "");
                     joined += (v ? "," : "") + std::string(argv[++i]);
                 }
                 o.settings.options.push_back(joined);
             } else {
-                o.settings.options.push_back(arg); // the format's to judge
+                o.settings.options.push_back(arg);  // the format's to judge
             }
             continue;
         }
@@ -191,7 +191,7 @@ std::string display_name(const std::string& path) {
 
 // Codecs by format name, built on first use.
 class CodecCache {
-public:
+  public:
     explicit CodecCache(const CodecOptions& o) : o_(o) {}
     Codec* get(const Format& f, std::string* error) {
         std::unique_ptr<Codec>& c = cache_[f.name];
@@ -200,7 +200,7 @@ public:
         return c.get();
     }
 
-private:
+  private:
     const CodecOptions& o_;
     std::map<std::string, std::unique_ptr<Codec>> cache_;
 };
@@ -358,7 +358,7 @@ int run(bool compress, int argc, char** argv) {
     return worst;
 }
 
-} // namespace
+}  // namespace
 
 int cmd_compress(int argc, char** argv) {
     return run(true, argc, argv);
@@ -368,4 +368,4 @@ int cmd_decompress(int argc, char** argv) {
     return run(false, argc, argv);
 }
 
-} // namespace vekdc
+}  // namespace vekdc

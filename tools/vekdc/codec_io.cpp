@@ -20,7 +20,7 @@ double now_seconds() {
     return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
 }
 
-} // namespace
+}  // namespace
 
 void fail_input(const std::string& message) {
     throw CodecFailure(CodecFailure::kInput, message);
@@ -177,4 +177,4 @@ void FdWriter::flush() {
     write_fd(buf_.data(), n);
 }
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -29,8 +29,8 @@ struct CodecFailure : std::runtime_error {
 // A progress line on standard error ("vekdc: NAME: 42%") for large inputs of
 // known size, only when standard error is a terminal.
 class Progress {
-public:
-    static constexpr uint64_t kMinBytes = uint64_t(16) << 20; // smaller inputs are quick
+  public:
+    static constexpr uint64_t kMinBytes = uint64_t(16) << 20;  // smaller inputs are quick
 
     Progress(std::string label, uint64_t total);
     ~Progress() { finish(); }
@@ -42,7 +42,7 @@ public:
     // Clears the line; nothing more is printed afterwards.
     void finish();
 
-private:
+  private:
     std::string label_;
     uint64_t total_;
     bool enabled_;
@@ -53,7 +53,7 @@ private:
 // Buffered reader over an Input, or over bytes in memory (the benchmark).
 // Read errors throw CodecFailure(kInput).
 class Reader {
-public:
+  public:
     explicit Reader(Input& in, Progress* progress = nullptr);
     // Reads the n bytes at data, which must outlive the reader.
     Reader(const uint8_t* data, size_t n);
@@ -76,11 +76,11 @@ public:
 
     static constexpr size_t kPeekMax = 64;
 
-private:
+  private:
     bool fill(size_t want);
     long raw_read(uint8_t* dst, size_t cap);
 
-    Input* in_;               // null when reading from memory
+    Input* in_;  // null when reading from memory
     const uint8_t* mem_ = nullptr;
     size_t mem_left_ = 0;
     Progress* progress_;
@@ -93,26 +93,26 @@ private:
 
 // Output sink. Write errors throw CodecFailure(kOutput).
 class Writer {
-public:
+  public:
     virtual ~Writer() = default;
     virtual void write(const uint8_t* src, size_t n) = 0;
     virtual void flush() {}
     uint64_t written() const { return written_; }
 
-protected:
+  protected:
     uint64_t written_ = 0;
 };
 
 // Writes to a file descriptor it does not own, through a small buffer so
 // that headers and checksums do not cost a system call each.
 class FdWriter : public Writer {
-public:
+  public:
     explicit FdWriter(int fd);
     ~FdWriter() override = default;
     void write(const uint8_t* src, size_t n) override;
     void flush() override;
 
-private:
+  private:
     void write_fd(const uint8_t* src, size_t n);
 
     int fd_;
@@ -122,7 +122,7 @@ private:
 
 // Counts and discards (decompress -t).
 class NullWriter : public Writer {
-public:
+  public:
     void write(const uint8_t*, size_t n) override { written_ += n; }
 };
 
@@ -137,4 +137,4 @@ inline void store_le32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -12,4 +12,4 @@ int cmd_bench(int argc, char** argv);
 // Full usage text on `out` (stdout for --help).
 void print_usage(bool to_stdout);
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -12,25 +12,33 @@ namespace vekdc::deflate_header {
 
 enum class Error {
     kNone,
-    kTruncated,        // the bit source ran out
-    kTooManyLiterals,  // HLIT above 29
-    kTooManyDistances, // HDIST above 29
-    kOverSubscribed,   // code-length code
-    kIncomplete,       // code-length code
-    kRepeatFirst,      // symbol 16 with no length before it
-    kOverrun,          // a repeat runs past HLIT + HDIST lengths
+    kTruncated,         // the bit source ran out
+    kTooManyLiterals,   // HLIT above 29
+    kTooManyDistances,  // HDIST above 29
+    kOverSubscribed,    // code-length code
+    kIncomplete,        // code-length code
+    kRepeatFirst,       // symbol 16 with no length before it
+    kOverrun,           // a repeat runs past HLIT + HDIST lengths
 };
 
 inline const char* describe(Error e) {
     switch (e) {
-    case Error::kNone: return "no error";
-    case Error::kTruncated: return "input ends inside a dynamic block header";
-    case Error::kTooManyLiterals: return "too many literal/length codes";
-    case Error::kTooManyDistances: return "too many distance codes";
-    case Error::kOverSubscribed: return "over-subscribed code-length code";
-    case Error::kIncomplete: return "incomplete code-length code";
-    case Error::kRepeatFirst: return "repeat of a code length with none before it";
-    case Error::kOverrun: return "code lengths run past their count";
+        case Error::kNone:
+            return "no error";
+        case Error::kTruncated:
+            return "input ends inside a dynamic block header";
+        case Error::kTooManyLiterals:
+            return "too many literal/length codes";
+        case Error::kTooManyDistances:
+            return "too many distance codes";
+        case Error::kOverSubscribed:
+            return "over-subscribed code-length code";
+        case Error::kIncomplete:
+            return "incomplete code-length code";
+        case Error::kRepeatFirst:
+            return "repeat of a code length with none before it";
+        case Error::kOverrun:
+            return "code lengths run past their count";
     }
     return "unknown error";
 }
@@ -38,7 +46,9 @@ inline const char* describe(Error e) {
 constexpr uint32_t kMaxLengths = 286 + 30;
 
 // Stored block header: LEN followed by its ones' complement.
-inline bool stored_lengths_match(uint32_t len, uint32_t nlen) { return (len ^ 0xFFFF) == nlen; }
+inline bool stored_lengths_match(uint32_t len, uint32_t nlen) {
+    return (len ^ 0xFFFF) == nlen;
+}
 
 // Reads HLIT, HDIST, HCLEN, the code-length code and the run-length coded
 // lengths, right after the three block-header bits. `bits(n, &v)` takes the
@@ -49,7 +59,8 @@ inline bool stored_lengths_match(uint32_t len, uint32_t nlen) { return (len ^ 0x
 template <class BitSource>
 Error read_dynamic_lengths(BitSource&& bits, uint16_t (&lens)[kMaxLengths], uint32_t* nlit,
                            uint32_t* ndist) {
-    static constexpr uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    static constexpr uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                           11, 4,  12, 3, 13, 2, 14, 1, 15};
     uint32_t hlit, hdist, hclen;
     if (!bits(5, &hlit) || !bits(5, &hdist) || !bits(4, &hclen)) return Error::kTruncated;
     *nlit = hlit + 257;
@@ -115,4 +126,4 @@ Error read_dynamic_lengths(BitSource&& bits, uint16_t (&lens)[kMaxLengths], uint
     return Error::kNone;
 }
 
-} // namespace vekdc::deflate_header
+}  // namespace vekdc::deflate_header

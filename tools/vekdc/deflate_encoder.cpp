@@ -26,16 +26,17 @@
 // least as well as zlib. Measured against zlib's same level (ratio, our
 // speed over zlib's; CPU time, best of 2):
 //
-//   level  project sources executables  manual pages  text          source        binary        runs
-//     1    +10.2% 1.4x     +4.3% 1.5x   +11.3% 1.4x   +8.6% 1.2x    +11.4% 1.5x   -5.5% 1.3x    +3.6%  5.7x
-//     2     +7.0% 1.5x     +2.3% 1.5x    +9.9% 1.4x   +6.6% 1.3x     +4.4% 1.4x   -7.6% 1.4x    +105%  5.6x
-//     3     +4.1% 1.9x     +0.1% 2.0x    +7.1% 1.9x   +2.1% 2.5x     +0.6% 2.0x   -9.8% 2.2x    +103%  5.4x
-//     4     +1.9% 1.6x     -0.3% 1.8x    +3.0% 1.7x   +3.7% 1.6x     +3.9% 1.7x   -5.5% 1.7x    -2.1%  9.5x
-//     5     +0.8% 1.6x     -0.4% 1.8x    +1.7% 1.6x   +2.7% 1.7x     +1.6% 1.5x   -4.0% 2.0x    -1.2%  9.6x
-//     6     -0.4% 2.1x     -1.3% 2.6x    +0.5% 2.2x   +1.0% 3.2x     -0.6% 2.2x   -5.3% 3.0x    -0.3%  9.9x
-//     7     -0.3% 2.0x     -1.3% 2.5x    +0.6% 2.1x   +0.9% 3.1x     -0.5% 1.9x   -5.5% 3.7x    +4.1%  6.9x
-//     8     -0.1% 2.1x     -1.3% 3.1x    +0.7% 2.1x   +0.9% 3.3x     +0.1% 2.2x   -6.5% 4.8x    +4.7%  7.8x
-//     9     -0.1% 2.4x     -1.3% 3.3x    +0.7% 2.1x   +0.9% 3.4x     +0.1% 2.3x   -6.5% 5.9x    +3.3%  9.3x
+//   level  project sources executables  manual pages  text          source        binary runs
+//     1    +10.2% 1.4x     +4.3% 1.5x   +11.3% 1.4x   +8.6% 1.2x    +11.4% 1.5x   -5.5% 1.3x
+//     +3.6%  5.7x 2     +7.0% 1.5x     +2.3% 1.5x    +9.9% 1.4x   +6.6% 1.3x     +4.4% 1.4x
+//     -7.6% 1.4x    +105%  5.6x 3     +4.1% 1.9x     +0.1% 2.0x    +7.1% 1.9x   +2.1% 2.5x
+//     +0.6% 2.0x   -9.8% 2.2x    +103%  5.4x 4     +1.9% 1.6x     -0.3% 1.8x    +3.0% 1.7x
+//     +3.7% 1.6x     +3.9% 1.7x   -5.5% 1.7x    -2.1%  9.5x 5     +0.8% 1.6x     -0.4% 1.8x
+//     +1.7% 1.6x   +2.7% 1.7x     +1.6% 1.5x   -4.0% 2.0x    -1.2%  9.6x 6     -0.4% 2.1x
+//     -1.3% 2.6x    +0.5% 2.2x   +1.0% 3.2x     -0.6% 2.2x   -5.3% 3.0x    -0.3%  9.9x 7 -0.3% 2.0x
+//     -1.3% 2.5x    +0.6% 2.1x   +0.9% 3.1x     -0.5% 1.9x   -5.5% 3.7x    +4.1%  6.9x 8 -0.1% 2.1x
+//     -1.3% 3.1x    +0.7% 2.1x   +0.9% 3.3x     +0.1% 2.2x   -6.5% 4.8x    +4.7%  7.8x 9 -0.1% 2.4x
+//     -1.3% 3.3x    +0.7% 2.1x   +0.9% 3.4x     +0.1% 2.3x   -6.5% 5.9x    +3.3%  9.3x
 //
 // Random data: the same size (stored blocks, found by samples), 15-30
 // times zlib's speed. Where it falls short: the chained engines match 4
@@ -80,8 +81,8 @@ namespace vekdc {
 
 namespace {
 
-constexpr uint32_t kWindow = 32768;       // Deflate's largest distance
-constexpr size_t kHistory = kWindow;      // bytes kept before the next input byte
+constexpr uint32_t kWindow = 32768;               // Deflate's largest distance
+constexpr size_t kHistory = kWindow;              // bytes kept before the next input byte
 constexpr size_t kCallInput = size_t(256) << 10;  // input per LZ77 call
 constexpr size_t kMaxStored = 65535;
 // Input per fastest-engine block: a block that is stored after all takes one
@@ -252,7 +253,7 @@ const FixedCodes& fixed_codes() {
 // Whole bytes in a growing buffer plus up to 31 pending bits, least
 // significant bit first.
 class BitOut {
-public:
+  public:
     BitOut() : buf_(size_t(1) << 20) {}
 
     void reserve(size_t extra) {
@@ -264,7 +265,8 @@ public:
         bits_ += n;
         if (bits_ >= 32) {
             reserve(4);
-            for (int i = 0; i < 4; ++i) buf_[size_ + static_cast<size_t>(i)] = uint8_t(acc_ >> (8 * i));
+            for (int i = 0; i < 4; ++i)
+                buf_[size_ + static_cast<size_t>(i)] = uint8_t(acc_ >> (8 * i));
             size_ += 4;
             acc_ >>= 32;
             bits_ -= 32;
@@ -329,7 +331,7 @@ public:
         bits_ = 0;
     }
 
-private:
+  private:
     std::vector<uint8_t> buf_;
     size_t size_ = 0;
     uint64_t acc_ = 0;
@@ -368,8 +370,8 @@ void write_stored(BitOut& out, const uint8_t* p, size_t n, bool final) {
 // --- dynamic block header ---------------------------------------------------------
 
 struct CodeLengthItem {
-    uint8_t symbol; // 0..18
-    uint8_t extra;  // value of the repeat count bits
+    uint8_t symbol;  // 0..18
+    uint8_t extra;   // value of the repeat count bits
 };
 constexpr uint8_t kCodeLengthExtraBits[19] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                               0, 0, 0, 0, 0, 0, 2, 3, 7};
@@ -450,7 +452,7 @@ struct DynamicHeader {
 // log2 of integers, from a table for small values (exact to about 1e-7)
 // and by shifting for larger ones (relative error below 2^-12).
 class Log2Table {
-public:
+  public:
     Log2Table() {
         t_[0] = 0;
         for (uint32_t i = 1; i < kSize; ++i) t_[i] = static_cast<float>(std::log2(double(i)));
@@ -462,7 +464,7 @@ public:
         return t_[x >> shift] + static_cast<float>(shift);
     }
 
-private:
+  private:
     static constexpr uint32_t kSize = 8192;
     float t_[kSize];
 };
@@ -500,7 +502,7 @@ double estimate_block_bits(const uint32_t* lit, const uint32_t* dist) {
     return bits + 70 + 4.0 * used;
 }
 
-} // namespace
+}  // namespace
 
 DeflateSettings deflate_settings_for_level(int level) {
     // Tool levels 1..9: a library level of veksDeflateLZ77_8u, or (level
@@ -511,8 +513,15 @@ DeflateSettings deflate_settings_for_level(int level) {
         vekLZ77LevelParams lazy;
     };
     static const Choice kChoice[9] = {
-        {2, {}},  {13, {}}, {22, {}}, {14, {}}, {5, {}}, {-1, {48, 8, 64, 32}},
-        {6, {}},  {-1, {512, 8, 128, 258}}, {-1, {1024, 8, 128, 258}},
+        {2, {}},
+        {13, {}},
+        {22, {}},
+        {14, {}},
+        {5, {}},
+        {-1, {48, 8, 64, 32}},
+        {6, {}},
+        {-1, {512, 8, 128, 258}},
+        {-1, {1024, 8, 128, 258}},
     };
     level = std::max(kDeflateMinLevel, std::min(kDeflateMaxLevel, level));
     DeflateSettings s;
@@ -538,7 +547,7 @@ DeflateSettings deflate_settings_for_level(int level) {
 // --- the encoder --------------------------------------------------------------------
 
 class DeflateEncoder::Impl {
-public:
+  public:
     explicit Impl(const DeflateSettings& s)
         : s_(s),
           buf_(kBufferSize),
@@ -592,7 +601,7 @@ public:
 
     Stats stats;
 
-private:
+  private:
     // Moves the history, the uncoded input and the input of the open block
     // (if it is at most kKeepBlock) to the front. A larger open block lets
     // its input go, after which it can no longer be stored (its start goes
@@ -631,15 +640,15 @@ private:
 
     void process(bool final_input, DeflateSink& sink) {
         switch (s_.engine) {
-        case DeflateEngine::kStored:
-            process_stored(final_input);
-            break;
-        case DeflateEngine::kFastest:
-            process_fastest(final_input, sink);
-            break;
-        case DeflateEngine::kPairs:
-            process_pairs(final_input, sink);
-            break;
+            case DeflateEngine::kStored:
+                process_stored(final_input);
+                break;
+            case DeflateEngine::kFastest:
+                process_fastest(final_input, sink);
+                break;
+            case DeflateEngine::kPairs:
+                process_pairs(final_input, sink);
+                break;
         }
         out_.drain(sink);
     }
@@ -672,7 +681,8 @@ private:
             }
             const size_t len = std::min(avail, kFastBlock);
             const bool last = final_input && len == avail;
-            const size_t plain = probe_next_ ? incompressible_prefix(buf_.data() + pos_, len, false) : 0;
+            const size_t plain =
+                probe_next_ ? incompressible_prefix(buf_.data() + pos_, len, false) : 0;
             if (plain > 0) {
                 // Not coded at all: the library's position moves past these
                 // bytes, whose positions stay out of the head table.
@@ -690,8 +700,8 @@ private:
             const BitOut::Mark before = out_.mark();
             out_.flush_bytes();
             // BFINAL, then BTYPE 01 (fixed codes), go ahead as pending bits.
-            uint32_t code =
-                out_.pending() | uint32_t((last ? 1 : 0) | 1 << 1) << out_.pending_bits();
+            uint32_t code = out_.pending() | uint32_t((last ? 1 : 0) | 1 << 1)
+                                                 << out_.pending_bits();
             uint32_t bits = out_.pending_bits() + 3;
             const uint8_t* src = buf_.data() + pos_;
             uint32_t left = static_cast<uint32_t>(len);
@@ -708,9 +718,9 @@ private:
                 if (st != vekStatusOk) library_failed("veksDeflateLZ77Fastest_8u", st);
                 out_.advance(dst_idx);
                 code = pending;
-            } while (last && left > 0); // without flush a tail stays for the next block
+            } while (last && left > 0);  // without flush a tail stays for the next block
             out_.set_pending(code, bits);
-            out_.put(0, 7); // end of block
+            out_.put(0, 7);  // end of block
             const size_t consumed = static_cast<size_t>(src - (buf_.data() + pos_));
             const uint64_t used = out_.bit_count() - (uint64_t(before.size) * 8 + before.bits);
             if (stored_cost(before.bits % 8, consumed) < used) {
@@ -750,7 +760,8 @@ private:
             for (uint32_t i = 0; i < kProbeBytes; ++i) ++count[p[i]];
             static const std::vector<float> c_log2_c = [] {
                 std::vector<float> t(kProbeBytes + 1, 0.0f);
-                for (uint32_t c = 1; c <= kProbeBytes; ++c) t[c] = static_cast<float>(c * std::log2(double(c)));
+                for (uint32_t c = 1; c <= kProbeBytes; ++c)
+                    t[c] = static_cast<float>(c * std::log2(double(c)));
                 return t;
             }();
             double sum = 0;
@@ -763,8 +774,9 @@ private:
         uint32_t left = kProbeBytes, idx = 0, bits = 3, dst_idx = 0;
         uint16_t code = 0;
         const vekStatus st = veksDeflateLZ77Fastest_8u(
-            &src, &left, &idx, p, kWindow, probe_head_.data(), static_cast<uint32_t>(probe_head_.size()),
-            &code, &bits, probe_out_.data(), static_cast<uint32_t>(probe_out_.size()), &dst_idx, 2);
+            &src, &left, &idx, p, kWindow, probe_head_.data(),
+            static_cast<uint32_t>(probe_head_.size()), &code, &bits, probe_out_.data(),
+            static_cast<uint32_t>(probe_out_.size()), &dst_idx, 2);
         if (st != vekStatusOk) library_failed("veksDeflateLZ77Fastest_8u", st);
         return left != 0 || dst_idx >= kProbeBytes;
     }
@@ -778,7 +790,7 @@ private:
             const size_t avail = end_ - pos_;
             const size_t len = std::min(avail, kCallInput);
             const bool flush = final_input && len == avail;
-            if (!flush && avail < kLookahead) return; // wait for more input
+            if (!flush && avail < kLookahead) return;  // wait for more input
             if (probe_next_ && npairs_ == 0 && block_start_ >= 0 &&
                 pos_ - static_cast<size_t>(block_start_) == carry_) {
                 // No pairs open, only carried stored bytes: the input up to
@@ -817,7 +829,7 @@ private:
                 // Calls make fewer than 65536 pairs: the 16-bit counters are exact.
                 for (int i = 0; i < kLitSymbols; ++i) seg_lit_[i] += lit_freq_[i].freq;
                 for (int i = 0; i < kDistSymbols; ++i) seg_dist_[i] += dist_freq_[i].freq;
-                if (src == start && !flush && room >= 2) return; // wait for more input
+                if (src == start && !flush && room >= 2) return;  // wait for more input
             }
             const bool done = flush && pos_ == end_;
             if (done || room < 2) {
@@ -897,7 +909,7 @@ private:
     }
 
     struct BlockCosts {
-        uint64_t dynamic, fixed, stored; // bits; stored is UINT64_MAX when impossible
+        uint64_t dynamic, fixed, stored;  // bits; stored is UINT64_MAX when impossible
     };
 
     // Code lengths, header and the cost of each block type for the pairs
@@ -1001,7 +1013,7 @@ private:
     // goes with the next stored block so that incompressible data takes no
     // more stored blocks than at level 0.
     size_t carry_ = 0;
-    uint32_t src_idx_ = 0; // the library's stream position of buf_[pos_]
+    uint32_t src_idx_ = 0;  // the library's stream position of buf_[pos_]
     std::vector<int32_t> head_, prev_;
     std::vector<int32_t> probe_head_;
     std::vector<uint8_t> probe_out_;
@@ -1030,13 +1042,17 @@ DeflateEncoder::DeflateEncoder(const DeflateSettings& settings)
 
 DeflateEncoder::~DeflateEncoder() = default;
 
-void DeflateEncoder::reset() { impl_->reset(); }
+void DeflateEncoder::reset() {
+    impl_->reset();
+}
 
 void DeflateEncoder::write(const uint8_t* data, size_t n, DeflateSink& sink) {
     impl_->write(data, n, sink);
 }
 
-void DeflateEncoder::finish(DeflateSink& sink) { impl_->finish(sink); }
+void DeflateEncoder::finish(DeflateSink& sink) {
+    impl_->finish(sink);
+}
 
 void DeflateEncoder::compress(const uint8_t* data, size_t n, std::vector<uint8_t>& out) {
     out.clear();
@@ -1046,6 +1062,8 @@ void DeflateEncoder::compress(const uint8_t* data, size_t n, std::vector<uint8_t
     impl_->finish(sink);
 }
 
-const DeflateEncoder::Stats& DeflateEncoder::stats() const { return impl_->stats; }
+const DeflateEncoder::Stats& DeflateEncoder::stats() const {
+    return impl_->stats;
+}
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -24,26 +24,26 @@ namespace vekdc {
 
 // Receives the compressed bytes as the encoder produces them.
 class DeflateSink {
-public:
+  public:
     virtual ~DeflateSink() = default;
     virtual void put(const uint8_t* data, size_t n) = 0;
 };
 
 // Appends to a vector (benchmark, tests).
 class VectorSink : public DeflateSink {
-public:
+  public:
     explicit VectorSink(std::vector<uint8_t>& out) : out_(out) {}
     void put(const uint8_t* data, size_t n) override { out_.insert(out_.end(), data, data + n); }
 
-private:
+  private:
     std::vector<uint8_t>& out_;
 };
 
 // How the blocks of a stream are made.
 enum class DeflateEngine {
-    kStored,  // stored blocks only
-    kFastest, // veksDeflateLZ77Fastest_8u: single hash probe, fixed codes
-    kPairs,   // veksDeflateLZ77_8u pairs, dynamic/fixed/stored per block
+    kStored,   // stored blocks only
+    kFastest,  // veksDeflateLZ77Fastest_8u: single hash probe, fixed codes
+    kPairs,    // veksDeflateLZ77_8u pairs, dynamic/fixed/stored per block
 };
 
 struct DeflateSettings {
@@ -80,7 +80,7 @@ struct DeflateError : std::runtime_error {
 // reset() starts the next one. Memory stays bounded whatever the input
 // size: the input passes through a buffer of a few MiB.
 class DeflateEncoder {
-public:
+  public:
     explicit DeflateEncoder(const DeflateSettings& settings);
     ~DeflateEncoder();
     DeflateEncoder(const DeflateEncoder&) = delete;
@@ -99,9 +99,9 @@ public:
     };
     const Stats& stats() const;
 
-private:
+  private:
     class Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -23,7 +23,7 @@ std::vector<OptionArity>& option_registry() {
     return list;
 }
 
-} // namespace
+}  // namespace
 
 bool register_format_option(const char* name, int values) {
     option_registry().push_back({name, values});
@@ -60,4 +60,4 @@ std::string format_names() {
     return s.empty() ? "none" : s;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

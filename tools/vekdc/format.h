@@ -28,14 +28,14 @@ struct FormatSettings {
 // One compression or decompression job; may be run on several inputs in
 // turn. Throws CodecFailure.
 class Codec {
-public:
+  public:
     virtual ~Codec() = default;
     virtual void run(Reader& in, Writer& out) = 0;
 };
 
 struct Format {
-    const char* name;   // for -F and in messages: "lz4"
-    const char* suffix; // appended on compress, stripped on decompress: ".lz4"
+    const char* name;    // for -F and in messages: "lz4"
+    const char* suffix;  // appended on compress, stripped on decompress: ".lz4"
     // True when `head` (n bytes, at most Reader::kPeekMax, fewer at a short
     // input) starts with this format's magic number. Null for a format
     // without one (raw deflate): decompress never picks it by itself, and
@@ -75,4 +75,4 @@ int format_option_values(const std::string& name);
     static const bool VEKDC_FORMAT_CAT(vekdc_format_option_, __LINE__) = \
         ::vekdc::register_format_option(name, values)
 
-} // namespace vekdc
+}  // namespace vekdc

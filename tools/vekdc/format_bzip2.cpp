@@ -18,25 +18,25 @@ namespace {
 constexpr size_t kReadChunk = size_t(1) << 20;
 
 class WriterSink : public bz2::ByteSink {
-public:
+  public:
     explicit WriterSink(Writer& w) : w_(w) {}
     void put(const uint8_t* p, size_t n) override { w_.write(p, n); }
 
-private:
+  private:
     Writer& w_;
 };
 
 class ReaderSource : public bz2::ByteSource {
-public:
+  public:
     explicit ReaderSource(Reader& r) : r_(r) {}
     size_t get(uint8_t* dst, size_t cap) override { return r_.read(dst, cap); }
 
-private:
+  private:
     Reader& r_;
 };
 
 class Bzip2Compressor : public Codec {
-public:
+  public:
     explicit Bzip2Compressor(int level) : level_(level) {}
 
     void run(Reader& in, Writer& out) override {
@@ -56,13 +56,13 @@ public:
         }
     }
 
-private:
+  private:
     const int level_;
     std::unique_ptr<uint8_t[]> buf_;
 };
 
 class Bzip2Decompressor : public Codec {
-public:
+  public:
     void run(Reader& in, Writer& out) override {
         ReaderSource src(in);
         WriterSink sink(out);
@@ -73,7 +73,7 @@ public:
         }
     }
 
-private:
+  private:
     bz2::Decoder dec_;
 };
 
@@ -102,8 +102,8 @@ std::unique_ptr<Codec> make_decompressor(const FormatSettings& fs, std::string* 
     return std::make_unique<Bzip2Decompressor>();
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_FORMAT({"bzip2", ".bz2", detect, make_compressor, make_decompressor});
 
-} // namespace vekdc
+}  // namespace vekdc

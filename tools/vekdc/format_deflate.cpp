@@ -44,12 +44,12 @@ enum class Container { kGzip, kZlib, kRaw };
 
 const char* container_name(Container c) {
     switch (c) {
-    case Container::kGzip:
-        return "gzip";
-    case Container::kZlib:
-        return "zlib";
-    case Container::kRaw:
-        break;
+        case Container::kGzip:
+            return "gzip";
+        case Container::kZlib:
+            return "zlib";
+        case Container::kRaw:
+            break;
     }
     return "deflate";
 }
@@ -57,23 +57,26 @@ const char* container_name(Container c) {
 constexpr size_t kReadPiece = size_t(1) << 20;
 
 class OutSink : public DeflateSink {
-public:
+  public:
     explicit OutSink(Writer& out) : out_(out) {}
     void put(const uint8_t* data, size_t n) override { out_.write(data, n); }
 
-private:
+  private:
     Writer& out_;
 };
 
 class DeflateCompressor : public Codec {
-public:
+  public:
     DeflateCompressor(Container c, int level)
-        : container_(c), level_(level), encoder_(deflate_settings_for_level(level)), buf_(kReadPiece) {}
+        : container_(c),
+          level_(level),
+          encoder_(deflate_settings_for_level(level)),
+          buf_(kReadPiece) {}
 
     void run(Reader& in, Writer& out) override {
         write_header(out);
-        const ChecksumAlgo& sum =
-            checksum_algo(container_ == Container::kZlib ? ChecksumKind::Adler32 : ChecksumKind::Crc32);
+        const ChecksumAlgo& sum = checksum_algo(
+            container_ == Container::kZlib ? ChecksumKind::Adler32 : ChecksumKind::Crc32);
         uint32_t check = sum.start;
         uint64_t size = 0;
         OutSink sink(out);
@@ -85,7 +88,7 @@ public:
                 if (container_ != Container::kRaw) check = sum.update(check, buf_.data(), n);
                 size += n;
                 encoder_.write(buf_.data(), n, sink);
-                if (n < buf_.size()) break; // a short read is the end of the input
+                if (n < buf_.size()) break;  // a short read is the end of the input
             }
             encoder_.finish(sink);
         } catch (const DeflateError& e) {
@@ -103,10 +106,12 @@ public:
         }
     }
 
-private:
+  private:
     void write_header(Writer& out) const {
         if (container_ == Container::kGzip) {
-            const uint8_t xfl = level_ == 9 ? 2 : level_ == 1 || level_ == kDeflateFastestLevel ? 4 : 0;
+            const uint8_t xfl = level_ == 9                                     ? 2
+                                : level_ == 1 || level_ == kDeflateFastestLevel ? 4
+                                                                                : 0;
             const uint8_t header[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, xfl, 3};
             out.write(header, sizeof header);
         } else if (container_ == Container::kZlib) {
@@ -142,8 +147,8 @@ std::unique_ptr<Codec> make_compressor(Container c, const FormatSettings& fs, st
 
 // --- decompression ------------------------------------------------------------
 
-constexpr uint8_t kGzipHeaderCrc = 0x02, kGzipExtra = 0x04, kGzipName = 0x08,
-                  kGzipComment = 0x10, kGzipReserved = 0xE0;
+constexpr uint8_t kGzipHeaderCrc = 0x02, kGzipExtra = 0x04, kGzipName = 0x08, kGzipComment = 0x10,
+                  kGzipReserved = 0xE0;
 
 std::string hex32(uint32_t v) {
     char buf[16];
@@ -152,27 +157,27 @@ std::string hex32(uint32_t v) {
 }
 
 class DeflateDecompressor : public Codec {
-public:
+  public:
     explicit DeflateDecompressor(Container c) : container_(c) {}
 
     void run(Reader& in, Writer& out) override {
         InflateStream s(in, out, container_name(container_));
         switch (container_) {
-        case Container::kGzip:
-            run_gzip(s);
-            break;
-        case Container::kZlib:
-            run_zlib(s);
-            break;
-        case Container::kRaw:
-            s.begin(nullptr);
-            s.inflate();
-            if (!s.at_end()) s.corrupt("trailing bytes after the end of the stream");
-            break;
+            case Container::kGzip:
+                run_gzip(s);
+                break;
+            case Container::kZlib:
+                run_zlib(s);
+                break;
+            case Container::kRaw:
+                s.begin(nullptr);
+                s.inflate();
+                if (!s.at_end()) s.corrupt("trailing bytes after the end of the stream");
+                break;
         }
     }
 
-private:
+  private:
     // Members one after another; each must start with the gzip magic. Any
     // other byte after a member is an error (gzip itself warns and ignores
     // it), so that damaged or mixed-up files are not mistaken for whole ones.
@@ -234,8 +239,10 @@ private:
         const char* where = "the zlib header";
         const uint8_t cmf = s.byte(where);
         const uint8_t flg = s.byte(where);
-        if ((cmf & 0x0F) != 8) s.corrupt("unknown compression method " + std::to_string(cmf & 0x0F));
-        if ((cmf >> 4) > 7) s.corrupt("window size field " + std::to_string(cmf >> 4) + " is above 7");
+        if ((cmf & 0x0F) != 8)
+            s.corrupt("unknown compression method " + std::to_string(cmf & 0x0F));
+        if ((cmf >> 4) > 7)
+            s.corrupt("window size field " + std::to_string(cmf >> 4) + " is above 7");
         if ((unsigned(cmf) * 256 + flg) % 31 != 0) s.corrupt("header check bits are wrong");
         if (flg & 0x20) fail_input("zlib stream needs a preset dictionary, which is not supported");
         const ChecksumAlgo& adler = checksum_algo(ChecksumKind::Adler32);
@@ -244,17 +251,19 @@ private:
         uint32_t stored = 0;
         for (int i = 0; i < 4; ++i) stored = stored << 8 | s.byte("the zlib trailer");
         if (stored != s.check())
-            s.corrupt("Adler-32 mismatch (stored " + hex32(stored) + ", computed " + hex32(s.check()) +
-                      ")");
+            s.corrupt("Adler-32 mismatch (stored " + hex32(stored) + ", computed " +
+                      hex32(s.check()) + ")");
         if (!s.at_end()) s.corrupt("trailing bytes after the end of the stream");
     }
 
     const Container container_;
 };
 
-std::unique_ptr<Codec> make_decompressor(Container c, const FormatSettings& fs, std::string* error) {
+std::unique_ptr<Codec> make_decompressor(Container c, const FormatSettings& fs,
+                                         std::string* error) {
     if (!fs.options.empty()) {
-        *error = std::string(container_name(c)) + ": unknown decompress option '" + fs.options.front() + "'";
+        *error = std::string(container_name(c)) + ": unknown decompress option '" +
+                 fs.options.front() + "'";
         return nullptr;
     }
     return std::make_unique<DeflateDecompressor>(c);
@@ -289,10 +298,10 @@ std::unique_ptr<Codec> raw_decompressor(const FormatSettings& fs, std::string* e
     return make_decompressor(Container::kRaw, fs, e);
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_FORMAT({"gzip", ".gz", detect_gzip, gzip_compressor, gzip_decompressor});
 VEKDC_FORMAT({"zlib", ".zz", detect_zlib, zlib_compressor, zlib_decompressor});
 VEKDC_FORMAT({"deflate", ".deflate", nullptr, raw_compressor, raw_decompressor});
 
-} // namespace vekdc
+}  // namespace vekdc

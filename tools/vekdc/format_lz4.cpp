@@ -46,7 +46,7 @@ namespace vekdc {
 namespace {
 
 constexpr uint32_t kFrameMagic = 0x184D2204u;
-constexpr uint32_t kSkippableMagic = 0x184D2A50u; // low four bits free
+constexpr uint32_t kSkippableMagic = 0x184D2A50u;  // low four bits free
 constexpr uint32_t kSkippableMask = 0xFFFFFFF0u;
 constexpr uint32_t kLegacyMagic = 0x184C2102u;
 constexpr uint32_t kStoredBit = 0x80000000u;
@@ -129,7 +129,7 @@ bool parse_compress_settings(const FormatSettings& fs, Lz4Settings* s, std::stri
     for (const std::string& opt : fs.options) {
         if (opt.rfind("--block-size=", 0) == 0) {
             const std::string v = opt.substr(13);
-            static const char* const kSizes[] = {"64K", "256K", "1M", "4M"}; // codes 4..7
+            static const char* const kSizes[] = {"64K", "256K", "1M", "4M"};  // codes 4..7
             s->block_code = 0;
             for (int i = 0; i < 4; ++i)
                 if (v == kSizes[i]) s->block_code = 4 + i;
@@ -154,7 +154,7 @@ bool parse_compress_settings(const FormatSettings& fs, Lz4Settings* s, std::stri
 // --- compression --------------------------------------------------------------
 
 class Lz4Compressor : public Codec {
-public:
+  public:
     explicit Lz4Compressor(const Lz4Settings& s)
         : s_(s),
           block_max_(block_max_of(s.block_code)),
@@ -198,13 +198,13 @@ public:
             if (s_.block_checksum) write_le32(out, XXH32(data, size, 0));
             XXH32_update(&content, in_buf_.data(), n);
             if (s_.linked) remember(in_buf_.data(), static_cast<int32_t>(n));
-            if (n < block_max_) break; // a short read is the end of the input
+            if (n < block_max_) break;  // a short read is the end of the input
         }
         write_le32(out, 0);
         if (s_.content_checksum) write_le32(out, XXH32_digest(&content));
     }
 
-private:
+  private:
     [[noreturn]] static void encoder_failed(const char* fn, vekStatus st) {
         fail_input(std::string("lz4: ") + fn + " failed with status " + status_text(st));
     }
@@ -236,7 +236,7 @@ private:
     // becomes the encoders' dictionary at positions 0 .. history_len_ - 1.
     void rebase() {
         if (s_.engine == Engine::kHigh) {
-            clear_hc_tables(); // the history is not indexed again: a few matches are lost
+            clear_hc_tables();  // the history is not indexed again: a few matches are lost
         } else {
             vekStatus st = veksEncodeLZ4DictHashTableInit_8u(table_.data(), 1);
             if (st == vekStatusOk)
@@ -270,42 +270,42 @@ private:
         int32_t len = 0;
         vekStatus st = vekStatusOk;
         switch (s_.engine) {
-        case Engine::kAccelerated:
-            if (!s_.linked) {
-                st = veksEncodeLZ4Fast_8u(src, n, dst, &len, table_.data(), s_.acceleration);
-                if (st != vekStatusOk) encoder_failed("veksEncodeLZ4Fast_8u", st);
+            case Engine::kAccelerated:
+                if (!s_.linked) {
+                    st = veksEncodeLZ4Fast_8u(src, n, dst, &len, table_.data(), s_.acceleration);
+                    if (st != vekStatusOk) encoder_failed("veksEncodeLZ4Fast_8u", st);
+                    break;
+                }
+                [[fallthrough]];  // linked blocks: no accelerated history encoder
+            case Engine::kSinglePass:
+                if (s_.linked) {
+                    st = veksEncodeLZ4Dict_8u(src, src_idx_, n, dst, &len, table_.data(), dict,
+                                              history_len_);
+                    if (st != vekStatusOk) encoder_failed("veksEncodeLZ4Dict_8u", st);
+                } else {
+                    st = veksEncodeLZ4_8u(src, n, dst, &len, table_.data());
+                    if (st != vekStatusOk) encoder_failed("veksEncodeLZ4_8u", st);
+                }
+                break;
+            case Engine::kHigh: {
+#if VEKDC_TOOL_HAVE_LZ4HC
+                if (n < 2) return 0;
+                // Capacity one byte short of the input: what does not fit is stored.
+                int32_t src_len = n;
+                len = n - 1;
+                if (s_.linked) {
+                    st = veksEncodeLZ4HC_8u(src, src_idx_, &src_len, dst, &len, hc_tables_, dict,
+                                            history_len_, s_.hc_level);
+                } else {
+                    clear_hc_tables();
+                    st = veksEncodeLZ4HC_8u(src, 0, &src_len, dst, &len, hc_tables_, nullptr, 0,
+                                            s_.hc_level);
+                }
+                if (st == vekStatusDstTooSmall) return 0;
+                if (st != vekStatusOk) encoder_failed("veksEncodeLZ4HC_8u", st);
+#endif
                 break;
             }
-            [[fallthrough]]; // linked blocks: no accelerated history encoder
-        case Engine::kSinglePass:
-            if (s_.linked) {
-                st = veksEncodeLZ4Dict_8u(src, src_idx_, n, dst, &len, table_.data(), dict,
-                                          history_len_);
-                if (st != vekStatusOk) encoder_failed("veksEncodeLZ4Dict_8u", st);
-            } else {
-                st = veksEncodeLZ4_8u(src, n, dst, &len, table_.data());
-                if (st != vekStatusOk) encoder_failed("veksEncodeLZ4_8u", st);
-            }
-            break;
-        case Engine::kHigh: {
-#if VEKDC_TOOL_HAVE_LZ4HC
-            if (n < 2) return 0;
-            // Capacity one byte short of the input: what does not fit is stored.
-            int32_t src_len = n;
-            len = n - 1;
-            if (s_.linked) {
-                st = veksEncodeLZ4HC_8u(src, src_idx_, &src_len, dst, &len, hc_tables_, dict,
-                                        history_len_, s_.hc_level);
-            } else {
-                clear_hc_tables();
-                st = veksEncodeLZ4HC_8u(src, 0, &src_len, dst, &len, hc_tables_, nullptr, 0,
-                                        s_.hc_level);
-            }
-            if (st == vekStatusDstTooSmall) return 0;
-            if (st != vekStatusOk) encoder_failed("veksEncodeLZ4HC_8u", st);
-#endif
-            break;
-        }
         }
         return len > 0 && len < n ? len : 0;
     }
@@ -319,13 +319,13 @@ private:
     std::vector<uint8_t> hc_chain_;
     std::vector<uint8_t> history_;
     int32_t history_len_ = 0;
-    int32_t src_idx_ = 0; // stream position of the next block for the history encoders
+    int32_t src_idx_ = 0;  // stream position of the next block for the history encoders
 };
 
 // --- decompression ------------------------------------------------------------
 
 class Lz4Decompressor : public Codec {
-public:
+  public:
     void run(Reader& in, Writer& out) override {
         bool first = true;
         for (;;) {
@@ -355,7 +355,7 @@ public:
         }
     }
 
-private:
+  private:
     void frame(Reader& in, Writer& out) {
         uint8_t desc[14];
         read_or_truncated(in, desc, 2);
@@ -456,19 +456,19 @@ private:
                                          : veksDecodeLZ4Dict_8u(in_buf_.data(), &src_len, window, 0,
                                                                 &dst_len, nullptr, 0);
         switch (st) {
-        case vekStatusOk:
-            break;
-        case vekStatusDstTooSmall:
-            corrupt("block decodes to more than the maximum block size");
-        case vekStatusSrcTooSmall:
-            corrupt("block data ends inside a sequence");
-        case vekStatusBadDataErr:
-            corrupt(history > 0 ? "match reaches before the available history"
-                                : "match reaches before the start of the block");
-        case vekStatusSizeErr:
-            corrupt("impossible length in block");
-        default:
-            corrupt("block decoder status " + status_text(st));
+            case vekStatusOk:
+                break;
+            case vekStatusDstTooSmall:
+                corrupt("block decodes to more than the maximum block size");
+            case vekStatusSrcTooSmall:
+                corrupt("block data ends inside a sequence");
+            case vekStatusBadDataErr:
+                corrupt(history > 0 ? "match reaches before the available history"
+                                    : "match reaches before the start of the block");
+            case vekStatusSizeErr:
+                corrupt("impossible length in block");
+            default:
+                corrupt("block decoder status " + status_text(st));
         }
         // The decoder stops once the block maximum is reached; anything left
         // would decode beyond it.
@@ -503,8 +503,8 @@ std::unique_ptr<Codec> make_decompressor(const FormatSettings& fs, std::string* 
     return std::make_unique<Lz4Decompressor>();
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_FORMAT({"lz4", ".lz4", detect, make_compressor, make_decompressor});
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -39,7 +39,7 @@ namespace vekdc {
 namespace {
 
 constexpr uint8_t kMagic[9] = {0x89, 0x4C, 0x5A, 0x4F, 0x00, 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr uint16_t kVersion = 0x1040;       // the format revision written
+constexpr uint16_t kVersion = 0x1040;  // the format revision written
 constexpr uint16_t kLibVersion = 0x20A0;
 constexpr uint16_t kVersionNeeded = 0x0940;
 constexpr uint16_t kNewestUnderstood = 0x1040;
@@ -96,9 +96,8 @@ std::string hex(uint32_t v) {
 // --- compression --------------------------------------------------------------
 
 class LzoCompressor : public Codec {
-public:
-    explicit LzoCompressor(int level)
-        : level_(level), in_(kBlock), out_(kBlock) {
+  public:
+    explicit LzoCompressor(int level) : level_(level), in_(kBlock), out_(kBlock) {
         uint32_t size = 0;
         const int32_t method = level >= 7 ? 0 : 2;
         veksEncodeLZOGetSize(method, static_cast<uint32_t>(kBlock), &size);
@@ -148,7 +147,7 @@ public:
         out.write(end, 4);
     }
 
-private:
+  private:
     vekLZOState_8u* state() { return reinterpret_cast<vekLZOState_8u*>(state_.data()); }
 
     const int level_;
@@ -160,7 +159,7 @@ private:
 // --- decompression ------------------------------------------------------------
 
 class LzoDecompressor : public Codec {
-public:
+  public:
     void run(Reader& in, Writer& out) override {
         bool first = true;
         for (;;) {
@@ -179,7 +178,7 @@ public:
         }
     }
 
-private:
+  private:
     // Reads n header bytes, also into the bytes the header checksum covers.
     const uint8_t* field(Reader& in, size_t n) {
         uint8_t* p = scratch_ + 0;
@@ -312,8 +311,8 @@ std::unique_ptr<Codec> make_decompressor(const FormatSettings& fs, std::string* 
     return std::make_unique<LzoDecompressor>();
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_FORMAT({"lzo", ".lzo", detect, make_compressor, make_decompressor});
 
-} // namespace vekdc
+}  // namespace vekdc

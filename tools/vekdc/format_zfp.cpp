@@ -184,8 +184,8 @@ std::unique_ptr<Codec> make_decompressor(const FormatSettings& fs, std::string* 
     return std::make_unique<ZfpDecompressor>(s);
 }
 
-} // namespace
+}  // namespace
 
 VEKDC_FORMAT({"zfp", ".zfp", nullptr, make_compressor, make_decompressor});
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -24,4 +24,4 @@ constexpr int64_t lz4_block_bound(int64_t n) {
 // Matches reach back at most this far.
 constexpr int32_t kLz4Window = 65536;
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -8,7 +8,7 @@
 namespace vekdc {
 
 struct LzoPeer {
-    const char* name; // "liblzo2"
+    const char* name;  // "liblzo2"
     // Work memory the compressors need, in bytes.
     size_t work_1;
     size_t work_999;
@@ -22,4 +22,4 @@ struct LzoPeer {
 // Null when this build links no LZO peer.
 const LzoPeer* lzo_peer();
 
-} // namespace vekdc
+}  // namespace vekdc

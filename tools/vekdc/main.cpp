@@ -165,11 +165,13 @@ const Command kCommands[] = {
     {"bench", cmd_bench},
 };
 
-} // namespace
+}  // namespace
 
-void print_usage(bool to_stdout) { std::fputs(kUsage, to_stdout ? stdout : stderr); }
+void print_usage(bool to_stdout) {
+    std::fputs(kUsage, to_stdout ? stdout : stderr);
+}
 
-} // namespace vekdc
+}  // namespace vekdc
 
 int main(int argc, char** argv) {
     using namespace vekdc;

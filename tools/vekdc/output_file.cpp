@@ -20,7 +20,7 @@ volatile std::sig_atomic_t g_temp_active = 0;
 
 void set_active_temp(const std::string& path) {
     g_temp_active = 0;
-    if (path.size() >= sizeof g_temp_path) return; // cannot happen: mkstemp succeeded
+    if (path.size() >= sizeof g_temp_path) return;  // cannot happen: mkstemp succeeded
     std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
     g_temp_active = 1;
 }
@@ -54,7 +54,7 @@ int rename_noreplace(const char* from, const char* to) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int OutputFile::create(const std::string& final_path) {
     discard();
@@ -79,7 +79,7 @@ int OutputFile::commit(const struct stat* like, bool overwrite) {
     if (fchmod(fd_, mode) != 0) err = errno;
     if (!err && like) {
         const timespec times[2] = {like->st_atim, like->st_mtim};
-        futimens(fd_, times); // times are a courtesy; a failure is not an error
+        futimens(fd_, times);  // times are a courtesy; a failure is not an error
     }
     const int close_err = close_checked(fd_);
     fd_ = -1;
@@ -122,4 +122,4 @@ void install_output_cleanup() {
     }
 }
 
-} // namespace vekdc
+}  // namespace vekdc

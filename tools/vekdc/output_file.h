@@ -10,7 +10,7 @@
 namespace vekdc {
 
 class OutputFile {
-public:
+  public:
     OutputFile() = default;
     ~OutputFile() { discard(); }
     OutputFile(const OutputFile&) = delete;
@@ -31,7 +31,7 @@ public:
     // Removes the temporary file, if any.
     void discard();
 
-private:
+  private:
     int fd_ = -1;
     std::string final_;
     std::string temp_;
@@ -42,4 +42,4 @@ private:
 // ignored.
 void install_output_cleanup();
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -15,9 +15,9 @@
 namespace vekdc {
 
 struct ChecksumPeer {
-    const char* name;      // library, e.g. "zlib"
+    const char* name;  // library, e.g. "zlib"
     ChecksumKind kind;
-    ChecksumUpdate update; // same state convention as ours for `kind`
+    ChecksumUpdate update;  // same state convention as ours for `kind`
 };
 
 // Peers computing `kind`; empty when none is linked or none exports it.
@@ -25,7 +25,7 @@ std::vector<ChecksumPeer> checksum_peers(ChecksumKind kind);
 
 // LZ4 block functions of liblz4 with its own signatures, for the LZ4 rows.
 struct Lz4Peer {
-    const char* name; // "liblz4"
+    const char* name;  // "liblz4"
     int (*compress_default)(const char* src, char* dst, int src_size, int dst_capacity);
     int (*compress_fast)(const char* src, char* dst, int src_size, int dst_capacity,
                          int acceleration);
@@ -46,7 +46,7 @@ const Lz4Peer* lz4_peer();
 // container) of src into dst, of capacity deflate_peer_bound(n), and
 // returns its size, or 0 when the peer failed.
 struct DeflatePeer {
-    std::string name; // "zlib -6", "libdeflate -12", "ISA-L -3"
+    std::string name;  // "zlib -6", "libdeflate -12", "ISA-L -3"
     std::function<size_t(const uint8_t* src, size_t n, uint8_t* dst, size_t cap)> compress;
 };
 
@@ -63,4 +63,4 @@ RawInflateFn raw_inflate_peer();
 // Names of all peer libraries in this build, for the report header.
 const char* peer_libraries();
 
-} // namespace vekdc
+}  // namespace vekdc

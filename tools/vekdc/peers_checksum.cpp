@@ -29,11 +29,15 @@ uint32_t zlib_adler32(uint32_t s, const uint8_t* p, size_t n) {
         s = static_cast<uint32_t>(adler32(s, p, static_cast<uInt>(kPiece)));
     return static_cast<uint32_t>(adler32(s, p, static_cast<uInt>(n)));
 }
-uint32_t libdeflate_crc(uint32_t s, const uint8_t* p, size_t n) { return libdeflate_crc32(s, p, n); }
+uint32_t libdeflate_crc(uint32_t s, const uint8_t* p, size_t n) {
+    return libdeflate_crc32(s, p, n);
+}
 uint32_t libdeflate_adler(uint32_t s, const uint8_t* p, size_t n) {
     return libdeflate_adler32(s, p, n);
 }
-uint32_t isal_crc32(uint32_t s, const uint8_t* p, size_t n) { return crc32_gzip_refl(s, p, n); }
+uint32_t isal_crc32(uint32_t s, const uint8_t* p, size_t n) {
+    return crc32_gzip_refl(s, p, n);
+}
 uint32_t isal_crc32c(uint32_t s, const uint8_t* p, size_t n) {
     for (; n > kPiece; p += kPiece, n -= kPiece)
         s = crc32_iscsi(const_cast<uint8_t*>(p), static_cast<int>(kPiece), s);
@@ -50,7 +54,7 @@ const ChecksumPeer kPeers[] = {
     // No peer exports the bzip2 CRC on its own.
 };
 
-} // namespace
+}  // namespace
 
 std::vector<ChecksumPeer> checksum_peers(ChecksumKind kind) {
     std::vector<ChecksumPeer> out;
@@ -61,8 +65,10 @@ std::vector<ChecksumPeer> checksum_peers(ChecksumKind kind) {
 
 #else
 
-std::vector<ChecksumPeer> checksum_peers(ChecksumKind) { return {}; }
+std::vector<ChecksumPeer> checksum_peers(ChecksumKind) {
+    return {};
+}
 
 #endif
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -98,7 +98,7 @@ long long zlib_inflate_raw(const uint8_t* src, size_t n, uint8_t* dst, size_t ca
     return whole ? out : -1;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<DeflatePeer> deflate_peers() {
     std::vector<DeflatePeer> v;
@@ -108,19 +108,27 @@ std::vector<DeflatePeer> deflate_peers() {
     return v;
 }
 
-RawInflateFn raw_inflate_peer() { return zlib_inflate_raw; }
+RawInflateFn raw_inflate_peer() {
+    return zlib_inflate_raw;
+}
 
 #else
 
-std::vector<DeflatePeer> deflate_peers() { return {}; }
+std::vector<DeflatePeer> deflate_peers() {
+    return {};
+}
 
-RawInflateFn raw_inflate_peer() { return nullptr; }
+RawInflateFn raw_inflate_peer() {
+    return nullptr;
+}
 
 #endif
 
 // Twice the input: ISA-L's level 0 codes incompressible data with its
 // static codes (about 1.23 times the input) rather than storing it; the
 // others stay below 1.01 times.
-size_t deflate_peer_bound(size_t n) { return 2 * n + 4096; }
+size_t deflate_peer_bound(size_t n) {
+    return 2 * n + 4096;
+}
 
-} // namespace vekdc
+}  // namespace vekdc

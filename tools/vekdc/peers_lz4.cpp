@@ -19,7 +19,7 @@ int state_size_hc() {
 const Lz4Peer kLz4 = {"liblz4",      LZ4_compress_default,       LZ4_compress_fast,
                       state_size_hc, LZ4_compress_HC_extStateHC, LZ4_decompress_safe};
 
-} // namespace
+}  // namespace
 
 const Lz4Peer* lz4_peer() {
     return &kLz4;
@@ -33,4 +33,4 @@ const Lz4Peer* lz4_peer() {
 
 #endif
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -39,10 +39,11 @@ int decompress(const uint8_t* src, size_t n, uint8_t* dst, size_t* dst_len) {
     return r;
 }
 
-const LzoPeer kLzo = {"liblzo2",   LZO1X_1_MEM_COMPRESS, LZO1X_999_MEM_COMPRESS, compress_1,
-                      compress_999, decompress_safe,     decompress};
+const LzoPeer kLzo = {"liblzo2",  LZO1X_1_MEM_COMPRESS, LZO1X_999_MEM_COMPRESS,
+                      compress_1, compress_999,         decompress_safe,
+                      decompress};
 
-} // namespace
+}  // namespace
 
 const LzoPeer* lzo_peer() {
     static const bool ready = lzo_init() == LZO_E_OK;
@@ -57,4 +58,4 @@ const LzoPeer* lzo_peer() {
 
 #endif
 
-} // namespace vekdc
+}  // namespace vekdc

@@ -52,7 +52,7 @@ bool decompress(const uint8_t* src, size_t n, const ZfpShape& s, const ZfpMode& 
 
 const ZfpPeer kZfp = {"libzfp", compress, decompress};
 
-} // namespace
+}  // namespace
 
 const ZfpPeer* zfp_peer() {
     return &kZfp;
@@ -66,4 +66,4 @@ const ZfpPeer* zfp_peer() {
 
 #endif
 
-} // namespace vekdc
+}  // namespace vekdc

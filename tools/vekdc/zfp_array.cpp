@@ -73,7 +73,7 @@ bool each_block(const ZfpShape& s, F f) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::string ZfpMode::label() const {
     char buf[64];
@@ -171,4 +171,4 @@ bool zfp_decompress_array(const uint8_t* src, size_t n, const ZfpShape& shape, c
     return true;
 }
 
-} // namespace vekdc
+}  // namespace vekdc

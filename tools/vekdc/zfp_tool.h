@@ -50,4 +50,4 @@ struct ZfpPeer {
 };
 const ZfpPeer* zfp_peer();
 
-} // namespace vekdc
+}  // namespace vekdc
