@@ -89,6 +89,19 @@ inline uint32_t equal_bytes(uint64_t diff) {
 #endif
 }
 
+// Returns v computed at this point of the program, keeping the compiler from
+// sinking its loads into the one arm of a later branch that uses it.
+inline uint64_t before_branch(uint64_t v) {
+#if defined(__x86_64__)
+    asm("" : "+r"(v));
+    return v;
+#else
+    uint32_t lo = static_cast<uint32_t>(v), hi = static_cast<uint32_t>(v >> 32);
+    asm("" : "+r"(lo), "+r"(hi));
+    return lo | uint64_t(hi) << 32;
+#endif
+}
+
 // Number of leading bytes in which a and b agree, at most `limit`; reads
 // nothing at or beyond a + limit or b + limit.
 inline uint32_t match_length(const uint8_t* a, const uint8_t* b, uint32_t limit) {
