@@ -121,6 +121,12 @@ struct Cursor {
 
 enum class Stop { kPieceDone, kLogFull, kNoRoom };
 
+// The rest of a match found 16 bytes long, out of line for the same reason
+// as put_long_run.
+[[gnu::noinline]] uint32_t long_match_length(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+    return match_length(a, b, limit);
+}
+
 // Matches inside one piece [base, piece_end) of more than kScanMargin bytes.
 // Table entries are offsets from the piece start. kLog: the write log still
 // records the table entries written (it stops with kLogFull once the log
@@ -140,15 +146,15 @@ template <bool kLog, bool kChecked>
     const uint32_t two_probes_below = single_only ? 0 : kSingleProbeAt;
     Stop stop = Stop::kPieceDone;
     // The two-probe run in progress: where it started, its bound, and the
-    // words at ip and ip + 1 with their candidates, the table already
-    // pointing at both positions.
+    // candidates for ip and ip + 1, the table already pointing at both
+    // positions. The compares load the words at ip again rather than keep
+    // them in registers across the token code.
     const uint8_t* ip0;
     const uint8_t* lim;
-    uint64_t w, w_next;
     uint32_t c0, c1;
     const auto take_step = [&] {
-        w = load64(ip);
-        w_next = load64(ip + 1);
+        const uint64_t w = load64(ip);
+        const uint64_t w_next = load64(ip + 1);
         const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
         const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(w_next)) & kHashMask;
         const uint32_t at = static_cast<uint32_t>(ip - base);
@@ -180,7 +186,7 @@ template <bool kLog, bool kChecked>
                     // Bytes 8 to 15 are compared before the branch: a found
                     // match mispredicts it, and the length is then ready
                     // without waiting for loads issued behind it.
-                    diff = load64(base + c0) ^ w;
+                    diff = load64(base + c0) ^ load64(ip);
                     const uint64_t next0 = before_branch(load64(base + c0 + 8) ^ load64(ip + 8));
                     if (static_cast<uint32_t>(diff) == 0) {
                         mp = ip;
@@ -191,7 +197,7 @@ template <bool kLog, bool kChecked>
                                       static_cast<uint32_t>(ip - base) + 2);
                         goto found;
                     }
-                    diff = load64(base + c1) ^ w_next;
+                    diff = load64(base + c1) ^ load64(ip + 1);
                     const uint64_t next1 = before_branch(load64(base + c1 + 8) ^ load64(ip + 9));
                     if (static_cast<uint32_t>(diff) == 0) {
                         mp = ip + 1;
@@ -272,7 +278,7 @@ template <bool kLog, bool kChecked>
         // diff directly, off the path through the count.
         uint32_t len = n0 + (n1 & (0u - static_cast<uint32_t>(diff == 0)));
         if (__builtin_expect(len == 16, 0))
-            len += match_length(cp + 16, mp + 16, static_cast<uint32_t>(piece_end - mp - 16));
+            len += long_match_length(cp + 16, mp + 16, static_cast<uint32_t>(piece_end - mp - 16));
         const uint8_t* const run = lit;
         const uint32_t L = static_cast<uint32_t>(mp - run);
         const uint32_t d = static_cast<uint32_t>(mp - cp);
@@ -283,24 +289,33 @@ template <bool kLog, bool kChecked>
         // tokens are written: the chain of loads from the new position then
         // starts as soon as the match length is known, not behind the token
         // code after the mispredicted exit from the probes.
-        const bool run_follows = two_probes_below != 0 && ip < scan_end && !(kLog && log.full);
-        if (run_follows) {
+        // The token code is written out twice so that no flag stays live
+        // across it.
+        const auto write_tokens = [&] {
+            if (!kChecked ||
+                __builtin_expect(far_from_end(static_cast<size_t>(out_end - op), L, len), 1)) {
+                op = emit_unchecked(op, run, L, len, d);
+                return true;
+            }
+            Out out{op, op, out_end};
+            if (!emit_near_end(out, run, L, len, d)) return false;
+            op = out.op;
+            return true;
+        };
+        if (two_probes_below != 0 && ip < scan_end && !(kLog && log.full)) {
             ip0 = ip;
             lim = scan_end - ip < std::ptrdiff_t(kSingleProbeAt) ? scan_end : ip + kSingleProbeAt;
             take_step();
-        }
-        if (!kChecked ||
-            __builtin_expect(far_from_end(static_cast<size_t>(out_end - op), L, len), 1)) {
-            op = emit_unchecked(op, run, L, len, d);
-        } else {
-            Out out{op, op, out_end};
-            if (!emit_near_end(out, run, L, len, d)) {
+            if (!write_tokens()) {
                 stop = Stop::kNoRoom;
                 break;
             }
-            op = out.op;
+            goto probe;
         }
-        if (run_follows) goto probe;
+        if (!write_tokens()) {
+            stop = Stop::kNoRoom;
+            break;
+        }
     }
     }
 done:

@@ -245,6 +245,15 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
     return put_match(op + L, m, d);
 }
 
+// Header and literals of a run of L > 16 after a match; returns where the
+// literals start. Out of line: its wide copies would otherwise make the
+// matcher realign its stack frame and give up a register for it.
+[[gnu::noinline]] inline uint8_t* put_long_run(uint8_t* op, const uint8_t* lit, uint32_t L) {
+    op = put_run_header(op, L);
+    copy_exact(op, lit, L);
+    return op;
+}
+
 // Literal run and match token without room checks and with few branches:
 // the caller guarantees room for the run, the token and 16 bytes more. The
 // run's header and the 2- or 3-byte token of a near match are selected
@@ -266,8 +275,7 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
         _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(lit)));
     } else {
-        op = put_run_header(op, L);
-        copy_exact(op, lit, L);
+        op = put_long_run(op, lit, L);
     }
     op += L;
     // Far matches and lengths beyond the 3-byte forms are few: a branch.
