@@ -81,9 +81,16 @@ inline void copy_exact(uint8_t* dst, const uint8_t* src, size_t n) {
 // of an encoded block, which for incompressible data is nearly all of it:
 // the string move handles whole cache lines and outruns copy_exact here
 // whether the source comes from the last-level cache or from memory.
-inline void copy_final_run(uint8_t* dst, const uint8_t* src, size_t n) {
 #if defined(__SANITIZE_ADDRESS__)
-    std::memcpy(dst, src, n);  // checked by the sanitizer
+#define VEK_LZO_CHECKED_COPY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEK_LZO_CHECKED_COPY 1
+#endif
+#endif
+inline void copy_final_run(uint8_t* dst, const uint8_t* src, size_t n) {
+#if defined(VEK_LZO_CHECKED_COPY)
+    std::memcpy(dst, src, n);  // checked by the address sanitizer
 #else
     if (n < 4096) {
         copy_exact(dst, src, n);
