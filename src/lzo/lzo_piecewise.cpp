@@ -152,7 +152,7 @@ template <bool kLog, bool kChecked>
     const uint8_t* ip0;
     const uint8_t* lim;
     uint32_t c0, c1;
-    const auto take_step = [&] {
+    const auto take_step = [&]() __attribute__((always_inline)) {
         const uint64_t w = load64(ip);
         const uint64_t w_next = load64(ip + 1);
         const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
@@ -291,7 +291,7 @@ template <bool kLog, bool kChecked>
         // code after the mispredicted exit from the probes.
         // The token code is written out twice so that no flag stays live
         // across it.
-        const auto write_tokens = [&] {
+        const auto write_tokens = [&]() __attribute__((always_inline)) {
             if (!kChecked ||
                 __builtin_expect(far_from_end(static_cast<size_t>(out_end - op), L, len), 1)) {
                 op = emit_unchecked(op, run, L, len, d);
