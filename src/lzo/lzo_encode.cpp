@@ -85,7 +85,7 @@ vekStatus encode(const uint8_t* src, uint32_t n, uint8_t* dst, uint32_t* dst_len
     } else {
         op = put_run_header(op, L);
     }
-    copy_exact(op, src + pr.anchor, L);
+    copy_final_run(op, src + pr.anchor, L);
     op += L;
     op[0] = 0x11;
     op[1] = 0;

@@ -121,6 +121,12 @@ struct Cursor {
 
 enum class Stop { kPieceDone, kLogFull, kNoRoom };
 
+// The rest of a match found 16 bytes long, out of line for the same reason
+// as put_long_run.
+[[gnu::noinline]] uint32_t long_match_length(const uint8_t* a, const uint8_t* b, uint32_t limit) {
+    return match_length(a, b, limit);
+}
+
 // Matches inside one piece [base, piece_end) of more than kScanMargin bytes.
 // Table entries are offsets from the piece start. kLog: the write log still
 // records the table entries written (it stops with kLogFull once the log
@@ -139,10 +145,29 @@ template <bool kLog, bool kChecked>
     // Two probes per step while the counter is below this.
     const uint32_t two_probes_below = single_only ? 0 : kSingleProbeAt;
     Stop stop = Stop::kPieceDone;
+    // The two-probe run in progress: where it started, its bound, and the
+    // candidates for ip and ip + 1, the table already pointing at both
+    // positions. The compares load the words at ip again rather than keep
+    // them in registers across the token code.
+    const uint8_t* ip0;
+    const uint8_t* lim;
+    uint32_t c0, c1;
+    const auto take_step = [&]() __attribute__((always_inline)) {
+        const uint64_t w = load64(ip);
+        const uint64_t w_next = load64(ip + 1);
+        const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
+        const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(w_next)) & kHashMask;
+        const uint32_t at = static_cast<uint32_t>(ip - base);
+        c0 = table[h0];
+        table[h0] = static_cast<uint16_t>(at);
+        c1 = table[h1];
+        table[h1] = static_cast<uint16_t>(at + 1);
+    };
+    const uint8_t* mp;  // match position and its candidate
+    const uint8_t* cp;
+    uint64_t diff;   // their first 8 bytes XORed: the probe's compare also measures
+    uint64_t diff2;  // and their next 8 bytes
     for (;;) {
-        const uint8_t* mp;  // match position and its candidate
-        const uint8_t* cp;
-        uint64_t diff;  // their first 8 bytes XORed: the probe's compare also measures
         if (kLog && log.full) {
             stop = Stop::kLogFull;
             break;
@@ -150,33 +175,42 @@ template <bool kLog, bool kChecked>
         if (misses < two_probes_below) {
             // Two probes per step; the miss counter grows by 2 exactly as
             // the position does, so one bound covers both.
-            const uint8_t* const ip0 = ip;
-            const uint8_t* const lim = scan_end - ip < std::ptrdiff_t(kSingleProbeAt - misses)
-                                           ? scan_end
-                                           : ip + (kSingleProbeAt - misses);
-            for (; ip < lim; ip += 2) {
-                const uint64_t w = load64(ip);
-                const uint64_t w_next = load64(ip + 1);
-                const uint32_t h0 = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & kHashMask;
-                const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(w_next)) & kHashMask;
-                const uint32_t at = static_cast<uint32_t>(ip - base);
-                const uint32_t c0 = table[h0];
-                table[h0] = static_cast<uint16_t>(at);
-                const uint32_t c1 = table[h1];
-                table[h1] = static_cast<uint16_t>(at + 1);
-                diff = load64(base + c0) ^ w;
-                if (static_cast<uint32_t>(diff) == 0) {
-                    mp = ip;
-                    cp = base + c0;
-                    if (kLog) log.range(static_cast<uint32_t>(ip0 - base), at + 2);
-                    goto found;
-                }
-                diff = load64(base + c1) ^ w_next;
-                if (static_cast<uint32_t>(diff) == 0) {
-                    mp = ip + 1;
-                    cp = base + c1;
-                    if (kLog) log.range(static_cast<uint32_t>(ip0 - base), at + 2);
-                    goto found;
+            ip0 = ip;
+            lim = scan_end - ip < std::ptrdiff_t(kSingleProbeAt - misses)
+                      ? scan_end
+                      : ip + (kSingleProbeAt - misses);
+            if (ip < lim) {
+                take_step();
+                for (;;) {
+                probe:
+                    // Bytes 8 to 15 are compared before the branch: a found
+                    // match mispredicts it, and the length is then ready
+                    // without waiting for loads issued behind it.
+                    diff = load64(base + c0) ^ load64(ip);
+                    const uint64_t next0 = before_branch(load64(base + c0 + 8) ^ load64(ip + 8));
+                    if (static_cast<uint32_t>(diff) == 0) {
+                        mp = ip;
+                        cp = base + c0;
+                        diff2 = next0;
+                        if (kLog)
+                            log.range(static_cast<uint32_t>(ip0 - base),
+                                      static_cast<uint32_t>(ip - base) + 2);
+                        goto found;
+                    }
+                    diff = load64(base + c1) ^ load64(ip + 1);
+                    const uint64_t next1 = before_branch(load64(base + c1 + 8) ^ load64(ip + 9));
+                    if (static_cast<uint32_t>(diff) == 0) {
+                        mp = ip + 1;
+                        cp = base + c1;
+                        diff2 = next1;
+                        if (kLog)
+                            log.range(static_cast<uint32_t>(ip0 - base),
+                                      static_cast<uint32_t>(ip - base) + 2);
+                        goto found;
+                    }
+                    ip += 2;
+                    if (ip >= lim) break;
+                    take_step();
                 }
             }
             if (kLog)
@@ -214,6 +248,7 @@ template <bool kLog, bool kChecked>
                 if (static_cast<uint32_t>(diff) == 0) {
                     mp = base + at;
                     cp = base + c0;
+                    diff2 = load64(cp + 8) ^ load64(mp + 8);
                     if (kLog) log.commit(static_cast<uint32_t>(lw - lw0));
                     goto found;
                 }
@@ -234,33 +269,53 @@ template <bool kLog, bool kChecked>
     found : {
         // Matches may run on to the end of the piece; at least 20 bytes
         // follow mp since mp < scan_end, and every candidate lies before mp.
-        // The probe's compare already covers bytes 4 to 7; bytes 8 to 15 are
-        // compared alongside and the counts combined without a branch, since
-        // a branch on the first word's outcome mispredicts often.
-        const uint64_t diff2 = load64(cp + 8) ^ load64(mp + 8);
+        // The probe's compare already covers bytes 4 to 7 and diff2 bytes 8
+        // to 15; the counts are combined without a branch, since a branch on
+        // the first word's outcome mispredicts often.
         const uint32_t n0 = equal_bytes(diff);
         const uint32_t n1 = equal_bytes(diff2);
         // n1 counts only when the first word is equal; the mask comes from
         // diff directly, off the path through the count.
         uint32_t len = n0 + (n1 & (0u - static_cast<uint32_t>(diff == 0)));
         if (__builtin_expect(len == 16, 0))
-            len += match_length(cp + 16, mp + 16, static_cast<uint32_t>(piece_end - mp - 16));
-        const uint32_t L = static_cast<uint32_t>(mp - lit);
+            len += long_match_length(cp + 16, mp + 16, static_cast<uint32_t>(piece_end - mp - 16));
+        const uint8_t* const run = lit;
+        const uint32_t L = static_cast<uint32_t>(mp - run);
         const uint32_t d = static_cast<uint32_t>(mp - cp);
-        if (!kChecked ||
-            __builtin_expect(far_from_end(static_cast<size_t>(out_end - op), L, len), 1)) {
-            op = emit_unchecked(op, lit, L, len, d);
-        } else {
-            Out out{op, op, out_end};
-            if (!emit_near_end(out, lit, L, len, d)) {
-                stop = Stop::kNoRoom;
-                break;
-            }
-            op = out.op;
-        }
         ip = mp + len;
         lit = ip;
         misses = 0;
+        // When a two-probe run follows, its first step is taken before the
+        // tokens are written: the chain of loads from the new position then
+        // starts as soon as the match length is known, not behind the token
+        // code after the mispredicted exit from the probes.
+        // The token code is written out twice so that no flag stays live
+        // across it.
+        const auto write_tokens = [&]() __attribute__((always_inline)) {
+            if (!kChecked ||
+                __builtin_expect(far_from_end(static_cast<size_t>(out_end - op), L, len), 1)) {
+                op = emit_unchecked(op, run, L, len, d);
+                return true;
+            }
+            Out out{op, op, out_end};
+            if (!emit_near_end(out, run, L, len, d)) return false;
+            op = out.op;
+            return true;
+        };
+        if (two_probes_below != 0 && ip < scan_end && !(kLog && log.full)) {
+            ip0 = ip;
+            lim = scan_end - ip < std::ptrdiff_t(kSingleProbeAt) ? scan_end : ip + kSingleProbeAt;
+            take_step();
+            if (!write_tokens()) {
+                stop = Stop::kNoRoom;
+                break;
+            }
+            goto probe;
+        }
+        if (!write_tokens()) {
+            stop = Stop::kNoRoom;
+            break;
+        }
     }
     }
 done:

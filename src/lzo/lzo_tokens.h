@@ -69,6 +69,29 @@ inline void copy_exact(uint8_t* dst, const uint8_t* src, size_t n) {
     }
 }
 
+// Copies n bytes between non-overlapping buffers for the final literal run
+// of an encoded block, which for incompressible data is nearly all of it:
+// the string move handles whole cache lines and outruns copy_exact here
+// whether the source comes from the last-level cache or from memory.
+#if defined(__SANITIZE_ADDRESS__)
+#define VEK_LZO_CHECKED_COPY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VEK_LZO_CHECKED_COPY 1
+#endif
+#endif
+inline void copy_final_run(uint8_t* dst, const uint8_t* src, size_t n) {
+#if defined(VEK_LZO_CHECKED_COPY)
+    std::memcpy(dst, src, n);  // checked by the address sanitizer
+#else
+    if (n < 4096) {
+        copy_exact(dst, src, n);
+        return;
+    }
+    asm volatile("rep movsb" : "+D"(dst), "+S"(src), "+c"(n) : : "memory");
+#endif
+}
+
 // Leading zero bytes of an XOR of two little-endian words, 0 to 8, without
 // a branch where the instruction counts the zero word.
 inline uint32_t equal_bytes(uint64_t diff) {
@@ -78,6 +101,19 @@ inline uint32_t equal_bytes(uint64_t diff) {
     const uint32_t lo = static_cast<uint32_t>(diff), hi = static_cast<uint32_t>(diff >> 32);
     return lo != 0 ? static_cast<uint32_t>(__builtin_ctz(lo)) >> 3
                    : 4 + (static_cast<uint32_t>(_tzcnt_u32(hi)) >> 3);
+#endif
+}
+
+// Returns v computed at this point of the program, keeping the compiler from
+// sinking its loads into the one arm of a later branch that uses it.
+inline uint64_t before_branch(uint64_t v) {
+#if defined(__x86_64__)
+    asm("" : "+r"(v));
+    return v;
+#else
+    uint32_t lo = static_cast<uint32_t>(v), hi = static_cast<uint32_t>(v >> 32);
+    asm("" : "+r"(lo), "+r"(hi));
+    return lo | uint64_t(hi) << 32;
 #endif
 }
 
@@ -224,6 +260,15 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
     return put_match(op + L, m, d);
 }
 
+// Header and literals of a run of L > 16 after a match; returns where the
+// literals start. Out of line: its wide copies would otherwise make the
+// matcher realign its stack frame and give up a register for it.
+[[gnu::noinline]] inline uint8_t* put_long_run(uint8_t* op, const uint8_t* lit, uint32_t L) {
+    op = put_run_header(op, L);
+    copy_exact(op, lit, L);
+    return op;
+}
+
 // Literal run and match token without room checks and with few branches:
 // the caller guarantees room for the run, the token and 16 bytes more. The
 // run's header and the 2- or 3-byte token of a near match are selected
@@ -245,8 +290,7 @@ inline uint8_t* emit_far(uint8_t* op, const uint8_t* lit, uint32_t L, uint32_t m
         _mm_storeu_si128(reinterpret_cast<__m128i*>(op),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(lit)));
     } else {
-        op = put_run_header(op, L);
-        copy_exact(op, lit, L);
+        op = put_long_run(op, lit, L);
     }
     op += L;
     // Far matches and lengths beyond the 3-byte forms are few: a branch.
