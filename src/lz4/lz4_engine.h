@@ -267,6 +267,10 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         int32_t limit = srcLen - q - kEndLiterals;
         if (c.cap && c.cap < limit) limit = c.cap;
         int32_t ml = common_prefix(src + q, c.at, limit);
+        // Where the sequence ends does not depend on the backward
+        // extension: taking it from here lets the next search start before
+        // that extension is known.
+        const int32_t next = q + ml;
         if (!firstMatch) {
             // Backwards no further than the anchor and the candidate's floor.
             const int32_t below = static_cast<int32_t>(c.at - c.floor);
@@ -285,7 +289,7 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         } else {
             op = emit_sequence<16>(op, src + anchor, L, ml, dist);
         }
-        anchor = q + ml;
+        anchor = next;
     }
     }
 
