@@ -114,7 +114,9 @@ __attribute__((always_inline)) inline bool entry_matches(const History& hist, in
     if constexpr (History::kAllReadable) {
         // Both tests evaluated, one branch taken by the caller.
         const bool near = !Table::kCheckDistance || d <= kMaxOffset;
-        return near & (load32(hist.src + e) == word);
+        // Entries and positions are never negative: zero-extending them
+        // costs nothing after their 32-bit loads and adds.
+        return near & (load32(hist.src + static_cast<uint32_t>(e)) == word);
     } else {
         if (Table::kCheckDistance && d > kMaxOffset) return false;
         Candidate cand;
@@ -127,10 +129,11 @@ __attribute__((always_inline)) inline bool entry_matches(const History& hist, in
 template <class Table, class History>
 __attribute__((always_inline)) inline bool probe1(const uint8_t* src, Table tab, const History& hist,
                                                   int32_t base, int32_t i, int32_t* e) {
-    const uint32_t h = hash5(src + i, Table::kMask);
+    const uint8_t* const s = src + static_cast<uint32_t>(i);
+    const uint32_t h = hash5(s, Table::kMask);
     *e = tab.get(h);
     tab.put(h, base + i);
-    return entry_matches<Table>(hist, base + i - *e, *e, load32(src + i));
+    return entry_matches<Table>(hist, base + i - *e, *e, load32(s));
 }
 
 // Probes i, i + 1, i + 2. All three entries are read before any is written,
@@ -139,7 +142,7 @@ __attribute__((always_inline)) inline bool probe1(const uint8_t* src, Table tab,
 template <class Table, class History>
 __attribute__((always_inline)) inline int probe3(const uint8_t* src, Table tab, const History& hist,
                                                  int32_t base, int32_t i, int32_t* e) {
-    const uint8_t* const s = src + i;
+    const uint8_t* const s = src + static_cast<uint32_t>(i);
     const uint32_t h0 = hash5(s, Table::kMask), h1 = hash5(s + 1, Table::kMask), h2 = hash5(s + 2, Table::kMask);
     const int32_t e0 = tab.get(h0), e1 = tab.get(h1), e2 = tab.get(h2);
     const int32_t p = base + i;
@@ -161,6 +164,13 @@ __attribute__((always_inline)) inline int probe3(const uint8_t* src, Table tab, 
         }
         return -1;
     }
+}
+
+// Where a run of n probes spaced by step from i stops: after its last
+// probe, or at the search limit.
+inline int32_t run_end(int32_t i, int32_t step, int32_t n, int32_t searchLimit) {
+    const int64_t end = int64_t{i} + int64_t{step} * n;
+    return end < searchLimit ? static_cast<int32_t>(end) : searchLimit;
 }
 
 // Encodes src[0, *srcLen) into dst. Checked: dstCap is the capacity and
@@ -202,13 +212,21 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
                 goto found;
             }
         }
-        for (int32_t k = first.k0;; ++k) {
-            if (i >= searchLimit) goto last_literals;
-            if (probe1(src, tab, hist, base, i, &e)) {
-                q = i;
-                goto found;
+        // Runs of probes at one step (the step grows by one per 1 << shift
+        // probes): the inner loop adds and compares, nothing more.
+        int32_t step = first.k0 >> first.shift;
+        int32_t left = (1 << first.shift) - (first.k0 & ((1 << first.shift) - 1));
+        for (;;) {
+            const int32_t end = run_end(i, step, left, searchLimit);
+            for (; i < end; i += step) {
+                if (probe1(src, tab, hist, base, i, &e)) {
+                    q = i;
+                    goto found;
+                }
             }
-            i += k >> first.shift;
+            if (i >= searchLimit) goto last_literals;
+            ++step;
+            left = 1 << first.shift;
         }
     }
 
@@ -230,13 +248,16 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
                 }
                 if (!whole) goto last_literals;
             }
-            for (int32_t k = 128;; ++k) {
-                if (i >= searchLimit) goto last_literals;
-                if (probe1(src, tab, hist, base, i, &e)) {
-                    q = i;
-                    goto found;
+            // Step 2 for 64 probes, 3 for the next 64, and so on.
+            for (int32_t step = 2;; ++step) {
+                const int32_t end = run_end(i, step, 64, searchLimit);
+                for (; i < end; i += step) {
+                    if (probe1(src, tab, hist, base, i, &e)) {
+                        q = i;
+                        goto found;
+                    }
                 }
-                i += k >> 6;
+                if (i >= searchLimit) goto last_literals;
             }
         }
     found: {
@@ -246,6 +267,10 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         int32_t limit = srcLen - q - kEndLiterals;
         if (c.cap && c.cap < limit) limit = c.cap;
         int32_t ml = common_prefix(src + q, c.at, limit);
+        // Where the sequence ends does not depend on the backward
+        // extension: taking it from here lets the next search start before
+        // that extension is known.
+        const int32_t next = q + ml;
         if (!firstMatch) {
             // Backwards no further than the anchor and the candidate's floor.
             const int32_t below = static_cast<int32_t>(c.at - c.floor);
@@ -264,7 +289,7 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         } else {
             op = emit_sequence<16>(op, src + anchor, L, ml, dist);
         }
-        anchor = q + ml;
+        anchor = next;
     }
     }
 
