@@ -75,20 +75,33 @@ inline void copy_match_exact(InflateIo& io, size_t len, uint32_t dist) {
 inline void copy_match_wide(uint8_t* out, size_t len, size_t dist) {
     const uint8_t* src = out - dist;
     uint8_t* const end = out + len;
-    if (dist >= 32) {
-        do {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)));
+    if (dist >= 16) {
+        // Most matches are short: two vectors without a test of the
+        // length, the second loaded after the first is stored (it may
+        // overlap it when dist < 32).
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16)));
+        if (__builtin_expect(len > 32, 0)) {
             out += 32;
             src += 32;
-        } while (out < end);
-    } else if (dist >= 16) {
-        do {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
-            out += 16;
-            src += 16;
-        } while (out < end);
+            if (dist >= 32) {
+                do {
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src)));
+                    out += 32;
+                    src += 32;
+                } while (out < end);
+            } else {
+                do {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+                    out += 16;
+                    src += 16;
+                } while (out < end);
+            }
+        }
     } else if (dist >= 8) {
         do {
             uint64_t v;

@@ -29,6 +29,16 @@ bool InflateStream::refill() {
     return in_end_ > 0;
 }
 
+void InflateStream::top_up() {
+    const size_t left = in_end_ - in_pos_;
+    if (eof_ || left >= kInLow) return;
+    std::memmove(in_buf_.data(), in_buf_.data() + in_pos_, left);
+    in_pos_ = 0;
+    const size_t got = in_.read(in_buf_.data() + left, in_buf_.size() - left);
+    in_end_ = left + got;
+    if (got == 0) eof_ = true;
+}
+
 uint32_t InflateStream::bits(int n, const char* what) {
     while (nbits_ < uint32_t(n)) {
         if (!refill()) truncated(what);
@@ -162,8 +172,8 @@ void InflateStream::block_dynamic() {
 void InflateStream::block_body() {
     vekInflateMode mode = vekInflateModeSymbol;
     for (;;) {
-        if (dst_idx_ == kOutBuf) flush();
-        refill(); // may find the end of the input; the pending bits may still do
+        if (dst_idx_ > kOutBuf - kOutLow) flush();
+        top_up(); // may find the end of the input; the pending bits may still do
         const uint8_t* const in = in_buf_.data() + in_pos_;
         const uint32_t in_len = uint32_t(in_end_ - in_pos_);
         uint8_t* const dst = out_buf_.data() + dst_idx_;

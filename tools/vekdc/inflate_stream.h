@@ -59,8 +59,14 @@ private:
     static constexpr uint32_t kHistory = 32768;
     static constexpr uint32_t kOutBuf = kHistory + 262144;
     static constexpr size_t kInBuf = 131072;
+    // Below this much input or output space ahead, a block body tops up
+    // its input or writes out its output before calling the library again:
+    // a call that starts short decodes without its fast tables.
+    static constexpr size_t kInLow = 16384;
+    static constexpr uint32_t kOutLow = 32768;
 
     bool refill();
+    void top_up();
     uint32_t bits(int n, const char* what);
     void block_stored();
     void block_dynamic();
