@@ -7,7 +7,7 @@
 // free while rows fit in 23 bits). Each chain runs from one start to the
 // next marked row it meets, which is the following start on its cycle; the
 // pieces it covers are disjoint and together cover every cycle holding a
-// start, so no more than n bytes are produced in all. Sixteen lanes take
+// start, so no more than n bytes are produced in all. Twenty-four lanes take
 // the starts in turn and step round-robin, so their loads overlap.
 //
 // A lane writes its bytes into chunks handed out from the destination;
@@ -35,7 +35,7 @@ constexpr int32_t kMultiMin = 1 << 16;
 constexpr int32_t kMultiMax = 1 << 23;
 constexpr uint32_t kStart = 1u << 31;
 constexpr uint32_t kRowMask = (1u << 23) - 1;
-constexpr int kLanes = 16;
+constexpr int kLanes = 24;
 constexpr int32_t kMaxStarts = 512;
 constexpr int32_t kMaxPieces = 1024;
 // A last column walks from its runs when it has at most one per this many
