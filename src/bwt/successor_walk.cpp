@@ -7,7 +7,7 @@
 // free while rows fit in 23 bits). Each chain runs from one start to the
 // next marked row it meets, which is the following start on its cycle; the
 // pieces it covers are disjoint and together cover every cycle holding a
-// start, so no more than n bytes are produced in all. Sixteen lanes take
+// start, so no more than n bytes are produced in all. Twenty-four lanes take
 // the starts in turn and step round-robin, so their loads overlap.
 //
 // A lane writes its bytes into chunks handed out from the destination;
@@ -35,7 +35,7 @@ constexpr int32_t kMultiMin = 1 << 16;
 constexpr int32_t kMultiMax = 1 << 23;
 constexpr uint32_t kStart = 1u << 31;
 constexpr uint32_t kRowMask = (1u << 23) - 1;
-constexpr int kLanes = 16;
+constexpr int kLanes = 24;
 constexpr int32_t kMaxStarts = 512;
 constexpr int32_t kMaxPieces = 1024;
 // A last column walks from its runs when it has at most one per this many
@@ -108,6 +108,7 @@ class LinkGraph {
     void mark(uint32_t row) { links_[4 * size_t(row) + 3] |= 0x80; }
     void unmark(uint32_t row) { links_[4 * size_t(row) + 3] &= 0x7F; }
     uint8_t* room() { return links_; }
+    const uint8_t* links() const { return links_; }
 
   private:
     uint8_t* links_;
@@ -140,6 +141,11 @@ class MultiWalk {
             if (moves() == Step::kFailed) return give_up();
         int active = 0;
         for (const Lane& l : lanes_) active += l.seg >= 0;
+        if constexpr (!Graph::kRuns) {
+            if (!link_rounds(active)) return give_up();
+            assemble(index);
+            return true;
+        }
         // One step per lane per round: the lanes' loads are independent. A
         // lane without room waits for others to finish; free room always
         // covers the bytes still to come, so some lane can go on.
@@ -205,6 +211,77 @@ class MultiWalk {
         }
         l.p = v >> 8;
         return Step::kOk;
+    }
+
+    // The walk through the links, in batches of rounds: the busy lanes
+    // with room step together for as many rounds as the smallest room
+    // allows, or until one meets a mark. Inside a batch a step is a load,
+    // a test, a store: the lanes' rows and output live in local arrays
+    // (the byte stores cannot touch them), and the room is checked once per
+    // batch. Lanes out of room and lanes at a mark take checked steps
+    // between batches; a lane without room waits for others to finish
+    // (free room always covers the bytes still to come, so some lane can
+    // go on). False when the walk must give up.
+    bool link_rounds(int active) {
+        const uint8_t* const links = graph_.links();
+        while (active > 0) {
+            Lane* lane[kLanes];
+            uint32_t p[kLanes];
+            uint8_t* out[kLanes];
+            int m = 0;
+            uint32_t rounds = ~0u;
+            bool moved = false;
+            for (Lane& l : lanes_) {
+                if (l.seg < 0) continue;
+                if (l.out == l.stop) {
+                    const Step r = step(l);
+                    if (r == Step::kFailed) return false;
+                    moved |= r == Step::kOk;
+                    if (l.seg < 0) {
+                        --active;
+                        continue;
+                    }
+                    if (l.out == l.stop) continue;
+                }
+                const uint32_t room = uint32_t(l.stop - l.out);
+                rounds = room < rounds ? room : rounds;
+                lane[m] = &l;
+                p[m] = l.p;
+                out[m] = l.out;
+                ++m;
+            }
+            if (m == 0) {
+                if (!moved && active > 0) return false;
+                continue;
+            }
+            // Lanes before `hit` did round j, the others not yet.
+            uint32_t j = 0;
+            int hit = -1;
+            for (; j < rounds; ++j) {
+                for (int q = 0; q < m; ++q) {
+                    const uint32_t v = vek::bwt::word(links, p[q]);
+                    if constexpr (K == LinkByte::kOwn) out[q][j] = uint8_t(v);
+                    if (v & kStart) {
+                        hit = q;
+                        goto batch_end;
+                    }
+                    if constexpr (K == LinkByte::kSuccessor) out[q][j] = uint8_t(v);
+                    p[q] = v >> 8;
+                }
+            }
+        batch_end:
+            for (int q = 0; q < m; ++q) {
+                lane[q]->p = p[q];
+                lane[q]->out = out[q] + j + (q < hit);
+            }
+            if (hit >= 0) {
+                // The marked row's step again, checked: it ends the segment.
+                Lane& l = *lane[hit];
+                if (step(l) == Step::kFailed) return false;
+                active -= l.seg < 0;
+            }
+        }
+        return true;
     }
 
     // Moves of the lanes through a graph of runs while every lane is busy.
