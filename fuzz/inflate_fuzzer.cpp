@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     o.maxInPiece = kInPiece[cfg & 3];
     std::vector<uint8_t> dict;
     switch ((cfg >> 2) & 3) {
-        case 0: break;
+        case 0:
+            break;
         case 1:
             o.useWindow = true;
             o.winSize = 32768;
@@ -70,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (cfg & 128) o.afterBuild = to_general;
 
     const vek::testinflate::DriveResult d = vek::testinflate::inflate_stream(stream, n, o);
-    const vek::testref::ReferenceInflate r =
-        vek::testref::reference_inflate(stream, n, limit, dict.empty() ? nullptr : dict.data(), dict.size());
+    const vek::testref::ReferenceInflate r = vek::testref::reference_inflate(
+        stream, n, limit, dict.empty() ? nullptr : dict.data(), dict.size());
     const std::string why = vek::testref::check_against_reference(d, r);
     if (!why.empty()) {
         std::fprintf(stderr, "inflate disagrees with the reference: %s\n", why.c_str());

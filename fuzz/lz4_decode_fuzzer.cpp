@@ -30,7 +30,8 @@ void run(const uint8_t* block, int32_t len, int32_t cap, int32_t dictLen, int32_
         want.srcLen = len;
     } else {
         st = veksDecodeLZ4Dict_8u(in.data(), &sl, ours.data(), dstIdx, &dl, dict.data(), dictLen);
-        want = vek::testref::lz4_reference_decode(in.data(), len, model.data(), dstIdx, cap, dict.data(), dictLen);
+        want = vek::testref::lz4_reference_decode(in.data(), len, model.data(), dstIdx, cap,
+                                                  dict.data(), dictLen);
     }
     check(st == want.status);
     if (st == vekStatusBadDataErr || st == vekStatusSizeErr) return;
@@ -50,10 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const int32_t len = int32_t(size);
     switch (layout) {
-        case 0: run(data, len, cap, 0, 0); break;
-        case 1: run(data, len, cap, 1000, 1000); break;   // dictionary right before the output
-        case 2: run(data, len, cap, 500, 2000); break;    // earlier output between them
-        default: run(data, len, cap, 3000, 100); break;   // output overlapping the dictionary's addresses
+        case 0:
+            run(data, len, cap, 0, 0);
+            break;
+        case 1:
+            run(data, len, cap, 1000, 1000);
+            break;  // dictionary right before the output
+        case 2:
+            run(data, len, cap, 500, 2000);
+            break;  // earlier output between them
+        default:
+            run(data, len, cap, 3000, 100);
+            break;  // output overlapping the dictionary's addresses
     }
     return 0;
 }

@@ -24,14 +24,15 @@ void check(bool ok) {
 
 struct Tables {
     std::vector<int32_t> head = std::vector<int32_t>(32768), chain = std::vector<int32_t>(65536);
-    uint8_t* ptr[2] = {reinterpret_cast<uint8_t*>(head.data()), reinterpret_cast<uint8_t*>(chain.data())};
+    uint8_t* ptr[2] = {reinterpret_cast<uint8_t*>(head.data()),
+                       reinterpret_cast<uint8_t*>(chain.data())};
     Tables() = default;
     Tables(const Tables& o) : head(o.head), chain(o.chain) {}
     void reset() { check(veksEncodeLZ4HCHashTableInit_8u(ptr) == vekStatusOk); }
 };
 
-Bytes encode(const uint8_t* src, size_t idx, size_t n, Tables& t, int level, const uint8_t* dict = nullptr,
-             size_t dict_len = 0) {
+Bytes encode(const uint8_t* src, size_t idx, size_t n, Tables& t, int level,
+             const uint8_t* dict = nullptr, size_t dict_len = 0) {
     Bytes out(n + n / 255 + 16);
     int32_t sl = static_cast<int32_t>(n), dl = static_cast<int32_t>(out.size());
     check(veksEncodeLZ4HC_8u(src, static_cast<int32_t>(idx), &sl, out.data(), &dl, t.ptr, dict,
@@ -60,7 +61,8 @@ void decode(const Bytes& in, Bytes& out) {
         size_t lit = tok >> 4;
         if (lit == 15) ext(lit);
         check(n - i >= lit);
-        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i), in.begin() + static_cast<std::ptrdiff_t>(i + lit));
+        out.insert(out.end(), in.begin() + static_cast<std::ptrdiff_t>(i),
+                   in.begin() + static_cast<std::ptrdiff_t>(i + lit));
         i += lit;
         if (i == n) {
             check((tok & 15) == 0);
@@ -103,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (split) {
             const Bytes dict(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(split));
             const Bytes rest(src.begin() + static_cast<std::ptrdiff_t>(split), src.end());
-            check(encode(rest.data(), split, rest.size(), t2, level, dict.data(), dict.size()) == second);
+            check(encode(rest.data(), split, rest.size(), t2, level, dict.data(), dict.size()) ==
+                  second);
         }
     }
     check(out == src);

@@ -40,9 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     roundtrip(src, plain.data(), dl, n);
 
     check(veksEncodeLZ4Fast_8u(src.data(), n, dst.data(), &dl, table, accel) == vekStatusOk);
-    if (accel == 1) check(dl == int32_t(plain.size()) && std::memcmp(dst.data(), plain.data(), plain.size()) == 0);
-    else check(std::vector<uint8_t>(dst.begin(), dst.begin() + dl) ==
-               vek::testref::lz4_model_encode_fast(src.data(), n, accel));
+    if (accel == 1)
+        check(dl == int32_t(plain.size()) &&
+              std::memcmp(dst.data(), plain.data(), plain.size()) == 0);
+    else
+        check(std::vector<uint8_t>(dst.begin(), dst.begin() + dl) ==
+              vek::testref::lz4_model_encode_fast(src.data(), n, accel));
     roundtrip(src, dst.data(), dl, n);
 
     const int32_t cap = 1 + int32_t(capSeed % (plain.size() + 20));

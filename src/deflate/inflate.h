@@ -61,16 +61,17 @@ extern const std::array<uint8_t, kInflateTableBytes> kFixedHuffTable;
 
 // Table builder behind veksInflateBuildHuffTable, after its pointer and size
 // checks: validates the lengths, then builds the short or the general form.
-vekStatus build_huff_table(const uint16_t* lens, uint32_t nLit, uint32_t nDist, vekInflateState* st);
+vekStatus build_huff_table(const uint16_t* lens, uint32_t nLit, uint32_t nDist,
+                           vekInflateState* st);
 
 // The two forms on their own, for lengths already validated (each at most
 // 15, complete or allowed incomplete sets). nDist may be up to 32; distance
 // symbols 30 and 31 are left unassigned. Return false only when a table
 // would not fit its layout (which valid complete code sets never do).
-bool build_general_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens, uint32_t nDist,
-                         uint8_t* tables);
-bool build_short_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens, uint32_t nDist,
-                       uint32_t maxLitLen, uint32_t maxDistLen, uint8_t* tables);
+bool build_general_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens,
+                         uint32_t nDist, uint8_t* tables);
+bool build_short_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens,
+                       uint32_t nDist, uint32_t maxLitLen, uint32_t maxDistLen, uint8_t* tables);
 
 // Everything one decoding call works on.
 struct InflateIo {
@@ -80,8 +81,8 @@ struct InflateIo {
     uint32_t nbits;  // 0..32 between steps
     uint8_t* out;
     uint8_t* outEnd;
-    uint8_t* out0;     // where this call's output started
-    uint32_t dstIdx;   // bytes of history before out0 in the same buffer
+    uint8_t* out0;       // where this call's output started
+    uint32_t dstIdx;     // bytes of history before out0 in the same buffer
     const uint8_t* win;  // circular window or null
     uint32_t winSize;
     uint32_t winIdx;  // index just past the newest window byte, <= winSize
@@ -90,7 +91,8 @@ struct InflateIo {
 // The decoders behind veksInflate_8u, after its argument checks. Both return
 // vekStatusOk with *mode set, or vekStatusSrcDataErr with *mode untouched;
 // io always describes where decoding stopped.
-vekStatus inflate_general(InflateIo& io, const uint8_t* tables, vekInflateState* st, vekInflateMode* mode);
+vekStatus inflate_general(InflateIo& io, const uint8_t* tables, vekInflateState* st,
+                          vekInflateMode* mode);
 vekStatus inflate_short(InflateIo& io, vekInflateState* st, vekInflateMode* mode);
 
 }  // namespace vek::deflate

@@ -4,7 +4,8 @@
 
 namespace vek::deflate {
 
-vekStatus inflate_general(InflateIo& io, const uint8_t* tables, vekInflateState* st, vekInflateMode* mode) {
+vekStatus inflate_general(InflateIo& io, const uint8_t* tables, vekInflateState* st,
+                          vekInflateMode* mode) {
     return inflate_steps(GeneralLookup(tables), io, st, mode);
 }
 

@@ -16,13 +16,19 @@ inline constexpr int32_t kHashTableBytes = 16384;
 
 // Five-byte hash of the single-pass encoders: one CRC32 step over bytes
 // p..p+3, started from byte p+4.
-inline uint32_t hash5(const uint8_t* p, uint32_t mask) { return _mm_crc32_u32(p[4], load32(p)) & mask; }
+inline uint32_t hash5(const uint8_t* p, uint32_t mask) {
+    return _mm_crc32_u32(p[4], load32(p)) & mask;
+}
 
 // Four-byte hash of the high-compression encoder.
-inline uint32_t hash4(const uint8_t* p) { return _mm_crc32_u32(0, load32(p)) & 0x7FFF; }
+inline uint32_t hash4(const uint8_t* p) {
+    return _mm_crc32_u32(0, load32(p)) & 0x7FFF;
+}
 
 // Bytes a length extension of value x (a count of at least 15) takes.
-inline int32_t ext_bytes(int32_t x) { return x < 15 ? 0 : x < 270 ? 1 : (x - 15) / 255 + 1; }
+inline int32_t ext_bytes(int32_t x) {
+    return x < 15 ? 0 : x < 270 ? 1 : (x - 15) / 255 + 1;
+}
 
 // Extension of v = L - 15: a run of 255-bytes, then the remainder.
 inline uint8_t* write_len(uint8_t* op, int32_t v) {
@@ -64,7 +70,8 @@ inline void wild_copy(uint8_t* dst, const uint8_t* src, int32_t n) {
 // Writes one sequence: literals [lit, lit + L), then a match of length ml at
 // distance `offset`. Unit is the literal copy unit (0 for an exact copy).
 template <int Unit>
-inline uint8_t* emit_sequence(uint8_t* op, const uint8_t* lit, int32_t L, int32_t ml, uint32_t offset) {
+inline uint8_t* emit_sequence(uint8_t* op, const uint8_t* lit, int32_t L, int32_t ml,
+                              uint32_t offset) {
     const int32_t mcode = ml - kMinMatch;
     uint8_t* token = op++;
     *token = static_cast<uint8_t>(((L < 15 ? L : 15) << 4) | (mcode < 15 ? mcode : 15));
@@ -101,7 +108,8 @@ inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) 
     if (limit >= 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-        const uint32_t ne = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
+        const uint32_t ne =
+            ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
         if (ne) return static_cast<int32_t>(__builtin_ctz(ne));
         n = 16;
     }
@@ -124,7 +132,8 @@ inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) 
 // Common prefix counted backwards: how many bytes before a and b agree, at
 // most `limit`. `readable` bytes before both may be read even beyond the
 // limit, which lets short counts use one 8-byte compare.
-inline int32_t common_suffix(const uint8_t* a, const uint8_t* b, int32_t limit, int32_t readable = 0) {
+inline int32_t common_suffix(const uint8_t* a, const uint8_t* b, int32_t limit,
+                             int32_t readable = 0) {
     if (limit <= 0) return 0;
     if (readable >= 8) {
         const uint64_t d = load64(a - 8) ^ load64(b - 8);

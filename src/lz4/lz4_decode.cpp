@@ -26,7 +26,9 @@ inline bool read_ext(const uint8_t*& ip, const uint8_t* iend, int32_t* len, bool
     // grows, so testing it once per step catches the same overflows.
     while (iend - ip >= 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ip));
-        const uint32_t stop = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(-1)))) & 0xFFFF;
+        const uint32_t stop =
+            ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8(-1)))) &
+            0xFFFF;
         if (stop) {
             const int k = __builtin_ctz(stop);
             v += 255 * k + ip[k];
@@ -54,7 +56,9 @@ inline bool read_ext(const uint8_t*& ip, const uint8_t* iend, int32_t* len, bool
 
 // 16 bytes of the pattern that starts at m with period offset (1..7). Reads
 // m..m+15, which the callers guarantee lie inside the output window.
-inline __m128i pattern16(const uint8_t* m, size_t offset) { return core::repeat16(m, offset); }
+inline __m128i pattern16(const uint8_t* m, size_t offset) {
+    return core::repeat16(m, offset);
+}
 
 // Copies n bytes from m to op as a forward byte copy would (m < op may
 // overlap the output); `room` bytes past op + n may be scribbled on.
@@ -93,7 +97,8 @@ inline void match_copy(uint8_t* op, const uint8_t* m, int32_t n, int32_t room) {
 }
 
 inline void copy16(uint8_t* d, const uint8_t* s) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
 }
 
 // Sequences with wide copies, taken while at least 32 input and 64 output
@@ -124,8 +129,8 @@ inline bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* ien
             const uint32_t b = *ip++;
             L += static_cast<int32_t>(b);
             bool truncated = false;
-            if ((b == 255 && (!read_ext(ip, iend, &L, &truncated) || truncated)) || L > iend - ip - 32 ||
-                L > oend - op - 64) {
+            if ((b == 255 && (!read_ext(ip, iend, &L, &truncated) || truncated)) ||
+                L > iend - ip - 32 || L > oend - op - 64) {
                 ip = seqIp;
                 break;
             }
@@ -162,7 +167,8 @@ inline bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* ien
             const uint32_t b = *ip++;
             ml += static_cast<int32_t>(b);
             bool truncated = false;
-            if (b == 255 && (!read_ext(ip, iend, &ml, &truncated) || truncated || ml > INT32_MAX - kMinMatch)) {
+            if (b == 255 &&
+                (!read_ext(ip, iend, &ml, &truncated) || truncated || ml > INT32_MAX - kMinMatch)) {
                 ip = seqIp;
                 op = seqOp;
                 break;
@@ -187,7 +193,8 @@ inline bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* ien
         } else {
             const __m128i v = pattern16(m, offset);
             const size_t stride = core::repeat_stride(offset);
-            for (uint8_t* d = op; d < end; d += stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+            for (uint8_t* d = op; d < end; d += stride)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
         }
         op = end;
     } while (ip <= ilimit && op <= olimit);

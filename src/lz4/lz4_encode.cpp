@@ -13,13 +13,15 @@ constexpr FirstPhase kFirstSmall{16, 16, 4};
 constexpr FirstPhase kFirstWide{63, 64, 6};
 
 template <bool Checked>
-int32_t encode_plain(const uint8_t* src, int32_t* srcLen, uint8_t* dst, int32_t dstCap, uint8_t* table) {
+int32_t encode_plain(const uint8_t* src, int32_t* srcLen, uint8_t* dst, int32_t dstCap,
+                     uint8_t* table) {
     const NoHistory hist{src};
     if (*srcLen < 65536)
-        return encode_engine<Checked>(src, srcLen, dst, dstCap, Table16{reinterpret_cast<uint16_t*>(table)}, hist,
+        return encode_engine<Checked>(src, srcLen, dst, dstCap,
+                                      Table16{reinterpret_cast<uint16_t*>(table)}, hist,
                                       kFirstSmall);
-    return encode_engine<Checked>(src, srcLen, dst, dstCap, Table32{reinterpret_cast<int32_t*>(table)}, hist,
-                                  kFirstWide);
+    return encode_engine<Checked>(src, srcLen, dst, dstCap,
+                                  Table32{reinterpret_cast<int32_t*>(table)}, hist, kFirstWide);
 }
 
 }  // namespace
@@ -33,8 +35,9 @@ int32_t encode_block_checked(const uint8_t* src, int32_t* srcLen, uint8_t* dst, 
     return encode_plain<true>(src, srcLen, dst, dstCap, table);
 }
 
-int32_t encode_history(const uint8_t* src, int32_t srcIdx, int32_t* srcLen, uint8_t* dst, int32_t dstCap,
-                       uint8_t* table, const uint8_t* dict, int32_t dictLen, bool checked) {
+int32_t encode_history(const uint8_t* src, int32_t srcIdx, int32_t* srcLen, uint8_t* dst,
+                       int32_t dstCap, uint8_t* table, const uint8_t* dict, int32_t dictLen,
+                       bool checked) {
     const Table32 tab{reinterpret_cast<int32_t*>(table)};
     if (!dict) {
         const PrefixHistory hist{src, srcIdx};

@@ -16,8 +16,9 @@ int32_t encode_block_checked(const uint8_t* src, int32_t* srcLen, uint8_t* dst, 
 // History encoders (32-bit table of history positions). dict null: the
 // history is the srcIdx bytes right before src. Checked: *srcLen in/out and
 // dstCap as for encode_block_checked; unchecked: *srcLen is left alone.
-int32_t encode_history(const uint8_t* src, int32_t srcIdx, int32_t* srcLen, uint8_t* dst, int32_t dstCap,
-                       uint8_t* table, const uint8_t* dict, int32_t dictLen, bool checked);
+int32_t encode_history(const uint8_t* src, int32_t srcIdx, int32_t* srcLen, uint8_t* dst,
+                       int32_t dstCap, uint8_t* table, const uint8_t* dict, int32_t dictLen,
+                       bool checked);
 int32_t encode_block_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, uint8_t* table,
                           int32_t acceleration);
 

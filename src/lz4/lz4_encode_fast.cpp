@@ -12,8 +12,8 @@ constexpr int32_t kFastEndLiterals = 5;  // matches stop 5 bytes before the end
 
 // Swaps position p into slot h and tests the entry it replaces (into *c).
 template <class Table>
-__attribute__((always_inline)) inline bool probe_at(const uint8_t* src, Table tab, int32_t p, uint32_t h,
-                                                    int32_t* c) {
+__attribute__((always_inline)) inline bool probe_at(const uint8_t* src, Table tab, int32_t p,
+                                                    uint32_t h, int32_t* c) {
     const int32_t e = tab.get(h);
     tab.put(h, p);
     *c = e;
@@ -83,7 +83,7 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
             }
             goto last_literals;
         }
-    found: {
+    found : {
         int32_t ml = common_prefix(src + q, src + c, srcLen - q - kFastEndLiterals);
         const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c, c);
         q -= back;
@@ -115,7 +115,8 @@ last_literals:
 int32_t encode_block_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, uint8_t* table,
                           int32_t acceleration) {
     if (srcLen < 65536)
-        return encode_fast(src, srcLen, dst, Table16T<0x1FFF>{reinterpret_cast<uint16_t*>(table)}, acceleration);
+        return encode_fast(src, srcLen, dst, Table16T<0x1FFF>{reinterpret_cast<uint16_t*>(table)},
+                           acceleration);
     return encode_fast(src, srcLen, dst, Table32{reinterpret_cast<int32_t*>(table)}, acceleration);
 }
 

@@ -127,8 +127,9 @@ __attribute__((always_inline)) inline bool entry_matches(const History& hist, in
 // Probes source index i: swaps its position into the table and tests the
 // entry it replaces, which *e receives.
 template <class Table, class History>
-__attribute__((always_inline)) inline bool probe1(const uint8_t* src, Table tab, const History& hist,
-                                                  int32_t base, int32_t i, int32_t* e) {
+__attribute__((always_inline)) inline bool probe1(const uint8_t* src, Table tab,
+                                                  const History& hist, int32_t base, int32_t i,
+                                                  int32_t* e) {
     const uint8_t* const s = src + static_cast<uint32_t>(i);
     const uint32_t h = hash5(s, Table::kMask);
     *e = tab.get(h);
@@ -143,7 +144,8 @@ template <class Table, class History>
 __attribute__((always_inline)) inline int probe3(const uint8_t* src, Table tab, const History& hist,
                                                  int32_t base, int32_t i, int32_t* e) {
     const uint8_t* const s = src + static_cast<uint32_t>(i);
-    const uint32_t h0 = hash5(s, Table::kMask), h1 = hash5(s + 1, Table::kMask), h2 = hash5(s + 2, Table::kMask);
+    const uint32_t h0 = hash5(s, Table::kMask), h1 = hash5(s + 1, Table::kMask),
+                   h2 = hash5(s + 2, Table::kMask);
     const int32_t e0 = tab.get(h0), e1 = tab.get(h1), e2 = tab.get(h2);
     const int32_t p = base + i;
     tab.put(h0, p);
@@ -178,8 +180,8 @@ inline int32_t run_end(int32_t i, int32_t step, int32_t n, int32_t searchLimit) 
 // one flat loop over plain locals so that the search state stays in
 // registers.
 template <bool Checked, class Table, class History>
-int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32_t dstCap, Table tab,
-                      const History& histIn, FirstPhase first) {
+int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32_t dstCap,
+                      Table tab, const History& histIn, FirstPhase first) {
     if constexpr (Checked) {
         // A sequence takes at most one byte more than the source it covers
         // per 255 literals, so with room for srcLen + srcLen / 255 + 16
@@ -260,7 +262,7 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
                 if (i >= searchLimit) goto last_literals;
             }
         }
-    found: {
+    found : {
         Candidate c{};
         hist.resolve(e, &c);
         const uint32_t dist = static_cast<uint32_t>(base + q - e);

@@ -28,7 +28,7 @@ constexpr int32_t kLastLiterals = 5;     // no match reaches into the last 5 byt
 
 template <bool kDict>
 class HcEncoder {
-public:
+  public:
     HcEncoder(const uint8_t* src, int32_t src_idx, int32_t src_len, uint8_t* dst, int32_t cap,
               uint8_t** tables, const uint8_t* dict, int32_t dict_len, int32_t level)
         : src_(src),
@@ -51,7 +51,7 @@ public:
     bool encode();
     uint8_t* op() const { return op_; }
 
-private:
+  private:
     // Address of position x.
     const uint8_t* at(int32_t x) const {
         if constexpr (kDict) {
@@ -86,7 +86,9 @@ private:
 
     // A chain entry that ends the walk from p: empty (<= 0), outside the
     // dictionary, not before p, or too far back.
-    bool ends_walk(int32_t c, int32_t p) const { return c < low_ || c >= p || p - c > kMaxDistance; }
+    bool ends_walk(int32_t c, int32_t p) const {
+        return c < low_ || c >= p || p - c > kMaxDistance;
+    }
 
     // Common length of positions p (in the source) and c < p, at most limit.
     int32_t forward(int32_t p, int32_t c, int32_t limit) const {
@@ -184,7 +186,8 @@ private:
     int32_t wider_match(int32_t q, int32_t lowlim, int32_t best, int32_t* start, int32_t* ref) {
         const int32_t c = insert_and_head(q);
         const int32_t fwd_limit = matchlimit_ - q;
-        if (in_run(q)) return wider_walk<true>(q, c, lowlim, best, measure_run(q, fwd_limit), start, ref);
+        if (in_run(q))
+            return wider_walk<true>(q, c, lowlim, best, measure_run(q, fwd_limit), start, ref);
         return wider_walk<false>(q, c, lowlim, best, Run{}, start, ref);
     }
     template <bool kRun>
@@ -389,9 +392,8 @@ vekStatus check_args(const uint8_t* src, int32_t src_idx, const int32_t* src_len
 }
 
 template <bool kDict>
-vekStatus run(const uint8_t* src, int32_t src_idx, int32_t* src_len, uint8_t* dst,
-              int32_t* dst_len, uint8_t** tables, const uint8_t* dict, int32_t dict_len,
-              int32_t level) {
+vekStatus run(const uint8_t* src, int32_t src_idx, int32_t* src_len, uint8_t* dst, int32_t* dst_len,
+              uint8_t** tables, const uint8_t* dict, int32_t dict_len, int32_t level) {
     const vekStatus st = check_args(src, src_idx, src_len, dst, dst_len, tables);
     if (st != vekStatusOk) return st;
     HcEncoder<kDict> enc(src, src_idx, *src_len, dst, *dst_len, tables, dict, dict_len, level);
@@ -413,8 +415,8 @@ vekStatus encode_hc_prefix(const uint8_t* src, int32_t src_idx, int32_t* src_len
 }
 
 vekStatus encode_hc_dict(const uint8_t* src, int32_t src_idx, int32_t* src_len, uint8_t* dst,
-                         int32_t* dst_len, uint8_t** tables, const uint8_t* dict,
-                         int32_t dict_len, int32_t level) {
+                         int32_t* dst_len, uint8_t** tables, const uint8_t* dict, int32_t dict_len,
+                         int32_t level) {
     return run<true>(src, src_idx, src_len, dst, dst_len, tables, dict, dict_len, level);
 }
 

@@ -27,7 +27,7 @@ vekStatus encode_hc_prefix(const uint8_t* src, int32_t src_idx, int32_t* src_len
 // Dictionary mode: position x < src_idx lies at dict + dict_len - src_idx + x
 // and exists only when src_idx - x <= dict_len (dict_len >= 1).
 vekStatus encode_hc_dict(const uint8_t* src, int32_t src_idx, int32_t* src_len, uint8_t* dst,
-                         int32_t* dst_len, uint8_t** tables, const uint8_t* dict,
-                         int32_t dict_len, int32_t level);
+                         int32_t* dst_len, uint8_t** tables, const uint8_t* dict, int32_t dict_len,
+                         int32_t level);
 
 }  // namespace vek::lz4

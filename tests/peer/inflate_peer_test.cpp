@@ -36,7 +36,8 @@ Bytes binary_bytes(size_t n, uint32_t seed) {
     Bytes v;
     uint32_t counter = 0;
     while (v.size() < n) {
-        const uint32_t rec[4] = {counter++, uint32_t(rng() % 1000), 0x3F800000u + uint32_t(rng() & 0xFFFF), 0};
+        const uint32_t rec[4] = {counter++, uint32_t(rng() % 1000),
+                                 0x3F800000u + uint32_t(rng() & 0xFFFF), 0};
         const uint8_t* p = reinterpret_cast<const uint8_t*>(rec);
         v.insert(v.end(), p, p + 16);
     }
@@ -55,23 +56,29 @@ constexpr int kLevelStep = 1;
 
 const std::vector<Input>& inputs() {
     using namespace vek::testdata;
-    static const std::vector<Input> in = {
-        {"text", text_bytes(120000, 1)},       {"binary", binary_bytes(90000, 2)},
-        {"random", random_bytes(70000, 3)},    {"runs", runs_bytes(200000, 4)},
-        {"zeros", Bytes(100000, 0)},           {"tiny0", {}},
-        {"tiny1", {'x'}},                      {"tiny5", {'a', 'b', 'a', 'b', 'a'}},
-        {"tiny40", text_bytes(40, 5)},         {"large-text", text_bytes(2 * kLarge, 6)},
-        {"large-mixed", [] {
-             Bytes v = binary_bytes(kLarge, 7);
-             const Bytes r = random_bytes(kLarge / 2, 8), t = runs_bytes(kLarge / 2, 9);
-             v.insert(v.end(), r.begin(), r.end());
-             v.insert(v.end(), t.begin(), t.end());
-             return v;
-         }()}};
+    static const std::vector<Input> in = {{"text", text_bytes(120000, 1)},
+                                          {"binary", binary_bytes(90000, 2)},
+                                          {"random", random_bytes(70000, 3)},
+                                          {"runs", runs_bytes(200000, 4)},
+                                          {"zeros", Bytes(100000, 0)},
+                                          {"tiny0", {}},
+                                          {"tiny1", {'x'}},
+                                          {"tiny5", {'a', 'b', 'a', 'b', 'a'}},
+                                          {"tiny40", text_bytes(40, 5)},
+                                          {"large-text", text_bytes(2 * kLarge, 6)},
+                                          {"large-mixed", [] {
+                                               Bytes v = binary_bytes(kLarge, 7);
+                                               const Bytes r = random_bytes(kLarge / 2, 8),
+                                                           t = runs_bytes(kLarge / 2, 9);
+                                               v.insert(v.end(), r.begin(), r.end());
+                                               v.insert(v.end(), t.begin(), t.end());
+                                               return v;
+                                           }()}};
     return in;
 }
 
-Bytes zlib_raw(const Bytes& src, int level, int strategy, int memLevel = 8, uint32_t flushSeed = 0) {
+Bytes zlib_raw(const Bytes& src, int level, int strategy, int memLevel = 8,
+               uint32_t flushSeed = 0) {
     z_stream z{};
     EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, strategy), Z_OK);
     Bytes out(deflateBound(&z, uLong(src.size())) + 1024 + src.size() / 8);
@@ -82,10 +89,14 @@ Bytes zlib_raw(const Bytes& src, int level, int strategy, int memLevel = 8, uint
     // With a flush seed the input goes in pieces, each ended by a sync or
     // full flush (empty stored blocks in the stream) or by none.
     while (pos < src.size()) {
-        const size_t n = flushSeed ? std::min<size_t>(src.size() - pos, 1 + rng() % 20000) : src.size();
+        const size_t n =
+            flushSeed ? std::min<size_t>(src.size() - pos, 1 + rng() % 20000) : src.size();
         z.next_in = const_cast<Bytef*>(src.data() + pos);
         z.avail_in = uInt(n);
-        const int fl = flushSeed ? (rng() % 3 == 0 ? Z_FULL_FLUSH : rng() % 2 ? Z_SYNC_FLUSH : Z_NO_FLUSH) : Z_NO_FLUSH;
+        const int fl = flushSeed ? (rng() % 3 == 0 ? Z_FULL_FLUSH
+                                    : rng() % 2    ? Z_SYNC_FLUSH
+                                                   : Z_NO_FLUSH)
+                                 : Z_NO_FLUSH;
         EXPECT_EQ(deflate(&z, fl), Z_OK);
         pos += n;
     }
@@ -108,8 +119,8 @@ Bytes libdeflate_raw(const Bytes& src, int level) {
 }
 
 Bytes isal_raw(const Bytes& src, int level) {
-    static const uint32_t kLevelBuf[4] = {ISAL_DEF_LVL0_DEFAULT, ISAL_DEF_LVL1_DEFAULT, ISAL_DEF_LVL2_DEFAULT,
-                                          ISAL_DEF_LVL3_DEFAULT};
+    static const uint32_t kLevelBuf[4] = {ISAL_DEF_LVL0_DEFAULT, ISAL_DEF_LVL1_DEFAULT,
+                                          ISAL_DEF_LVL2_DEFAULT, ISAL_DEF_LVL3_DEFAULT};
     std::unique_ptr<isal_zstream> s(new isal_zstream());
     isal_deflate_init(s.get());
     Bytes levelBuf(kLevelBuf[level] + 64);
@@ -161,7 +172,8 @@ void expect_decodes(const Bytes& stream, const Bytes& want, uint32_t seed) {
         DriveOptions o;
         o.outLimit = want.size();
         o.seed = rng();
-        if (config == 1) o.maxInPiece = 7, o.preloadBits = true, o.exactInput = want.size() < 300000;
+        if (config == 1)
+            o.maxInPiece = 7, o.preloadBits = true, o.exactInput = want.size() < 300000;
         if (config == 2) {
             o.useWindow = true;
             o.winSize = 32768;
@@ -198,7 +210,8 @@ TEST(InflatePeers, ZlibStrategies) {
                 if ((in.data.size() > 300000 || kLevelStep > 1) && level != 6) continue;
                 SCOPED_TRACE(in.name + " zlib strategy " + std::to_string(strategy) + " level " +
                              std::to_string(level));
-                expect_decodes(zlib_raw(in.data, level, strategy), in.data, uint32_t(strategy * 16 + level));
+                expect_decodes(zlib_raw(in.data, level, strategy), in.data,
+                               uint32_t(strategy * 16 + level));
             }
 }
 
@@ -207,7 +220,8 @@ TEST(InflatePeers, ZlibFlushesAndSmallMemory) {
         if (in.data.size() > 300000) continue;
         for (uint32_t seed = 1; seed <= 3; ++seed) {
             SCOPED_TRACE(in.name + " zlib flushes " + std::to_string(seed));
-            expect_decodes(zlib_raw(in.data, int(seed * 3), Z_DEFAULT_STRATEGY, 8, seed), in.data, seed);
+            expect_decodes(zlib_raw(in.data, int(seed * 3), Z_DEFAULT_STRATEGY, 8, seed), in.data,
+                           seed);
         }
         SCOPED_TRACE(in.name + " zlib memLevel 1");  // many small blocks
         expect_decodes(zlib_raw(in.data, 6, Z_DEFAULT_STRATEGY, 1), in.data, 99);

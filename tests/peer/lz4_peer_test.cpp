@@ -14,14 +14,16 @@ using Bytes = std::vector<uint8_t>;
 
 std::vector<Bytes> corpus() {
     using namespace vek::testdata;
-    return {text_bytes(100000, 1), random_bytes(70000, 2), runs_bytes(300000, 3), text_bytes(65535, 4),
-            Bytes(200000, 'a'),    random_bytes(10, 6),    text_bytes(4 << 20, 8), runs_bytes(1, 9)};
+    return {text_bytes(100000, 1),  random_bytes(70000, 2), runs_bytes(300000, 3),
+            text_bytes(65535, 4),   Bytes(200000, 'a'),     random_bytes(10, 6),
+            text_bytes(4 << 20, 8), runs_bytes(1, 9)};
 }
 
 Bytes lz4_decompress(const Bytes& block, size_t size) {
     Bytes out(size + 1);
-    const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()), reinterpret_cast<char*>(out.data()),
-                                      int(block.size()), int(out.size()));
+    const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()),
+                                      reinterpret_cast<char*>(out.data()), int(block.size()),
+                                      int(out.size()));
     EXPECT_EQ(n, int(size));
     out.resize(n < 0 ? 0 : n);
     return out;
@@ -36,8 +38,10 @@ TEST(Lz4Peers, OurBlocksDecodeWithLiblz4) {
         ASSERT_EQ(veksEncodeLZ4_8u(src.data(), n, dst.data(), &dl, tab), vekStatusOk);
         EXPECT_EQ(lz4_decompress(Bytes(dst.begin(), dst.begin() + dl), src.size()), src);
         for (int32_t accel : {2, 8, 100}) {
-            ASSERT_EQ(veksEncodeLZ4Fast_8u(src.data(), n, dst.data(), &dl, tab, accel), vekStatusOk);
-            EXPECT_EQ(lz4_decompress(Bytes(dst.begin(), dst.begin() + dl), src.size()), src) << accel;
+            ASSERT_EQ(veksEncodeLZ4Fast_8u(src.data(), n, dst.data(), &dl, tab, accel),
+                      vekStatusOk);
+            EXPECT_EQ(lz4_decompress(Bytes(dst.begin(), dst.begin() + dl), src.size()), src)
+                << accel;
         }
         for (int32_t cap : {n / 3 + 1, n / 2 + 1, int32_t(dst.size())}) {
             int32_t sl = n;
@@ -66,10 +70,12 @@ TEST(Lz4Peers, Liblz4BlocksDecodeWithOurs) {
         const char* s = reinterpret_cast<const char*>(src.data());
         char* d = reinterpret_cast<char*>(block.data());
         check(LZ4_compress_default(s, d, n, int(block.size())), "default");
-        for (int accel : {2, 8, 64}) check(LZ4_compress_fast(s, d, n, int(block.size()), accel), "fast");
+        for (int accel : {2, 8, 64})
+            check(LZ4_compress_fast(s, d, n, int(block.size()), accel), "fast");
         // liblz4's slowest levels on the multi-megabyte input would dominate the run.
         for (int level : {3, 4, 9, 12})
-            if (n < (1 << 20) || level == 4) check(LZ4_compress_HC(s, d, n, int(block.size()), level), "hc");
+            if (n < (1 << 20) || level == 4)
+                check(LZ4_compress_HC(s, d, n, int(block.size()), level), "hc");
     }
 }
 
@@ -87,11 +93,12 @@ TEST(Lz4Peers, Liblz4StreamingDecodesWithOurDictionaryDecoder) {
     Bytes all(dict.size() + src.size());
     for (size_t pos = 0; pos < src.size(); pos += blockSize) {
         const int n = int(std::min<size_t>(blockSize, src.size() - pos));
-        const int len = LZ4_compress_fast_continue(stream, reinterpret_cast<const char*>(src.data() + pos),
-                                                   reinterpret_cast<char*>(block.data()), n, int(block.size()), 1);
+        const int len = LZ4_compress_fast_continue(
+            stream, reinterpret_cast<const char*>(src.data() + pos),
+            reinterpret_cast<char*>(block.data()), n, int(block.size()), 1);
         int32_t sl = len, dl = n;
-        ASSERT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, all.data(), int32_t(dict.size() + pos), &dl,
-                                       dict.data(), int32_t(dict.size())),
+        ASSERT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, all.data(), int32_t(dict.size() + pos),
+                                       &dl, dict.data(), int32_t(dict.size())),
                   vekStatusOk);
         ASSERT_EQ(dl, n);
         ASSERT_EQ(sl, len);
@@ -123,15 +130,19 @@ TEST(Lz4Peers, OurLinkedBlocksDecodeWithLiblz4) {
                 int32_t dl = int32_t(block.size()), sl = n;
                 const uint8_t* d = separate ? dictCopy.data() : nullptr;
                 const int32_t dlen = separate ? int32_t(dict.size()) : 0;
-                const vekStatus st =
-                    checked ? veksEncodeLZ4DictSafe_8u(all.data() + idx, idx, &sl, block.data(), &dl, t, d, dlen)
-                            : veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, block.data(), &dl, t, d, dlen);
+                const vekStatus st = checked
+                                         ? veksEncodeLZ4DictSafe_8u(all.data() + idx, idx, &sl,
+                                                                    block.data(), &dl, t, d, dlen)
+                                         : veksEncodeLZ4Dict_8u(all.data() + idx, idx, n,
+                                                                block.data(), &dl, t, d, dlen);
                 ASSERT_EQ(st, vekStatusOk);
                 Bytes out(n);
-                const int got = LZ4_decompress_safe_usingDict(
-                    reinterpret_cast<const char*>(block.data()), reinterpret_cast<char*>(out.data()), dl, n,
-                    reinterpret_cast<const char*>(all.data()), idx);
-                ASSERT_EQ(got, n) << "separate " << separate << " checked " << checked << " pos " << pos;
+                const int got =
+                    LZ4_decompress_safe_usingDict(reinterpret_cast<const char*>(block.data()),
+                                                  reinterpret_cast<char*>(out.data()), dl, n,
+                                                  reinterpret_cast<const char*>(all.data()), idx);
+                ASSERT_EQ(got, n) << "separate " << separate << " checked " << checked << " pos "
+                                  << pos;
                 ASSERT_EQ(out, Bytes(src.begin() + pos, src.begin() + pos + n));
             }
         }

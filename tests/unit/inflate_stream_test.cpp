@@ -55,7 +55,8 @@ struct WindowRun {
 
 // One fixed-code body decoded after `history` in the output buffer, with an
 // optional window; the window must come back untouched.
-WindowRun run_with_window(const std::vector<Token>& t, const Bytes& history, const Bytes* win, uint32_t winIdx) {
+WindowRun run_with_window(const std::vector<Token>& t, const Bytes& history, const Bytes* win,
+                          uint32_t winIdx) {
     State st;
     st->tableType = vekInflateTableFixed;
     Bytes w = win ? *win : Bytes();
@@ -84,7 +85,8 @@ TEST(InflateStream, MatchesReachIntoTheWindow) {
     };
     // Inside the window, wrapping past its index 0, the whole window
     // (winIdx == winSize), running on into the output buffer, longest match.
-    const Case cases[] = {{10, 7, 10}, {2, 8, 12}, {16, 19, 20}, {0, 19, 40}, {5, 4, 3}, {7, 16, 258}, {1, 18, 258}};
+    const Case cases[] = {{10, 7, 10}, {2, 8, 12},   {16, 19, 20}, {0, 19, 40},
+                          {5, 4, 3},   {7, 16, 258}, {1, 18, 258}};
     for (const Case& k : cases)
         for (size_t literalsAfter : {size_t(0), size_t(40)}) {  // step machine / fast loop
             const std::vector<Token> t = with_literals({match(k.len, k.dist)}, literalsAfter);
@@ -102,8 +104,11 @@ TEST(InflateStream, DistancesPastTheHistoryAreInvalid) {
     const Bytes hist = {'x', 'y', 'z'};
     for (size_t literalsAfter : {size_t(0), size_t(40)}) {
         // With a window the history is dstIdx + winSize bytes.
-        EXPECT_EQ(run_with_window(with_literals({match(5, 19)}, literalsAfter), hist, &win, 4).status, vekStatusOk);
-        WindowRun r = run_with_window(with_literals({literal('q'), match(5, 21)}, literalsAfter), hist, &win, 4);
+        EXPECT_EQ(
+            run_with_window(with_literals({match(5, 19)}, literalsAfter), hist, &win, 4).status,
+            vekStatusOk);
+        WindowRun r = run_with_window(with_literals({literal('q'), match(5, 21)}, literalsAfter),
+                                      hist, &win, 4);
         EXPECT_EQ(r.status, vekStatusSrcDataErr);
         EXPECT_EQ(r.mode, 5);
         EXPECT_EQ(r.out, Bytes({'x', 'y', 'z', 'q'}));
@@ -111,7 +116,8 @@ TEST(InflateStream, DistancesPastTheHistoryAreInvalid) {
         r = run_with_window(with_literals({match(4, 3)}, literalsAfter), hist, nullptr, 0);
         EXPECT_EQ(r.status, vekStatusOk);
         EXPECT_EQ(r.out.size(), 7 + literalsAfter);
-        r = run_with_window(with_literals({literal('q'), match(4, 5)}, literalsAfter), hist, nullptr, 0);
+        r = run_with_window(with_literals({literal('q'), match(4, 5)}, literalsAfter), hist,
+                            nullptr, 0);
         EXPECT_EQ(r.status, vekStatusSrcDataErr);
         EXPECT_EQ(r.mode, 5);
         EXPECT_EQ(r.out, Bytes({'x', 'y', 'z', 'q'}));
@@ -120,7 +126,8 @@ TEST(InflateStream, DistancesPastTheHistoryAreInvalid) {
         EXPECT_TRUE(r.out.empty());
         // A window of size 0 holds nothing.
         Bytes none;
-        r = run_with_window(with_literals({literal('q'), match(3, 5)}, literalsAfter), hist, &none, 0);
+        r = run_with_window(with_literals({literal('q'), match(3, 5)}, literalsAfter), hist, &none,
+                            0);
         EXPECT_EQ(r.status, vekStatusSrcDataErr);
     }
 }
@@ -135,7 +142,8 @@ void expect_invalid(vekInflateState* st, const Bytes& src, const Bytes& before, 
         in.resize(src.size() + tail, 0x5A);
         Bytes out(1000);
         Call c;
-        c.src = in.data(), c.srcLen = uint32_t(in.size()), c.dst = out.data(), c.dstLen = 1000, c.mode = 1;
+        c.src = in.data(), c.srcLen = uint32_t(in.size()), c.dst = out.data(), c.dstLen = 1000,
+        c.mode = 1;
         EXPECT_EQ(c.run(st), vekStatusSrcDataErr) << what;
         EXPECT_EQ(c.mode, 1) << what;
         EXPECT_EQ(Bytes(out.data(), c.dst), before) << what;
@@ -162,14 +170,15 @@ TEST(InflateStream, InvalidCodesInTheFixedTable) {
 
 // Both forms of the same lengths: the short one through the API, the
 // general one through its builder.
-void for_both_forms(const Bytes& lit, const Bytes& dist, const std::function<void(vekInflateState*)>& f) {
+void for_both_forms(const Bytes& lit, const Bytes& dist,
+                    const std::function<void(vekInflateState*)>& f) {
     State s;
     ASSERT_EQ(build(lit, dist, s.get()), vekStatusOk);
     ASSERT_EQ(s->tableType, vekInflateTableShort);
     f(s.get());
     State g;
-    ASSERT_TRUE(vd::build_general_table(lit.data(), uint32_t(lit.size()), dist.data(), uint32_t(dist.size()),
-                                        g->tables));
+    ASSERT_TRUE(vd::build_general_table(lit.data(), uint32_t(lit.size()), dist.data(),
+                                        uint32_t(dist.size()), g->tables));
     g->tableType = vekInflateTableGeneral;
     f(g.get());
 }
@@ -197,7 +206,8 @@ TEST(InflateStream, InvalidCodesInBothForms) {
         const Bytes noMatch = body({literal('a'), literal('b'), end_of_block()}, lit, {});
         Bytes out(4);
         Call c;
-        c.src = noMatch.data(), c.srcLen = uint32_t(noMatch.size()), c.dst = out.data(), c.dstLen = 4;
+        c.src = noMatch.data(), c.srcLen = uint32_t(noMatch.size()), c.dst = out.data(),
+        c.dstLen = 4;
         EXPECT_EQ(c.run(st), vekStatusOk);
         EXPECT_EQ(c.mode, vekInflateModeBlockEnd);
         std::vector<Token> t = {literal('b'), match(3, 1)};  // symbol 257
@@ -216,7 +226,8 @@ TEST(InflateStream, InvalidCodesInBothForms) {
             Fed fed[2];
             for_both_forms(lit, Bytes(30, 0), [&](vekInflateState* st) {
                 fed[st->tableType == vekInflateTableShort ? 0 : 1] =
-                    feed_bits(std::vector<uint8_t>(bits.begin(), bits.begin() + long(k)), st, {}, [] { return 9u; });
+                    feed_bits(std::vector<uint8_t>(bits.begin(), bits.begin() + long(k)), st, {},
+                              [] { return 9u; });
             });
             EXPECT_EQ(fed[0].status, fed[1].status) << k;
             EXPECT_EQ(fed[0].modes, fed[1].modes) << k;
@@ -246,7 +257,8 @@ TEST(InflateStream, DamagedTablesStayInsideTheBuffers) {
         State st;
         for (auto& b : st->tables) b = uint8_t(rng());
         if (round % 4 == 0)  // plausible flags with random values
-            for (int i = vd::kLitFlag; i < vd::kDistValue; ++i) st->tables[i] = uint8_t(rng() % 16 | (rng() % 2) << 7);
+            for (int i = vd::kLitFlag; i < vd::kDistValue; ++i)
+                st->tables[i] = uint8_t(rng() % 16 | (rng() % 2) << 7);
         st->tableType = int32_t(1 + rng() % 2);
         st->maxLitLen = rng() % 4 ? 1 + rng() % 11 : rng() % 20;
         st->maxDistLen = rng() % 4 ? rng() % 11 : rng() % 20;
@@ -268,7 +280,8 @@ TEST(InflateStream, DamagedTablesStayInsideTheBuffers) {
         const vekStatus s = c.run(st.get());
         ASSERT_TRUE(s == vekStatusOk || s == vekStatusSrcDataErr) << round;
         ASSERT_TRUE(c.src >= in.get() && c.src + c.srcLen == in.get() + inLen) << round;
-        ASSERT_TRUE(c.dst >= out.get() + hist && c.dst + c.dstLen == out.get() + hist + room) << round;
+        ASSERT_TRUE(c.dst >= out.get() + hist && c.dst + c.dstLen == out.get() + hist + room)
+            << round;
         ASSERT_LE(c.bits, 32u);
     }
 }
@@ -286,7 +299,8 @@ TEST(InflateStream, ShortAndGeneralFormsAgreeAtEverySplit) {
         random_code_set(rng, BlockKind::kDynamicShort, lit, dist);
         Bytes history(rng() % 3000);
         for (auto& b : history) b = uint8_t(rng() % 4);
-        const std::vector<Token> t = random_tokens(rng, lit, dist, 1 + rng() % 400, history.size(), 50, 32768);
+        const std::vector<Token> t =
+            random_tokens(rng, lit, dist, 1 + rng() % 400, history.size(), 50, 32768);
         Bytes want = history;
         ASSERT_TRUE(expand(t, want));
         const Bytes src = body(t, lit, dist);
@@ -307,7 +321,8 @@ TEST(InflateStream, ShortAndGeneralFormsAgreeAtEverySplit) {
             for_both_forms(lit, Bytes(dist.begin(), dist.begin() + 30), [&](vekInflateState* st) {
                 std::mt19937 pieces(seed);
                 const int form = st->tableType == vekInflateTableShort ? 0 : 1;
-                fed[form] = feed_bits(in, st, cuts, [&] { return uint32_t(pieces() % (maxPiece + 1)); }, history);
+                fed[form] = feed_bits(
+                    in, st, cuts, [&] { return uint32_t(pieces() % (maxPiece + 1)); }, history);
             });
             EXPECT_EQ(fed[1].status, fed[0].status) << round;
             EXPECT_EQ(fed[1].out, fed[0].out) << round;
@@ -346,7 +361,8 @@ TEST(InflateStream, RandomStreamsDecodeTheSameInAnyPieces) {
         Bytes dict(useDict ? 32768 : 0);
         for (auto& b : dict) b = uint8_t(rng() % 7);
         const TestStream ts = random_stream(rng, k, 50 + rng() % 2000, dict, int(rng() % 80));
-        const auto ref = reference_inflate(ts.bytes.data(), ts.bytes.size(), ts.expected.size(), dict.data(), dict.size());
+        const auto ref = reference_inflate(ts.bytes.data(), ts.bytes.size(), ts.expected.size(),
+                                           dict.data(), dict.size());
         ASSERT_EQ(ref.outcome, vek::testref::InflateOutcome::kOk) << round;
         ASSERT_EQ(ref.out, ts.expected) << round;
         for (int config = 0; config < 4; ++config) {
@@ -355,7 +371,8 @@ TEST(InflateStream, RandomStreamsDecodeTheSameInAnyPieces) {
             o.seed = rng();
             o.useWindow = useDict || config >= 2;
             o.windowInit = useDict ? dict.data() : nullptr;
-            if (config == 1 || config == 3) o.maxInPiece = 1 + rng() % 7, o.exactInput = true, o.preloadBits = true;
+            if (config == 1 || config == 3)
+                o.maxInPiece = 1 + rng() % 7, o.exactInput = true, o.preloadBits = true;
             if (config >= 2) {
                 o.chunkSize = 1 + rng() % 3000;
                 o.maxOutPiece = rng() % 2 ? 1 + rng() % 4 : 1 + rng() % 300;
@@ -397,7 +414,8 @@ TEST(InflateStream, DamagedStreamsAgreeWithTheReference) {
             s.resize(rng() % 200);
             for (auto& b : s) b = uint8_t(rng());
         } else if (how == 1) {
-            for (int i = 0, n = 1 + int(rng() % 4); i < n; ++i) s[rng() % s.size()] ^= uint8_t(1u << (rng() % 8));
+            for (int i = 0, n = 1 + int(rng() % 4); i < n; ++i)
+                s[rng() % s.size()] ^= uint8_t(1u << (rng() % 8));
         } else if (how == 2) {
             s[rng() % s.size()] = uint8_t(rng());
         } else if (how == 3) {
@@ -422,7 +440,8 @@ TEST(InflateStream, DamagedStreamsAgreeWithTheReference) {
             const DriveResult d = inflate_stream(s.data(), s.size(), o);
             if (config == 2) {
                 const Bytes zeros(32768, 0);
-                const auto refw = reference_inflate(s.data(), s.size(), limit, zeros.data(), zeros.size());
+                const auto refw =
+                    reference_inflate(s.data(), s.size(), limit, zeros.data(), zeros.size());
                 ASSERT_EQ(check_against_reference(d, refw), "") << round;
             } else {
                 ASSERT_EQ(check_against_reference(d, ref), "") << round << " config " << config;

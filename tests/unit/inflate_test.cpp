@@ -47,8 +47,8 @@ TEST(Inflate, DecodeChecksComeInTheirOrder) {
     uint32_t sl = uint32_t(src.size()), code = 0, bits = 0, dl = 4;
     uint8_t* d = dst.data();
     vekInflateMode mode = 7;
-    auto call = [&](const uint8_t** ps, uint32_t* psl, uint32_t* pc, uint32_t* pb, uint32_t winIdx, uint8_t** pd,
-                    uint32_t* pdl, vekInflateMode* pm, vekInflateState* pst) {
+    auto call = [&](const uint8_t** ps, uint32_t* psl, uint32_t* pc, uint32_t* pb, uint32_t winIdx,
+                    uint8_t** pd, uint32_t* pdl, vekInflateMode* pm, vekInflateState* pst) {
         return veksInflate_8u(ps, psl, pc, pb, winIdx, pd, pdl, 0, pm, pst);
     };
     for (int k = 0; k < 8; ++k)
@@ -71,12 +71,14 @@ TEST(Inflate, DecodeChecksComeInTheirOrder) {
     EXPECT_EQ(call(&s, &sl, &code, &bits, 9, &d, &dl, &mode, st.get()), vekStatusSizeErr);
     for (int32_t t : {3, -1, 9}) {
         st->tableType = t;
-        EXPECT_EQ(call(&s, &sl, &code, &bits, 8, &d, &dl, &mode, st.get()), vekStatusSrcDataErr) << t;
+        EXPECT_EQ(call(&s, &sl, &code, &bits, 8, &d, &dl, &mode, st.get()), vekStatusSrcDataErr)
+            << t;
     }
     // Nothing was written by any of them.
     st->tableType = vekInflateTableFixed;
     EXPECT_EQ(std::memcmp(st.get(), before.p.get(), sizeof(vekInflateState)), 0);
-    EXPECT_TRUE(s == src.data() && sl == src.size() && code == 0 && bits == 0 && d == dst.data() && dl == 4);
+    EXPECT_TRUE(s == src.data() && sl == src.size() && code == 0 && bits == 0 && d == dst.data() &&
+                dl == 4);
     EXPECT_EQ(mode, 7);
     EXPECT_EQ(dst, Bytes(4, 0xEE));
     // winIdx equal to winSize is allowed.
@@ -173,18 +175,23 @@ uint32_t reversed(uint32_t v, int n) {
 
 // Reads the general layout back against the documented rules: every
 // first-level entry, every second-level block and what it holds.
-::testing::AssertionResult matches_general_layout(const uint8_t* t, const Bytes& lit, const Bytes& dist) {
+::testing::AssertionResult matches_general_layout(const uint8_t* t, const Bytes& lit,
+                                                  const Bytes& dist) {
     for (int half = 0; half < 2; ++half) {
         const bool isLit = half == 0;
         const Bytes& lens = isLit ? lit : dist;
         const std::vector<uint32_t> codes = canonical_codes(lens);
-        const int flag1 = isLit ? vd::kLitFlag : vd::kDistFlag, flag2 = isLit ? vd::kLitFlag2 : vd::kDistFlag2;
+        const int flag1 = isLit ? vd::kLitFlag : vd::kDistFlag,
+                  flag2 = isLit ? vd::kLitFlag2 : vd::kDistFlag2;
         const int area = isLit ? vd::kLitSecondLevel : vd::kDistSecondLevel;
         auto value1 = [&](int i) -> uint32_t {
-            return isLit ? t[vd::kLitValue + i] : uint32_t(t[vd::kDistValue + 2 * i] | t[vd::kDistValue + 2 * i + 1] << 8);
+            return isLit ? t[vd::kLitValue + i]
+                         : uint32_t(t[vd::kDistValue + 2 * i] | t[vd::kDistValue + 2 * i + 1] << 8);
         };
         auto value2 = [&](int i) -> uint32_t {
-            return isLit ? t[vd::kLitValue2 + i] : uint32_t(t[vd::kDistValue2 + 2 * i] | t[vd::kDistValue2 + 2 * i + 1] << 8);
+            return isLit
+                       ? t[vd::kLitValue2 + i]
+                       : uint32_t(t[vd::kDistValue2 + 2 * i] | t[vd::kDistValue2 + 2 * i + 1] << 8);
         };
         // What a symbol decodes to: flag kind bits and value, extra bits.
         auto kind = [&](int s, uint32_t* flag, uint32_t* value, uint32_t* extra) {
@@ -229,12 +236,15 @@ uint32_t reversed(uint32_t v, int n) {
                     ef |= n;
                 }
                 if (f != ef || v != ev)
-                    return ::testing::AssertionFailure() << (isLit ? "lit" : "dist") << " entry " << i << ": flag " << f
-                                                         << " value " << v << ", expected " << ef << " " << ev;
+                    return ::testing::AssertionFailure()
+                           << (isLit ? "lit" : "dist") << " entry " << i << ": flag " << f
+                           << " value " << v << ", expected " << ef << " " << ev;
             } else if (longest) {
-                if (f != uint32_t(longest)) return ::testing::AssertionFailure() << "pointer flag at " << i;
+                if (f != uint32_t(longest))
+                    return ::testing::AssertionFailure() << "pointer flag at " << i;
                 const uint32_t start = isLit ? 2 * v : v, size = 1u << (longest - 10);
-                if (start + size > uint32_t(area)) return ::testing::AssertionFailure() << "block outside at " << i;
+                if (start + size > uint32_t(area))
+                    return ::testing::AssertionFailure() << "block outside at " << i;
                 for (uint32_t j = start; j < start + size; ++j) {
                     if (taken[j]) return ::testing::AssertionFailure() << "blocks overlap at " << i;
                     taken[j] = true;
@@ -243,16 +253,20 @@ uint32_t reversed(uint32_t v, int n) {
                     const uint32_t n = lens[s];
                     if (n <= 10 || (reversed(codes[s], int(n)) & 1023) != uint32_t(i)) continue;
                     kind(int(s), &ef, &ev, &ex);
-                    if (!isLit && s >= 30) ef = ev = 0;
-                    else ef |= n;
+                    if (!isLit && s >= 30)
+                        ef = ev = 0;
+                    else
+                        ef |= n;
                     // Bits after the first 10, first one most significant.
-                    const uint32_t lo = start + ((codes[s] & ((1u << (n - 10)) - 1)) << (longest - n));
+                    const uint32_t lo =
+                        start + ((codes[s] & ((1u << (n - 10)) - 1)) << (longest - n));
                     for (uint32_t j = lo; j < lo + (1u << (longest - n)); ++j)
                         if (t[flag2 + j] != ef || value2(int(j)) != ev)
                             return ::testing::AssertionFailure() << "second level of symbol " << s;
                 }
             } else if (f != (isLit ? 0x71u : 0u) || (!isLit && v != 0)) {
-                return ::testing::AssertionFailure() << "unassigned entry " << i << " has flag " << f;
+                return ::testing::AssertionFailure()
+                       << "unassigned entry " << i << " has flag " << f;
             }
         }
     }
@@ -260,12 +274,14 @@ uint32_t reversed(uint32_t v, int n) {
 }
 
 TEST(Inflate, BuiltInFixedTableIsTheGeneralFormOfTheFixedCodes) {
-    EXPECT_TRUE(matches_general_layout(vd::kFixedHuffTable.data(), fixed_lit_lengths(), Bytes(32, 5)));
+    EXPECT_TRUE(
+        matches_general_layout(vd::kFixedHuffTable.data(), fixed_lit_lengths(), Bytes(32, 5)));
     // The second-level areas are unused.
     for (int i = vd::kLitValue2; i < vd::kLitFlag; ++i) ASSERT_EQ(vd::kFixedHuffTable[i], 0) << i;
     for (int i = vd::kLitFlag2; i < vd::kDistValue; ++i) ASSERT_EQ(vd::kFixedHuffTable[i], 0) << i;
     for (int i = vd::kDistValue2; i < vd::kDistFlag; ++i) ASSERT_EQ(vd::kFixedHuffTable[i], 0) << i;
-    for (int i = vd::kDistFlag2; i < vd::kInflateTableBytes; ++i) ASSERT_EQ(vd::kFixedHuffTable[i], 0) << i;
+    for (int i = vd::kDistFlag2; i < vd::kInflateTableBytes; ++i)
+        ASSERT_EQ(vd::kFixedHuffTable[i], 0) << i;
 }
 
 TEST(Inflate, GeneralTablesFollowTheLayout) {
@@ -275,7 +291,7 @@ TEST(Inflate, GeneralTablesFollowTheLayout) {
         Bytes lit, dist;
         random_code_set(rng, BlockKind::kDynamicGeneral, lit, dist);
         if (round % 3 == 0) lit.resize(288, 0);  // 288 lengths, the last two unused
-        if (round % 6 == 0) {  // a complete set over all 288 symbols
+        if (round % 6 == 0) {                    // a complete set over all 288 symbols
             std::vector<bool> every(288, true);
             lit = random_lengths(every, 15, 12 + round % 4, rng);
         }
@@ -290,7 +306,8 @@ TEST(Inflate, GeneralTablesFollowTheLayout) {
         random_code_set(rng, BlockKind::kDynamicShort, lit, dist);
         if (round == 0) lit.assign(257, 0), lit[256] = 1;
         uint8_t t[vd::kInflateTableBytes];
-        ASSERT_TRUE(vd::build_general_table(lit.data(), uint32_t(lit.size()), dist.data(), uint32_t(dist.size()), t));
+        ASSERT_TRUE(vd::build_general_table(lit.data(), uint32_t(lit.size()), dist.data(),
+                                            uint32_t(dist.size()), t));
         ASSERT_TRUE(matches_general_layout(t, lit, dist)) << round;
     }
 }
@@ -300,7 +317,8 @@ TEST(Inflate, GeneralTablesFollowTheLayout) {
 // lengths go to `n` symbols in a shuffled order. Empty if they do not fit.
 Bytes long_code_set(const int (&longCounts)[5], size_t n, std::mt19937& rng) {
     uint32_t units = 0, count = 0;  // code space in units of 2^-15
-    for (int k = 0; k < 5; ++k) units += uint32_t(longCounts[k]) << (4 - k), count += uint32_t(longCounts[k]);
+    for (int k = 0; k < 5; ++k)
+        units += uint32_t(longCounts[k]) << (4 - k), count += uint32_t(longCounts[k]);
     if (units % 32 || units > 32768) return {};
     const uint32_t slots = (32768 - units) / 32;  // 10-bit slots left
     Bytes lens;
@@ -318,10 +336,12 @@ Bytes long_code_set(const int (&longCounts)[5], size_t n, std::mt19937& rng) {
 TEST(Inflate, SecondLevelAreasHoldCodeSetsWithManyLongCodes) {
     std::mt19937 rng(3);
     State st;
-    const int litSets[][5] = {{1, 1, 1, 1, 2},   {0, 0, 0, 0, 256},  {1, 0, 0, 0, 272},    {100, 50, 25, 12, 20},
-                              {3, 3, 3, 3, 6},   {0, 1, 1, 1, 242},  {31, 31, 31, 31, 30}, {140, 0, 0, 0, 0},
-                              {0, 0, 1, 3, 246}, {1, 1, 3, 7, 238}};
-    const int distSets[][5] = {{1, 1, 1, 1, 2}, {0, 2, 3, 1, 2}, {0, 1, 2, 7, 2}, {0, 0, 4, 4, 8}, {2, 2, 2, 2, 4}};
+    const int litSets[][5] = {{1, 1, 1, 1, 2},       {0, 0, 0, 0, 256}, {1, 0, 0, 0, 272},
+                              {100, 50, 25, 12, 20}, {3, 3, 3, 3, 6},   {0, 1, 1, 1, 242},
+                              {31, 31, 31, 31, 30},  {140, 0, 0, 0, 0}, {0, 0, 1, 3, 246},
+                              {1, 1, 3, 7, 238}};
+    const int distSets[][5] = {
+        {1, 1, 1, 1, 2}, {0, 2, 3, 1, 2}, {0, 1, 2, 7, 2}, {0, 0, 4, 4, 8}, {2, 2, 2, 2, 4}};
     int built = 0;
     for (const auto& ls : litSets)
         for (const auto& ds : distSets) {
@@ -338,8 +358,8 @@ TEST(Inflate, SecondLevelAreasHoldCodeSetsWithManyLongCodes) {
 // ------------------------------------------------------------ decoding
 
 TEST(Inflate, FixedBlockEndsWithItsBitsLeftInCode) {
-    const std::vector<Token> t = {literal('a'), literal('b'), literal('c'), match(5, 3), literal('z'),
-                                  end_of_block()};
+    const std::vector<Token> t = {literal('a'), literal('b'), literal('c'),
+                                  match(5, 3),  literal('z'), end_of_block()};
     for (size_t trailing : {0, 2, 40}) {  // 40: the fast loop takes the symbols
         uint64_t bodyBits;
         Bytes src = fixed_body(t, &bodyBits, 0x16, 5);
@@ -352,7 +372,8 @@ TEST(Inflate, FixedBlockEndsWithItsBitsLeftInCode) {
         c.dst = out.data(), c.dstLen = 16;
         ASSERT_EQ(c.run(st.get()), vekStatusOk);
         EXPECT_EQ(c.mode, vekInflateModeBlockEnd);
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + 9), Bytes({'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'z'}));
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + 9),
+                  Bytes({'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'z'}));
         EXPECT_EQ(c.dstLen, 7u);
         EXPECT_EQ(c.src + c.srcLen, src.data() + src.size());
         // The bits given back are exactly the stream's bits after the block.
@@ -391,7 +412,8 @@ TEST(Inflate, ZeroOutputSpaceLeavesTheFirstSymbolPending) {
     Bytes buf = {'x', 'y', 'z', 0, 0, 0, 0, 0};
     const Bytes m = fixed_body({match(4, 3), literal('!'), end_of_block()});
     Call d;
-    d.src = m.data(), d.srcLen = uint32_t(m.size()), d.dst = buf.data() + 3, d.dstLen = 0, d.dstIdx = 3;
+    d.src = m.data(), d.srcLen = uint32_t(m.size()), d.dst = buf.data() + 3, d.dstLen = 0,
+    d.dstIdx = 3;
     ASSERT_EQ(d.run(st.get()), vekStatusOk);
     EXPECT_EQ(d.mode, vekInflateModeResume);
     EXPECT_EQ(st->step, 5);
@@ -446,7 +468,8 @@ TEST(Inflate, StepsAreSavedAtEveryBit) {
     ASSERT_TRUE(expand(t, want));
     const std::vector<uint8_t> bits = bits_of(src, n);
     for (size_t k = 0; k <= n; ++k) {
-        const Fed f = feed_bits(bits, st.get(), {k}, [] { return 1000u; }, history);
+        const Fed f = feed_bits(
+            bits, st.get(), {k}, [] { return 1000u; }, history);
         ASSERT_EQ(f.status, vekStatusOk);
         EXPECT_TRUE(f.ended) << k;
         EXPECT_EQ(f.out, want) << k;
@@ -455,19 +478,20 @@ TEST(Inflate, StepsAreSavedAtEveryBit) {
         const std::vector<int> first = f.modes;
         ASSERT_FALSE(first.empty());
         const int want = (k < 7 || (k >= 22 && k < 29)) ? vekInflateModeSymbol
-                         : k < 29                          ? vekInflateModeResume
-                                                           : vekInflateModeBlockEnd;
+                         : k < 29                       ? vekInflateModeResume
+                                                        : vekInflateModeBlockEnd;
         EXPECT_EQ(first[0], want) << k;
     }
     // The saved values themselves.
-    const uint32_t code = uint32_t(pack(bits, 0, 29)[0] | pack(bits, 0, 29)[1] << 8 | pack(bits, 0, 29)[2] << 16 |
-                                   pack(bits, 0, 29)[3] << 24);
+    const uint32_t code = uint32_t(pack(bits, 0, 29)[0] | pack(bits, 0, 29)[1] << 8 |
+                                   pack(bits, 0, 29)[2] << 16 | pack(bits, 0, 29)[3] << 24);
     struct Expect {
         uint32_t k;
         int32_t step;
         uint32_t value, extra, dist;
     };
-    for (const Expect& e : {Expect{8, 2, 67, 4, 0}, Expect{12, 3, 70, 0, 0}, Expect{20, 4, 70, 6, 193}}) {
+    for (const Expect& e :
+         {Expect{8, 2, 67, 4, 0}, Expect{12, 3, 70, 0, 0}, Expect{20, 4, 70, 6, 193}}) {
         Bytes out(400);
         Call c;
         const uint8_t dummy = 0;
@@ -493,7 +517,8 @@ TEST(Inflate, AllThirtyTwoBitsOfCodeAreUsed) {
     Bytes out(8, 0);
     Call c;
     const uint8_t dummy = 0;
-    c.src = &dummy, c.srcLen = 0, c.code = uint32_t(src[0] | src[1] << 8 | src[2] << 16 | uint32_t(src[3]) << 24);
+    c.src = &dummy, c.srcLen = 0,
+    c.code = uint32_t(src[0] | src[1] << 8 | src[2] << 16 | uint32_t(src[3]) << 24);
     c.bits = 32, c.dst = out.data(), c.dstLen = 8;
     ASSERT_EQ(c.run(st.get()), vekStatusOk);
     EXPECT_EQ(c.mode, vekInflateModeSymbol);

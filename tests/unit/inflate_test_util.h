@@ -35,12 +35,14 @@ struct Call {
     uint32_t dstLen = 0, dstIdx = 0;
     vekInflateMode mode = vekInflateModeSymbol;
     vekStatus run(vekInflateState* st) {
-        return veksInflate_8u(&src, &srcLen, &code, &bits, winIdx, &dst, &dstLen, dstIdx, &mode, st);
+        return veksInflate_8u(&src, &srcLen, &code, &bits, winIdx, &dst, &dstLen, dstIdx, &mode,
+                              st);
     }
 };
 
 // A block body (no header) in the fixed codes.
-inline Bytes fixed_body(const std::vector<Token>& t, uint64_t* nbits = nullptr, uint32_t tail = 0, int tailBits = 0) {
+inline Bytes fixed_body(const std::vector<Token>& t, uint64_t* nbits = nullptr, uint32_t tail = 0,
+                        int tailBits = 0) {
     BitWriter w;
     testwriter::write_tokens(w, t, testwriter::fixed_lit_lengths(), Bytes(32, 5));
     if (nbits) *nbits = w.bits();
@@ -81,18 +83,18 @@ inline Bytes pack(const std::vector<uint8_t>& bits, size_t from, size_t to) {
 
 struct Fed {
     vekStatus status = vekStatusOk;
-    Bytes out;                // history, then the output
+    Bytes out;  // history, then the output
     std::vector<int> modes;
-    uint64_t used = 0;        // bits consumed when decoding stopped
-    bool ended = false;       // mode 0 reached
+    uint64_t used = 0;   // bits consumed when decoding stopped
+    bool ended = false;  // mode 0 reached
 };
 
 // Decodes a block body given bit by bit; each call's input ends exactly at
 // the next cut (bits carried in *pCode as the caller would), and each call
 // gets outPiece() bytes of fresh output space after `history`.
 template <class Piece>
-Fed feed_bits(const std::vector<uint8_t>& bits, vekInflateState* st, const std::vector<size_t>& cuts, Piece outPiece,
-              const Bytes& history = {}) {
+Fed feed_bits(const std::vector<uint8_t>& bits, vekInflateState* st,
+              const std::vector<size_t>& cuts, Piece outPiece, const Bytes& history = {}) {
     Fed f;
     f.out = history;
     Bytes buf(history.size() + 70000);
@@ -127,7 +129,8 @@ Fed feed_bits(const std::vector<uint8_t>& bits, vekInflateState* st, const std::
         const uint32_t given = c.dstLen;
         f.status = c.run(st);
         const size_t made = given - c.dstLen;
-        f.out.insert(f.out.end(), buf.begin() + long(produced), buf.begin() + long(produced + made));
+        f.out.insert(f.out.end(), buf.begin() + long(produced),
+                     buf.begin() + long(produced + made));
         produced += made;
         code = c.code, nbits = c.bits;
         fed -= 8 * size_t(c.srcLen);  // bytes not taken are offered again

@@ -36,7 +36,8 @@ TEST(Lz4Dict, ArgumentChecksAndTableBounding) {
               vekStatusBadArgErr);
     EXPECT_EQ(tab.e[77], 0);
     for (auto& v : tab.e) v = 12345;
-    EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), -1, 200, dst.data(), &dl, tab.t(), nullptr, 0), vekStatusBadArgErr);
+    EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), -1, 200, dst.data(), &dl, tab.t(), nullptr, 0),
+              vekStatusBadArgErr);
     EXPECT_EQ(tab.e[4095], 0);
     // Bounding happens before the other checks: srcIdx - 1 for the unchecked
     // encoder, srcIdx for the checked one.
@@ -45,18 +46,22 @@ TEST(Lz4Dict, ArgumentChecksAndTableBounding) {
               vekStatusNullPtrErr);
     EXPECT_EQ(tab.e[0], 99);
     for (auto& v : tab.e) v = 12345;
-    EXPECT_EQ(veksEncodeLZ4DictSafe_8u(src.data(), 100, nullptr, dst.data(), &dl, tab.t(), dict.data(), 50),
+    EXPECT_EQ(veksEncodeLZ4DictSafe_8u(src.data(), 100, nullptr, dst.data(), &dl, tab.t(),
+                                       dict.data(), 50),
               vekStatusNullPtrErr);
     EXPECT_EQ(tab.e[0], 100);
     EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), 10, 200, dst.data(), &dl, nullptr, dict.data(), 50),
               vekStatusNullPtrErr);
     EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), 10, 200, dst.data(), &dl, tab.t(), dict.data(), -1),
               vekStatusSizeErr);
-    EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), 10, 0, dst.data(), &dl, tab.t(), dict.data(), 50), vekStatusSizeErr);
-    EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), 10, 0, dst.data(), &dl, tab.t(), nullptr, 0), vekStatusSizeErr);
-    dl = 0;
-    EXPECT_EQ(veksEncodeLZ4DictSafe_8u(src.data(), 10, &sl, dst.data(), &dl, tab.t(), dict.data(), 50),
+    EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), 10, 0, dst.data(), &dl, tab.t(), dict.data(), 50),
               vekStatusSizeErr);
+    EXPECT_EQ(veksEncodeLZ4Dict_8u(src.data(), 10, 0, dst.data(), &dl, tab.t(), nullptr, 0),
+              vekStatusSizeErr);
+    dl = 0;
+    EXPECT_EQ(
+        veksEncodeLZ4DictSafe_8u(src.data(), 10, &sl, dst.data(), &dl, tab.t(), dict.data(), 50),
+        vekStatusSizeErr);
 }
 
 TEST(Lz4Dict, LoadDictRecordsEveryThirdPositionWithEightBytesLeft) {
@@ -83,7 +88,8 @@ struct StreamResult {
     std::vector<Bytes> ours, model;
 };
 
-StreamResult encode_stream(const Bytes& dict, const Bytes& src, size_t blockSize, bool separate, bool checked) {
+StreamResult encode_stream(const Bytes& dict, const Bytes& src, size_t blockSize, bool separate,
+                           bool checked) {
     Bytes all(dict);
     all.insert(all.end(), src.begin(), src.end());
     Table tab;
@@ -105,15 +111,18 @@ StreamResult encode_stream(const Bytes& dict, const Bytes& src, size_t blockSize
         const Bytes dictCopy(dict);
         const uint8_t* dptr = separate && !dict.empty() ? dictCopy.data() : nullptr;
         const int32_t dlen = separate ? int32_t(dict.size()) : 0;
-        vekStatus st = checked ? veksEncodeLZ4DictSafe_8u(p, srcIdx, &sl, dst.data(), &dl, tab.t(), dptr, dlen)
-                               : veksEncodeLZ4Dict_8u(p, srcIdx, n, dst.data(), &dl, tab.t(), dptr, dlen);
+        vekStatus st =
+            checked ? veksEncodeLZ4DictSafe_8u(p, srcIdx, &sl, dst.data(), &dl, tab.t(), dptr, dlen)
+                    : veksEncodeLZ4Dict_8u(p, srcIdx, n, dst.data(), &dl, tab.t(), dptr, dlen);
         EXPECT_EQ(st, vekStatusOk);
         dst.resize(dl);
         r.ours.push_back(dst);
 
         for (auto& v : modelTable)
-            if (srcIdx < 1) v = 0;
-            else if (v > srcIdx - (checked ? 0 : 1)) v = srcIdx - (checked ? 0 : 1);
+            if (srcIdx < 1)
+                v = 0;
+            else if (v > srcIdx - (checked ? 0 : 1))
+                v = srcIdx - (checked ? 0 : 1);
         Lz4History h;
         h.kind = dptr ? Lz4History::kDict : Lz4History::kPrefix;
         h.srcIdx = srcIdx;
@@ -122,7 +131,8 @@ StreamResult encode_stream(const Bytes& dict, const Bytes& src, size_t blockSize
         h.table = &modelTable;
         h.prefixUnchecked = !dptr && !checked;
         int32_t covered = 0;
-        r.model.push_back(vek::testref::lz4_model_encode(p, n, checked ? int32_t(dst.size()) + 1000 : -1, &covered, h));
+        r.model.push_back(vek::testref::lz4_model_encode(
+            p, n, checked ? int32_t(dst.size()) + 1000 : -1, &covered, h));
     }
     return r;
 }
@@ -130,7 +140,8 @@ StreamResult encode_stream(const Bytes& dict, const Bytes& src, size_t blockSize
 TEST(Lz4Dict, StreamsEqualThePlainModel) {
     using namespace vek::testdata;
     const Bytes dict = text_bytes(20000, 3);
-    for (const Bytes& src : {text_bytes(300000, 4), runs_bytes(200000, 5), random_bytes(100000, 6)}) {
+    for (const Bytes& src :
+         {text_bytes(300000, 4), runs_bytes(200000, 5), random_bytes(100000, 6)}) {
         for (bool separate : {false, true})
             for (bool checked : {false, true})
                 for (size_t bs : {size_t(4096), size_t(65536), size_t(100000)}) {
@@ -139,8 +150,9 @@ TEST(Lz4Dict, StreamsEqualThePlainModel) {
                         const StreamResult r = encode_stream(d, src, bs, separate, checked);
                         ASSERT_EQ(r.ours.size(), r.model.size());
                         for (size_t i = 0; i < r.ours.size(); ++i)
-                            ASSERT_EQ(r.ours[i], r.model[i]) << "block " << i << " separate " << separate
-                                                             << " checked " << checked << " bs " << bs;
+                            ASSERT_EQ(r.ours[i], r.model[i])
+                                << "block " << i << " separate " << separate << " checked "
+                                << checked << " bs " << bs;
                     }
                 }
     }
@@ -159,8 +171,9 @@ TEST(Lz4Dict, StreamsRoundTripThroughTheDictionaryDecoder) {
         for (size_t i = 0; i < r.ours.size(); ++i) {
             const int32_t n = int32_t(std::min(bs, src.size() - i * bs));
             int32_t sl = int32_t(r.ours[i].size()), dl = n;
-            ASSERT_EQ(veksDecodeLZ4Dict_8u(r.ours[i].data(), &sl, out.data(), int32_t(dict.size() + i * bs), &dl,
-                                           dict.data(), int32_t(dict.size())),
+            ASSERT_EQ(veksDecodeLZ4Dict_8u(r.ours[i].data(), &sl, out.data(),
+                                           int32_t(dict.size() + i * bs), &dl, dict.data(),
+                                           int32_t(dict.size())),
                       vekStatusOk);
             ASSERT_EQ(dl, n);
         }
@@ -175,8 +188,11 @@ TEST(Lz4Dict, NullAndContiguousDictionariesArePrefixMode) {
     for (Table* t : {&t1, &t2}) veksEncodeLZ4DictHashTableInit_8u(t->t(), 1);
     Bytes a(n + 500), b(n + 500);
     int32_t la = 0, lb = 0;
-    ASSERT_EQ(veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, a.data(), &la, t1.t(), nullptr, 0), vekStatusOk);
-    ASSERT_EQ(veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, b.data(), &lb, t2.t(), all.data(), idx), vekStatusOk);
+    ASSERT_EQ(veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, a.data(), &la, t1.t(), nullptr, 0),
+              vekStatusOk);
+    ASSERT_EQ(
+        veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, b.data(), &lb, t2.t(), all.data(), idx),
+        vekStatusOk);
     EXPECT_EQ(Bytes(a.begin(), a.begin() + la), Bytes(b.begin(), b.begin() + lb));
 }
 

@@ -18,7 +18,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes str(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes str(const char* s) {
+    return Bytes(s, s + std::strlen(s));
+}
 Bytes cat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -30,7 +32,9 @@ constexpr size_t kSlow = 6;
 constexpr size_t kSlow = 1;
 #endif
 
-Bytes slice(const Bytes& a, size_t from, size_t to) { return Bytes(a.begin() + from, a.begin() + to); }
+Bytes slice(const Bytes& a, size_t from, size_t to) {
+    return Bytes(a.begin() + from, a.begin() + to);
+}
 
 // The caller-owned head and chain tables, sized through the library and
 // cleared through it.
@@ -123,7 +127,8 @@ TEST(LZ4HCTables, SizesAndInit) {
     EXPECT_EQ(c, 262144);
     // Init clears exactly both tables.
     std::vector<int32_t> head(32768 + 4, -3), chain(65536 + 4, 99);
-    uint8_t* p[2] = {reinterpret_cast<uint8_t*>(head.data()), reinterpret_cast<uint8_t*>(chain.data())};
+    uint8_t* p[2] = {reinterpret_cast<uint8_t*>(head.data()),
+                     reinterpret_cast<uint8_t*>(chain.data())};
     EXPECT_EQ(veksEncodeLZ4HCHashTableInit_8u(p), vekStatusOk);
     for (size_t i = 0; i < head.size(); ++i) ASSERT_EQ(head[i], i < 32768 ? 0 : -3) << i;
     for (size_t i = 0; i < chain.size(); ++i) ASSERT_EQ(chain[i], i < 65536 ? 0 : 99) << i;
@@ -155,7 +160,9 @@ struct Args {
     explicit Args(bool dict_mode) {
         if (dict_mode) pdict = dict.data(), dict_len = 100;
     }
-    vekStatus run() { return veksEncodeLZ4HC_8u(ps, src_idx, psl, pd, pdl, pt, pdict, dict_len, 9); }
+    vekStatus run() {
+        return veksEncodeLZ4HC_8u(ps, src_idx, psl, pd, pdl, pt, pdict, dict_len, 9);
+    }
     // A rejected call writes nothing: no output, no length, no table entry.
     void expect_untouched(int32_t want_src_len) {
         EXPECT_EQ(src_len, want_src_len);
@@ -241,8 +248,8 @@ TEST(LZ4HCBlocks, ThousandEqualBytes) {
     // extension.
     const Bytes src(1000, 'z');
     Tables t;
-    const Bytes want = {0x2F, 'z', 'z', 0x01, 0x00, 0xFF, 0xFF, 0xFF, 0xD1,
-                        0x50, 'z', 'z', 'z', 'z', 'z'};
+    const Bytes want = {0x2F, 'z',  'z', 0x01, 0x00, 0xFF, 0xFF, 0xFF,
+                        0xD1, 0x50, 'z', 'z',  'z',  'z',  'z'};
     EXPECT_EQ(enc(src.data(), 0, src.size(), t, 9), want);
 }
 
@@ -261,7 +268,9 @@ TEST(LZ4HCBlocks, EqualBytesOfEveryLength) {
         const Bytes buf(5 + n, 0x80);
         Tables t2;
         Block b2;
-        ASSERT_EQ(enc(buf.data() + 5, 5, n, t2, 9), b2.seq(Bytes(1, 0x80), n - 6, 1).last(Bytes(5, 0x80))) << n;
+        ASSERT_EQ(enc(buf.data() + 5, 5, n, t2, 9),
+                  b2.seq(Bytes(1, 0x80), n - 6, 1).last(Bytes(5, 0x80)))
+            << n;
     }
 }
 
@@ -319,7 +328,8 @@ struct ChainCase {
         Bytes all = cat(hist, src);
         Tables t;
         enc(all.data(), 0, hist.size(), t, 9);
-        return enc(all.data() + hist.size(), static_cast<int32_t>(hist.size()), src.size(), t, level);
+        return enc(all.data() + hist.size(), static_cast<int32_t>(hist.size()), src.size(), t,
+                   level);
     }
 };
 
@@ -362,12 +372,14 @@ TEST(LZ4HCBlocks, DistanceLimitIs65534) {
         const size_t k = 70001 - d;
         Bytes buf = a;
         buf.push_back(0x3C);
-        buf.insert(buf.end(), a.begin() + static_cast<std::ptrdiff_t>(k), a.begin() + static_cast<std::ptrdiff_t>(k + 24));
+        buf.insert(buf.end(), a.begin() + static_cast<std::ptrdiff_t>(k),
+                   a.begin() + static_cast<std::ptrdiff_t>(k + 24));
         buf.insert(buf.end(), tail.begin(), tail.end());
         // The copy is the only repeat within reach of the second block.
         for (size_t p = 70001; p + 4 <= buf.size(); ++p)
             for (size_t e = p - 65535; e < p; ++e)
-                ASSERT_TRUE(std::memcmp(&buf[p], &buf[e], 4) != 0 || (p - e == d && p + 4 <= 70025)) << p;
+                ASSERT_TRUE(std::memcmp(&buf[p], &buf[e], 4) != 0 || (p - e == d && p + 4 <= 70025))
+                    << p;
         Tables t;
         enc(buf.data(), 0, 70000, t, 9);
         const Bytes src = slice(buf, 70000, buf.size());
@@ -492,10 +504,13 @@ void check_capacities(const Bytes& hist, const Bytes& src, const uint8_t* dict, 
         fresh(t);
         const size_t room = cap == SIZE_MAX ? 0 : cap;
         Bytes dst(room + 64, 0xC3);
-        int32_t sl = static_cast<int32_t>(src.size()), dl = cap == SIZE_MAX ? -1 : static_cast<int32_t>(cap);
-        const vekStatus st = veksEncodeLZ4HC_8u(p, idx, &sl, dst.data(), &dl, t.ptr, dict, dict_len, 9);
+        int32_t sl = static_cast<int32_t>(src.size()),
+                dl = cap == SIZE_MAX ? -1 : static_cast<int32_t>(cap);
+        const vekStatus st =
+            veksEncodeLZ4HC_8u(p, idx, &sl, dst.data(), &dl, t.ptr, dict, dict_len, 9);
         EXPECT_EQ(sl, static_cast<int32_t>(src.size()));
-        for (size_t i = room; i < dst.size(); ++i) ASSERT_EQ(dst[i], 0xC3) << "cap " << cap << " byte " << i;
+        for (size_t i = room; i < dst.size(); ++i)
+            ASSERT_EQ(dst[i], 0xC3) << "cap " << cap << " byte " << i;
         if (cap == want.size()) {
             EXPECT_EQ(st, vekStatusOk);
             EXPECT_EQ(Bytes(dst.begin(), dst.begin() + static_cast<std::ptrdiff_t>(cap)), want);
@@ -512,7 +527,8 @@ TEST(LZ4HCDestination, EveryCapacityBelowTheBlockSize) {
     check_capacities({}, vek::testdata::random_bytes(700, 32), nullptr, 0, 1);
     check_capacities({}, vek::testdata::runs_bytes(5000, 33), nullptr, 0, 1);
     check_capacities({}, Bytes(9, 'x'), nullptr, 0, 1);
-    const Bytes hist = vek::testdata::text_bytes(5000, 34), src = vek::testdata::text_bytes(2000, 35);
+    const Bytes hist = vek::testdata::text_bytes(5000, 34),
+                src = vek::testdata::text_bytes(2000, 35);
     check_capacities(hist, src, nullptr, 0, 1);
     check_capacities(hist, src, hist.data() + 1000, 4000, 1);
     check_capacities({}, vek::testdata::random_bytes(300000 / kSlow, 36), nullptr, 0, 4999);
@@ -548,8 +564,8 @@ std::vector<Corpus> corpus() {
 // decoder after the bytes decoded so far. Prefix mode keeps everything in one
 // buffer; dictionary mode gives every block a buffer of its own with the
 // previous block (or the preset) as the dictionary.
-void round_trip(const Bytes& data, const Bytes& preset, int level, bool dict_mode, const std::string& what,
-                const std::vector<size_t>& sizes) {
+void round_trip(const Bytes& data, const Bytes& preset, int level, bool dict_mode,
+                const std::string& what, const std::vector<size_t>& sizes) {
     const Bytes all = cat(preset, data);
     Tables t;
     if (!preset.empty()) enc(all.data(), 0, preset.size(), t, level);
@@ -587,8 +603,10 @@ TEST(LZ4HCRoundTrip, CorpusInWholeBlocksAndStreams) {
 }
 
 TEST(LZ4HCRoundTrip, SeveralMegabytes) {
-    Bytes big = cat(vek::testdata::text_bytes(1500000 / kSlow, 70), vek::testdata::runs_bytes(800000 / kSlow, 71));
-    big = cat(cat(big, vek::testdata::random_bytes(700000 / kSlow, 72)), Bytes(300000 / kSlow, 0x55));
+    Bytes big = cat(vek::testdata::text_bytes(1500000 / kSlow, 70),
+                    vek::testdata::runs_bytes(800000 / kSlow, 71));
+    big =
+        cat(cat(big, vek::testdata::random_bytes(700000 / kSlow, 72)), Bytes(300000 / kSlow, 0x55));
     for (int level : {1, 9}) {
         round_trip(big, {}, level, false, "big", {SIZE_MAX});
         round_trip(big, {}, level, true, "big dictionary stream", {1 << 20});

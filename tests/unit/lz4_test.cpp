@@ -34,18 +34,23 @@ Bytes encode_fast(const Bytes& src, int32_t accel) {
     Bytes dst(src.size() + src.size() / 255 + 64 + 32, 0xEE);
     int32_t n = 0;
     Table tab;
-    EXPECT_EQ(accel ? veksEncodeLZ4Fast_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t, accel)
-                    : veksEncodeLZ4_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t),
-              vekStatusOk);
-    for (size_t i = n; i < dst.size(); ++i) EXPECT_EQ(dst[i], 0xEE) << "written past the block at " << i;
+    EXPECT_EQ(
+        accel ? veksEncodeLZ4Fast_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t, accel)
+              : veksEncodeLZ4_8u(src.data(), int32_t(src.size()), dst.data(), &n, tab.t),
+        vekStatusOk);
+    for (size_t i = n; i < dst.size(); ++i)
+        EXPECT_EQ(dst[i], 0xEE) << "written past the block at " << i;
     dst.resize(n);
     return dst;
 }
-Bytes encode(const Bytes& src) { return encode_fast(src, 0); }
+Bytes encode(const Bytes& src) {
+    return encode_fast(src, 0);
+}
 
 Bytes decode_ref(const Bytes& block, size_t size) {
     vekStatus st;
-    Bytes out = vek::testref::lz4_reference_decompress(block.data(), int32_t(block.size()), int32_t(size), &st);
+    Bytes out = vek::testref::lz4_reference_decompress(block.data(), int32_t(block.size()),
+                                                       int32_t(size), &st);
     EXPECT_EQ(st, vekStatusOk);
     return out;
 }
@@ -113,7 +118,8 @@ TEST(Lz4Encode, ArgumentChecks) {
     EXPECT_EQ(tab.t[16383], 0);  // 32-bit layout for long sources
     EXPECT_EQ(veksEncodeLZ4_8u(src.data(), 100, dst.data(), &n, nullptr), vekStatusNullPtrErr);
 
-    EXPECT_EQ(veksEncodeLZ4Safe_8u(src.data(), nullptr, dst.data(), &dl, tab.t), vekStatusNullPtrErr);
+    EXPECT_EQ(veksEncodeLZ4Safe_8u(src.data(), nullptr, dst.data(), &dl, tab.t),
+              vekStatusNullPtrErr);
     std::memset(tab.t, 0xAB, sizeof tab.t);
     EXPECT_EQ(veksEncodeLZ4Safe_8u(nullptr, &sl, dst.data(), &dl, tab.t), vekStatusNullPtrErr);
     EXPECT_EQ(tab.t[0], 0);
@@ -127,8 +133,10 @@ TEST(Lz4Encode, ArgumentChecks) {
     std::memset(tab.t, 0xAB, sizeof tab.t);
     EXPECT_EQ(veksEncodeLZ4Fast_8u(nullptr, 100, dst.data(), &n, tab.t, 0), vekStatusNullPtrErr);
     EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), 0, dst.data(), &n, tab.t, 0), vekStatusSizeErr);
-    EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), 100, dst.data(), &n, tab.t, 0), vekStatusAccelFactorErr);
-    EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), 70000, dst.data(), &n, tab.t, -3), vekStatusAccelFactorErr);
+    EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), 100, dst.data(), &n, tab.t, 0),
+              vekStatusAccelFactorErr);
+    EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), 70000, dst.data(), &n, tab.t, -3),
+              vekStatusAccelFactorErr);
     EXPECT_EQ(tab.t[0], 0xAB);
     // Acceleration 1 is the unchecked encoder, checks included.
     EXPECT_EQ(veksEncodeLZ4Fast_8u(src.data(), 0, dst.data(), &n, tab.t, 1), vekStatusSizeErr);
@@ -154,16 +162,20 @@ TEST(Lz4Encode, BlocksEqualThePlainModel) {
         int32_t covered = 0;
         EXPECT_EQ(encode(src), vek::testref::lz4_model_encode(src.data(), n, -1, &covered)) << n;
         for (int32_t accel : {2, 3, 17})
-            EXPECT_EQ(encode_fast(src, accel), vek::testref::lz4_model_encode_fast(src.data(), n, accel)) << n;
+            EXPECT_EQ(encode_fast(src, accel),
+                      vek::testref::lz4_model_encode_fast(src.data(), n, accel))
+                << n;
         Table tab;
         // The last two capacities straddle the room beyond which no room
         // test can fail.
-        for (int32_t cap : {1, 9, 10, 50, n / 4 + 7, n / 2 + 3, n + n / 255 + 15, n + n / 255 + 16}) {
+        for (int32_t cap :
+             {1, 9, 10, 50, n / 4 + 7, n / 2 + 3, n + n / 255 + 15, n + n / 255 + 16}) {
             Bytes dst(cap);
             int32_t sl = n, dl = cap;
             veksEncodeLZ4Safe_8u(src.data(), &sl, dst.data(), &dl, tab.t);
             dst.resize(dl);
-            EXPECT_EQ(dst, vek::testref::lz4_model_encode(src.data(), n, cap, &covered)) << n << " " << cap;
+            EXPECT_EQ(dst, vek::testref::lz4_model_encode(src.data(), n, cap, &covered))
+                << n << " " << cap;
             EXPECT_EQ(sl, covered);
         }
     }
@@ -287,7 +299,8 @@ TEST(Lz4Decode, CapacityOneShort) {
     Bytes dst(src.size());
     const uint8_t dict[4] = {1, 2, 3, 4};
     int32_t sl = int32_t(block.size()), dl = int32_t(src.size()) - 1 - 4;
-    EXPECT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, dst.data(), 4, &dl, dict, 4), vekStatusDstTooSmall);
+    EXPECT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, dst.data(), 4, &dl, dict, 4),
+              vekStatusDstTooSmall);
     EXPECT_EQ(dl, -1);
     EXPECT_EQ(sl, int32_t(block.size()));
 }
@@ -299,9 +312,11 @@ TEST(Lz4Decode, DictionaryCases) {
     const Bytes block = {0x26, 'x', 'y', 0x05, 0x00, 0x00};
     Bytes dst(10 + 12, 0);
     int32_t sl = int32_t(block.size()), dl = 12;
-    ASSERT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, dst.data(), 10, &dl, dict.data(), 10), vekStatusOk);
+    ASSERT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, dst.data(), 10, &dl, dict.data(), 10),
+              vekStatusOk);
     EXPECT_EQ(dl, 12);
-    EXPECT_EQ(Bytes(dst.begin() + 10, dst.end()), (Bytes{'x', 'y', 'H', 'I', 'J', 'x', 'y', 'H', 'I', 'J', 'x', 'y'}));
+    EXPECT_EQ(Bytes(dst.begin() + 10, dst.end()),
+              (Bytes{'x', 'y', 'H', 'I', 'J', 'x', 'y', 'H', 'I', 'J', 'x', 'y'}));
     EXPECT_EQ(Bytes(dst.begin(), dst.begin() + 10), Bytes(10, 0));  // never touched
     // The same block without the dictionary reaches before the output.
     Bytes padded = block;
@@ -326,12 +341,14 @@ void compare_with_model(const Bytes& block, int32_t cap, const Bytes& dict, int3
         want = lz4_reference_decode(in.data(), sl, model.data(), 0, cap, nullptr, 0);
         want.srcLen = sl;  // the plain decoder reports no source count
     } else {
-        st = veksDecodeLZ4Dict_8u(in.data(), &sl, ours.data(), dstIdx, &dl, dict.data(), int32_t(dict.size()));
+        st = veksDecodeLZ4Dict_8u(in.data(), &sl, ours.data(), dstIdx, &dl, dict.data(),
+                                  int32_t(dict.size()));
         want = lz4_reference_decode(in.data(), int32_t(block.size()), model.data(), dstIdx, cap,
                                     dict.data(), int32_t(dict.size()));
     }
-    SCOPED_TRACE(::testing::Message() << "cap " << cap << " dict " << dict.size() << " dstIdx " << dstIdx
-                                      << " block " << block.size() << " status " << want.status);
+    SCOPED_TRACE(::testing::Message()
+                 << "cap " << cap << " dict " << dict.size() << " dstIdx " << dstIdx << " block "
+                 << block.size() << " status " << want.status);
     ASSERT_EQ(st, want.status);
     if (st == vekStatusBadDataErr || st == vekStatusSizeErr) return;  // counts not reported
     ASSERT_EQ(dl, want.dstLen);
@@ -346,15 +363,18 @@ void compare_with_model(const Bytes& block, int32_t cap, const Bytes& dict, int3
 TEST(Lz4Decode, MutatedAndTruncatedBlocksMatchTheModel) {
     std::mt19937 rng(21);
     const Bytes dict = vek::testdata::text_bytes(3000, 22);
-    for (const Bytes& src : {vek::testdata::text_bytes(20000, 23), vek::testdata::runs_bytes(20000, 24)}) {
+    for (const Bytes& src :
+         {vek::testdata::text_bytes(20000, 23), vek::testdata::runs_bytes(20000, 24)}) {
         const Bytes block = encode(src);
         for (int trial = 0; trial < 1500 / kSlow; ++trial) {
             Bytes b = block;
             const int kind = trial % 3;
-            if (kind == 0) b.resize(1 + rng() % b.size());
+            if (kind == 0)
+                b.resize(1 + rng() % b.size());
             else
                 for (int k = 0; k < 1 + trial % 4; ++k) b[rng() % b.size()] = uint8_t(rng());
-            const int32_t cap = kind == 2 ? int32_t(rng() % (src.size() + 100)) + 1 : int32_t(src.size());
+            const int32_t cap =
+                kind == 2 ? int32_t(rng() % (src.size() + 100)) + 1 : int32_t(src.size());
             compare_with_model(b, cap, {}, 0);
             compare_with_model(b, cap, dict, 3000);
             compare_with_model(b, cap, dict, 3100);
@@ -406,7 +426,8 @@ TEST(Lz4Decode, LongLengthExtensions) {
     Bytes out(100);
     for (const Bytes* b : {&lit, &match}) {
         int32_t dl = 100;
-        EXPECT_EQ(veksDecodeLZ4_8u(b->data(), int32_t(b->size()), out.data(), &dl), vekStatusSizeErr);
+        EXPECT_EQ(veksDecodeLZ4_8u(b->data(), int32_t(b->size()), out.data(), &dl),
+                  vekStatusSizeErr);
     }
 }
 

@@ -72,22 +72,11 @@ std::vector<Bytes> corpus() {
     std::copy(far.begin(), far.begin() + 300, far.begin() + 16384 + 50);
     std::copy(far.begin() + 1000, far.begin() + 1300, far.begin() + 1000 + 49151);
     std::copy(far.begin() + 2000, far.begin() + 2040, far.begin() + 2000 + 49152);
-    return {text_bytes(100000, 1),
-            random_bytes(70000, 2),
-            runs_bytes(300000, 3),
-            Bytes(200000, 'a'),
-            random_bytes(14, 6),
-            text_bytes(17, 7),
-            text_bytes(18, 8),
-            text_bytes(1000, 9),
-            mixed,
-            far,
-            text_bytes(kBig, 10),
-            runs_bytes(49152 * 3 + 7, 14),
+    return {text_bytes(100000, 1), random_bytes(70000, 2), runs_bytes(300000, 3),
+            Bytes(200000, 'a'), random_bytes(14, 6), text_bytes(17, 7), text_bytes(18, 8),
+            text_bytes(1000, 9), mixed, far, text_bytes(kBig, 10), runs_bytes(49152 * 3 + 7, 14),
             // Whole-input literal runs at the bounds of the wide copies.
-            random_bytes(4095, 15),
-            random_bytes(4096, 16),
-            random_bytes((1 << 20) - 1, 17),
+            random_bytes(4095, 15), random_bytes(4096, 16), random_bytes((1 << 20) - 1, 17),
             random_bytes(1 << 20, 18)};
 }
 

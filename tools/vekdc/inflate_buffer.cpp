@@ -11,7 +11,7 @@ namespace vekdc {
 namespace {
 
 class BufferInflater {
-public:
+  public:
     BufferInflater(const uint8_t* src, size_t n, uint8_t* dst, size_t cap)
         : src_(src), n_(n), dst_(dst), cap_(cap) {
         std::memset(&state_, 0, sizeof state_);
@@ -37,7 +37,7 @@ public:
         }
     }
 
-private:
+  private:
     bool bits(int n, uint32_t* v) {
         while (nbits_ < uint32_t(n)) {
             if (pos_ == n_) return false;
@@ -79,9 +79,11 @@ private:
         uint16_t lens[deflate_header::kMaxLengths];
         uint32_t nlit = 0, ndist = 0;
         const auto source = [this](int n, uint32_t* v) { return bits(n, v); };
-        const deflate_header::Error e = deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist);
+        const deflate_header::Error e =
+            deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist);
         if (e == deflate_header::Error::kTruncated) return InflateBufferResult::kTruncated;
-        if (e != deflate_header::Error::kNone || lens[256] == 0) return InflateBufferResult::kCorrupt;
+        if (e != deflate_header::Error::kNone || lens[256] == 0)
+            return InflateBufferResult::kCorrupt;
         if (veksInflateBuildHuffTable(lens, nlit, ndist, &state_) != vekStatusOk)
             return InflateBufferResult::kCorrupt;
         return body();
@@ -127,10 +129,10 @@ private:
     vekInflateState state_;
 };
 
-} // namespace
+}  // namespace
 
 InflateBufferResult inflate_buffer(const uint8_t* src, size_t n, uint8_t* dst, size_t cap) {
     return BufferInflater(src, n, dst, cap).run();
 }
 
-} // namespace vekdc
+}  // namespace vekdc

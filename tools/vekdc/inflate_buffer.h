@@ -17,4 +17,4 @@ struct InflateBufferResult {
 
 InflateBufferResult inflate_buffer(const uint8_t* src, size_t n, uint8_t* dst, size_t cap);
 
-} // namespace vekdc
+}  // namespace vekdc

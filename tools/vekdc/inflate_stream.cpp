@@ -8,7 +8,12 @@
 namespace vekdc {
 
 InflateStream::InflateStream(Reader& in, Writer& out, const char* label)
-    : in_(in), out_(out), label_(label), in_buf_(kInBuf), out_buf_(kOutBuf), state_(new vekInflateState()) {
+    : in_(in),
+      out_(out),
+      label_(label),
+      in_buf_(kInBuf),
+      out_buf_(kOutBuf),
+      state_(new vekInflateState()) {
     std::memset(state_.get(), 0, sizeof(vekInflateState));
 }
 
@@ -101,18 +106,18 @@ void InflateStream::inflate() {
         const uint32_t final = bits(1, "a block header");
         const uint32_t type = bits(2, "a block header");
         switch (type) {
-        case 0:
-            block_stored();
-            break;
-        case 1:
-            state_->tableType = vekInflateTableFixed;
-            block_body();
-            break;
-        case 2:
-            block_dynamic();
-            break;
-        default:
-            corrupt("invalid block type 3");
+            case 0:
+                block_stored();
+                break;
+            case 1:
+                state_->tableType = vekInflateTableFixed;
+                block_body();
+                break;
+            case 2:
+                block_dynamic();
+                break;
+            default:
+                corrupt("invalid block type 3");
         }
         if (final) break;
     }
@@ -127,7 +132,8 @@ void InflateStream::block_stored() {
     nbits_ -= nbits_ % 8;
     const uint32_t len = bits(16, "a stored block header");
     const uint32_t nlen = bits(16, "a stored block header");
-    if (!deflate_header::stored_lengths_match(len, nlen)) corrupt("stored block length does not match its complement");
+    if (!deflate_header::stored_lengths_match(len, nlen))
+        corrupt("stored block length does not match its complement");
     uint32_t left = len;
     // Bytes already taken into the bit buffer first, then straight from the
     // input buffer.
@@ -157,13 +163,15 @@ void InflateStream::block_dynamic() {
         *v = bits(n, "a dynamic block header");
         return true;
     };
-    const deflate_header::Error e = deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist);
+    const deflate_header::Error e =
+        deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist);
     if (e != deflate_header::Error::kNone) corrupt(deflate_header::describe(e));
     if (lens[256] == 0) corrupt("no code for the end of a block");
     const vekStatus st = veksInflateBuildHuffTable(lens, nlit, ndist, state_.get());
     if (st == vekStatusSrcDataErr) corrupt("invalid Huffman code lengths");
     if (st != vekStatusOk)
-        fail_input("internal error: veksInflateBuildHuffTable returned status " + std::to_string(st));
+        fail_input("internal error: veksInflateBuildHuffTable returned status " +
+                   std::to_string(st));
     block_body();
 }
 
@@ -173,7 +181,7 @@ void InflateStream::block_body() {
     vekInflateMode mode = vekInflateModeSymbol;
     for (;;) {
         if (dst_idx_ > kOutBuf - kOutLow) flush();
-        top_up(); // may find the end of the input; the pending bits may still do
+        top_up();  // may find the end of the input; the pending bits may still do
         const uint8_t* const in = in_buf_.data() + in_pos_;
         const uint32_t in_len = uint32_t(in_end_ - in_pos_);
         uint8_t* const dst = out_buf_.data() + dst_idx_;
@@ -185,8 +193,8 @@ void InflateStream::block_body() {
         uint32_t code_bits = nbits_;
         uint8_t* q = dst;
         uint32_t dst_len = out_len;
-        const vekStatus st = veksInflate_8u(&p, &src_len, &code, &code_bits, 0, &q, &dst_len, dst_idx_,
-                                            &mode, state_.get());
+        const vekStatus st = veksInflate_8u(&p, &src_len, &code, &code_bits, 0, &q, &dst_len,
+                                            dst_idx_, &mode, state_.get());
         if (st != vekStatusOk && st != vekStatusSrcDataErr)
             fail_input("internal error: veksInflate_8u returned status " + std::to_string(st));
         if (p < in || p > in + in_len || q < dst || q > dst + out_len || code_bits > 32)
@@ -214,4 +222,4 @@ void InflateStream::block_body() {
     }
 }
 
-} // namespace vekdc
+}  // namespace vekdc

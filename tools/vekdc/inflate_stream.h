@@ -28,7 +28,7 @@
 namespace vekdc {
 
 class InflateStream {
-public:
+  public:
     // `label` names the container in messages ("gzip", "zlib", "deflate").
     InflateStream(Reader& in, Writer& out, const char* label);
     InflateStream(const InflateStream&) = delete;
@@ -55,7 +55,7 @@ public:
     [[noreturn]] void corrupt(const std::string& what) const;
     [[noreturn]] void truncated(const char* what) const;
 
-private:
+  private:
     static constexpr uint32_t kHistory = 32768;
     static constexpr uint32_t kOutBuf = kHistory + 262144;
     static constexpr size_t kInBuf = 131072;
@@ -79,15 +79,15 @@ private:
     std::vector<uint8_t> in_buf_;
     size_t in_pos_ = 0, in_end_ = 0;
     bool eof_ = false;
-    uint64_t code_ = 0;   // bits taken from the input but not used, oldest in bit 0
+    uint64_t code_ = 0;  // bits taken from the input but not used, oldest in bit 0
     uint32_t nbits_ = 0;
     std::vector<uint8_t> out_buf_;
-    uint32_t dst_idx_ = 0;   // bytes in out_buf_: history, then output not yet written out
-    uint32_t out_start_ = 0; // where the output not yet written out begins
+    uint32_t dst_idx_ = 0;    // bytes in out_buf_: history, then output not yet written out
+    uint32_t out_start_ = 0;  // where the output not yet written out begins
     std::unique_ptr<vekInflateState> state_;
     const ChecksumAlgo* sum_ = nullptr;
     uint32_t check_ = 0;
     uint64_t total_ = 0;
 };
 
-} // namespace vekdc
+}  // namespace vekdc
