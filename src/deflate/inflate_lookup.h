@@ -227,6 +227,8 @@ void build_packed_tables_avx2(const ShortLookup& tab, PackedTables& pt);
 void join_packed_portable(uint32_t* lit);
 void join_packed_avx2(uint32_t* lit);
 void resolve_packed_pointer(const GeneralLookup& tab, uint32_t i, uint32_t* lit);
+// The short form's distance entries, packed one by one (both builders).
+void pack_short_distances(const ShortLookup& tab, uint32_t* dist);
 
 // As inflate_fast, with two bytes of output space at least.
 template <class Lookup>

@@ -29,6 +29,13 @@ void resolve_packed_pointer(const GeneralLookup& tab, uint32_t i, uint32_t* lit)
     }
 }
 
+void pack_short_distances(const ShortLookup& tab, uint32_t* dist) {
+    for (uint32_t i = 0; i <= tab.dist_mask(); ++i) {
+        const DistEntry d = tab.dist(i);
+        dist[i] = pack_distance(d.flag, d.value);
+    }
+}
+
 void join_packed_portable(uint32_t* lit) {
     for (uint32_t i = kLitSize; i-- > 0;) {
         const uint32_t e = lit[i];
@@ -59,10 +66,7 @@ void build_packed_tables_portable(const ShortLookup& tab, PackedTables& pt) {
     }
     replicate(pt.lit, litSize, kLitSize);
     join_packed_portable(pt.lit);
-    for (uint32_t i = 0; i < distSize; ++i) {
-        const DistEntry d = tab.dist(i);
-        pt.dist[i] = pack_distance(d.flag, d.value);
-    }
+    pack_short_distances(tab, pt.dist);
     replicate(pt.dist, distSize, kDistSize);
 }
 

@@ -140,10 +140,7 @@ VEK_AVX2 void build_packed_tables_avx2(const ShortLookup& tab, PackedTables& pt)
     }
     replicate(pt.lit, litSize, kLitSize);
     join_packed_avx2(pt.lit);
-    for (uint32_t j = 0; j < distSize; ++j) {
-        const DistEntry d = tab.dist(j);
-        pt.dist[j] = pack_distance(d.flag, d.value);
-    }
+    pack_short_distances(tab, pt.dist);
     replicate(pt.dist, distSize, kDistSize);
 }
 
