@@ -63,6 +63,12 @@ struct BenchOptions {
     std::vector<FloatArray> float_arrays;
 };
 
+// `base` with fewer samples (never below 3) where each takes
+// `seconds_per_sample`, so that a group of slow rows stays within
+// `budget_seconds`.
+BenchOptions within_budget(const BenchOptions& base, double budget_seconds,
+                           double seconds_per_sample);
+
 // Thrown by a family when an implementation disagrees with ours; the bench
 // command prints the message and fails.
 struct BenchMismatch : std::runtime_error {

@@ -54,11 +54,8 @@ struct Block {
 };
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
-    BenchOptions o = base;
-    const double per_sample = std::max(seconds_per_round, 2 * o.min_sample_seconds);
-    o.samples =
-        std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
-    return o;
+    return within_budget(base, kGroupBudgetSeconds,
+                         std::max(seconds_per_round, 2 * base.min_sample_seconds));
 }
 
 // Our rows compare with the named libbz2 row, or with none.

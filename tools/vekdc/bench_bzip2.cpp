@@ -69,11 +69,8 @@ size_t our_decompress(const uint8_t* src, size_t n, std::vector<uint8_t>& dst) {
 }
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
-    BenchOptions o = base;
-    const double per_sample = std::max(seconds_per_round, 2 * o.min_sample_seconds);
-    o.samples =
-        std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
-    return o;
+    return within_budget(base, kGroupBudgetSeconds,
+                         std::max(seconds_per_round, 2 * base.min_sample_seconds));
 }
 
 BenchRow make_row(const std::string& family, const std::string& impl, bool ours,

@@ -87,10 +87,7 @@ Compressor our_compressor(int level) {
 }
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
-    BenchOptions o = base;
-    const int affordable = static_cast<int>(kItemBudgetSeconds / std::max(seconds_per_round, 1e-9));
-    o.samples = std::max(3, std::min(o.samples, affordable));
-    return o;
+    return within_budget(base, kItemBudgetSeconds, seconds_per_round);
 }
 
 void run_deflate(BenchContext& ctx) {

@@ -167,11 +167,7 @@ Decoder isal_decoder() {
 }
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_round) {
-    BenchOptions o = base;
-    const int affordable =
-        static_cast<int>(kStreamBudgetSeconds / std::max(seconds_per_round, 1e-9));
-    o.samples = std::max(3, std::min(o.samples, affordable));
-    return o;
+    return within_budget(base, kStreamBudgetSeconds, seconds_per_round);
 }
 
 void run_inflate(BenchContext& ctx) {

@@ -220,12 +220,9 @@ Encoded encode_and_verify(const Case& c, const Encoder& e, const Lz4Peer* peer) 
 }
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_op, size_t contenders) {
-    BenchOptions o = base;
-    const double per_sample =
-        std::max(seconds_per_op, o.min_sample_seconds) * static_cast<double>(contenders);
-    const int affordable = static_cast<int>(kGroupBudgetSeconds / per_sample);
-    o.samples = std::max(3, std::min(o.samples, affordable));
-    return o;
+    return within_budget(
+        base, kGroupBudgetSeconds,
+        std::max(seconds_per_op, base.min_sample_seconds) * static_cast<double>(contenders));
 }
 
 BenchRow make_row(const std::string& family, const std::string& impl, bool ours, const Case& c,

@@ -158,12 +158,9 @@ Encoded encode_and_verify(const Case& c, const Coder& e, const LzoPeer* peer) {
 }
 
 BenchOptions options_for(const BenchOptions& base, double seconds_per_op, size_t contenders) {
-    BenchOptions o = base;
-    const double per_sample =
-        std::max(seconds_per_op, o.min_sample_seconds) * static_cast<double>(contenders);
-    o.samples =
-        std::max(3, std::min(o.samples, static_cast<int>(kGroupBudgetSeconds / per_sample)));
-    return o;
+    return within_budget(
+        base, kGroupBudgetSeconds,
+        std::max(seconds_per_op, base.min_sample_seconds) * static_cast<double>(contenders));
 }
 
 BenchRow make_row(const std::string& family, const Coder& coder, const Case& c, double ratio,

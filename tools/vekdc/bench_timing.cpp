@@ -78,6 +78,14 @@ BenchRow mbps_row(const std::string& family, const std::string& implementation, 
     return r;
 }
 
+BenchOptions within_budget(const BenchOptions& base, double budget_seconds,
+                           double seconds_per_sample) {
+    BenchOptions o = base;
+    const int affordable = static_cast<int>(budget_seconds / std::max(seconds_per_sample, 1e-9));
+    o.samples = std::max(3, std::min(o.samples, affordable));
+    return o;
+}
+
 std::vector<double> measure_interleaved(const std::vector<Contender>& contenders,
                                         const BenchOptions& options) {
     const size_t n = contenders.size();
