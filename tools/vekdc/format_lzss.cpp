@@ -58,12 +58,17 @@ std::unique_ptr<vekLZSSState> new_state() {
 
 class LzssCompressor : public Codec {
   public:
-    LzssCompressor() : state_(new_state()), in_(kInChunk), out_(kOutChunk) {}
+    LzssCompressor() : state_(new_state()), out_(kOutChunk) {}
 
     void run(Reader& in, Writer& out) override {
+        // The input is read straight into its place, a chunk at a time.
         std::vector<uint8_t> all;
-        for (size_t n; (n = in.read(in_.data(), kInChunk)) > 0;)
-            all.insert(all.end(), in_.data(), in_.data() + n);
+        for (size_t n = 1; n > 0;) {
+            const size_t at = all.size();
+            all.resize(at + kInChunk);
+            n = in.read(all.data() + at, kInChunk);
+            all.resize(at + n);
+        }
         const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
         vekStatus st = veksEncodeLZSSInit_8u(state_.get());
         if (st != vekStatusOk) lib_failed("veksEncodeLZSSInit_8u", st);
@@ -100,7 +105,6 @@ class LzssCompressor : public Codec {
 
   private:
     std::unique_ptr<vekLZSSState> state_;
-    std::vector<uint8_t> in_;
     std::vector<uint8_t> out_;
 };
 
