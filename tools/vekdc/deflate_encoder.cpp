@@ -77,6 +77,8 @@
 #include <cstring>
 #include <string>
 
+#include "deflate_parse_merge.h"
+
 namespace vekdc {
 
 namespace {
@@ -533,6 +535,7 @@ DeflateSettings deflate_settings_for_level(int level) {
     } else {
         const Choice& c = kChoice[level - 1];
         s.engine = DeflateEngine::kPairs;
+        s.merge_single_probe = level >= 8;
         if (c.library_level >= 0) {
             s.library_level = c.library_level;
         } else {
@@ -556,7 +559,10 @@ class DeflateEncoder::Impl {
           probe_head_(s.engine != DeflateEngine::kStored ? kProbeHash : 0),
           probe_out_(s.engine != DeflateEngine::kStored ? 2 * kProbeBytes : 0),
           lit_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0),
-          dist_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0) {
+          dist_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0),
+          merger_(s.engine == DeflateEngine::kPairs && s.merge_single_probe
+                      ? std::make_unique<SingleProbeMerger>(kCallInput)
+                      : nullptr) {
         reset();
     }
 
@@ -564,6 +570,7 @@ class DeflateEncoder::Impl {
         pos_ = end_ = kHistory;
         block_start_ = seg_start_ = static_cast<int64_t>(kHistory);
         src_idx_ = 0;
+        if (merger_) merger_->reset();
         npairs_ = committed_ = 0;
         carry_ = 0;
         std::fill(head_.begin(), head_.end(), -static_cast<int32_t>(kWindow));
@@ -805,6 +812,7 @@ class DeflateEncoder::Impl {
                     write_stored(out_, buf_.data() + block_start_, carry_ + k, last);
                     ++stats.stored;
                     src_idx_ += static_cast<uint32_t>(k);
+                    if (merger_) merger_->skip(static_cast<uint32_t>(k));
                     pos_ += k;
                     carry_ = 0;
                     block_start_ = seg_start_ = static_cast<int64_t>(pos_);
@@ -824,6 +832,11 @@ class DeflateEncoder::Impl {
                 std::memset(lit_freq_, 0, sizeof lit_freq_);
                 std::memset(dist_freq_, 0, sizeof dist_freq_);
                 find_pairs(&src, &left, start, &room, flush);
+                if (merger_ && src != start)
+                    room = room_before - merger_->merge(start, static_cast<uint32_t>(src - start),
+                                                        lit_.data() + npairs_,
+                                                        dist_.data() + npairs_, room_before - room,
+                                                        room_before, lit_freq_, dist_freq_);
                 pos_ += static_cast<size_t>(src - start);
                 npairs_ += room_before - room;
                 // Calls make fewer than 65536 pairs: the 16-bit counters are exact.
@@ -1029,6 +1042,8 @@ class DeflateEncoder::Impl {
     uint8_t lit_len_[kLitSymbols], dist_len_[kDistSymbols];
     vekDeflateHuffCode lit_codes_[kLitSymbols];
     vekDeflateHuffCode dist_codes_[kDistSymbols];
+    // With merge_single_probe: the second parse and its merge.
+    std::unique_ptr<SingleProbeMerger> merger_;
     DynamicHeader header_;
     BitOut out_;
     bool finished_ = false;

@@ -59,6 +59,9 @@ struct DeflateSettings {
     bool custom_search = false;
     bool lazy = true;
     vekLZ77LevelParams search = {0, 0, 0, 0};
+    // kPairs: also parse with the single-probe search (3-byte matches) and
+    // take its pairs where they code smaller (deflate_parse_merge.h).
+    bool merge_single_probe = false;
 };
 
 // The tool's levels: 0 stored, 1..9 as documented in deflate_encoder.cpp,
