@@ -158,7 +158,7 @@ void run_merge(const std::vector<uint8_t>& data, size_t call, MergeRun& run) {
     std::vector<uint8_t> buf(kWin + data.size());
     std::memcpy(buf.data() + kWin, data.data(), data.size());
     std::vector<int32_t> head(65536, -int32_t(kWin)), prev(kWin, -int32_t(kWin));
-    vekdc::SingleProbeMerger merger(call);
+    vekdc::SingleProbeMerger merger(call, 0.005);
     const vekLZ77LevelParams params = {1024, 8, 128, 258};
     uint32_t idx = 0;
     size_t pos = 0;

@@ -513,17 +513,18 @@ DeflateSettings deflate_settings_for_level(int level) {
     struct Choice {
         int library_level;
         vekLZ77LevelParams lazy;
+        vekLZ77LevelParams while_merging;
     };
     static const Choice kChoice[9] = {
-        {2, {}},
-        {13, {}},
-        {22, {}},
-        {14, {}},
-        {5, {}},
-        {-1, {48, 8, 64, 32}},
-        {6, {}},
-        {-1, {512, 8, 128, 258}},
-        {-1, {1024, 8, 128, 258}},
+        {2, {}, {}},
+        {13, {}, {}},
+        {22, {}, {}},
+        {14, {}, {}},
+        {5, {}, {}},
+        {-1, {48, 8, 64, 32}, {16, 8, 32, 16}},
+        {6, {}, {}},
+        {-1, {512, 8, 128, 258}, {}},
+        {-1, {1024, 8, 128, 258}, {}},
     };
     level = std::max(kDeflateMinLevel, std::min(kDeflateMaxLevel, level));
     DeflateSettings s;
@@ -535,13 +536,16 @@ DeflateSettings deflate_settings_for_level(int level) {
     } else {
         const Choice& c = kChoice[level - 1];
         s.engine = DeflateEngine::kPairs;
-        s.merge_single_probe = level >= 8;
+        s.merge_single_probe = c.library_level < 0;
         if (c.library_level >= 0) {
             s.library_level = c.library_level;
         } else {
             s.custom_search = true;
             s.lazy = true;
             s.search = c.lazy;
+            s.merge_search = c.while_merging;
+            // Level 6 merges only where that pays well for its extra time.
+            if (level == 6) s.merge_min_saving = 0.02;
         }
     }
     return s;
@@ -561,7 +565,7 @@ class DeflateEncoder::Impl {
           lit_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0),
           dist_(s.engine == DeflateEngine::kPairs ? s.block_pairs : 0),
           merger_(s.engine == DeflateEngine::kPairs && s.merge_single_probe
-                      ? std::make_unique<SingleProbeMerger>(kCallInput)
+                      ? std::make_unique<SingleProbeMerger>(kCallInput, s.merge_min_saving)
                       : nullptr) {
         reset();
     }
@@ -832,13 +836,20 @@ class DeflateEncoder::Impl {
                 std::memset(lit_freq_, 0, sizeof lit_freq_);
                 std::memset(dist_freq_, 0, sizeof dist_freq_);
                 find_pairs(&src, &left, start, &room, flush);
-                if (merger_ && src != start)
-                    room = room_before - merger_->merge(start, static_cast<uint32_t>(src - start),
-                                                        lit_.data() + npairs_,
-                                                        dist_.data() + npairs_, room_before - room,
-                                                        room_before, lit_freq_, dist_freq_);
+                bool merged_short = false;
+                if (merger_ && src != start) {
+                    const uint32_t made = room_before - room;
+                    room =
+                        room_before - merger_->merge(start, static_cast<uint32_t>(src - start),
+                                                     lit_.data() + npairs_, dist_.data() + npairs_,
+                                                     made, room_before, lit_freq_, dist_freq_);
+                    // Fewer pairs than the engine made: the segment is
+                    // closed rather than topped up by ever shorter calls.
+                    merged_short = room_before - room < made && room < s_.segment_pairs / 4;
+                }
                 pos_ += static_cast<size_t>(src - start);
                 npairs_ += room_before - room;
+                if (merged_short) room = 0;
                 // Calls make fewer than 65536 pairs: the 16-bit counters are exact.
                 for (int i = 0; i < kLitSymbols; ++i) seg_lit_[i] += lit_freq_[i].freq;
                 for (int i = 0; i < kDistSymbols; ++i) seg_dist_[i] += dist_freq_[i].freq;
@@ -868,9 +879,12 @@ class DeflateEncoder::Impl {
                                     room, s_.library_level, f);
             if (st != vekStatusOk) library_failed("veksDeflateLZ77_8u", st);
         } else if (s_.lazy) {
+            // While the single-probe pairs are taken, the engine may do
+            // with a shorter search.
+            const bool lighter = merger_ && s_.merge_search.maxChain > 0 && merger_->paying();
             st = veksDeflateLZ77Slow_8u(src, left, &src_idx_, window, kWindow, head_.data(),
                                         prev_.data(), s_.hash_size, lit_freq_, dist_freq_, lit,
-                                        dist, room, &s_.search, f);
+                                        dist, room, lighter ? &s_.merge_search : &s_.search, f);
             if (st != vekStatusOk) library_failed("veksDeflateLZ77Slow_8u", st);
         } else {
             st = veksDeflateLZ77Fast_8u(src, left, &src_idx_, window, kWindow, head_.data(),

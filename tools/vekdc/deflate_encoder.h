@@ -60,8 +60,12 @@ struct DeflateSettings {
     bool lazy = true;
     vekLZ77LevelParams search = {0, 0, 0, 0};
     // kPairs: also parse with the single-probe search (3-byte matches) and
-    // take its pairs where they code smaller (deflate_parse_merge.h).
+    // take its pairs where they code smaller (deflate_parse_merge.h); the
+    // lazy engine runs with merge_search instead of search while that pays
+    // (unless its maxChain is 0).
     bool merge_single_probe = false;
+    double merge_min_saving = 0.005;  // share of the bits a merge must save
+    vekLZ77LevelParams merge_search = {0, 0, 0, 0};
 };
 
 // The tool's levels: 0 stored, 1..9 as documented in deflate_encoder.cpp,

@@ -11,11 +11,18 @@ namespace vekdc {
 namespace {
 
 constexpr uint32_t kWindow = 32768;
-// A merge is kept going only while it saves at least this share of the
-// engine's bits; calls of fewer pairs than kGatePairs are too small to
-// judge by and never stop it.
-constexpr double kMinSaving = 0.005;
+// A merge is kept going only while it saves at least a given share of the
+// engine's bits and kMinBitsPerByte bits per input byte (the second search
+// costs about as much per byte on data that codes to almost nothing, such
+// as long runs); calls of fewer pairs than kGatePairs and fewer input bytes
+// than kGateBytes are too small to judge by and never stop it.
+constexpr double kMinBitsPerByte = 0.02;
 constexpr uint32_t kGatePairs = 1024;
+constexpr uint32_t kGateBytes = 16384;
+// Input of a trial merge (while merging is not known to pay).
+constexpr uint32_t kTrialBytes = kGateBytes;
+// Calls left out after the first such call, doubling after each next.
+constexpr uint32_t kFirstBackoff = 16;
 constexpr uint32_t kMaxBackoff = 64;
 
 constexpr uint8_t kLenExtraBits[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
@@ -28,21 +35,24 @@ constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13
                                     33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
                                     1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 
-// Distances 1..256 by distance - 1, larger ones by 256 + ((distance - 1) >> 7).
+// 0 for a literal, distances 1..256 as they are, larger ones by
+// 255 + ((distance - 1) >> 7), which is 257..510.
+constexpr int kDistanceSlots = 511;
 inline unsigned distance_slot(uint16_t distance) {
-    const unsigned d = distance - 1u;
-    return d < 256 ? d : 256 + (d >> 7);
+    // (A mask rather than a branch: near and far distances alternate.)
+    const unsigned far = 0u - static_cast<unsigned>(distance > 256);
+    return (distance & ~far) | ((255 + ((distance - 1u) >> 7)) & far);
 }
 
 struct SymbolTables {
-    uint8_t length[256];    // length code - 257, by length - 3
-    uint8_t distance[512];  // distance code, by distance slot
+    uint8_t length[256];               // length code - 257, by length - 3
+    uint8_t distance[kDistanceSlots];  // distance code, by distance slot
     SymbolTables() {
         for (int c = 0; c < 28; ++c)
             for (int l = kLenBase[c]; l < kLenBase[c + 1]; ++l)
                 length[l - 3] = static_cast<uint8_t>(c);
         length[255] = 28;  // 258 has a code of its own
-        std::fill(distance, distance + 512, uint8_t(0));
+        std::fill(distance, distance + kDistanceSlots, uint8_t(0));
         for (int c = 0; c < 30; ++c) {
             const int end = c + 1 < 30 ? kDistBase[c + 1] : 32769;
             for (int d = kDistBase[c]; d < end; ++d)
@@ -105,14 +115,18 @@ void PairCosts::fit(const uint32_t* lit_count, const uint32_t* dist_count) {
     symbol_bits(lit_count, kPairLitSymbols, lit);
     symbol_bits(dist_count, kPairDistSymbols, dist);
     const SymbolTables& t = tables();
-    std::copy(lit, lit + 256, lit_);
-    for (int l = 0; l < 256; ++l) length_[l] = lit[257 + t.length[l]] + kLenExtraBits[t.length[l]];
-    for (int s = 0; s < 512; ++s)
+    std::copy(lit, lit + 256, symbol_);
+    for (int l = 0; l < 256; ++l)
+        symbol_[256 + l] = lit[257 + t.length[l]] + kLenExtraBits[t.length[l]];
+    distance_[0] = 0;
+    for (int s = 1; s < kDistanceSlots; ++s)
         distance_[s] = dist[t.distance[s]] + kDistExtraBits[t.distance[s]];
 }
 
 float PairCosts::item(uint8_t lit, uint16_t distance) const {
-    return distance == 0 ? lit_[lit] : length_[lit] + distance_[distance_slot(distance)];
+    // Without branches: literals and lengths share one table, and a
+    // literal's distance slot costs nothing.
+    return symbol_[lit + (distance != 0 ? 256 : 0)] + distance_[distance_slot(distance)];
 }
 
 uint32_t merge_parses(const uint8_t* a_lit, const uint16_t* a_dist, uint32_t na,
@@ -122,16 +136,34 @@ uint32_t merge_parses(const uint8_t* a_lit, const uint16_t* a_dist, uint32_t na,
     uint64_t pa = 0, pb = 0;  // input covered by a[0, i) and by b[0, j)
     float ca = 0, cb = 0;     // bits of a[i0, i) and of b[j0, j)
     while (i < na || j < nb) {
-        if (pa <= pb && i < na) {
-            ca += costs.item(a_lit[i], a_dist[i]);
-            pa += a_dist[i] != 0 ? a_lit[i] + 3u : 1u;
-            ++i;
-        } else {
-            cb += costs.item(b_lit[j], b_dist[j]);
-            pb += b_dist[j] != 0 ? b_lit[j] + 3u : 1u;
-            ++j;
+        if (i == i0 && j == j0) {
+            // At a common boundary: items both parses share go straight out.
+            while (i < na && j < nb && a_lit[i] == b_lit[j] && a_dist[i] == b_dist[j]) {
+                out_lit[out] = a_lit[i];
+                out_dist[out++] = a_dist[i];
+                ++i;
+                ++j;
+            }
+            i0 = i;
+            j0 = j;
+            if (i == na && j == nb) break;
         }
-        if (pa != pb) continue;
+        // Whichever parse is behind takes its next item (a parse that has
+        // ended is never behind: both cover the same input). Written to
+        // compile to conditional moves: the choice follows the data.
+        do {
+            const bool take_a = pa <= pb && i < na;
+            const uint8_t l = take_a ? a_lit[i] : b_lit[j];
+            const uint16_t d = take_a ? a_dist[i] : b_dist[j];
+            const float c = costs.item(l, d);
+            const uint32_t n = d != 0 ? l + 3u : 1u;
+            ca += take_a ? c : 0.0f;
+            cb += take_a ? 0.0f : c;
+            pa += take_a ? n : 0;
+            pb += take_a ? 0 : n;
+            i += take_a;
+            j += !take_a;
+        } while (pa != pb);
         // A common boundary: a[i0, i) and b[j0, j) cover the same input.
         if (cb < ca && out + (j - j0) + (na - i) <= cap) {
             std::copy(b_lit + j0, b_lit + j, out_lit + out);
@@ -149,8 +181,9 @@ uint32_t merge_parses(const uint8_t* a_lit, const uint16_t* a_dist, uint32_t na,
     return out;
 }
 
-SingleProbeMerger::SingleProbeMerger(size_t max_input)
-    : head_(kWindow),
+SingleProbeMerger::SingleProbeMerger(size_t max_input, double min_saving)
+    : min_saving_(min_saving),
+      head_(kWindow),
       probe_lit_(max_input),
       merged_lit_(max_input),
       probe_dist_(max_input),
@@ -163,7 +196,8 @@ void SingleProbeMerger::reset() {
     std::fill(head_.begin(), head_.end(), -static_cast<int32_t>(kWindow));
     have_model_ = false;
     skip_ = 0;
-    backoff_ = 1;
+    paying_ = false;
+    backoff_ = kFirstBackoff;
 }
 
 uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* lit, uint16_t* dist,
@@ -176,11 +210,19 @@ uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* 
         src_idx_ += used;
         return made;
     }
+    // Until merging is found to pay, a call tries it on about its first
+    // kTrialBytes only: the pairs [0, k) covering `span` bytes.
+    uint32_t k = made, span = used;
+    if (!paying_ && used > kTrialBytes) {
+        span = 0;
+        for (k = 0; k < made && span < kTrialBytes; ++k) span += dist[k] != 0 ? lit[k] + 3u : 1u;
+    }
+
     // Level 0 is the single-probe search: a 32768-entry head table hashes
     // exactly three bytes, and the chain table (the second table argument)
     // is never touched.
     const uint8_t* src = start;
-    uint32_t left = used;
+    uint32_t left = span;
     uint32_t room = static_cast<uint32_t>(probe_lit_.size());
     vekDeflateFreqEntry plf[kPairLitSymbols] = {}, pdf[kPairDistSymbols] = {};
     const vekStatus st =
@@ -189,6 +231,7 @@ uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* 
     if (st != vekStatusOk)
         throw DeflateError("veksDeflateLZ77_8u failed with status " +
                            std::to_string(static_cast<int>(st)));
+    src_idx_ += used - span;
     const uint32_t nb = static_cast<uint32_t>(probe_lit_.size()) - room;
 
     // The code model: both parses' counts, with the last merge's counts.
@@ -204,21 +247,27 @@ uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* 
     }
     PairCosts costs;
     costs.fit(lc, dc);
-    const uint32_t n = merge_parses(lit, dist, made, probe_lit_.data(), probe_dist_.data(), nb,
-                                    costs, cap, merged_lit_.data(), merged_dist_.data());
+    uint32_t n = merge_parses(lit, dist, k, probe_lit_.data(), probe_dist_.data(), nb, costs,
+                              cap - (made - k), merged_lit_.data(), merged_dist_.data());
+    std::copy(lit + k, lit + made, merged_lit_.data() + n);
+    std::copy(dist + k, dist + made, merged_dist_.data() + n);
+    n += made - k;
     std::fill(lc, lc + kPairLitSymbols, 0u);
     std::fill(dc, dc + kPairDistSymbols, 0u);
     count_pair_symbols(merged_lit_.data(), merged_dist_.data(), n, lc, dc);
 
-    // Judged by the bits of each parse under its own code.
+    // Judged by the bits of each parse under its own code, the share of
+    // the engine's bits as if the tried part were the whole call.
     const double before = coded_pair_bits(main_lit, main_dist);
     const double after = coded_pair_bits(lc, dc);
-    if (made >= kGatePairs) {
-        if (after > before * (1 - kMinSaving)) {
+    if (k >= kGatePairs || span >= kGateBytes) {
+        const double share = double(span) / used;
+        paying_ = before - after >= std::max(share * before * min_saving_, span * kMinBitsPerByte);
+        if (!paying_) {
             skip_ = backoff_;
             backoff_ = std::min(2 * backoff_, kMaxBackoff);
         } else {
-            backoff_ = 1;
+            backoff_ = kFirstBackoff;
         }
     }
     if (after >= before) return made;

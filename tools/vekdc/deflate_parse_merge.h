@@ -34,9 +34,8 @@ class PairCosts {
     float item(uint8_t lit, uint16_t distance) const;
 
   private:
-    float lit_[256];
-    float length_[256];    // by length - 3, with extra bits
-    float distance_[512];  // by distance slot, with extra bits
+    float symbol_[512];    // literal bytes, then lengths - 3 with their extra bits
+    float distance_[511];  // by distance slot (0: none), with extra bits
 };
 
 // Merges parse a (na items) and parse b (nb items) of the same input into
@@ -52,8 +51,9 @@ uint32_t merge_parses(const uint8_t* a_lit, const uint16_t* a_dist, uint32_t na,
 // engine's pairs where that makes them smaller.
 class SingleProbeMerger {
   public:
-    // `max_input`: the most bytes one merge() covers.
-    explicit SingleProbeMerger(size_t max_input);
+    // `max_input`: the most bytes one merge() covers. Merging goes on while
+    // it saves at least `min_saving` of the engine's bits.
+    SingleProbeMerger(size_t max_input, double min_saving);
     void reset();
     // Input that was not searched (the stream position moves on).
     void skip(uint32_t n) { src_idx_ += n; }
@@ -64,7 +64,12 @@ class SingleProbeMerger {
     uint32_t merge(const uint8_t* start, uint32_t used, uint8_t* lit, uint16_t* dist, uint32_t made,
                    uint32_t cap, vekDeflateFreqEntry* lit_freq, vekDeflateFreqEntry* dist_freq);
 
+    // Whether the last call that could judge it found merging to pay.
+    bool paying() const { return paying_; }
+
   private:
+    double min_saving_;
+    bool paying_ = false;
     uint32_t src_idx_ = 0;
     std::vector<int32_t> head_;
     std::vector<uint8_t> probe_lit_, merged_lit_;
@@ -74,7 +79,7 @@ class SingleProbeMerger {
     bool have_model_ = false;
     // Where merging does not pay, whole calls go without it: skip_ calls
     // next, backoff_ after the next failure.
-    uint32_t skip_ = 0, backoff_ = 1;
+    uint32_t skip_ = 0, backoff_ = 0;
 };
 
 }  // namespace vekdc
