@@ -21,7 +21,9 @@ constexpr uint32_t kGatePairs = 1024;
 constexpr uint32_t kGateBytes = 16384;
 // Input of a trial merge (while merging is not known to pay).
 constexpr uint32_t kTrialBytes = kGateBytes;
-// Calls left out after the first such call, doubling after each next.
+// Calls left out after a call where merging does not pay: at the start of
+// a stream kFirstBackoff, after one where it paid 1, doubling after each
+// next such call up to kMaxBackoff.
 constexpr uint32_t kFirstBackoff = 16;
 constexpr uint32_t kMaxBackoff = 64;
 
@@ -267,7 +269,7 @@ uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* 
             skip_ = backoff_;
             backoff_ = std::min(2 * backoff_, kMaxBackoff);
         } else {
-            backoff_ = kFirstBackoff;
+            backoff_ = 1;
         }
     }
     if (after >= before) return made;
