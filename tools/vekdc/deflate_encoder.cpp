@@ -10,10 +10,11 @@
 //    3  library level 22  greedy, chain 4, good 16, every inner position
 //    4  library level 14  greedy, chain 16, nice length 32
 //    5  library level 5   lazy, chain 32, nice length 32
-//    6  veksDeflateLZ77Slow_8u with chain 48, good 8, nice 64, lazy 32 (the default)
+//    6  veksDeflateLZ77Slow_8u with chain 48, good 8, nice 64, lazy 32 (the default),
+//       merged with a single-probe parse (see below)
 //    7  library level 6   lazy, chain 128, nice length 256
-//    8  veksDeflateLZ77Slow_8u with chain 512, good 8, nice 128, lazy 258
-//    9  veksDeflateLZ77Slow_8u with chain 1024, good 8, nice 128, lazy 258
+//    8  veksDeflateLZ77Slow_8u with chain 512, good 8, nice 128, lazy 258, merged
+//    9  veksDeflateLZ77Slow_8u with chain 1024, good 8, nice 128, lazy 258, merged
 //
 // with a 65536-entry head table at every level (faster than 32768 at all of
 // them, and the same or better ratios). The table was chosen by running all
@@ -41,7 +42,20 @@
 // Random data: the same size (stored blocks, found by samples), 15-30
 // times zlib's speed. Where it falls short: the chained engines match 4
 // bytes and more, zlib also 3, which costs 4-10% on the binary records of
-// the corpus at every level and 0.3-1.3% on executables from level 4 on.
+// the corpus at levels 1..5 and 7 and 0.3-1.3% on executables from level 4
+// on. Levels 6, 8 and 9 make up for it with a second parse: each piece the
+// lazy engine parses is parsed again by the single-probe search (library
+// level 0 with a head table of its own: 3-byte matches), and between the
+// input positions where both parses have an item boundary the items that
+// cost fewer bits are taken (deflate_parse_merge.h). Merging goes on while
+// it saves 2% of the bits at level 6 (0.5% at 8 and 9), and level 6 then
+// shortens its own search to chain 16, good 8, nice 32, lazy 16. The
+// table's rows for 6, 8 and 9 predate this. Now, first MiB of the corpus
+// items and 4 MB of executables (ratio against zlib's same level, speed
+// over zlib's): binary records -6 +0.8% 2.2x, -8 +0.5% 3.7x, -9 +0.5%
+// 4.9x (were -3.4%, -4.7%, -4.7%); executables -6 +0.3% 1.9x (was -1.2%
+// 2.4x), -8/-9 +1.5% 2.2x/3.0x; text, source and manual pages rarely gain
+// and lose up to 5% of their speed to the trials; runs 12-22%.
 // Levels 1..5 are 1.2-2.5 times zlib's speed, not twice at every item: the
 // greedy engine's chain walk and the pair writer take about 8 ms per MiB of
 // text even with a chain of 1, and the faster single-probe search (library
@@ -51,8 +65,9 @@
 //
 // Memory: the input goes through one buffer holding the 32 KiB the matches
 // may reach back into, the input of the open block (up to kKeepBlock of it)
-// and the next piece read, about 1.3 MiB in all; the compressed output of a
-// block is handed to the sink as soon as the block is complete.
+// and the next piece read, about 1.3 MiB in all (the second parse of levels
+// 6, 8 and 9 adds 1.6 MiB); the compressed output of a block is handed to
+// the sink as soon as the block is complete.
 //
 // Blocks (pair engines): the LZ77 stage fills segments of up to 4096 pairs;
 // a complete segment joins the open block unless its symbol statistics

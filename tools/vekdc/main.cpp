@@ -42,7 +42,7 @@ const char kUsage[] =
     "                   and source code within 1% of zlib's level of the same\n"
     "                   number (1..5: at least as well), and faster (6..9:\n"
     "                   about twice as fast; binary data rich in 3-byte\n"
-    "                   repeats: a few percent larger)\n"
+    "                   repeats: a few percent larger at 1..5 and 7)\n"
     "        -l 0       stored blocks, no compression\n"
     "        -l -1      fastest: single-pass encoder with the fixed codes\n"
     "        Blocks that coding would enlarge are stored.\n"
