@@ -52,10 +52,10 @@
 // shortens its own search to chain 16, good 8, nice 32, lazy 16. The
 // table's rows for 6, 8 and 9 predate this. Now, first MiB of the corpus
 // items and 4 MB of executables (ratio against zlib's same level, speed
-// over zlib's): binary records -6 +0.8% 2.2x, -8 +0.5% 3.7x, -9 +0.5%
-// 4.9x (were -3.4%, -4.7%, -4.7%); executables -6 +0.3% 1.9x (was -1.2%
-// 2.4x), -8/-9 +1.5% 2.2x/3.0x; text, source and manual pages rarely gain
-// and lose up to 5% of their speed to the trials; runs 12-22%.
+// over zlib's): binary records -6 +0.5% 2.2x, -8 +0.5% 3.7x, -9 +0.4%
+// 4.7x (were -3.4%, -4.7%, -4.7%); executables -6 +0.1% 2.0x (was -1.2%
+// 2.4x), -8/-9 +1.4% 2.2x/3.1x; text, source and manual pages rarely gain
+// and lose up to 4% of their speed to the trials; runs 10-30%.
 // Levels 1..5 are 1.2-2.5 times zlib's speed, not twice at every item: the
 // greedy engine's chain walk and the pair writer take about 8 ms per MiB of
 // text even with a chain of 1, and the faster single-probe search (library

@@ -18,7 +18,7 @@ constexpr uint32_t kWindow = 32768;
 // than kGateBytes are too small to judge by and never stop it.
 constexpr double kMinBitsPerByte = 0.02;
 constexpr uint32_t kGatePairs = 1024;
-constexpr uint32_t kGateBytes = 16384;
+constexpr uint32_t kGateBytes = 8192;
 // Input of a trial merge (while merging is not known to pay).
 constexpr uint32_t kTrialBytes = kGateBytes;
 // Calls left out after a call where merging does not pay: at the start of
@@ -236,35 +236,33 @@ uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* 
     src_idx_ += used - span;
     const uint32_t nb = static_cast<uint32_t>(probe_lit_.size()) - room;
 
+    // The tried part's own counts (the library counted the whole call).
+    uint32_t main_lit[kPairLitSymbols] = {}, main_dist[kPairDistSymbols] = {};
+    if (k == made) {
+        for (int i = 0; i < kPairLitSymbols; ++i) main_lit[i] = lit_freq[i].freq;
+        for (int i = 0; i < kPairDistSymbols; ++i) main_dist[i] = dist_freq[i].freq;
+    } else {
+        count_pair_symbols(lit, dist, k, main_lit, main_dist);
+    }
     // The code model: both parses' counts, with the last merge's counts.
-    uint32_t main_lit[kPairLitSymbols], main_dist[kPairDistSymbols];
     uint32_t lc[kPairLitSymbols], dc[kPairDistSymbols];
-    for (int i = 0; i < kPairLitSymbols; ++i) {
-        main_lit[i] = lit_freq[i].freq;
+    for (int i = 0; i < kPairLitSymbols; ++i)
         lc[i] = main_lit[i] + plf[i].freq + (have_model_ ? model_lit_[i] : 0);
-    }
-    for (int i = 0; i < kPairDistSymbols; ++i) {
-        main_dist[i] = dist_freq[i].freq;
+    for (int i = 0; i < kPairDistSymbols; ++i)
         dc[i] = main_dist[i] + pdf[i].freq + (have_model_ ? model_dist_[i] : 0);
-    }
     PairCosts costs;
     costs.fit(lc, dc);
-    uint32_t n = merge_parses(lit, dist, k, probe_lit_.data(), probe_dist_.data(), nb, costs,
-                              cap - (made - k), merged_lit_.data(), merged_dist_.data());
-    std::copy(lit + k, lit + made, merged_lit_.data() + n);
-    std::copy(dist + k, dist + made, merged_dist_.data() + n);
-    n += made - k;
+    const uint32_t n = merge_parses(lit, dist, k, probe_lit_.data(), probe_dist_.data(), nb, costs,
+                                    cap - (made - k), merged_lit_.data(), merged_dist_.data());
     std::fill(lc, lc + kPairLitSymbols, 0u);
     std::fill(dc, dc + kPairDistSymbols, 0u);
     count_pair_symbols(merged_lit_.data(), merged_dist_.data(), n, lc, dc);
 
-    // Judged by the bits of each parse under its own code, the share of
-    // the engine's bits as if the tried part were the whole call.
+    // Judged by the bits of each parse of the tried part under its own code.
     const double before = coded_pair_bits(main_lit, main_dist);
     const double after = coded_pair_bits(lc, dc);
     if (k >= kGatePairs || span >= kGateBytes) {
-        const double share = double(span) / used;
-        paying_ = before - after >= std::max(share * before * min_saving_, span * kMinBitsPerByte);
+        paying_ = before - after >= std::max(before * min_saving_, span * kMinBitsPerByte);
         if (!paying_) {
             skip_ = backoff_;
             backoff_ = std::min(2 * backoff_, kMaxBackoff);
@@ -276,12 +274,18 @@ uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* 
     std::copy(lc, lc + kPairLitSymbols, model_lit_);
     std::copy(dc, dc + kPairDistSymbols, model_dist_);
     have_model_ = true;
-    std::copy(merged_lit_.data(), merged_lit_.data() + n, lit);
-    std::copy(merged_dist_.data(), merged_dist_.data() + n, dist);
+    // The merged part, then the engine's pairs after it; the counts change
+    // by the difference of the two parses of the tried part.
+    std::copy(lit + k, lit + made, merged_lit_.data() + n);
+    std::copy(dist + k, dist + made, merged_dist_.data() + n);
+    std::copy(merged_lit_.data(), merged_lit_.data() + n + (made - k), lit);
+    std::copy(merged_dist_.data(), merged_dist_.data() + n + (made - k), dist);
     // Fewer than 65536 pairs per call: the 16-bit counters hold them.
-    for (int i = 0; i < kPairLitSymbols; ++i) lit_freq[i].freq = static_cast<uint16_t>(lc[i]);
-    for (int i = 0; i < kPairDistSymbols; ++i) dist_freq[i].freq = static_cast<uint16_t>(dc[i]);
-    return n;
+    for (int i = 0; i < kPairLitSymbols; ++i)
+        lit_freq[i].freq = static_cast<uint16_t>(lit_freq[i].freq - main_lit[i] + lc[i]);
+    for (int i = 0; i < kPairDistSymbols; ++i)
+        dist_freq[i].freq = static_cast<uint16_t>(dist_freq[i].freq - main_dist[i] + dc[i]);
+    return n + (made - k);
 }
 
 }  // namespace vekdc
