@@ -268,7 +268,12 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         const uint32_t dist = static_cast<uint32_t>(base + q - e);
         int32_t limit = srcLen - q - kEndLiterals;
         if (c.cap && c.cap < limit) limit = c.cap;
-        int32_t ml = common_prefix(src + q, c.at, limit);
+        int32_t ml;
+        if constexpr (History::kAllReadable) {
+            ml = common_prefix_at(src, static_cast<uint32_t>(q), static_cast<uint32_t>(e), limit);
+        } else {
+            ml = common_prefix(src + q, c.at, limit);
+        }
         // Where the sequence ends does not depend on the backward
         // extension: taking it from here lets the next search start before
         // that extension is known.
