@@ -129,16 +129,22 @@ inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) 
     return n;
 }
 
+// A copy of x the compiler cannot relate to x. Loads addressed with it use
+// base + index forms instead of waiting for a pointer formed once by an add
+// and shared: on a latency-bound path that add is one more step.
+template <class T>
+inline T opaque(T x) {
+    __asm__("" : "+r"(x));
+    return x;
+}
+
 // common_prefix of base + i and base + j. The first 16 bytes are loaded by
 // index from the one base, so the candidate's load does not wait for its
 // address to be formed: on the way from a table entry to the match length
 // (and on to the next search) that add would be one more step.
 inline int32_t common_prefix_at(const uint8_t* base, uint32_t i, uint32_t j, int32_t limit) {
     if (__builtin_expect(limit >= 16, 1)) {
-        size_t a = i, b = j;
-        // Opaque copies: the compiler cannot fold them into pointers it
-        // already formed from i and j, and addresses base + index instead.
-        __asm__("" : "+r"(a), "+r"(b));
+        const size_t a = opaque<size_t>(i), b = opaque<size_t>(j);
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + a));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + b));
         const uint32_t ne =
