@@ -138,6 +138,12 @@ inline T opaque(T x) {
     return x;
 }
 
+// hash5 of base + i + K with every byte read by index (see opaque).
+template <int K>
+inline uint32_t hash5_at(const uint8_t* base, size_t i, uint32_t mask) {
+    return _mm_crc32_u32(base[opaque(i) + K + 4], load32(base + opaque(i) + K)) & mask;
+}
+
 // common_prefix of base + i and base + j. The first 16 bytes are loaded by
 // index from the one base, so the candidate's load does not wait for its
 // address to be formed: on the way from a table entry to the match length

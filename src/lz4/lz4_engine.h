@@ -149,9 +149,8 @@ __attribute__((always_inline)) inline int probe3(const uint8_t* src, Table tab, 
     // The hashed bytes are read by index (see opaque): the group's loads
     // start as soon as i is known.
     const size_t a = static_cast<uint32_t>(i);
-    const uint32_t h0 = hash5(src + opaque(a), Table::kMask),
-                   h1 = hash5(src + opaque(a) + 1, Table::kMask),
-                   h2 = hash5(src + opaque(a) + 2, Table::kMask);
+    const uint32_t h0 = hash5_at<0>(src, a, Table::kMask), h1 = hash5_at<1>(src, a, Table::kMask),
+                   h2 = hash5_at<2>(src, a, Table::kMask);
     const int32_t e0 = tab.get(h0), e1 = tab.get(h1), e2 = tab.get(h2);
     const int32_t p = base + i;
     tab.put(h0, p);
