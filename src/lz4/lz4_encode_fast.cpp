@@ -84,7 +84,8 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
             goto last_literals;
         }
     found : {
-        int32_t ml = common_prefix(src + q, src + c, srcLen - q - kFastEndLiterals);
+        int32_t ml = common_prefix_at(src, static_cast<uint32_t>(q), static_cast<uint32_t>(c),
+                                      srcLen - q - kFastEndLiterals);
         const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c, c);
         q -= back;
         c -= back;
@@ -94,11 +95,12 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
         if (anchor + 1 >= searchLimit) goto last_literals;
         tab.put(hash5(src + anchor - 2, Table::kMask), anchor - 2);
         // The two positions right behind the match come first.
-        if (probe_at(src, tab, anchor, hash5(src + anchor, Table::kMask), &c)) {
+        const size_t a = static_cast<uint32_t>(anchor);
+        if (probe_at(src, tab, anchor, hash5_at<0>(src, a, Table::kMask), &c)) {
             q = anchor;
             goto found;
         }
-        if (probe_at(src, tab, anchor + 1, hash5(src + anchor + 1, Table::kMask), &c)) {
+        if (probe_at(src, tab, anchor + 1, hash5_at<1>(src, a, Table::kMask), &c)) {
             q = anchor + 1;
             goto found;
         }
