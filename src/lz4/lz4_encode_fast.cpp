@@ -86,12 +86,15 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
     found : {
         int32_t ml = common_prefix_at(src, static_cast<uint32_t>(q), static_cast<uint32_t>(c),
                                       srcLen - q - kFastEndLiterals);
+        // The match ends here whatever the backward extension finds: the
+        // probes behind it need not wait for that extension.
+        const int32_t next = q + ml;
         const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c, c);
         q -= back;
         c -= back;
         ml += back;
         op = emit_sequence<8>(op, src + anchor, q - anchor, ml, static_cast<uint32_t>(q - c));
-        anchor = q + ml;
+        anchor = next;
         if (anchor + 1 >= searchLimit) goto last_literals;
         tab.put(hash5(src + anchor - 2, Table::kMask), anchor - 2);
         // The two positions right behind the match come first.
