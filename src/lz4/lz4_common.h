@@ -129,6 +129,38 @@ inline int32_t common_prefix(const uint8_t* a, const uint8_t* b, int32_t limit) 
     return n;
 }
 
+// A copy of x the compiler cannot relate to x. Loads addressed with it use
+// base + index forms instead of waiting for a pointer formed once by an add
+// and shared: on a latency-bound path that add is one more step.
+template <class T>
+inline T opaque(T x) {
+    __asm__("" : "+r"(x));
+    return x;
+}
+
+// hash5 of base + i + K with every byte read by index (see opaque).
+template <int K>
+inline uint32_t hash5_at(const uint8_t* base, size_t i, uint32_t mask) {
+    return _mm_crc32_u32(base[opaque(i) + K + 4], load32(base + opaque(i) + K)) & mask;
+}
+
+// common_prefix of base + i and base + j. The first 16 bytes are loaded by
+// index from the one base, so the candidate's load does not wait for its
+// address to be formed: on the way from a table entry to the match length
+// (and on to the next search) that add would be one more step.
+inline int32_t common_prefix_at(const uint8_t* base, uint32_t i, uint32_t j, int32_t limit) {
+    if (__builtin_expect(limit >= 16, 1)) {
+        const size_t a = opaque<size_t>(i), b = opaque<size_t>(j);
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + a));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + b));
+        const uint32_t ne =
+            ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFF;
+        if (__builtin_expect(ne != 0, 1)) return static_cast<int32_t>(__builtin_ctz(ne));
+        return 16 + common_prefix(base + i + 16, base + j + 16, limit - 16);
+    }
+    return common_prefix(base + i, base + j, limit);
+}
+
 // Common prefix counted backwards: how many bytes before a and b agree, at
 // most `limit`. `readable` bytes before both may be read even beyond the
 // limit, which lets short counts use one 8-byte compare.

@@ -84,21 +84,26 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
             goto last_literals;
         }
     found : {
-        int32_t ml = common_prefix(src + q, src + c, srcLen - q - kFastEndLiterals);
+        int32_t ml = common_prefix_at(src, static_cast<uint32_t>(q), static_cast<uint32_t>(c),
+                                      srcLen - q - kFastEndLiterals);
+        // The match ends here whatever the backward extension finds: the
+        // probes behind it need not wait for that extension.
+        const int32_t next = q + ml;
         const int32_t back = common_suffix(src + q, src + c, q - anchor < c ? q - anchor : c, c);
         q -= back;
         c -= back;
         ml += back;
         op = emit_sequence<8>(op, src + anchor, q - anchor, ml, static_cast<uint32_t>(q - c));
-        anchor = q + ml;
+        anchor = next;
         if (anchor + 1 >= searchLimit) goto last_literals;
         tab.put(hash5(src + anchor - 2, Table::kMask), anchor - 2);
         // The two positions right behind the match come first.
-        if (probe_at(src, tab, anchor, hash5(src + anchor, Table::kMask), &c)) {
+        const size_t a = static_cast<uint32_t>(anchor);
+        if (probe_at(src, tab, anchor, hash5_at<0>(src, a, Table::kMask), &c)) {
             q = anchor;
             goto found;
         }
-        if (probe_at(src, tab, anchor + 1, hash5(src + anchor + 1, Table::kMask), &c)) {
+        if (probe_at(src, tab, anchor + 1, hash5_at<1>(src, a, Table::kMask), &c)) {
             q = anchor + 1;
             goto found;
         }

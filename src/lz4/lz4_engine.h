@@ -25,14 +25,16 @@ struct Table16T {
     uint16_t* t;
     static constexpr uint32_t kMask = Mask;
     static constexpr bool kCheckDistance = false;
-    int32_t get(uint32_t h) const { return t[h]; }
+    int32_t get(uint32_t h) const { return t[opaque<size_t>(h)]; }
     void put(uint32_t h, int32_t pos) const { t[h] = static_cast<uint16_t>(pos); }
 };
 struct Table32 {
     int32_t* t;
     static constexpr uint32_t kMask = 0xFFF;
     static constexpr bool kCheckDistance = true;
-    int32_t get(uint32_t h) const { return t[h]; }
+    // The entry is read through its own index so that the load does not
+    // wait for an address the store shares.
+    int32_t get(uint32_t h) const { return t[opaque<size_t>(h)]; }
     void put(uint32_t h, int32_t pos) const { t[h] = pos; }
 };
 using Table16 = Table16T<0xFFF>;
@@ -144,8 +146,11 @@ template <class Table, class History>
 __attribute__((always_inline)) inline int probe3(const uint8_t* src, Table tab, const History& hist,
                                                  int32_t base, int32_t i, int32_t* e) {
     const uint8_t* const s = src + static_cast<uint32_t>(i);
-    const uint32_t h0 = hash5(s, Table::kMask), h1 = hash5(s + 1, Table::kMask),
-                   h2 = hash5(s + 2, Table::kMask);
+    // The hashed bytes are read by index (see opaque): the group's loads
+    // start as soon as i is known.
+    const size_t a = static_cast<uint32_t>(i);
+    const uint32_t h0 = hash5_at<0>(src, a, Table::kMask), h1 = hash5_at<1>(src, a, Table::kMask),
+                   h2 = hash5_at<2>(src, a, Table::kMask);
     const int32_t e0 = tab.get(h0), e1 = tab.get(h1), e2 = tab.get(h2);
     const int32_t p = base + i;
     tab.put(h0, p);
@@ -268,7 +273,12 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         const uint32_t dist = static_cast<uint32_t>(base + q - e);
         int32_t limit = srcLen - q - kEndLiterals;
         if (c.cap && c.cap < limit) limit = c.cap;
-        int32_t ml = common_prefix(src + q, c.at, limit);
+        int32_t ml;
+        if constexpr (History::kAllReadable) {
+            ml = common_prefix_at(src, static_cast<uint32_t>(q), static_cast<uint32_t>(e), limit);
+        } else {
+            ml = common_prefix(src + q, c.at, limit);
+        }
         // Where the sequence ends does not depend on the backward
         // extension: taking it from here lets the next search start before
         // that extension is known.
