@@ -108,15 +108,16 @@ struct Merged {
         uint16_t base;
         uint32_t mask;  // of the extra value
     };
-    Sym lit[256], len[256];
+    Sym sym[512];  // literals, then lengths - 3
     DistSym dist[32];
 
     Merged(const vekDeflateHuffCode* litCodes, const vekDeflateHuffCode* distCodes) {
         for (int i = 0; i < 256; ++i) {
-            lit[i] = {code_bits(litCodes[i]), code_len(litCodes[i])};
+            sym[i] = {code_bits(litCodes[i]), code_len(litCodes[i])};
             const vekDeflateHuffCode lc = litCodes[257 + kLitCodeTable[i]];
-            len[i] = {code_bits(lc) | static_cast<uint32_t>(kExt.lit[i] & 0xFF) << code_len(lc),
-                      code_len(lc) + (kExt.lit[i] >> 8)};
+            sym[256 + i] = {code_bits(lc) | static_cast<uint32_t>(kExt.lit[i] & 0xFF)
+                                                << code_len(lc),
+                            code_len(lc) + (kExt.lit[i] >> 8)};
         }
         for (int c = 0; c < 32; ++c) {
             const int k = c < 30 ? c : 29;  // 30 and 31 are never looked up
@@ -130,7 +131,9 @@ struct Merged {
     // Bits of one pair (at most 16 + 5 + 16 + 13 = 50) and their count,
     // without a branch: literal and match differ only in selected values.
     inline uint64_t pair(uint32_t b, uint32_t d, uint32_t* count) const {
-        const Sym& s = d != 0 ? len[b] : lit[b];
+        // (An index rather than a choice of tables: compilers keep it free
+        // of branches.)
+        const Sym& s = sym[b | static_cast<uint32_t>(d != 0) << 8];
         const uint32_t at = d <= 256 ? 255 + d : 512 + (((d - 1) >> 7) & 255);
         const DistSym& ds = dist[kLitCodeTable[at]];
         const uint64_t dv = ds.code | static_cast<uint64_t>((d - ds.base) & ds.mask) << ds.len;
