@@ -109,7 +109,10 @@ struct Merged {
         uint32_t mask;  // of the extra value
     };
     Sym sym[512];  // literals, then lengths - 3
-    DistSym dist[32];
+    // Distance code by distance 0..256 (0, a literal's, has the empty entry
+    // 32), then by 257 + (((d - 1) >> 7) & 255) for longer distances.
+    uint8_t dcode[513];
+    DistSym dist[33];
 
     Merged(const vekDeflateHuffCode* litCodes, const vekDeflateHuffCode* distCodes) {
         for (int i = 0; i < 256; ++i) {
@@ -119,6 +122,10 @@ struct Merged {
                                                 << code_len(lc),
                             code_len(lc) + (kExt.lit[i] >> 8)};
         }
+        dcode[0] = 32;
+        for (int d = 1; d <= 256; ++d) dcode[d] = kLitCodeTable[255 + d];
+        for (int k = 0; k < 256; ++k) dcode[257 + k] = kLitCodeTable[512 + k];
+        dist[32] = {0, 0, 0, 0, 0};
         for (int c = 0; c < 32; ++c) {
             const int k = c < 30 ? c : 29;  // 30 and 31 are never looked up
             const vekDeflateHuffCode dc = distCodes[k];
@@ -131,15 +138,16 @@ struct Merged {
     // Bits of one pair (at most 16 + 5 + 16 + 13 = 50) and their count,
     // without a branch: literal and match differ only in selected values.
     inline uint64_t pair(uint32_t b, uint32_t d, uint32_t* count) const {
-        // (An index rather than a choice of tables: compilers keep it free
+        // (Indices and masks rather than choices: compilers keep them free
         // of branches.)
-        const Sym& s = sym[b | static_cast<uint32_t>(d != 0) << 8];
-        const uint32_t at = d <= 256 ? 255 + d : 512 + (((d - 1) >> 7) & 255);
-        const DistSym& ds = dist[kLitCodeTable[at]];
+        const uint32_t match = d != 0;
+        const Sym& s = sym[b | match << 8];
+        const uint32_t far = 0u - static_cast<uint32_t>(d > 256);
+        const uint32_t at = (d & ~far) | ((257 + (((d - 1) >> 7) & 255)) & far);
+        const DistSym& ds = dist[dcode[at]];
         const uint64_t dv = ds.code | static_cast<uint64_t>((d - ds.base) & ds.mask) << ds.len;
-        const uint32_t dn = d != 0 ? ds.total : 0;
-        *count = s.n + dn;
-        return s.v | (d != 0 ? dv : 0) << s.n;
+        *count = s.n + ds.total;
+        return s.v | dv << s.n;
     }
 };
 

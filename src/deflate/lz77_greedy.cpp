@@ -17,7 +17,8 @@ namespace {
 
 // Searches at source offset i with lengths capped at max_len, emits one
 // item and returns the offset after it.
-template <bool kAhead = false>
+// kOne: a chain limit of one, lengths up to 258.
+template <bool kAhead = false, bool kOne = false>
 inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t good, uint32_t nice,
                             uint32_t lazy, uint32_t max_len) {
     const int32_t cand = e.insert(i);
@@ -28,7 +29,9 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
         _mm_prefetch(reinterpret_cast<const char*>(&e.prev[static_cast<uint32_t>(c1) & e.wmask]),
                      _MM_HINT_T0);
     }
-    const Found f = e.walk(i, cand, 3, max_chain, good, nice, max_len);
+    const Found f = !kOne      ? e.walk(i, cand, 3, max_chain, good, nice, max_len)
+                    : e.joined ? e.walk_one<true>(i, cand, max_len)
+                               : e.walk_one<false>(i, cand, max_len);
     if (f.len < 4) {
         e.literal(e.src[i]);
         return i + 1;
@@ -65,8 +68,13 @@ void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flus
     if (flush < 2 && len == kLookAhead) end = 1;
 
     uint32_t i = 0;
-    while (i < end && e.n < e.cap)
-        i = greedy_step<true>(e, i, max_chain, good, nice, lazy, kMaxMatch);
+    if (max_chain == 1) {
+        while (i < end && e.n < e.cap)
+            i = greedy_step<true, true>(e, i, max_chain, good, nice, lazy, kMaxMatch);
+    } else {
+        while (i < end && e.n < e.cap)
+            i = greedy_step<true>(e, i, max_chain, good, nice, lazy, kMaxMatch);
+    }
 
     if (flush >= 2) {
         // Tail: the same search without the chain cut, no match reaching
