@@ -5,7 +5,7 @@
 //
 //   -1  fastest: veksDeflateLZ77Fastest_8u, one hash probe, fixed codes
 //    0  stored blocks only
-//    1  library level 2   greedy, chain 4, inner positions of matches up to 9
+//    1  veksDeflateLZ77Fast_8u with chain 1, inner positions of matches up to 5
 //    2  library level 13  greedy, chain 5, good 8, every inner position
 //    3  library level 22  greedy, chain 4, good 16, every inner position
 //    4  library level 14  greedy, chain 16, nice length 32
@@ -506,14 +506,14 @@ double estimate_block_bits(const uint32_t* lit, const uint32_t* dist) {
 
 DeflateSettings deflate_settings_for_level(int level) {
     // Tool levels 1..9: a library level of veksDeflateLZ77_8u, or (level
-    // -1 in the table) the lazy engine veksDeflateLZ77Slow_8u run with
-    // parameters of our own.
+    // -1 in the table) the lazy engine veksDeflateLZ77Slow_8u, or (-2) the
+    // greedy engine veksDeflateLZ77Fast_8u, run with parameters of our own.
     struct Choice {
         int library_level;
-        vekLZ77LevelParams lazy;
+        vekLZ77LevelParams search;
     };
     static const Choice kChoice[9] = {
-        {2, {}},
+        {-2, {1, 16, 16, 5}},
         {13, {}},
         {22, {}},
         {14, {}},
@@ -537,8 +537,8 @@ DeflateSettings deflate_settings_for_level(int level) {
             s.library_level = c.library_level;
         } else {
             s.custom_search = true;
-            s.lazy = true;
-            s.search = c.lazy;
+            s.lazy = c.library_level == -1;
+            s.search = c.search;
         }
     }
     return s;
