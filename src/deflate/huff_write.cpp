@@ -35,6 +35,22 @@ constexpr ExtTables make_ext_tables() {
 }
 constexpr ExtTables kExt = make_ext_tables();
 
+// Distance code by any 16-bit distance, 32 (an empty entry of the merged
+// tables) for 0, the distance of a literal: one lookup without telling
+// short and long distances apart. Distances above 32768 are not Deflate
+// distances and get the codes the ordinary route gives them.
+struct DistCodes {
+    uint8_t code[65536];
+};
+constexpr DistCodes make_dist_codes() {
+    DistCodes t{};
+    t.code[0] = 32;
+    for (uint32_t d = 1; d < 65536; ++d)
+        t.code[d] = d <= 256 ? kLitCodeTable[255 + d] : kLitCodeTable[512 + (((d - 1) >> 7) & 255)];
+    return t;
+}
+constexpr DistCodes kDistCodes = make_dist_codes();
+
 // Distance code of any 16-bit distance 1..65535; distances above 32768 are
 // not Deflate distances and only need to stay inside the table.
 inline uint32_t any_dist_code(uint32_t d) {
@@ -108,11 +124,8 @@ struct Merged {
         uint16_t base;
         uint32_t mask;  // of the extra value
     };
-    Sym sym[512];  // literals, then lengths - 3
-    // Distance code by distance 0..256 (0, a literal's, has the empty entry
-    // 32), then by 257 + (((d - 1) >> 7) & 255) for longer distances.
-    uint8_t dcode[513];
-    DistSym dist[33];
+    Sym sym[512];      // literals, then lengths - 3
+    DistSym dist[33];  // 32: empty, for literals
 
     Merged(const vekDeflateHuffCode* litCodes, const vekDeflateHuffCode* distCodes) {
         for (int i = 0; i < 256; ++i) {
@@ -122,9 +135,6 @@ struct Merged {
                                                 << code_len(lc),
                             code_len(lc) + (kExt.lit[i] >> 8)};
         }
-        dcode[0] = 32;
-        for (int d = 1; d <= 256; ++d) dcode[d] = kLitCodeTable[255 + d];
-        for (int k = 0; k < 256; ++k) dcode[257 + k] = kLitCodeTable[512 + k];
         dist[32] = {0, 0, 0, 0, 0};
         for (int c = 0; c < 32; ++c) {
             const int k = c < 30 ? c : 29;  // 30 and 31 are never looked up
@@ -142,9 +152,7 @@ struct Merged {
         // of branches.)
         const uint32_t match = d != 0;
         const Sym& s = sym[b | match << 8];
-        const uint32_t far = 0u - static_cast<uint32_t>(d > 256);
-        const uint32_t at = (d & ~far) | ((257 + (((d - 1) >> 7) & 255)) & far);
-        const DistSym& ds = dist[dcode[at]];
+        const DistSym& ds = dist[kDistCodes.code[d]];
         const uint64_t dv = ds.code | static_cast<uint64_t>((d - ds.base) & ds.mask) << ds.len;
         *count = s.n + ds.total;
         return s.v | dv << s.n;
