@@ -21,9 +21,10 @@
 // levels 1..9 (raw streams, memLevel 8) over the built-in bench corpus
 // (text, source, binary, random, runs; 4 MiB each) and over 4 MB each of
 // /usr/bin executables and of manual pages and this project's sources
-// (1.7 MB; "sources" below): level 1 and the levels from 6 on are the fastest found that stay
-// within 1% of zlib's ratio at the same level on text and source code,
-// levels 2 to 5 compress those at least as well as zlib. Level 1 takes a
+// (1.7 MB; "sources" below): level 1 and the levels from 6 on are the
+// fastest found that stay within 1% of zlib's ratio at the same level on
+// text and source code, levels 2 to 5 compress those at least as well as
+// zlib. Level 1 takes a
 // single candidate per position: a chain of 2 gains 3-5% on source code and
 // binary records but costs 13% of the speed on text, inner positions only
 // up to 4 fall 1.3% short of zlib on source, and the single-probe search
