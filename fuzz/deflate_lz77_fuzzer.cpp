@@ -104,7 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         level = mode % 30;
     } else {
         lazy = mode & 1;
-        prm.maxChain = static_cast<int32_t>(lazy ? 1 + rng.next() % 64 : rng.next() % 64);
+        // Greedy runs with bit 1 set take a chain limit of one (its own walk).
+        prm.maxChain = static_cast<int32_t>(lazy       ? 1 + rng.next() % 64
+                                            : mode & 2 ? 1
+                                                       : rng.next() % 64);
         prm.goodLength = static_cast<int32_t>(4 + rng.next() % 300);
         prm.niceLength = static_cast<int32_t>(4 + rng.next() % 300);
         prm.lazyLength = static_cast<int32_t>(4 + rng.next() % 300);

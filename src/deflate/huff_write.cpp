@@ -8,9 +8,11 @@
 // the destination receives exactly the completed bytes and nothing past
 // them. Short calls use a 32-bit accumulator and look every piece up
 // separately; calls of kHuffFastPathPairs pairs and more first merge each
-// length code with its extra bits (and each short distance code with its
-// extra bits) into one value, then write through a 64-bit accumulator. Both
-// give the same bytes.
+// length code with its extra bits into one value, then write each pair as
+// one value (chosen without a branch between literal and match) through a
+// 64-bit accumulator that stores 8 bytes after every pair, until the last
+// pairs, which make at least 64 more bits, go the careful way. Both give the
+// same bytes.
 #include <cstring>
 
 #include "deflate/deflate_tables.h"
@@ -19,11 +21,9 @@
 namespace vek::deflate {
 namespace {
 
-// Extra bits by length - 3 and by distance - 1 (distances 1..256):
-// (number of extra bits << 8) | extra value.
+// Extra bits by length - 3: (number of extra bits << 8) | extra value.
 struct ExtTables {
     uint16_t lit[256];
-    uint16_t dist[256];
 };
 constexpr ExtTables make_ext_tables() {
     ExtTables t{};
@@ -31,13 +31,25 @@ constexpr ExtTables make_ext_tables() {
         const int c = kLitCodeTable[L];
         t.lit[L] = static_cast<uint16_t>(kLengthExtra[c] << 8 | (L + 3 - kLengthBase[c]));
     }
-    for (int d = 1; d <= 256; ++d) {
-        const int c = kLitCodeTable[255 + d];
-        t.dist[d - 1] = static_cast<uint16_t>(kDistExtra[c] << 8 | (d - kDistBase[c]));
-    }
     return t;
 }
 constexpr ExtTables kExt = make_ext_tables();
+
+// Distance code by any 16-bit distance, 32 (an empty entry of the merged
+// tables) for 0, the distance of a literal: one lookup without telling
+// short and long distances apart. Distances above 32768 are not Deflate
+// distances and get the codes the ordinary route gives them.
+struct DistCodes {
+    uint8_t code[65536];
+};
+constexpr DistCodes make_dist_codes() {
+    DistCodes t{};
+    t.code[0] = 32;
+    for (uint32_t d = 1; d < 65536; ++d)
+        t.code[d] = d <= 256 ? kLitCodeTable[255 + d] : kLitCodeTable[512 + (((d - 1) >> 7) & 255)];
+    return t;
+}
+constexpr DistCodes kDistCodes = make_dist_codes();
 
 // Distance code of any 16-bit distance 1..65535; distances above 32768 are
 // not Deflate distances and only need to stay inside the table.
@@ -99,37 +111,97 @@ void write_ordinary(const uint8_t* lit, const uint16_t* dist, uint32_t count, Bi
     }
 }
 
+// Merged tables of one call: each literal, each length - 3 with its code and
+// extra bits, and per distance code its code, bit counts, base and mask.
+struct Merged {
+    struct Sym {
+        uint32_t v;  // code bits, then extra bits
+        uint32_t n;  // their count
+    };
+    struct DistSym {
+        uint32_t code;
+        uint8_t len, total;  // code bits; code plus extra bits
+        uint16_t base;
+        uint32_t mask;  // of the extra value
+    };
+    Sym sym[512];      // literals, then lengths - 3
+    DistSym dist[33];  // 32: empty, for literals
+
+    Merged(const vekDeflateHuffCode* litCodes, const vekDeflateHuffCode* distCodes) {
+        for (int i = 0; i < 256; ++i) {
+            sym[i] = {code_bits(litCodes[i]), code_len(litCodes[i])};
+            const vekDeflateHuffCode lc = litCodes[257 + kLitCodeTable[i]];
+            sym[256 + i] = {code_bits(lc) | static_cast<uint32_t>(kExt.lit[i] & 0xFF)
+                                                << code_len(lc),
+                            code_len(lc) + (kExt.lit[i] >> 8)};
+        }
+        dist[32] = {0, 0, 0, 0, 0};
+        for (int c = 0; c < 32; ++c) {
+            const int k = c < 30 ? c : 29;  // 30 and 31 are never looked up
+            const vekDeflateHuffCode dc = distCodes[k];
+            dist[c] = {code_bits(dc), static_cast<uint8_t>(code_len(dc)),
+                       static_cast<uint8_t>(code_len(dc) + kDistExtra[k]), kDistBase[k],
+                       (1u << kDistExtra[k]) - 1u};
+        }
+    }
+
+    // Bits of one pair (at most 16 + 5 + 16 + 13 = 50) and their count,
+    // without a branch: literal and match differ only in selected values.
+    inline uint64_t pair(uint32_t b, uint32_t d, uint32_t* count) const {
+        // (Indices and masks rather than choices: compilers keep them free
+        // of branches.)
+        const uint32_t match = d != 0;
+        const Sym& s = sym[b | match << 8];
+        const DistSym& ds = dist[kDistCodes.code[d]];
+        const uint64_t dv = ds.code | static_cast<uint64_t>((d - ds.base) & ds.mask) << ds.len;
+        *count = s.n + ds.total;
+        return s.v | dv << s.n;
+    }
+};
+
 void write_fast(const uint8_t* lit, const uint16_t* dist, uint32_t count, BitSink<uint64_t>& s,
                 const vekDeflateHuffCode* litCodes, const vekDeflateHuffCode* distCodes) {
-    // Merged values and their bit counts: literals, length code + extra bits
-    // by length - 3, distance code + extra bits by distance - 1 (1..256).
-    uint32_t litV[256], lenV[256], distV[256];
-    uint8_t litN[256], lenN[256], distN[256];
-    for (int i = 0; i < 256; ++i) {
-        litV[i] = code_bits(litCodes[i]);
-        litN[i] = static_cast<uint8_t>(code_len(litCodes[i]));
-        const vekDeflateHuffCode lc = litCodes[257 + kLitCodeTable[i]];
-        lenV[i] = code_bits(lc) | static_cast<uint32_t>(kExt.lit[i] & 0xFF) << code_len(lc);
-        lenN[i] = static_cast<uint8_t>(code_len(lc) + (kExt.lit[i] >> 8));
-        const vekDeflateHuffCode dc = distCodes[kLitCodeTable[256 + i]];
-        distV[i] = code_bits(dc) | static_cast<uint32_t>(kExt.dist[i] & 0xFF) << code_len(dc);
-        distN[i] = static_cast<uint8_t>(code_len(dc) + (kExt.dist[i] >> 8));
+    const Merged m(litCodes, distCodes);
+    // The pairs before `split` go through a branch-free loop that stores 8
+    // bytes after every pair, whole or not; the pairs from `split` on make
+    // at least 64 more bits, so every byte of those stores past the last
+    // complete one is written again with its final value.
+    uint32_t split = count, tail_bits = 0;
+    while (split > 0 && tail_bits < 64) {
+        --split;
+        uint32_t k;
+        m.pair(lit[split], dist[split], &k);
+        tail_bits += k;
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t b = lit[i], d = dist[i];
-        if (d == 0) {
-            s.put(litV[b], litN[b]);
-        } else {
-            s.put(lenV[b], lenN[b]);
-            if (d <= 256) {
-                s.put(distV[d - 1], distN[d - 1]);
-            } else {
-                const uint32_t c = any_dist_code(d);
-                const uint32_t cl = code_len(distCodes[c]);
-                s.put(code_bits(distCodes[c]) | static_cast<uint64_t>(dist_extra(d, c)) << cl,
-                      cl + kDistExtra[c]);
-            }
+    if (tail_bits < 64) split = 0;
+    uint32_t i = 0;
+    if (split > 0) {
+        uint8_t* out = s.dst + s.idx;
+        uint64_t acc = s.acc;
+        uint32_t bits = s.n;
+        // Up to 16 pending bits: settle whole bytes first so that a pair's 50
+        // bits always fit next to the 7 or fewer left.
+        std::memcpy(out, &acc, 8);
+        out += bits >> 3;
+        acc >>= bits & 56;
+        bits &= 7;
+        for (; i < split; ++i) {
+            uint32_t k;
+            acc |= m.pair(lit[i], dist[i], &k) << bits;
+            bits += k;
+            std::memcpy(out, &acc, 8);
+            out += bits >> 3;
+            acc >>= bits & 56;
+            bits &= 7;
         }
+        s.idx = static_cast<uint32_t>(out - s.dst);
+        s.acc = acc;
+        s.n = bits;
+    }
+    for (; i < count; ++i) {
+        uint32_t k;
+        const uint64_t v = m.pair(lit[i], dist[i], &k);
+        s.put(v, k);
     }
 }
 

@@ -137,6 +137,21 @@ class Engine {
         return f;
     }
 
+    // The walk with a limit of one candidate from best 3, max_len >= 4: the
+    // candidate is taken when it lies in the window and its first 4 bytes
+    // match (neither the cut nor nice can change anything then).
+    template <bool kJoined>
+    __attribute__((always_inline)) Found walk_one(uint32_t i, int32_t cand,
+                                                  uint32_t max_len) const {
+        const uint8_t* const p = src + i;
+        const uint32_t d = base + i - static_cast<uint32_t>(cand);
+        if (d - 1 >= wsize - 1) return {3, 0};
+        const int32_t off = static_cast<int32_t>(i) - static_cast<int32_t>(d);
+        const uint32_t w = kJoined ? load32(p - d) : load4(off);
+        if (w != load32(p)) return {3, 0};
+        return {kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len), d};
+    }
+
     void literal(uint8_t b) {
         lit_dst_[n] = b;
         dist_dst_[n] = 0;

@@ -56,6 +56,21 @@ for k in range(3):
     out += bytes([k & 255]) * (600000 + 311111 * k % 1900000)
 open(sys.argv[1], "wb").write(bytes(out))
 PY
+# Bytes with Fibonacci counts in random order: a plain Huffman code of their
+# literals is far deeper than 15 bits, so the length-limited construction
+# has to take over.
+python3 - "$TMP/skewed" <<'PY'
+import random, sys
+r = random.Random(4)
+counts = [1, 1]
+while len(counts) < 25:
+    counts.append(counts[-1] + counts[-2])
+out = bytearray()
+for b, c in enumerate(counts):
+    out += bytes([b * 7 & 255]) * c
+r.shuffle(out)
+open(sys.argv[1], "wb").write(bytes(out))
+PY
 
 suffix_of() {
     case $1 in
@@ -143,6 +158,9 @@ for level in -1 0 1 2 3 4 5 6 7 8 9; do
     ours deflate "$TMP/alternating" "deflate -l $level alternating" -l "$level"
 done
 ours deflate "$TMP/mixed" "deflate -l 0 mixed" -l 0
+for level in 1 6 9; do
+    ours gzip "$TMP/skewed" "gzip -l $level skewed" -l "$level"
+done
 ours deflate "$TMP/mixed" "deflate mixed"
 
 # --- sizes ---------------------------------------------------------------------------

@@ -999,13 +999,35 @@ TEST(DeflateLZ77Model, ChosenParametersAndSizes) {
     }
 }
 
+// A chain limit of one (its own walk) with settings that matter there and
+// settings that do not, window joined to the source or apart.
+TEST(DeflateLZ77Model, OneCandidateChain) {
+    const vekLZ77LevelParams prms[] = {
+        {1, 4, 4, 4}, {1, 16, 16, 5}, {1, 8, 258, 258}, {1, 300, 4, 9}};
+    int round = 0;
+    for (const vekLZ77LevelParams& prm : prms) {
+        for (const auto& [name, in] : inputs(9000 / kScale, 5)) {
+            State s(round % 3 == 0 ? 1024 : 32768, round % 2 ? 4096 : 65536);
+            StreamOpts o;
+            o.seed = static_cast<uint32_t>(round);
+            o.contiguous = round % 2 == 0;
+            o.max_step = round % 4 < 2 ? 700 : 0;
+            o.max_cap = round % 5 == 0 ? 37 : 0;
+            SCOPED_TRACE(name + " lazy " + std::to_string(prm.lazyLength));
+            stream(Mode::fast(prm), in, s, o);
+            ++round;
+        }
+    }
+}
+
 // Tables holding anything at all (stale positions, positions ahead of the
 // input, extremes): the engines still agree with the model, read only
-// inside the input and the window, and every pair stays valid.
+// inside the input and the window, and every pair stays valid. The last
+// rounds run a chain limit of one.
 TEST(DeflateLZ77Model, ArbitraryTableContents) {
     std::mt19937 rng(23);
     const Bytes text = vek::testdata::text_bytes(60000, 24);
-    for (int round = 0; round < 90; ++round) {
+    for (int round = 0; round < 110; ++round) {
         const int l = round % 30;
         const uint32_t ws = round % 4 == 0 ? 1024 : 32768;
         State s(ws, 4096);
@@ -1028,7 +1050,8 @@ TEST(DeflateLZ77Model, ArbitraryTableContents) {
         const uint32_t n = 300 + rng() % 3000;
         const uint8_t* p = text.data() + 40000;
         const uint32_t cap = 1 + rng() % 4000, flush = rng() % 3;
-        const Result r = run_both(Mode::lv(l), s, {p, n, idx, p, cap, flush});
+        const Mode m = round < 90 ? Mode::lv(l) : Mode::fast({1, 8, 8, 4 + round % 7});
+        const Result r = run_both(m, s, {p, n, idx, p, cap, flush});
         Bytes out(text.begin(), text.begin() + 40000);
         replay(r.pairs, out, ws);
         ASSERT_EQ(out.size(), 40000 + r.consumed);

@@ -5,7 +5,7 @@
 //
 //   -1  fastest: veksDeflateLZ77Fastest_8u, one hash probe, fixed codes
 //    0  stored blocks only
-//    1  library level 2   greedy, chain 4, inner positions of matches up to 9
+//    1  veksDeflateLZ77Fast_8u with chain 1, inner positions of matches up to 5
 //    2  library level 13  greedy, chain 5, good 8, every inner position
 //    3  library level 22  greedy, chain 4, good 16, every inner position
 //    4  library level 14  greedy, chain 16, nice length 32
@@ -18,50 +18,59 @@
 //
 // with a 65536-entry head table at every level (faster than 32768 at all of
 // them, and the same or better ratios). The table was chosen by running all
-// 30 library levels, lazy parameter sets between them and zlib's levels
-// 1..9 (raw streams, memLevel 8) over the built-in bench corpus (text,
-// source, binary, random, runs; 4 MiB each) and over 4 MB each of /usr/bin
-// executables and of manual pages and this project's sources (1.8 MB): the
-// levels from 6 on are the fastest that stay within 1% of zlib's ratio at
-// the same level on text and source code, levels below 6 compress those at
-// least as well as zlib. Measured against zlib's same level (ratio, our
-// speed over zlib's; CPU time, best of 2):
+// 30 library levels, lazy and greedy parameter sets between them and zlib's
+// levels 1..9 (raw streams, memLevel 8) over the built-in bench corpus
+// (text, source, binary, random, runs; 4 MiB each) and over 4 MB each of
+// /usr/bin executables and of manual pages and this project's sources
+// (1.7 MB; "sources" below): level 1 and the levels from 6 on are the
+// fastest found that stay within 1% of zlib's ratio at the same level on
+// text and source code, levels 2 to 5 compress those at least as well as
+// zlib. Level 1 takes a
+// single candidate per position: a chain of 2 gains 3-5% on source code and
+// binary records but costs 13% of the speed on text, inner positions only
+// up to 4 fall 1.3% short of zlib on source, and the single-probe search
+// (library level 0/10/20) falls 3% short on text and 6% on source.
+// Measured against zlib's same level (ratio, our speed over zlib's; CPU
+// time, best of 3):
 //
-//   level  project sources executables  manual pages  text          source        binary runs
-//     1    +10.2% 1.4x     +4.3% 1.5x   +11.3% 1.4x   +8.6% 1.2x    +11.4% 1.5x   -5.5% 1.3x
-//     +3.6%  5.7x 2     +7.0% 1.5x     +2.3% 1.5x    +9.9% 1.4x   +6.6% 1.3x     +4.4% 1.4x
-//     -7.6% 1.4x    +105%  5.6x 3     +4.1% 1.9x     +0.1% 2.0x    +7.1% 1.9x   +2.1% 2.5x
-//     +0.6% 2.0x   -9.8% 2.2x    +103%  5.4x 4     +1.9% 1.6x     -0.3% 1.8x    +3.0% 1.7x
-//     +3.7% 1.6x     +3.9% 1.7x   -5.5% 1.7x    -2.1%  9.5x 5     +0.8% 1.6x     -0.4% 1.8x
-//     +1.7% 1.6x   +2.7% 1.7x     +1.6% 1.5x   -4.0% 2.0x    -1.2%  9.6x 6     -0.4% 2.1x
-//     -1.3% 2.6x    +0.5% 2.2x   +1.0% 3.2x     -0.6% 2.2x   -5.3% 3.0x    -0.3%  9.9x 7 -0.3% 2.0x
-//     -1.3% 2.5x    +0.6% 2.1x   +0.9% 3.1x     -0.5% 1.9x   -5.5% 3.7x    +4.1%  6.9x 8 -0.1% 2.1x
-//     -1.3% 3.1x    +0.7% 2.1x   +0.9% 3.3x     +0.1% 2.2x   -6.5% 4.8x    +4.7%  7.8x 9 -0.1% 2.4x
-//     -1.3% 3.3x    +0.7% 2.1x   +0.9% 3.4x     +0.1% 2.3x   -6.5% 5.9x    +3.3%  9.3x
+// clang-format off
+//   lvl sources      executables  man pages    text         source       binary       runs
+//    1  -0.2% 2.1x   +0.5% 2.4x   +1.4% 2.1x   +6.1% 1.8x   -0.5% 2.0x   -10.4% 1.8x  +111% 5.4x
+//    2  +7.0% 1.7x   +3.4% 2.1x   +9.8% 1.6x   +6.6% 1.5x   +4.4% 1.5x   -7.6% 1.8x   +105% 4.9x
+//    3  +3.8% 2.3x   +0.3% 3.0x   +6.9% 2.2x   +2.1% 2.8x   +0.6% 2.3x   -9.8% 2.7x   +103% 4.8x
+//    4  +2.0% 1.9x   +0.7% 2.2x   +2.9% 1.9x   +3.7% 1.7x   +3.9% 1.8x   -5.5% 2.1x   -2.1% 10.1x
+//    5  +0.9% 1.7x   -0.5% 2.0x   +1.7% 1.7x   +2.7% 1.7x   +1.5% 1.6x   -4.0% 2.2x   -1.2% 9.4x
+//    6  -0.3% 2.3x   -1.6% 2.8x   +0.5% 2.4x   +1.0% 3.3x   -0.6% 2.2x   -5.3% 3.3x   -0.3% 9.5x
+//    7  -0.3% 2.1x   -1.6% 2.4x   +0.6% 2.2x   +0.9% 3.4x   -0.5% 2.0x   -5.5% 4.0x   +4.1% 6.9x
+//    8  -0.1% 2.2x   -1.1% 1.8x   +0.7% 2.1x   +0.9% 3.6x   +0.1% 2.2x   -6.5% 5.1x   +4.7% 7.9x
+//    9  -0.1% 2.6x   -0.9% 1.9x   +0.7% 2.1x   +0.9% 3.6x   +0.1% 2.4x   -6.5% 6.3x   +3.3% 9.7x
+// clang-format on
 //
 // Random data: the same size (stored blocks, found by samples), 15-30
 // times zlib's speed. Where it falls short: the chained engines match 4
 // bytes and more, zlib also 3, which costs 4-10% on the binary records of
-// the corpus at levels 1..5 and 7 and 0.3-1.3% on executables from level 4
-// on. Levels 6, 8 and 9 make up for it with a second parse: each piece the
-// lazy engine parses is parsed again by the single-probe search (library
-// level 0 with a head table of its own: 3-byte matches), and between the
-// input positions where both parses have an item boundary the items that
-// cost fewer bits are taken (deflate_parse_merge.h). Merging goes on while
-// it saves 2% of the bits at level 6 (0.5% at 8 and 9), and level 6 then
-// shortens its own search to chain 16, good 8, nice 32, lazy 16. The
-// table's rows for 6, 8 and 9 predate this. Now, first MiB of the corpus
-// items and 4 MB of executables (ratio against zlib's same level, speed
-// over zlib's): binary records -6 +0.5% 2.2x, -8 +0.5% 3.7x, -9 +0.4%
-// 4.7x (were -3.4%, -4.7%, -4.7%); executables -6 +0.1% 2.0x (was -1.2%
-// 2.4x), -8/-9 +1.4% 2.2x/3.1x; text, source and manual pages rarely gain
-// and lose up to 4% of their speed to the trials; runs 10-30%.
-// Levels 1..5 are 1.2-2.5 times zlib's speed, not twice at every item: the
-// greedy engine's chain walk and the pair writer take about 8 ms per MiB of
-// text even with a chain of 1, and the faster single-probe search (library
-// level 0/10/20) falls 3% short of zlib -1's ratio on text and 6% on
-// source. The fastest level has no zlib counterpart: 2.2-3.1 times zlib
-// -1's speed at 76-86% of its ratio on all but random data and runs.
+// the corpus at levels 1..5 and 7 (most at level 1, whose single candidate
+// also misses longer matches further back) and 0.5-1.6% on executables from
+// level 5 on. Levels 6, 8 and 9 make up for it with a second parse: each
+// piece the lazy engine parses is parsed again by the single-probe search
+// (library level 0 with a head table of its own: 3-byte matches), and
+// between the input positions where both parses have an item boundary the
+// items that cost fewer bits are taken (deflate_parse_merge.h). Merging goes
+// on while it saves 2% of the bits at level 6 (0.5% at 8 and 9), and level 6
+// then shortens its own search to chain 16, good 8, nice 32, lazy 16. The
+// table's rows for 6, 8 and 9 were measured without it. With it, first MiB
+// of the corpus items and 4 MB of executables (ratio against zlib's same
+// level, speed over zlib's): binary records -6 +0.5% 2.2x, -8 +0.5% 3.7x,
+// -9 +0.4% 4.7x; executables -6 +0.1% 2.0x, -8/-9 +1.4% 2.2x/3.1x; text,
+// source and manual pages rarely gain and lose up to 4% of their speed to
+// the trials; runs 10-30%.
+// Level 1 is twice zlib -1's speed or more on all but the text and binary
+// items (1.8x): their matches are short (the text's average under 5 bytes,
+// some 300 000 items per MiB), and each item costs the greedy engine a hash,
+// a candidate and its inner positions, and the pair writer a merged lookup,
+// about 60 cycles in all. The fastest level has no zlib counterpart: 2.2-3.1
+// times zlib -1's speed at 76-86% of its ratio on all but random data and
+// runs.
 //
 // Memory: the input goes through one buffer holding the 32 KiB the matches
 // may reach back into, the input of the open block (up to kKeepBlock of it)
@@ -173,6 +182,42 @@ void build_lengths(const uint32_t* freq, int n, int limit, uint8_t* len) {
     std::sort(leaves, leaves + count, [](const Leaf& a, const Leaf& b) {
         return a.weight != b.weight ? a.weight < b.weight : a.symbol < b.symbol;
     });
+
+    // A plain Huffman code first (two queues over the sorted leaves): it is
+    // optimal among all prefix codes, so when it keeps within the limit it
+    // costs exactly what the package-merge code below would, in a fraction
+    // of the time.
+    {
+        const int internal = count - 1;
+        uint64_t node_weight[kLitSymbols];
+        int leaf_parent[kLitSymbols], node_parent[kLitSymbols];
+        int leaf = 0, node = 0;
+        const auto take = [&](int k) {  // the lighter of the next leaf and node
+            const bool from_leaf =
+                leaf < count && (node >= k || leaves[leaf].weight <= node_weight[node]);
+            if (from_leaf) {
+                leaf_parent[leaf] = k;
+                return leaves[leaf++].weight;
+            }
+            node_parent[node] = k;
+            return node_weight[node++];
+        };
+        for (int k = 0; k < internal; ++k) {
+            const uint64_t a = take(k);
+            node_weight[k] = a + take(k);
+        }
+        // Depths: every node's parent was made after it.
+        int depth[kLitSymbols];
+        depth[internal - 1] = 0;
+        for (int k = internal - 2; k >= 0; --k) depth[k] = depth[node_parent[k]] + 1;
+        int longest = 0;
+        for (int i = 0; i < count; ++i) longest = std::max(longest, depth[leaf_parent[i]] + 1);
+        if (longest <= limit) {
+            for (int i = 0; i < count; ++i)
+                len[leaves[i].symbol] = static_cast<uint8_t>(depth[leaf_parent[i]] + 1);
+            return;
+        }
+    }
 
     // Level 1 holds the leaves; level k merges the leaves with the pairs
     // ("packages") of level k-1. is_package[k][i] tells what item i of
@@ -523,15 +568,15 @@ double estimate_block_bits(const uint32_t* lit, const uint32_t* dist) {
 
 DeflateSettings deflate_settings_for_level(int level) {
     // Tool levels 1..9: a library level of veksDeflateLZ77_8u, or (level
-    // -1 in the table) the lazy engine veksDeflateLZ77Slow_8u run with
-    // parameters of our own.
+    // -1 in the table) the lazy engine veksDeflateLZ77Slow_8u, or (-2) the
+    // greedy engine veksDeflateLZ77Fast_8u, run with parameters of our own.
     struct Choice {
         int library_level;
-        vekLZ77LevelParams lazy;
+        vekLZ77LevelParams search;
         vekLZ77LevelParams while_merging;
     };
     static const Choice kChoice[9] = {
-        {2, {}, {}},
+        {-2, {1, 16, 16, 5}, {}},
         {13, {}, {}},
         {22, {}, {}},
         {14, {}, {}},
@@ -551,13 +596,13 @@ DeflateSettings deflate_settings_for_level(int level) {
     } else {
         const Choice& c = kChoice[level - 1];
         s.engine = DeflateEngine::kPairs;
-        s.merge_single_probe = c.library_level < 0;
+        s.merge_single_probe = c.library_level == -1;  // the lazy levels
         if (c.library_level >= 0) {
             s.library_level = c.library_level;
         } else {
             s.custom_search = true;
-            s.lazy = true;
-            s.search = c.lazy;
+            s.lazy = c.library_level == -1;
+            s.search = c.search;
             s.merge_search = c.while_merging;
             // Level 6 merges only where that pays well for its extra time.
             if (level == 6) s.merge_min_saving = 0.02;
