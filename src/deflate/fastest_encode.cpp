@@ -35,6 +35,14 @@ struct ItemCodes {
     // gives the code with its extra bits; farN the bits of both.
     uint64_t farBias[256];
     uint8_t farShift[256], farN[256];
+    // Length codes by length - 3 with their extra bits, the bit count in
+    // the top byte.
+    uint32_t lenE[256];
+    // Every distance d (1..32767) by index d - 1 up to 256, above that by
+    // 256 + ((d - 1) >> 7): the low 32 bits plus d shifted left by bits
+    // 32..39 give the code with its extra bits (modulo 2^32); bits 40..47
+    // hold their bit count.
+    uint64_t distE[512];
 };
 
 constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDeflateHuffCode* dist) {
@@ -60,6 +68,14 @@ constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDefl
         t.farBias[i] = t.dcV[c] - (static_cast<uint64_t>(kDistBase[c]) << t.dcN[c]);
         t.farShift[i] = t.dcN[c];
         t.farN[i] = static_cast<uint8_t>(t.dcN[c] + kDistExtra[c]);
+    }
+    for (int i = 0; i < 256; ++i) t.lenE[i] = t.lenV[i] | uint32_t(t.lenN[i]) << 24;
+    for (int i = 0; i < 512; ++i) {
+        const int c = i < 256    ? kLitCodeTable[256 + i]
+                      : i >= 258 ? kLitCodeTable[512 + i - 256]
+                                 : 0;
+        const uint32_t bias = t.dcV[c] - (static_cast<uint32_t>(kDistBase[c]) << t.dcN[c]);
+        t.distE[i] = bias | uint64_t(t.dcN[c]) << 32 | uint64_t(t.dcN[c] + kDistExtra[c]) << 40;
     }
     return t;
 }
@@ -111,39 +127,36 @@ inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t
     *k = t.lenN[len - 3] + dn;
 }
 
-// a when c holds, else b; computed with a mask so that the compiler does
-// not turn an unpredictable choice into a branch.
+// c when the unsigned a < b, else d: a compare and a conditional move,
+// whatever the compiler would make of a choice it cannot predict; *all
+// receives all ones when a < b, else zero.
 template <class T>
-inline T* select_ptr(bool c, T* a, T* b) {
-    const uintptr_t m = uintptr_t(0) - static_cast<uintptr_t>(c);
-    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(a) & m) |
-                                (reinterpret_cast<uintptr_t>(b) & ~m));
+inline T* pick_below(uint32_t a, uint32_t b, T* c, T* d, uint32_t* all) {
+    uint32_t m;
+    asm("cmpl %[b], %[a]\n\t"
+        "cmovb %[c], %[d]\n\t"
+        "sbbl %[m], %[m]"
+        : [d] "+r"(d), [m] "=r"(m)
+        : [a] "r"(a), [b] "ri"(b), [c] "r"(c)
+        : "cc");
+    *all = m;
+    return d;
 }
 
-// Where the main loop stands: output cursor, pending bits, input offset,
-// and for the current stretch the items coded and how many of them had no
-// usable candidate.
+// Where the main loop stands: output cursor, pending bits, input offset.
 struct Cursor {
     uint8_t* op;
     uint64_t acc;
     uint32_t n;
     uint32_t off;
-    uint32_t items;
-    uint32_t unusable;
 };
 
-// The main loop, where every item's bytes lie well inside the input (no
-// match reaches within 16 bytes of its end), up to offset `end`.
-//
-// With kJoined the window lies right before the input in memory, so a
-// candidate is read at the same offset from the input whichever side of the
-// call's start it lies. Whether a candidate is usable at all (recent enough)
-// is then either a branch, or with kBranchless a masked address: an unusable
-// candidate is replaced by a word that cannot match. The branch is cheaper
-// where the answer is nearly always the same, the mask where it varies.
-template <bool kFixedCodes, bool kJoined, bool kBranchless>
-__attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const ItemCodes& t,
-                                         int64_t end, uint8_t* const oend, Cursor& cur) {
+// The main loop with the window in a buffer of its own, where every item's
+// bytes lie well inside the input (no match reaches within 16 bytes of its
+// end), up to offset `end`.
+template <bool kFixedCodes>
+__attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const ItemCodes& t,
+                                          int64_t end, uint8_t* const oend, Cursor& cur) {
     const uint8_t* const src = m.src;
     int32_t* const head = m.head;
     const uint32_t mask = m.mask;
@@ -153,7 +166,6 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
     uint64_t acc = cur.acc;
     uint32_t n = cur.n;
     uint32_t off = cur.off;
-    uint32_t items = 0, unusable = 0;
     uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
     while (static_cast<int64_t>(off) < end && oend - op > 8) {
         const uint32_t word = load32(src + off);
@@ -164,24 +176,8 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
         // A usable candidate lies 1..winSize-1 positions back (a table entry
         // at or past pos is stale and not followed).
         const uint64_t dist = static_cast<uint64_t>(pos - cand);
-        const bool usable = dist - 1 < lastDist;
-        ++items;
         uint32_t len = 0;
-        if (kJoined && kBranchless) {
-            unusable += !usable;
-            const uint32_t differs = ~word;
-            const uintptr_t at = reinterpret_cast<uintptr_t>(src) + off - dist;
-            const uint8_t* const c = select_ptr(usable, reinterpret_cast<const uint8_t*>(at),
-                                                reinterpret_cast<const uint8_t*>(&differs));
-            if (load32(c) == word) len = 4 + fastest::common_prefix(c + 4, src + off + 4, 254);
-        } else if (!usable) {
-            ++unusable;
-        } else if (kJoined) {
-            const uint8_t* const c = src + (static_cast<int64_t>(off) - static_cast<int64_t>(dist));
-            if (load32(c) == word) len = 4 + fastest::common_prefix(c + 4, src + off + 4, 254);
-        } else if (m.word_at(cand) == word) {
-            len = m.length(cand, off, 258);
-        }
+        if (dist - 1 < lastDist && m.word_at(cand) == word) len = m.length(cand, off, 258);
         if (len == 0) {
             acc |= static_cast<uint64_t>(t.litV[src[off]]) << n;
             n += t.litN[src[off]];
@@ -192,23 +188,16 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
             match_bits(t, len, static_cast<uint32_t>(dist), &v, &k);
             acc |= v << n;
             n += k;
-            // The three positions after the match start, head only.
-            const uint64_t next = load64(src + off + 1);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next)) & mask] =
-                static_cast<int32_t>(pos + 1);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 8)) & mask] =
-                static_cast<int32_t>(pos + 2);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 16)) & mask] =
-                static_cast<int32_t>(pos + 3);
+            m.insert_after_match(off);
             off += len;
         }
         if (kFixedCodes) {
             // A complete word goes out; otherwise the store goes to spill,
             // so no byte past the complete ones is touched.
             const uint32_t out = static_cast<uint32_t>(acc);
-            const bool full = n >= 32;
-            std::memcpy(select_ptr(full, op, spill), &out, 4);
-            op += full ? 4 : 0;
+            uint32_t partial;
+            std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
+            op += ~partial & 4;
             acc >>= n & 32;
             n &= 31;
         } else {
@@ -218,31 +207,104 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
             n &= 7;
         }
     }
-    cur = {op, acc, n, off, items, unusable};
+    cur = {op, acc, n, off};
 }
 
-// Runs the main loop up to offset `end` in stretches, each with the
-// candidate test that suited the stretch before it.
+// The main loop with the window right before the input in memory, so that
+// a candidate is read at the same offset from the input whichever side of
+// the call's start it lies. One 32-byte compare settles the 4-byte check
+// and the length of matches up to 31 bytes; an unusable candidate is
+// compared with the input itself and its answer masked out, leaving one
+// branch per item.
+// Length of a match whose first 32 bytes are known equal.
+__attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* ip) {
+    return 32 + fastest::common_prefix(c + 32, ip + 32, 226);
+}
+
+template <bool kFixedCodes, bool kFullWindow>
+__attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const ItemCodes& t,
+                                           int64_t end, uint8_t* const oend, Cursor& cur) {
+    const uint8_t* ip = m.src + cur.off;
+    const uint8_t* const ipEnd = m.src + end;
+    int32_t* const head = m.head;
+    const uint32_t mask = m.mask;
+    // Position of ip, modulo 2^32 (positions stay below 2^31).
+    const uint32_t posBias = m.base - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m.src));
+    const uint32_t lastDist = kFullWindow ? 32767 : m.winSize - 1;
+    uint8_t* op = cur.op;
+    uint64_t acc = cur.acc;
+    uint32_t n = cur.n;
+    uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
+    while (ip < ipEnd && oend - op > 8) {
+        const uint64_t w = load64(ip);
+        const uint32_t h = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & mask;
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
+        const uint32_t dist = pos - static_cast<uint32_t>(head[h]);
+        head[h] = static_cast<int32_t>(pos);
+        uint32_t usable;
+        const uint8_t* const back =
+            reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(ip) - dist);
+        const uint8_t* const c = pick_below(dist - 1, lastDist, back, ip, &usable);
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip));
+        const uint32_t ne =
+            ~(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y))) & usable);
+        if ((ne & 0xF) != 0) {
+            const uint32_t b = static_cast<uint8_t>(w);
+            acc |= static_cast<uint64_t>(t.litV[b]) << n;
+            n += t.litN[b];
+            ip += 1;
+        } else {
+            const uint32_t len =
+                ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(ne)) : long_match(c, ip);
+            const uint32_t le = t.lenE[len - 3];
+            const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
+            const uint64_t de = t.distE[di];
+            const uint32_t dv = static_cast<uint32_t>(de) + (dist << ((de >> 32) & 31));
+            acc |= (static_cast<uint64_t>(le & 0xFFFFFFu) | static_cast<uint64_t>(dv) << (le >> 24))
+                   << n;
+            n += (le >> 24) + static_cast<uint32_t>(de >> 40);
+            // The three positions after the match start, head only.
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
+                static_cast<int32_t>(pos + 1);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 16)) & mask] =
+                static_cast<int32_t>(pos + 2);
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 24)) & mask] =
+                static_cast<int32_t>(pos + 3);
+            ip += len;
+        }
+        if (kFixedCodes) {
+            // A complete word goes out; otherwise the store goes to spill,
+            // so no byte past the complete ones is touched.
+            const uint32_t out = static_cast<uint32_t>(acc);
+            uint32_t partial;
+            std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
+            op += ~partial & 4;
+            acc >>= n & 32;
+            n &= 31;
+        } else {
+            std::memcpy(op, &acc, 8);
+            op += n >> 3;
+            acc >>= n & ~7u;
+            n &= 7;
+        }
+    }
+    cur.op = op;
+    cur.acc = acc;
+    cur.n = n;
+    cur.off = static_cast<uint32_t>(ip - m.src);
+}
+
+// The main loop up to offset `end`, in the form that suits where the window lies.
 template <bool kFixedCodes>
 void run_main(const fastest::MatchRule& m, const ItemCodes& t, int64_t end, uint8_t* const oend,
               bool joined, Cursor& cur) {
-    if (!joined) {
-        main_loop<kFixedCodes, false, false>(m, t, end, oend, cur);
-        return;
-    }
-    constexpr int64_t kStretch = 4096;
-    bool branchless = false;
-    while (static_cast<int64_t>(cur.off) < end && oend - cur.op > 8) {
-        const int64_t stop = std::min<int64_t>(end, int64_t(cur.off) + kStretch);
-        if (branchless)
-            main_loop<kFixedCodes, true, true>(m, t, stop, oend, cur);
-        else
-            main_loop<kFixedCodes, true, false>(m, t, stop, oend, cur);
-        // Evenly mixed answers (three to seven eighths unusable, as in
-        // binary records or random data) take the mask; text, with about a
-        // quarter unusable in runs the branch predictor follows, keeps the branch.
-        branchless = cur.unusable * 8 >= cur.items * 3 && cur.unusable * 8 <= cur.items * 7;
-    }
+    if (!joined)
+        split_loop<kFixedCodes>(m, t, end, oend, cur);
+    else if (m.winSize == 32768)
+        joined_loop<kFixedCodes, true>(m, t, end, oend, cur);
+    else
+        joined_loop<kFixedCodes, false>(m, t, end, oend, cur);
 }
 
 template <bool kFixedCodes>
@@ -305,7 +367,7 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
     // Main loop: more than 258 (fixed codes: 274) input bytes and more than 8
     // bytes of room left.
     const int64_t mainEnd = static_cast<int64_t>(srcLen) - (kFixedCodes ? 274 : 258);
-    Cursor cur{op, acc, n, off, 0, 0};
+    Cursor cur{op, acc, n, off};
     run_main<kFixedCodes>(m, t, mainEnd, oend, s.pWindow == src, cur);
     op = cur.op;
     acc = cur.acc;
