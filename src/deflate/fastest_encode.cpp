@@ -235,44 +235,57 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     uint64_t acc = cur.acc;
     uint32_t n = cur.n;
     uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
-    while (ip < ipEnd && oend - op > 8) {
-        const uint64_t w = load64(ip);
-        const uint32_t h = _mm_crc32_u32(0, static_cast<uint32_t>(w)) & mask;
-        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
+
+    // The match rule's probe at q (whose first 4 bytes are word): the
+    // candidate is taken and q registered; returns the candidate's distance
+    // and, per byte of the 32 at q, a bit set where the candidate differs
+    // (all bits for an unusable candidate).
+    struct Probe {
+        uint32_t ne, dist;
+        const uint8_t* c;
+    };
+    auto probe = [&](const uint8_t* q, uint32_t word) -> Probe {
+        const uint32_t h = _mm_crc32_u32(0, word) & mask;
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
         const uint32_t dist = pos - static_cast<uint32_t>(head[h]);
         head[h] = static_cast<int32_t>(pos);
         uint32_t usable;
         const uint8_t* const back =
-            reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(ip) - dist);
-        const uint8_t* const c = pick_below(dist - 1, lastDist, back, ip, &usable);
+            reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(q) - dist);
+        const uint8_t* const c = pick_below(dist - 1, lastDist, back, q, &usable);
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip));
-        const uint32_t ne =
-            ~(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y))) & usable);
-        if ((ne & 0xF) != 0) {
-            const uint32_t b = static_cast<uint8_t>(w);
-            acc |= static_cast<uint64_t>(t.litV[b]) << n;
-            n += t.litN[b];
-            ip += 1;
-        } else {
-            const uint32_t len =
-                ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(ne)) : long_match(c, ip);
-            const uint32_t le = t.lenE[len - 3];
-            const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
-            const uint64_t de = t.distE[di];
-            const uint32_t dv = static_cast<uint32_t>(de) + (dist << ((de >> 32) & 31));
-            acc |= (static_cast<uint64_t>(le & 0xFFFFFFu) | static_cast<uint64_t>(dv) << (le >> 24))
-                   << n;
-            n += (le >> 24) + static_cast<uint32_t>(de >> 40);
-            // The three positions after the match start, head only.
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
-                static_cast<int32_t>(pos + 1);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 16)) & mask] =
-                static_cast<int32_t>(pos + 2);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 24)) & mask] =
-                static_cast<int32_t>(pos + 3);
-            ip += len;
-        }
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+        const uint32_t eq = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        return {~(eq & usable), dist, c};
+    };
+    auto literal = [&](uint32_t b) {
+        acc |= static_cast<uint64_t>(t.litV[b]) << n;
+        n += t.litN[b];
+    };
+    // The match found by probe p at q; registers q + 1..q + 3 and returns
+    // its length.
+    auto match = [&](const Probe& p, const uint8_t* q) -> uint32_t {
+        const uint32_t len =
+            p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(p.c, q);
+        const uint32_t dist = p.dist;
+        const uint32_t le = t.lenE[len - 3];
+        const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
+        const uint64_t de = t.distE[di];
+        const uint32_t dv = static_cast<uint32_t>(de) + (dist << ((de >> 32) & 31));
+        acc |= (static_cast<uint64_t>(le & 0xFFFFFFu) | static_cast<uint64_t>(dv) << (le >> 24))
+               << n;
+        n += (le >> 24) + static_cast<uint32_t>(de >> 40);
+        const uint64_t w = load64(q);
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
+        head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
+            static_cast<int32_t>(pos + 1);
+        head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 16)) & mask] =
+            static_cast<int32_t>(pos + 2);
+        head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 24)) & mask] =
+            static_cast<int32_t>(pos + 3);
+        return len;
+    };
+    auto put = [&] {
         if (kFixedCodes) {
             // A complete word goes out; otherwise the store goes to spill,
             // so no byte past the complete ones is touched.
@@ -288,6 +301,60 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
             acc >>= n & ~7u;
             n &= 7;
         }
+    };
+
+    // Four positions at a time. Every item start p is followed by the
+    // registration of p + 1..p + 3, whatever the item (after a literal, p + 1
+    // is the next start and registers p + 2 and p + 3 in turn), and the
+    // registrations go in increasing position order. So the probes of p..p + 3
+    // may all be made first, in order: each sees exactly the table the
+    // one-by-one loop would show it, and those past the item that ends the
+    // batch register what that item would. The four probes overlap in time,
+    // and the literal-or-match choices wait on far shorter chains. A batch
+    // runs only where all four positions may start items: below the end and
+    // with room for four items.
+    while (ip + 3 < ipEnd && oend - op > 32) {
+        const uint64_t w = load64(ip);
+        const Probe p0 = probe(ip, static_cast<uint32_t>(w));
+        const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8));
+        const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16));
+        const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24));
+        if ((p0.ne & 0xF) == 0) {
+            ip += match(p0, ip);
+        } else {
+            literal(static_cast<uint8_t>(w));
+            put();
+            if ((p1.ne & 0xF) == 0) {
+                ip += 1 + match(p1, ip + 1);
+            } else {
+                literal(static_cast<uint8_t>(w >> 8));
+                put();
+                if ((p2.ne & 0xF) == 0) {
+                    ip += 2 + match(p2, ip + 2);
+                } else {
+                    literal(static_cast<uint8_t>(w >> 16));
+                    put();
+                    if ((p3.ne & 0xF) == 0) {
+                        ip += 3 + match(p3, ip + 3);
+                    } else {
+                        literal(static_cast<uint8_t>(w >> 24));
+                        ip += 4;
+                    }
+                }
+            }
+        }
+        put();
+    }
+    // The last positions one at a time.
+    while (ip < ipEnd && oend - op > 8) {
+        const Probe p = probe(ip, load32(ip));
+        if ((p.ne & 0xF) != 0) {
+            literal(*ip);
+            ip += 1;
+        } else {
+            ip += match(p, ip);
+        }
+        put();
     }
     cur.op = op;
     cur.acc = acc;
