@@ -319,12 +319,16 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8));
         const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16));
         const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24));
+        // Fixed codes: two literals fit the accumulator before it is
+        // emptied, a literal and a match do not. (The dynamic encoder stores
+        // after every item, as its bytes past the output show.)
         if ((p0.ne & 0xF) == 0) {
             ip += match(p0, ip);
         } else {
             literal(static_cast<uint8_t>(w));
-            put();
+            if (!kFixedCodes) put();
             if ((p1.ne & 0xF) == 0) {
+                if (kFixedCodes) put();
                 ip += 1 + match(p1, ip + 1);
             } else {
                 literal(static_cast<uint8_t>(w >> 8));
@@ -333,8 +337,9 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
                     ip += 2 + match(p2, ip + 2);
                 } else {
                     literal(static_cast<uint8_t>(w >> 16));
-                    put();
+                    if (!kFixedCodes) put();
                     if ((p3.ne & 0xF) == 0) {
+                        if (kFixedCodes) put();
                         ip += 3 + match(p3, ip + 3);
                     } else {
                         literal(static_cast<uint8_t>(w >> 24));
