@@ -216,9 +216,24 @@ __attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const Ite
 // and the length of matches up to 31 bytes; an unusable candidate is
 // compared with the input itself and its answer masked out, leaving one
 // branch per item.
-// Length of a match whose first 32 bytes are known equal.
+// Length of a match whose first 32 bytes are known equal, at most 258:
+// 64 bytes a step, then the last 34 bytes as two overlapping vectors.
 __attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* ip) {
-    return 32 + fastest::common_prefix(c + 32, ip + 32, 226);
+    auto equal = [&](uint32_t i) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip + i));
+        return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+    };
+    for (uint32_t i = 32; i < 224; i += 64) {
+        const uint32_t a = equal(i), b = equal(i + 32);
+        if ((a & b) != 0xFFFFFFFFu)
+            return a != 0xFFFFFFFFu ? i + static_cast<uint32_t>(_tzcnt_u32(~a))
+                                    : i + 32 + static_cast<uint32_t>(_tzcnt_u32(~b));
+    }
+    const uint32_t a = equal(224);
+    if (a != 0xFFFFFFFFu) return 224 + static_cast<uint32_t>(_tzcnt_u32(~a));
+    const uint32_t b = equal(226);
+    return b != 0xFFFFFFFFu ? 226 + static_cast<uint32_t>(_tzcnt_u32(~b)) : 258;
 }
 
 template <bool kFixedCodes, bool kFullWindow>
@@ -313,9 +328,18 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     // and the literal-or-match choices wait on far shorter chains. A batch
     // runs only where all four positions may start items: below the end and
     // with room for four items.
+    uint32_t lastLen = 0;
     while (ip + 3 < ipEnd && oend - op > 32) {
         const uint64_t w = load64(ip);
         const Probe p0 = probe(ip, static_cast<uint32_t>(w));
+        if (lastLen >= 32 && (p0.ne & 0xF) == 0) {
+            // Long matches tend to follow one another (runs): the probe of
+            // the item start alone settles the item.
+            lastLen = match(p0, ip);
+            ip += lastLen;
+            put();
+            continue;
+        }
         const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8));
         const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16));
         const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24));
@@ -323,26 +347,31 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         // emptied, a literal and a match do not. (The dynamic encoder stores
         // after every item, as its bytes past the output show.)
         if ((p0.ne & 0xF) == 0) {
-            ip += match(p0, ip);
+            lastLen = match(p0, ip);
+            ip += lastLen;
         } else {
             literal(static_cast<uint8_t>(w));
             if (!kFixedCodes) put();
             if ((p1.ne & 0xF) == 0) {
                 if (kFixedCodes) put();
-                ip += 1 + match(p1, ip + 1);
+                lastLen = match(p1, ip + 1);
+                ip += 1 + lastLen;
             } else {
                 literal(static_cast<uint8_t>(w >> 8));
                 put();
                 if ((p2.ne & 0xF) == 0) {
-                    ip += 2 + match(p2, ip + 2);
+                    lastLen = match(p2, ip + 2);
+                    ip += 2 + lastLen;
                 } else {
                     literal(static_cast<uint8_t>(w >> 16));
                     if (!kFixedCodes) put();
                     if ((p3.ne & 0xF) == 0) {
                         if (kFixedCodes) put();
-                        ip += 3 + match(p3, ip + 3);
+                        lastLen = match(p3, ip + 3);
+                        ip += 3 + lastLen;
                     } else {
                         literal(static_cast<uint8_t>(w >> 24));
+                        lastLen = 0;
                         ip += 4;
                     }
                 }
