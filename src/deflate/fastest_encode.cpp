@@ -277,9 +277,10 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         acc |= static_cast<uint64_t>(t.litV[b]) << n;
         n += t.litN[b];
     };
-    // The match found by probe p at q; registers q + 1..q + 3 and returns
-    // its length.
-    auto match = [&](const Probe& p, const uint8_t* q) -> uint32_t {
+    // The match found by probe p at q; registers q + first..q + 3 (the
+    // positions before q + first are registered already) and returns its
+    // length.
+    auto match = [&](const Probe& p, const uint8_t* q, int first) -> uint32_t {
         const uint32_t len =
             p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(p.c, q);
         const uint32_t dist = p.dist;
@@ -292,12 +293,15 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         n += (le >> 24) + static_cast<uint32_t>(de >> 40);
         const uint64_t w = load64(q);
         const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
-        head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
-            static_cast<int32_t>(pos + 1);
-        head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 16)) & mask] =
-            static_cast<int32_t>(pos + 2);
-        head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 24)) & mask] =
-            static_cast<int32_t>(pos + 3);
+        if (first <= 1)
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
+                static_cast<int32_t>(pos + 1);
+        if (first <= 2)
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 16)) & mask] =
+                static_cast<int32_t>(pos + 2);
+        if (first <= 3)
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 24)) & mask] =
+                static_cast<int32_t>(pos + 3);
         return len;
     };
     auto put = [&] {
@@ -335,7 +339,7 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         if (lastLen >= 32 && (p0.ne & 0xF) == 0) {
             // Long matches tend to follow one another (runs): the probe of
             // the item start alone settles the item.
-            lastLen = match(p0, ip);
+            lastLen = match(p0, ip, 1);
             ip += lastLen;
             put();
             continue;
@@ -346,28 +350,29 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         // Fixed codes: two literals fit the accumulator before it is
         // emptied, a literal and a match do not. (The dynamic encoder stores
         // after every item, as its bytes past the output show.)
+        // A match at ip + k needs only the registrations past ip + 3.
         if ((p0.ne & 0xF) == 0) {
-            lastLen = match(p0, ip);
+            lastLen = match(p0, ip, 4);
             ip += lastLen;
         } else {
             literal(static_cast<uint8_t>(w));
             if (!kFixedCodes) put();
             if ((p1.ne & 0xF) == 0) {
                 if (kFixedCodes) put();
-                lastLen = match(p1, ip + 1);
+                lastLen = match(p1, ip + 1, 3);
                 ip += 1 + lastLen;
             } else {
                 literal(static_cast<uint8_t>(w >> 8));
                 put();
                 if ((p2.ne & 0xF) == 0) {
-                    lastLen = match(p2, ip + 2);
+                    lastLen = match(p2, ip + 2, 2);
                     ip += 2 + lastLen;
                 } else {
                     literal(static_cast<uint8_t>(w >> 16));
                     if (!kFixedCodes) put();
                     if ((p3.ne & 0xF) == 0) {
                         if (kFixedCodes) put();
-                        lastLen = match(p3, ip + 3);
+                        lastLen = match(p3, ip + 3, 1);
                         ip += 3 + lastLen;
                     } else {
                         literal(static_cast<uint8_t>(w >> 24));
@@ -386,7 +391,7 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
             literal(*ip);
             ip += 1;
         } else {
-            ip += match(p, ip);
+            ip += match(p, ip, 1);
         }
         put();
     }
