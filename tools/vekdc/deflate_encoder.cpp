@@ -565,10 +565,20 @@ class DeflateEncoder::Impl {
     void reset() {
         pos_ = end_ = kHistory;
         block_start_ = seg_start_ = static_cast<int64_t>(kHistory);
-        src_idx_ = 0;
         npairs_ = committed_ = 0;
         carry_ = 0;
-        std::fill(head_.begin(), head_.end(), -static_cast<int32_t>(kWindow));
+        if (s_.engine == DeflateEngine::kFastest && head_ready_ && src_idx_ < (1u << 30)) {
+            // The fastest engine's table holds positions of the last stream
+            // only, all below src_idx_: started more than a window further
+            // on, the next stream follows none of them, exactly as if the
+            // table were cleared, and the 256 KiB need not be written.
+            src_idx_ += kWindow + 1;
+        } else {
+            src_idx_ = 0;
+            std::fill(head_.begin(), head_.end(), -static_cast<int32_t>(kWindow));
+            head_ready_ = true;
+        }
+        stream_start_ = src_idx_;
         std::fill(prev_.begin(), prev_.end(), -static_cast<int32_t>(kWindow));
         std::fill(block_lit_, block_lit_ + kLitSymbols, 0u);
         std::fill(block_dist_, block_dist_ + kDistSymbols, 0u);
@@ -580,7 +590,7 @@ class DeflateEncoder::Impl {
     }
 
     void write(const uint8_t* p, size_t n, DeflateSink& sink) {
-        if (s_.engine == DeflateEngine::kFastest && src_idx_ == 0 && pos_ == end_ &&
+        if (s_.engine == DeflateEngine::kFastest && src_idx_ == stream_start_ && pos_ == end_ &&
             n >= 2 * (kFastBlock + kFastestTail)) {
             // A stream's first input, when large, is coded where it lies:
             // no history precedes it, so the input is its own window. What
@@ -1033,7 +1043,9 @@ class DeflateEncoder::Impl {
     // goes with the next stored block so that incompressible data takes no
     // more stored blocks than at level 0.
     size_t carry_ = 0;
-    uint32_t src_idx_ = 0;  // the library's stream position of buf_[pos_]
+    uint32_t src_idx_ = 0;       // the library's stream position of buf_[pos_]
+    uint32_t stream_start_ = 0;  // src_idx_ at the start of the stream
+    bool head_ready_ = false;    // head_ holds no position a new stream may follow
     std::vector<int32_t> head_, prev_;
     std::vector<int32_t> probe_head_;
     std::vector<uint8_t> probe_out_;
