@@ -10,6 +10,10 @@
 // the 0..7 bits past the last whole byte, the fixed one stores a 32-bit word
 // whenever 32 bits are complete. The flush tail and the final literals are
 // written byte by byte, an item only when all of its whole bytes fit.
+//
+// Where the window lies right before the input (the usual layout), the main
+// loop probes four positions before it chooses their items, so that the
+// table and window loads of neighbouring positions overlap in time.
 #include <algorithm>
 #include <cstring>
 
@@ -210,12 +214,6 @@ __attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const Ite
     cur = {op, acc, n, off};
 }
 
-// The main loop with the window right before the input in memory, so that
-// a candidate is read at the same offset from the input whichever side of
-// the call's start it lies. One 32-byte compare settles the 4-byte check
-// and the length of matches up to 31 bytes; an unusable candidate is
-// compared with the input itself and its answer masked out, leaving one
-// branch per item.
 // Length of a match whose first 32 bytes are known equal, at most 258:
 // 64 bytes a step, then the last 34 bytes as two overlapping vectors.
 __attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* ip) {
@@ -240,6 +238,12 @@ __attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* i
     return 226 + static_cast<uint32_t>(_tzcnt_u32(~b));
 }
 
+// The main loop with the window right before the input in memory, so that
+// a candidate is read at the same offset from the input whichever side of
+// the call's start it lies. One 32-byte compare settles the 4-byte check
+// and the length of matches up to 31 bytes; an unusable candidate is
+// compared with the input itself and its answer masked out, leaving one
+// branch per item.
 template <bool kFixedCodes, bool kFullWindow>
 __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const ItemCodes& t,
                                            int64_t end, uint8_t* const oend, Cursor& cur) {
