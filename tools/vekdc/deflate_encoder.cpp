@@ -46,8 +46,9 @@
 // greedy engine's chain walk and the pair writer take about 8 ms per MiB of
 // text even with a chain of 1, and the faster single-probe search (library
 // level 0/10/20) falls 3% short of zlib -1's ratio on text and 6% on
-// source. The fastest level has no zlib counterpart: 2.2-3.1 times zlib
-// -1's speed at 76-86% of its ratio on all but random data and runs.
+// source. The fastest level has no zlib counterpart: 2.8-4.1 times zlib
+// -1's speed at 76-86% of its ratio on all but random data and runs (first
+// MiB of each item).
 //
 // Memory: the input goes through one buffer holding the 32 KiB the matches
 // may reach back into, the input of the open block (up to kKeepBlock of it)
