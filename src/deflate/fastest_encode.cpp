@@ -10,6 +10,10 @@
 // the 0..7 bits past the last whole byte, the fixed one stores a 32-bit word
 // whenever 32 bits are complete. The flush tail and the final literals are
 // written byte by byte, an item only when all of its whole bytes fit.
+//
+// Where the window lies right before the input (the usual layout), the main
+// loop probes four positions before it chooses their items, so that the
+// table and window loads of neighbouring positions overlap in time.
 #include <algorithm>
 #include <cstring>
 
@@ -35,6 +39,14 @@ struct ItemCodes {
     // gives the code with its extra bits; farN the bits of both.
     uint64_t farBias[256];
     uint8_t farShift[256], farN[256];
+    // Length codes by length - 3 with their extra bits, the bit count in
+    // the top byte.
+    uint32_t lenE[256];
+    // Every distance d (1..32767) by index d - 1 up to 256, above that by
+    // 256 + ((d - 1) >> 7): the low 32 bits plus d shifted left by bits
+    // 32..39 give the code with its extra bits (modulo 2^32); bits 40..47
+    // hold their bit count.
+    uint64_t distE[512];
 };
 
 constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDeflateHuffCode* dist) {
@@ -60,6 +72,14 @@ constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDefl
         t.farBias[i] = t.dcV[c] - (static_cast<uint64_t>(kDistBase[c]) << t.dcN[c]);
         t.farShift[i] = t.dcN[c];
         t.farN[i] = static_cast<uint8_t>(t.dcN[c] + kDistExtra[c]);
+    }
+    for (int i = 0; i < 256; ++i) t.lenE[i] = t.lenV[i] | uint32_t(t.lenN[i]) << 24;
+    for (int i = 0; i < 512; ++i) {
+        const int c = i < 256    ? kLitCodeTable[256 + i]
+                      : i >= 258 ? kLitCodeTable[512 + i - 256]
+                                 : 0;
+        const uint32_t bias = t.dcV[c] - (static_cast<uint32_t>(kDistBase[c]) << t.dcN[c]);
+        t.distE[i] = bias | uint64_t(t.dcN[c]) << 32 | uint64_t(t.dcN[c] + kDistExtra[c]) << 40;
     }
     return t;
 }
@@ -111,39 +131,36 @@ inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t
     *k = t.lenN[len - 3] + dn;
 }
 
-// a when c holds, else b; computed with a mask so that the compiler does
-// not turn an unpredictable choice into a branch.
+// c when the unsigned a < b, else d: a compare and a conditional move,
+// whatever the compiler would make of a choice it cannot predict; *all
+// receives all ones when a < b, else zero.
 template <class T>
-inline T* select_ptr(bool c, T* a, T* b) {
-    const uintptr_t m = uintptr_t(0) - static_cast<uintptr_t>(c);
-    return reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(a) & m) |
-                                (reinterpret_cast<uintptr_t>(b) & ~m));
+inline T* pick_below(uint32_t a, uint32_t b, T* c, T* d, uint32_t* all) {
+    uint32_t m;
+    asm("cmpl %[b], %[a]\n\t"
+        "cmovb %[c], %[d]\n\t"
+        "sbbl %[m], %[m]"
+        : [d] "+r"(d), [m] "=r"(m)
+        : [a] "r"(a), [b] "ri"(b), [c] "r"(c)
+        : "cc");
+    *all = m;
+    return d;
 }
 
-// Where the main loop stands: output cursor, pending bits, input offset,
-// and for the current stretch the items coded and how many of them had no
-// usable candidate.
+// Where the main loop stands: output cursor, pending bits, input offset.
 struct Cursor {
     uint8_t* op;
     uint64_t acc;
     uint32_t n;
     uint32_t off;
-    uint32_t items;
-    uint32_t unusable;
 };
 
-// The main loop, where every item's bytes lie well inside the input (no
-// match reaches within 16 bytes of its end), up to offset `end`.
-//
-// With kJoined the window lies right before the input in memory, so a
-// candidate is read at the same offset from the input whichever side of the
-// call's start it lies. Whether a candidate is usable at all (recent enough)
-// is then either a branch, or with kBranchless a masked address: an unusable
-// candidate is replaced by a word that cannot match. The branch is cheaper
-// where the answer is nearly always the same, the mask where it varies.
-template <bool kFixedCodes, bool kJoined, bool kBranchless>
-__attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const ItemCodes& t,
-                                         int64_t end, uint8_t* const oend, Cursor& cur) {
+// The main loop with the window in a buffer of its own, where every item's
+// bytes lie well inside the input (no match reaches within 16 bytes of its
+// end), up to offset `end`.
+template <bool kFixedCodes>
+__attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const ItemCodes& t,
+                                          int64_t end, uint8_t* const oend, Cursor& cur) {
     const uint8_t* const src = m.src;
     int32_t* const head = m.head;
     const uint32_t mask = m.mask;
@@ -153,7 +170,6 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
     uint64_t acc = cur.acc;
     uint32_t n = cur.n;
     uint32_t off = cur.off;
-    uint32_t items = 0, unusable = 0;
     uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
     while (static_cast<int64_t>(off) < end && oend - op > 8) {
         const uint32_t word = load32(src + off);
@@ -164,24 +180,8 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
         // A usable candidate lies 1..winSize-1 positions back (a table entry
         // at or past pos is stale and not followed).
         const uint64_t dist = static_cast<uint64_t>(pos - cand);
-        const bool usable = dist - 1 < lastDist;
-        ++items;
         uint32_t len = 0;
-        if (kJoined && kBranchless) {
-            unusable += !usable;
-            const uint32_t differs = ~word;
-            const uintptr_t at = reinterpret_cast<uintptr_t>(src) + off - dist;
-            const uint8_t* const c = select_ptr(usable, reinterpret_cast<const uint8_t*>(at),
-                                                reinterpret_cast<const uint8_t*>(&differs));
-            if (load32(c) == word) len = 4 + fastest::common_prefix(c + 4, src + off + 4, 254);
-        } else if (!usable) {
-            ++unusable;
-        } else if (kJoined) {
-            const uint8_t* const c = src + (static_cast<int64_t>(off) - static_cast<int64_t>(dist));
-            if (load32(c) == word) len = 4 + fastest::common_prefix(c + 4, src + off + 4, 254);
-        } else if (m.word_at(cand) == word) {
-            len = m.length(cand, off, 258);
-        }
+        if (dist - 1 < lastDist && m.word_at(cand) == word) len = m.length(cand, off, 258);
         if (len == 0) {
             acc |= static_cast<uint64_t>(t.litV[src[off]]) << n;
             n += t.litN[src[off]];
@@ -192,23 +192,16 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
             match_bits(t, len, static_cast<uint32_t>(dist), &v, &k);
             acc |= v << n;
             n += k;
-            // The three positions after the match start, head only.
-            const uint64_t next = load64(src + off + 1);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next)) & mask] =
-                static_cast<int32_t>(pos + 1);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 8)) & mask] =
-                static_cast<int32_t>(pos + 2);
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(next >> 16)) & mask] =
-                static_cast<int32_t>(pos + 3);
+            m.insert_after_match(off);
             off += len;
         }
         if (kFixedCodes) {
             // A complete word goes out; otherwise the store goes to spill,
             // so no byte past the complete ones is touched.
             const uint32_t out = static_cast<uint32_t>(acc);
-            const bool full = n >= 32;
-            std::memcpy(select_ptr(full, op, spill), &out, 4);
-            op += full ? 4 : 0;
+            uint32_t partial;
+            std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
+            op += ~partial & 4;
             acc >>= n & 32;
             n &= 31;
         } else {
@@ -218,31 +211,219 @@ __attribute__((noinline)) void main_loop(const fastest::MatchRule& m, const Item
             n &= 7;
         }
     }
-    cur = {op, acc, n, off, items, unusable};
+    cur = {op, acc, n, off};
 }
 
-// Runs the main loop up to offset `end` in stretches, each with the
-// candidate test that suited the stretch before it.
+// Length of a match whose first 32 bytes are known equal, at most 258:
+// 64 bytes a step, then the last 34 bytes as two overlapping vectors.
+__attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* ip) {
+    auto equal = [&](uint32_t i) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip + i));
+        return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+    };
+    for (uint32_t i = 32; i < 224; i += 64) {
+        const uint32_t a = equal(i), b = equal(i + 32);
+        if ((a & b) != 0xFFFFFFFFu)
+            return a != 0xFFFFFFFFu ? i + static_cast<uint32_t>(_tzcnt_u32(~a))
+                                    : i + 32 + static_cast<uint32_t>(_tzcnt_u32(~b));
+    }
+    const uint32_t a = equal(224);
+    if (a != 0xFFFFFFFFu) return 224 + static_cast<uint32_t>(_tzcnt_u32(~a));
+    // The longest match as a branch of its own: in runs of one byte it is
+    // the rule, and a predicted branch lets the next item start before the
+    // comparison is done.
+    const uint32_t b = equal(226);
+    if (__builtin_expect(b == 0xFFFFFFFFu, 1)) return 258;
+    return 226 + static_cast<uint32_t>(_tzcnt_u32(~b));
+}
+
+// The main loop with the window right before the input in memory, so that
+// a candidate is read at the same offset from the input whichever side of
+// the call's start it lies. One 32-byte compare settles the 4-byte check
+// and the length of matches up to 31 bytes; an unusable candidate is
+// compared with the input itself and its answer masked out, leaving one
+// branch per item.
+template <bool kFixedCodes, bool kFullWindow>
+__attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const ItemCodes& t,
+                                           int64_t end, uint8_t* const oend, Cursor& cur) {
+    const uint8_t* ip = m.src + cur.off;
+    const uint8_t* const ipEnd = m.src + end;
+    int32_t* const head = m.head;
+    const uint32_t mask = m.mask;
+    // Position of ip, modulo 2^32 (positions stay below 2^31).
+    const uint32_t posBias = m.base - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m.src));
+    const uint32_t lastDist = kFullWindow ? 32767 : m.winSize - 1;
+    uint8_t* op = cur.op;
+    uint64_t acc = cur.acc;
+    uint32_t n = cur.n;
+    uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
+
+    // The match rule's probe at q (whose first 4 bytes are word): the
+    // candidate is taken and q registered; returns the candidate's distance
+    // and, per byte of the 32 at q, a bit set where the candidate differs
+    // (all bits for an unusable candidate).
+    struct Probe {
+        uint32_t ne, dist;
+        const uint8_t* c;
+    };
+    auto probe = [&](const uint8_t* q, uint32_t word) -> Probe {
+        const uint32_t h = _mm_crc32_u32(0, word) & mask;
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
+        const uint32_t dist = pos - static_cast<uint32_t>(head[h]);
+        head[h] = static_cast<int32_t>(pos);
+        uint32_t usable;
+        const uint8_t* const back =
+            reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(q) - dist);
+        const uint8_t* const c = pick_below(dist - 1, lastDist, back, q, &usable);
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+        const uint32_t eq = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        return {~(eq & usable), dist, c};
+    };
+    auto literal = [&](uint32_t b) {
+        acc |= static_cast<uint64_t>(t.litV[b]) << n;
+        n += t.litN[b];
+    };
+    // The match found by probe p at q; registers q + first..q + 3 (the
+    // positions before q + first are registered already) and returns its
+    // length.
+    auto match = [&](const Probe& p, const uint8_t* q, int first) -> uint32_t {
+        const uint32_t len =
+            p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(p.c, q);
+        const uint32_t dist = p.dist;
+        const uint32_t le = t.lenE[len - 3];
+        const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
+        const uint64_t de = t.distE[di];
+        const uint32_t dv = static_cast<uint32_t>(de) + (dist << ((de >> 32) & 31));
+        acc |= (static_cast<uint64_t>(le & 0xFFFFFFu) | static_cast<uint64_t>(dv) << (le >> 24))
+               << n;
+        n += (le >> 24) + static_cast<uint32_t>(de >> 40);
+        const uint64_t w = load64(q);
+        // Most matches are 4 bytes long: the table slot of the item after
+        // such a one is fetched while this one is coded.
+        _mm_prefetch(reinterpret_cast<const char*>(
+                         head + (_mm_crc32_u32(0, static_cast<uint32_t>(w >> 32)) & mask)),
+                     _MM_HINT_T0);
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
+        if (first <= 1)
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
+                static_cast<int32_t>(pos + 1);
+        if (first <= 2)
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 16)) & mask] =
+                static_cast<int32_t>(pos + 2);
+        if (first <= 3)
+            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 24)) & mask] =
+                static_cast<int32_t>(pos + 3);
+        return len;
+    };
+    auto put = [&] {
+        if (kFixedCodes) {
+            // A complete word goes out; otherwise the store goes to spill,
+            // so no byte past the complete ones is touched.
+            const uint32_t out = static_cast<uint32_t>(acc);
+            uint32_t partial;
+            std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
+            op += ~partial & 4;
+            acc >>= n & 32;
+            n &= 31;
+        } else {
+            std::memcpy(op, &acc, 8);
+            op += n >> 3;
+            acc >>= n & ~7u;
+            n &= 7;
+        }
+    };
+
+    // Four positions at a time. Every item start p is followed by the
+    // registration of p + 1..p + 3, whatever the item (after a literal, p + 1
+    // is the next start and registers p + 2 and p + 3 in turn), and the
+    // registrations go in increasing position order. So the probes of p..p + 3
+    // may all be made first, in order: each sees exactly the table the
+    // one-by-one loop would show it, and those past the item that ends the
+    // batch register what that item would. The four probes overlap in time,
+    // and the literal-or-match choices wait on far shorter chains. A batch
+    // runs only where all four positions may start items: below the end and
+    // with room for four items.
+    uint32_t lastLen = 0;
+    while (ip + 3 < ipEnd && oend - op > 32) {
+        const uint64_t w = load64(ip);
+        const Probe p0 = probe(ip, static_cast<uint32_t>(w));
+        if (lastLen >= 32 && (p0.ne & 0xF) == 0) {
+            // Long matches tend to follow one another (runs): the probe of
+            // the item start alone settles the item.
+            lastLen = match(p0, ip, 1);
+            ip += lastLen;
+            put();
+            continue;
+        }
+        const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8));
+        const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16));
+        const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24));
+        // Fixed codes: two literals fit the accumulator before it is
+        // emptied, a literal and a match do not. (The dynamic encoder stores
+        // after every item, as its bytes past the output show.)
+        // A match at ip + k needs only the registrations past ip + 3.
+        if ((p0.ne & 0xF) == 0) {
+            lastLen = match(p0, ip, 4);
+            ip += lastLen;
+        } else {
+            literal(static_cast<uint8_t>(w));
+            if (!kFixedCodes) put();
+            if ((p1.ne & 0xF) == 0) {
+                if (kFixedCodes) put();
+                lastLen = match(p1, ip + 1, 3);
+                ip += 1 + lastLen;
+            } else {
+                literal(static_cast<uint8_t>(w >> 8));
+                put();
+                if ((p2.ne & 0xF) == 0) {
+                    lastLen = match(p2, ip + 2, 2);
+                    ip += 2 + lastLen;
+                } else {
+                    literal(static_cast<uint8_t>(w >> 16));
+                    if (!kFixedCodes) put();
+                    if ((p3.ne & 0xF) == 0) {
+                        if (kFixedCodes) put();
+                        lastLen = match(p3, ip + 3, 1);
+                        ip += 3 + lastLen;
+                    } else {
+                        literal(static_cast<uint8_t>(w >> 24));
+                        lastLen = 0;
+                        ip += 4;
+                    }
+                }
+            }
+        }
+        put();
+    }
+    // The last positions one at a time.
+    while (ip < ipEnd && oend - op > 8) {
+        const Probe p = probe(ip, load32(ip));
+        if ((p.ne & 0xF) != 0) {
+            literal(*ip);
+            ip += 1;
+        } else {
+            ip += match(p, ip, 1);
+        }
+        put();
+    }
+    cur.op = op;
+    cur.acc = acc;
+    cur.n = n;
+    cur.off = static_cast<uint32_t>(ip - m.src);
+}
+
+// The main loop up to offset `end`, in the form that suits where the window lies.
 template <bool kFixedCodes>
 void run_main(const fastest::MatchRule& m, const ItemCodes& t, int64_t end, uint8_t* const oend,
               bool joined, Cursor& cur) {
-    if (!joined) {
-        main_loop<kFixedCodes, false, false>(m, t, end, oend, cur);
-        return;
-    }
-    constexpr int64_t kStretch = 4096;
-    bool branchless = false;
-    while (static_cast<int64_t>(cur.off) < end && oend - cur.op > 8) {
-        const int64_t stop = std::min<int64_t>(end, int64_t(cur.off) + kStretch);
-        if (branchless)
-            main_loop<kFixedCodes, true, true>(m, t, stop, oend, cur);
-        else
-            main_loop<kFixedCodes, true, false>(m, t, stop, oend, cur);
-        // Evenly mixed answers (three to seven eighths unusable, as in
-        // binary records or random data) take the mask; text, with about a
-        // quarter unusable in runs the branch predictor follows, keeps the branch.
-        branchless = cur.unusable * 8 >= cur.items * 3 && cur.unusable * 8 <= cur.items * 7;
-    }
+    if (!joined)
+        split_loop<kFixedCodes>(m, t, end, oend, cur);
+    else if (m.winSize == 32768)
+        joined_loop<kFixedCodes, true>(m, t, end, oend, cur);
+    else
+        joined_loop<kFixedCodes, false>(m, t, end, oend, cur);
 }
 
 template <bool kFixedCodes>
@@ -305,7 +486,7 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
     // Main loop: more than 258 (fixed codes: 274) input bytes and more than 8
     // bytes of room left.
     const int64_t mainEnd = static_cast<int64_t>(srcLen) - (kFixedCodes ? 274 : 258);
-    Cursor cur{op, acc, n, off, 0, 0};
+    Cursor cur{op, acc, n, off};
     run_main<kFixedCodes>(m, t, mainEnd, oend, s.pWindow == src, cur);
     op = cur.op;
     acc = cur.acc;

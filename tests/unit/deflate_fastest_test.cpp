@@ -404,17 +404,19 @@ TEST(DeflateFastest, EncodersMatchTheModelCallByCall) {
     std::mt19937 rng(11);
     for (const Bytes& in : inputs(rng)) {
         // Fixed codes; codes from the input's statistics; codes from unrelated
-        // statistics; fixed codes with window and input in one buffer.
-        for (int variant = 0; variant < 4; ++variant) {
+        // statistics; fixed codes, then the input's codes, with window and
+        // input in one buffer.
+        for (int variant = 0; variant < 5; ++variant) {
             RunOpts o;
             const uint32_t wins[] = {256, 1024, 4096, 32768, 3000};
             o.winSize = wins[rng() % 5];
             o.hashSize = 256u << (rng() % 9);
-            o.contiguous = variant == 3;
+            o.contiguous = variant >= 3;
             std::vector<uint32_t> ls(286), ds(30);
             for (auto& v : ls) v = rng() % 5 ? 0 : rng() % 1000;
             for (auto& v : ds) v = rng() % 3 ? 0 : rng() % 50;
-            const Stream s = variant == 1   ? dynamic_stream_for(in, o.winSize, o.hashSize)
+            const Stream s = variant == 1 || variant == 4
+                                 ? dynamic_stream_for(in, o.winSize, o.hashSize)
                              : variant == 2 ? dynamic_stream(ls, ds)
                                             : Stream{};
             const Bytes stream = run_stream(in, s, rng, o);

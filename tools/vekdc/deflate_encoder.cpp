@@ -68,15 +68,17 @@
 // items (1.8x): their matches are short (the text's average under 5 bytes,
 // some 300 000 items per MiB), and each item costs the greedy engine a hash,
 // a candidate and its inner positions, and the pair writer a merged lookup,
-// about 60 cycles in all. The fastest level has no zlib counterpart: 2.2-3.1
+// about 60 cycles in all. The fastest level has no zlib counterpart: 2.8-4.1
 // times zlib -1's speed at 76-86% of its ratio on all but random data and
-// runs.
+// runs (first MiB of each item).
 //
 // Memory: the input goes through one buffer holding the 32 KiB the matches
 // may reach back into, the input of the open block (up to kKeepBlock of it)
 // and the next piece read, about 1.3 MiB in all (the second parse of levels
 // 6, 8 and 9 adds 1.6 MiB); the compressed output of a block is handed to
-// the sink as soon as the block is complete.
+// the sink as soon as the block is complete. The fastest engine codes a
+// stream's first piece, when large, where the caller keeps it (the same
+// blocks, so the same stream) and buffers only what is left.
 //
 // Blocks (pair engines): the LZ77 stage fills segments of up to 4096 pairs;
 // a complete segment joins the open block unless its symbol statistics
@@ -633,11 +635,21 @@ class DeflateEncoder::Impl {
     void reset() {
         pos_ = end_ = kHistory;
         block_start_ = seg_start_ = static_cast<int64_t>(kHistory);
-        src_idx_ = 0;
         if (merger_) merger_->reset();
         npairs_ = committed_ = 0;
         carry_ = 0;
-        std::fill(head_.begin(), head_.end(), -static_cast<int32_t>(kWindow));
+        if (s_.engine == DeflateEngine::kFastest && head_ready_ && src_idx_ < (1u << 30)) {
+            // The fastest engine's table holds positions of the last stream
+            // only, all below src_idx_: started more than a window further
+            // on, the next stream follows none of them, exactly as if the
+            // table were cleared, and the 256 KiB need not be written.
+            src_idx_ += kWindow + 1;
+        } else {
+            src_idx_ = 0;
+            std::fill(head_.begin(), head_.end(), -static_cast<int32_t>(kWindow));
+            head_ready_ = true;
+        }
+        stream_start_ = src_idx_;
         std::fill(prev_.begin(), prev_.end(), -static_cast<int32_t>(kWindow));
         std::fill(block_lit_, block_lit_ + kLitSymbols, 0u);
         std::fill(block_dist_, block_dist_ + kDistSymbols, 0u);
@@ -649,6 +661,19 @@ class DeflateEncoder::Impl {
     }
 
     void write(const uint8_t* p, size_t n, DeflateSink& sink) {
+        if (s_.engine == DeflateEngine::kFastest && src_idx_ == stream_start_ && pos_ == end_ &&
+            n >= 2 * (kFastBlock + kFastestTail)) {
+            // A stream's first input, when large, is coded where it lies:
+            // no history precedes it, so the input is its own window. What
+            // the blocks leave over goes to the buffer with its history.
+            size_t at = 0;
+            process_fastest_at(p, at, n, false, sink);
+            const size_t history = std::min(at, kHistory);
+            std::memcpy(buf_.data() + kHistory - history, p + at - history, history);
+            pos_ = end_ = kHistory;
+            p += at;
+            n -= at;
+        }
         while (n > 0) {
             if (end_ == buf_.size()) {
                 process(false, sink);
@@ -737,11 +762,17 @@ class DeflateEncoder::Impl {
         }
     }
 
-    // One fixed-code block per kFastBlock of input, each replaced by stored
-    // blocks when those are smaller.
     void process_fastest(bool final_input, DeflateSink& sink) {
+        process_fastest_at(buf_.data(), pos_, end_, final_input, sink);
+    }
+
+    // One fixed-code block per kFastBlock of input, each replaced by stored
+    // blocks when those are smaller: the input from base + pos to base + end,
+    // with the stream's history (if any) right before base + pos.
+    void process_fastest_at(const uint8_t* base, size_t& pos, size_t end, bool final_input,
+                            DeflateSink& sink) {
         for (;;) {
-            const size_t avail = end_ - pos_;
+            const size_t avail = end - pos;
             if (!final_input && avail < kFastBlock + kFastestTail) return;
             if (avail == 0) {
                 // Nothing (more) to code: an empty final block.
@@ -752,17 +783,16 @@ class DeflateEncoder::Impl {
             }
             const size_t len = std::min(avail, kFastBlock);
             const bool last = final_input && len == avail;
-            const size_t plain =
-                probe_next_ ? incompressible_prefix(buf_.data() + pos_, len, false) : 0;
+            const size_t plain = probe_next_ ? incompressible_prefix(base + pos, len, false) : 0;
             if (plain > 0) {
                 // Not coded at all: the library's position moves past these
                 // bytes, whose positions stay out of the head table.
                 const bool end = last && plain == len;
                 out_.flush_bytes();
-                write_stored(out_, buf_.data() + pos_, plain, end);
+                write_stored(out_, base + pos, plain, end);
                 ++stats.stored;
                 src_idx_ += static_cast<uint32_t>(plain);
-                pos_ += plain;
+                pos += plain;
                 out_.drain(sink);
                 if (end) return;
                 continue;
@@ -774,7 +804,7 @@ class DeflateEncoder::Impl {
             uint32_t code = out_.pending() | uint32_t((last ? 1 : 0) | 1 << 1)
                                                  << out_.pending_bits();
             uint32_t bits = out_.pending_bits() + 3;
-            const uint8_t* src = buf_.data() + pos_;
+            const uint8_t* src = base + pos;
             uint32_t left = static_cast<uint32_t>(len);
             do {
                 const uint8_t* at = src;
@@ -792,18 +822,18 @@ class DeflateEncoder::Impl {
             } while (last && left > 0);  // without flush a tail stays for the next block
             out_.set_pending(code, bits);
             out_.put(0, 7);  // end of block
-            const size_t consumed = static_cast<size_t>(src - (buf_.data() + pos_));
+            const size_t consumed = static_cast<size_t>(src - (base + pos));
             const uint64_t used = out_.bit_count() - (uint64_t(before.size) * 8 + before.bits);
             if (stored_cost(before.bits % 8, consumed) < used) {
                 out_.rewind(before);
-                write_stored(out_, buf_.data() + pos_, consumed, last);
+                write_stored(out_, base + pos, consumed, last);
                 ++stats.stored;
                 probe_next_ = true;
             } else {
                 ++stats.fixed;
                 probe_next_ = false;
             }
-            pos_ += consumed;
+            pos += consumed;
             out_.drain(sink);
             if (last) return;
         }
@@ -1100,7 +1130,9 @@ class DeflateEncoder::Impl {
     // goes with the next stored block so that incompressible data takes no
     // more stored blocks than at level 0.
     size_t carry_ = 0;
-    uint32_t src_idx_ = 0;  // the library's stream position of buf_[pos_]
+    uint32_t src_idx_ = 0;       // the library's stream position of buf_[pos_]
+    uint32_t stream_start_ = 0;  // src_idx_ at the start of the stream
+    bool head_ready_ = false;    // head_ holds no position a new stream may follow
     std::vector<int32_t> head_, prev_;
     std::vector<int32_t> probe_head_;
     std::vector<uint8_t> probe_out_;
