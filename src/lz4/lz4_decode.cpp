@@ -199,6 +199,20 @@ bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint
         const uint8_t* lit = ip;  // one before the literals
         if (__builtin_expect(L != 15, 1)) {
             copy16(op, ip + 1);
+        } else if (ip[1] != 255 && ip[1] + ptrdiff_t{15} <= iend - ip - 34 &&
+                   ip[1] + ptrdiff_t{15} <= oend - op - 64) {
+            // 15 to 269 literals with one extension byte: most fit one
+            // 32-byte move; the margins above absorb the overshoot.
+            L = ip[1] + size_t{15};
+            lit = ip + 1;
+            const uint8_t* s = ip + 2;
+            uint8_t* d = op;
+            do {
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
+                d += 32;
+                s += 32;
+            } while (d < op + L);
         } else {
             const Literals r = long_literals(ip, op, iend, oend);
             if (!r.before) break;
