@@ -101,102 +101,162 @@ inline void copy16(uint8_t* d, const uint8_t* s) {
                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
 }
 
+// The fast loop's literal run of 15 or more (the token at ip): copied with
+// whole 32-byte moves when it and its extension leave the loop's margins.
+// Returns one before the literals and their length (null for the careful
+// steps); a pair comes back in registers.
+struct Literals {
+    const uint8_t* before;
+    size_t n;
+};
+__attribute__((noinline)) Literals long_literals(const uint8_t* ip, uint8_t* op,
+                                                 const uint8_t* iend, uint8_t* oend) {
+    // The first extension byte lies inside the margin; longer extensions
+    // take the checked reader.
+    const uint8_t* q = ip + 1;
+    const uint32_t b = *q++;
+    int32_t l = 15 + static_cast<int32_t>(b);
+    bool truncated = false;
+    if ((b == 255 && (!read_ext(q, iend, &l, &truncated) || truncated)) || l > iend - q - 32 ||
+        l > oend - op - 64)
+        return {nullptr, 0};
+    // The margins above absorb the overshoot.
+    const uint8_t* s = q;
+    for (uint8_t* d = op; d < op + l; d += 32, s += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
+    return {q - 1, static_cast<size_t>(l)};
+}
+
+// The fast loop's match that is long (code 15) or at an offset below 16,
+// at op from m; ip is on any length extension. Returns the input after the
+// sequence and the end of the match (a null end for the careful steps).
+struct Match {
+    const uint8_t* ip;
+    uint8_t* end;
+};
+__attribute__((noinline)) Match other_match(const uint8_t* ip, uint8_t* op, const uint8_t* m,
+                                            size_t offset, size_t ml, const uint8_t* iend,
+                                            uint8_t* oend) {
+    if (ml == 15) {
+        const uint32_t b = *ip++;
+        int32_t l = 15 + static_cast<int32_t>(b);
+        bool truncated = false;
+        if (b == 255 &&
+            (!read_ext(ip, iend, &l, &truncated) || truncated || l > INT32_MAX - kMinMatch))
+            return {ip, nullptr};
+        ml = static_cast<size_t>(l);
+    }
+    ml += kMinMatch;
+    if (ml > static_cast<size_t>(oend - op - 32) || offset == 0) return {ip, nullptr};
+    uint8_t* const end = op + ml;
+    if (offset >= 32) {
+        for (uint8_t* d = op; d < end; d += 32, m += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m)));
+    } else if (offset >= 16) {
+        copy16(op, m);
+        for (uint8_t* d = op + 16; d < end; d += 16, m += 16) copy16(d, m + 16);
+    } else if (offset >= 8) {
+        // 8-byte pieces forward from earlier stores more often than one
+        // wide load that straddles two of them.
+        for (uint8_t* d = op; d < end; d += 8, m += 8) std::memcpy(d, m, 8);
+    } else {
+        const __m128i v = pattern16(m, offset);
+        const size_t stride = core::repeat_stride(offset);
+        for (uint8_t* d = op; d < end; d += stride)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+    }
+    return {ip, end};
+}
+
 // Sequences with wide copies, taken while at least 32 input and 64 output
 // bytes remain before a sequence starts. Anything unusual (long or truncated
 // lengths near the margins, offset 0, dictionary matches, too little room)
 // leaves ip and op at the start of that sequence for the careful steps.
-// The common sequence (short literals, short match at offset 8 or more)
-// runs straight through with one bounds compare pair per sequence. Returns
-// false on an offset reaching before the window.
+// The common sequence (short literals, short match at offset 16 or more)
+// runs straight through, and lengths with a single extension byte stay
+// inline; the rest call out, which keeps this loop's values in registers
+// (inlined, they spill the output pointer onto the stack). The match source is formed first and compared with
+// the lowest address a match may start at; the caller guarantees that
+// address is at least 64 KiB, so no offset wraps. Returns false on an
+// offset reaching before the window.
 template <Mode M>
-inline bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
-                      const uint8_t* base, const uint8_t* dictEnd) {
+bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
+               const uint8_t* base, const uint8_t* dictEnd) {
     const uint8_t* ip = ipRef;
     uint8_t* op = opRef;
     const uint8_t* const ilimit = iend - 32;
     uint8_t* const olimit = oend - 64;
+    const uintptr_t lowest = reinterpret_cast<uintptr_t>(dictEnd);
     bool ok = true;
+    // The next token is read where its address is formed, from the
+    // literal length, so the read does not wait for ip.
+    size_t token = *ip;
     do {
-        const uint8_t* const seqIp = ip;
-        uint8_t* const seqOp = op;
-        const uint32_t token = *ip++;
-        int32_t L = static_cast<int32_t>(token >> 4);
+        // ip and op stay at the sequence start until it is complete, so a
+        // sequence left to the careful steps needs no restoring.
+        size_t L = token >> 4;
+        const uint8_t* lit = ip;  // one before the literals
         if (__builtin_expect(L != 15, 1)) {
-            copy16(op, ip);
-        } else {
-            // The first extension byte lies inside the margin; longer
-            // extensions take the checked reader.
-            const uint32_t b = *ip++;
-            L += static_cast<int32_t>(b);
-            bool truncated = false;
-            if ((b == 255 && (!read_ext(ip, iend, &L, &truncated) || truncated)) ||
-                L > iend - ip - 32 || L > oend - op - 64) {
-                ip = seqIp;
-                break;
-            }
-            // Whole 32-byte moves: the margins above absorb the overshoot.
-            const uint8_t* s = ip;
-            for (uint8_t* d = op; d < op + L; d += 32, s += 32)
+            copy16(op, ip + 1);
+        } else if (ip[1] != 255 && ip[1] + ptrdiff_t{15} <= iend - ip - 34 &&
+                   ip[1] + ptrdiff_t{15} <= oend - op - 64) {
+            // 15 to 269 literals with one extension byte: most fit one
+            // 32-byte move; the margins above absorb the overshoot.
+            L = ip[1] + size_t{15};
+            lit = ip + 1;
+            const uint8_t* s = ip + 2;
+            uint8_t* d = op;
+            do {
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
                                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
+                d += 32;
+                s += 32;
+            } while (d < op + L);
+        } else {
+            const Literals r = long_literals(ip, op, iend, oend);
+            if (!r.before) break;
+            lit = r.before;
+            L = r.n;
         }
-        ip += L;
-        op += L;
-        const size_t offset = load16(ip);
-        ip += 2;
-        if (__builtin_expect(offset > static_cast<size_t>(op - base), 0)) {
-            ok = false;
+        const size_t offset = load16(lit + 1 + L);
+        const uint8_t* nip = lit + L + 3;
+        uint8_t* const mop = op + L;
+        const uint8_t* m =
+            reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(mop) - offset);
+        if (__builtin_expect(reinterpret_cast<uintptr_t>(m) < lowest, 0)) {
+            // Before the window, or a dictionary match.
+            ok = M == Mode::kDict && offset <= static_cast<size_t>(mop - base);
             break;
         }
-        const uint8_t* m = op - offset;
-        int32_t ml = static_cast<int32_t>(token & 15);
-        // The common short match: 8-byte pieces forward from earlier stores
-        // more often than one wide load that straddles two of them.
-        if (__builtin_expect(ml != 15 && offset >= 8 && (M == Mode::kPlain || m >= dictEnd), 1)) {
-            if (offset >= 16) {
-                copy16(op, m);
-            } else {
-                std::memcpy(op, m, 8);
-                std::memcpy(op + 8, m + 8, 8);
-            }
-            std::memcpy(op + 16, m + 16, 2);
-            op += ml + kMinMatch;
-            continue;
-        }
-        if (ml == 15) {
-            const uint32_t b = *ip++;
-            ml += static_cast<int32_t>(b);
-            bool truncated = false;
-            if (b == 255 &&
-                (!read_ext(ip, iend, &ml, &truncated) || truncated || ml > INT32_MAX - kMinMatch)) {
-                ip = seqIp;
-                op = seqOp;
-                break;
-            }
-        }
-        ml += kMinMatch;
-        if (ml > oend - op - 32 || offset == 0 || (M == Mode::kDict && m < dictEnd)) {
-            ip = seqIp;
-            op = seqOp;
-            break;
-        }
-        uint8_t* const end = op + ml;
-        if (offset >= 32) {
-            for (uint8_t* d = op; d < end; d += 32, m += 32)
+        const size_t ml = token & 15;
+        if (__builtin_expect(ml != 15 && offset >= 16, 1)) {
+            copy16(mop, m);
+            std::memcpy(mop + 16, m + 16, 2);
+            op = mop + ml + kMinMatch;
+            ip = nip;
+            token = lit[opaque(L) + 3];
+        } else if (ml == 15 && offset >= 32 && *nip != 255 &&
+                   *nip + size_t{15 + kMinMatch} <= static_cast<size_t>(oend - mop - 32)) {
+            // A match of 19 to 273 bytes with one extension byte, far
+            // enough back for whole 32-byte moves; nip + 1 is inside the
+            // input margin, so the next token may be read at once.
+            uint8_t* const end = mop + *nip + 15 + kMinMatch;
+            for (uint8_t* d = mop; d < end; d += 32, m += 32)
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(d),
                                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m)));
-        } else if (offset >= 16) {
-            copy16(op, m);
-            for (uint8_t* d = op + 16; d < end; d += 16, m += 16) copy16(d, m + 16);
-        } else if (offset >= 8) {
-            for (uint8_t* d = op; d < end; d += 8, m += 8) std::memcpy(d, m, 8);
+            op = end;
+            ip = nip + 1;
+            token = nip[1];
         } else {
-            const __m128i v = pattern16(m, offset);
-            const size_t stride = core::repeat_stride(offset);
-            for (uint8_t* d = op; d < end; d += stride)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+            const Match r = other_match(nip, mop, m, offset, ml, iend, oend);
+            if (!r.end) break;
+            ip = r.ip;
+            op = r.end;
+            if (ip > ilimit) break;
+            token = *ip;
         }
-        op = end;
     } while (ip <= ilimit && op <= olimit);
     ipRef = ip;
     opRef = op;
@@ -225,7 +285,7 @@ vekStatus decode(const uint8_t* src, int32_t* srcLen, uint8_t* base, uint8_t* op
     };
 
     for (;;) {
-        if (iend - ip >= 32 && oend - op >= 64) {
+        if (iend - ip >= 32 && oend - op >= 64 && reinterpret_cast<uintptr_t>(base) > 0xFFFF) {
             if (!fast_loop<M>(ip, op, iend, oend, base, dictEnd)) return vekStatusBadDataErr;
         }
         if (ip >= iend) return finish(vekStatusOk);

@@ -431,6 +431,38 @@ TEST(Lz4Decode, LongLengthExtensions) {
     }
 }
 
+// Sequences with one-byte literal and match extensions (the lengths most
+// long runs have), cut at every input length and every output capacity, so
+// each sequence meets the ends of both buffers at every distance.
+TEST(Lz4Decode, OneByteExtensionsAtEveryCut) {
+    Bytes block;
+    int32_t size = 0;
+    for (int k = 0; k < 12; ++k) {
+        const int L = 40 + k * 7 % 30, ml = k % 3 == 2 ? 4 + k % 15 : 19 + k * 5 % 25;
+        const int offset = k % 4 == 3 ? 17 + k : 33 + k % 7;
+        block.push_back(uint8_t(0xF0 | (ml - 4 >= 15 ? 15 : ml - 4)));
+        block.push_back(uint8_t(L - 15));
+        for (int i = 0; i < L; ++i) block.push_back(uint8_t('A' + (i * 7 + k) % 29));
+        block.push_back(uint8_t(offset));
+        block.push_back(0);
+        if (ml - 4 >= 15) block.push_back(uint8_t(ml - 19));
+        size += L + ml;
+    }
+    block.push_back(0x80);
+    for (int i = 0; i < 8; ++i) block.push_back(uint8_t('z' - i));
+    size += 8;
+    const Bytes dict = vek::testdata::text_bytes(64, 3);
+    for (size_t n = 1; n <= block.size(); ++n) {
+        const Bytes cut(block.begin(), block.begin() + n);
+        compare_with_model(cut, size, {}, 0);
+        compare_with_model(cut, size, dict, 64);
+    }
+    for (int32_t cap = 1; cap <= size + 1; ++cap) {
+        compare_with_model(block, cap, {}, 0);
+        compare_with_model(block, cap, dict, 64);
+    }
+}
+
 TEST(Lz4Decode, OverlappingShortOffsets) {
     // Every offset 1..40 with lengths around the copy widths.
     for (int offset = 1; offset <= 40; ++offset) {
