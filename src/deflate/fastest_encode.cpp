@@ -265,11 +265,10 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     // (all bits for an unusable candidate).
     struct Probe {
         uint32_t ne, dist;
-        const uint8_t* c;
     };
-    auto probe = [&](const uint8_t* q, uint32_t word) -> Probe {
+    // (pos is the position of q.)
+    auto probe = [&](const uint8_t* q, uint32_t word, uint32_t pos) -> Probe {
         const uint32_t h = _mm_crc32_u32(0, word) & mask;
-        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
         const uint32_t dist = pos - static_cast<uint32_t>(head[h]);
         head[h] = static_cast<int32_t>(pos);
         uint32_t usable;
@@ -279,7 +278,7 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
         const uint32_t eq = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
-        return {~(eq & usable), dist, c};
+        return {~(eq & usable), dist};
     };
     auto literal = [&](uint32_t b) {
         acc |= static_cast<uint64_t>(t.litV[b]) << n;
@@ -288,9 +287,10 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     // The match found by probe p at q; registers q + first..q + 3 (the
     // positions before q + first are registered already) and returns its
     // length.
-    auto match = [&](const Probe& p, const uint8_t* q, int first) -> uint32_t {
+    // A match of 32 bytes or more had a usable candidate, p.dist back.
+    auto match = [&](const Probe& p, const uint8_t* q, uint32_t pos, int first) -> uint32_t {
         const uint32_t len =
-            p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(p.c, q);
+            p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(q - p.dist, q);
         const uint32_t dist = p.dist;
         const uint32_t le = t.lenE[len - 3];
         const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
@@ -305,7 +305,6 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         _mm_prefetch(reinterpret_cast<const char*>(
                          head + (_mm_crc32_u32(0, static_cast<uint32_t>(w >> 32)) & mask)),
                      _MM_HINT_T0);
-        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
         if (first <= 1)
             head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
                 static_cast<int32_t>(pos + 1);
@@ -348,44 +347,54 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     uint32_t lastLen = 0;
     while (ip + 3 < ipEnd && oend - op > 32) {
         const uint64_t w = load64(ip);
-        const Probe p0 = probe(ip, static_cast<uint32_t>(w));
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
+        const Probe p0 = probe(ip, static_cast<uint32_t>(w), pos);
         if (lastLen >= 32 && (p0.ne & 0xF) == 0) {
             // Long matches tend to follow one another (runs): the probe of
             // the item start alone settles the item.
-            lastLen = match(p0, ip, 1);
+            lastLen = match(p0, ip, pos, 1);
             ip += lastLen;
             put();
             continue;
         }
-        const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8));
-        const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16));
-        const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24));
+        const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8), pos + 1);
+        const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16), pos + 2);
+        const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24), pos + 3);
+        {
+            // The table slots of the next four positions are fetched while
+            // this batch is decided (the input runs far past ip + 11).
+            const uint64_t x = load64(ip + 4);
+            for (int k = 0; k < 32; k += 8)
+                _mm_prefetch(reinterpret_cast<const char*>(
+                                 head + (_mm_crc32_u32(0, static_cast<uint32_t>(x >> k)) & mask)),
+                             _MM_HINT_T0);
+        }
         // Fixed codes: two literals fit the accumulator before it is
         // emptied, a literal and a match do not. (The dynamic encoder stores
         // after every item, as its bytes past the output show.)
         // A match at ip + k needs only the registrations past ip + 3.
         if ((p0.ne & 0xF) == 0) {
-            lastLen = match(p0, ip, 4);
+            lastLen = match(p0, ip, pos, 4);
             ip += lastLen;
         } else {
             literal(static_cast<uint8_t>(w));
             if (!kFixedCodes) put();
             if ((p1.ne & 0xF) == 0) {
                 if (kFixedCodes) put();
-                lastLen = match(p1, ip + 1, 3);
+                lastLen = match(p1, ip + 1, pos + 1, 3);
                 ip += 1 + lastLen;
             } else {
                 literal(static_cast<uint8_t>(w >> 8));
                 put();
                 if ((p2.ne & 0xF) == 0) {
-                    lastLen = match(p2, ip + 2, 2);
+                    lastLen = match(p2, ip + 2, pos + 2, 2);
                     ip += 2 + lastLen;
                 } else {
                     literal(static_cast<uint8_t>(w >> 16));
                     if (!kFixedCodes) put();
                     if ((p3.ne & 0xF) == 0) {
                         if (kFixedCodes) put();
-                        lastLen = match(p3, ip + 3, 1);
+                        lastLen = match(p3, ip + 3, pos + 3, 1);
                         ip += 3 + lastLen;
                     } else {
                         literal(static_cast<uint8_t>(w >> 24));
@@ -399,12 +408,13 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     }
     // The last positions one at a time.
     while (ip < ipEnd && oend - op > 8) {
-        const Probe p = probe(ip, load32(ip));
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
+        const Probe p = probe(ip, load32(ip), pos);
         if ((p.ne & 0xF) != 0) {
             literal(*ip);
             ip += 1;
         } else {
-            ip += match(p, ip, 1);
+            ip += match(p, ip, pos, 1);
         }
         put();
     }
