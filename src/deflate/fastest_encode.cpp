@@ -214,14 +214,23 @@ __attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const Ite
     cur = {op, acc, n, off};
 }
 
-// Length of a match whose first 32 bytes are known equal, at most 258:
-// 64 bytes a step, then the last 34 bytes as two overlapping vectors.
+// Length of a match whose first 32 bytes are known equal, at most 258.
+// The longest match is checked first, all of it at once: in runs of one
+// byte it is the rule, and a predicted branch lets the next item start
+// before the comparison is done. Otherwise 64 bytes a step, then the last
+// 34 bytes as two overlapping vectors.
 __attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* ip) {
-    auto equal = [&](uint32_t i) {
+    auto same = [&](uint32_t i) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip + i));
-        return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        return _mm256_cmpeq_epi8(x, y);
     };
+    const __m256i lo = _mm256_and_si256(_mm256_and_si256(same(32), same(64)),
+                                        _mm256_and_si256(same(96), same(128)));
+    const __m256i hi = _mm256_and_si256(_mm256_and_si256(same(160), same(192)),
+                                        _mm256_and_si256(same(224), same(226)));
+    if (__builtin_expect(_mm256_movemask_epi8(_mm256_and_si256(lo, hi)) == -1, 1)) return 258;
+    auto equal = [&](uint32_t i) { return static_cast<uint32_t>(_mm256_movemask_epi8(same(i))); };
     for (uint32_t i = 32; i < 224; i += 64) {
         const uint32_t a = equal(i), b = equal(i + 32);
         if ((a & b) != 0xFFFFFFFFu)
@@ -230,12 +239,7 @@ __attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* i
     }
     const uint32_t a = equal(224);
     if (a != 0xFFFFFFFFu) return 224 + static_cast<uint32_t>(_tzcnt_u32(~a));
-    // The longest match as a branch of its own: in runs of one byte it is
-    // the rule, and a predicted branch lets the next item start before the
-    // comparison is done.
-    const uint32_t b = equal(226);
-    if (__builtin_expect(b == 0xFFFFFFFFu, 1)) return 258;
-    return 226 + static_cast<uint32_t>(_tzcnt_u32(~b));
+    return 226 + static_cast<uint32_t>(_tzcnt_u32(~equal(226)));
 }
 
 // The main loop with the window right before the input in memory, so that
