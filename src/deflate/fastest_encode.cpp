@@ -368,10 +368,14 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
             // The table slots of the next four positions are fetched while
             // this batch is decided (the input runs far past ip + 11).
             const uint64_t x = load64(ip + 4);
-            for (int k = 0; k < 32; k += 8)
-                _mm_prefetch(reinterpret_cast<const char*>(
-                                 head + (_mm_crc32_u32(0, static_cast<uint32_t>(x >> k)) & mask)),
+            auto fetch = [&](uint32_t word) {
+                _mm_prefetch(reinterpret_cast<const char*>(head + (_mm_crc32_u32(0, word) & mask)),
                              _MM_HINT_T0);
+            };
+            fetch(static_cast<uint32_t>(x));
+            fetch(static_cast<uint32_t>(x >> 8));
+            fetch(static_cast<uint32_t>(x >> 16));
+            fetch(static_cast<uint32_t>(x >> 24));
         }
         // Fixed codes: two literals fit the accumulator before it is
         // emptied, a literal and a match do not. (The dynamic encoder stores
