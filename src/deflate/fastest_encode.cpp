@@ -304,11 +304,6 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
                << n;
         n += (le >> 24) + static_cast<uint32_t>(de >> 40);
         const uint64_t w = load64(q);
-        // Most matches are 4 bytes long: the table slot of the item after
-        // such a one is fetched while this one is coded.
-        _mm_prefetch(reinterpret_cast<const char*>(
-                         head + (_mm_crc32_u32(0, static_cast<uint32_t>(w >> 32)) & mask)),
-                     _MM_HINT_T0);
         if (first <= 1)
             head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
                 static_cast<int32_t>(pos + 1);
