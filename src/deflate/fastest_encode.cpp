@@ -350,6 +350,8 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     // and the literal-or-match choices wait on far shorter chains. A batch
     // runs only where all four positions may start items: below the end and
     // with room for four items.
+    // A small table stays in the first-level cache by itself.
+    const bool fetchAhead = mask >= 8191;
     uint32_t lastLen = 0;
     uint32_t share4 = 0;
     while (ip + 3 < ipEnd && oend - op > 32) {
@@ -367,7 +369,7 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8), pos + 1);
         const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16), pos + 2);
         const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24), pos + 3);
-        {
+        if (fetchAhead) {
             // The table slots of the next four positions are fetched while
             // this batch is decided (the input runs far past ip + 11).
             const uint64_t x = load64(ip + 4);
