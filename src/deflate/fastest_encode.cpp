@@ -214,14 +214,23 @@ __attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const Ite
     cur = {op, acc, n, off};
 }
 
-// Length of a match whose first 32 bytes are known equal, at most 258:
-// 64 bytes a step, then the last 34 bytes as two overlapping vectors.
+// Length of a match whose first 32 bytes are known equal, at most 258.
+// The longest match is checked first, all of it at once: in runs of one
+// byte it is the rule, and a predicted branch lets the next item start
+// before the comparison is done. Otherwise 64 bytes a step, then the last
+// 34 bytes as two overlapping vectors.
 __attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* ip) {
-    auto equal = [&](uint32_t i) {
+    auto same = [&](uint32_t i) {
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip + i));
-        return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+        return _mm256_cmpeq_epi8(x, y);
     };
+    const __m256i lo = _mm256_and_si256(_mm256_and_si256(same(32), same(64)),
+                                        _mm256_and_si256(same(96), same(128)));
+    const __m256i hi = _mm256_and_si256(_mm256_and_si256(same(160), same(192)),
+                                        _mm256_and_si256(same(224), same(226)));
+    if (__builtin_expect(_mm256_movemask_epi8(_mm256_and_si256(lo, hi)) == -1, 1)) return 258;
+    auto equal = [&](uint32_t i) { return static_cast<uint32_t>(_mm256_movemask_epi8(same(i))); };
     for (uint32_t i = 32; i < 224; i += 64) {
         const uint32_t a = equal(i), b = equal(i + 32);
         if ((a & b) != 0xFFFFFFFFu)
@@ -230,13 +239,15 @@ __attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* i
     }
     const uint32_t a = equal(224);
     if (a != 0xFFFFFFFFu) return 224 + static_cast<uint32_t>(_tzcnt_u32(~a));
-    // The longest match as a branch of its own: in runs of one byte it is
-    // the rule, and a predicted branch lets the next item start before the
-    // comparison is done.
-    const uint32_t b = equal(226);
-    if (__builtin_expect(b == 0xFFFFFFFFu, 1)) return 258;
-    return 226 + static_cast<uint32_t>(_tzcnt_u32(~b));
+    return 226 + static_cast<uint32_t>(_tzcnt_u32(~equal(226)));
 }
+
+// Where most matches are exactly 4 bytes long (text), the main loop moves
+// past such a match by a branch instead of waiting for the length, so that
+// the next item's probes start early; elsewhere that branch would be missed
+// too often. The share of 4-byte matches among recent ones, kept as a
+// moving average out of 256, must reach kShare4 (about 0.6).
+constexpr uint32_t kShare4 = 150;
 
 // The main loop with the window right before the input in memory, so that
 // a candidate is read at the same offset from the input whichever side of
@@ -265,11 +276,10 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     // (all bits for an unusable candidate).
     struct Probe {
         uint32_t ne, dist;
-        const uint8_t* c;
     };
-    auto probe = [&](const uint8_t* q, uint32_t word) -> Probe {
+    // (pos is the position of q.)
+    auto probe = [&](const uint8_t* q, uint32_t word, uint32_t pos) -> Probe {
         const uint32_t h = _mm_crc32_u32(0, word) & mask;
-        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
         const uint32_t dist = pos - static_cast<uint32_t>(head[h]);
         head[h] = static_cast<int32_t>(pos);
         uint32_t usable;
@@ -279,7 +289,7 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
         const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
         const uint32_t eq = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
-        return {~(eq & usable), dist, c};
+        return {~(eq & usable), dist};
     };
     auto literal = [&](uint32_t b) {
         acc |= static_cast<uint64_t>(t.litV[b]) << n;
@@ -288,9 +298,10 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     // The match found by probe p at q; registers q + first..q + 3 (the
     // positions before q + first are registered already) and returns its
     // length.
-    auto match = [&](const Probe& p, const uint8_t* q, int first) -> uint32_t {
+    // A match of 32 bytes or more had a usable candidate, p.dist back.
+    auto match = [&](const Probe& p, const uint8_t* q, uint32_t pos, int first) -> uint32_t {
         const uint32_t len =
-            p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(p.c, q);
+            p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(q - p.dist, q);
         const uint32_t dist = p.dist;
         const uint32_t le = t.lenE[len - 3];
         const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
@@ -300,12 +311,6 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
                << n;
         n += (le >> 24) + static_cast<uint32_t>(de >> 40);
         const uint64_t w = load64(q);
-        // Most matches are 4 bytes long: the table slot of the item after
-        // such a one is fetched while this one is coded.
-        _mm_prefetch(reinterpret_cast<const char*>(
-                         head + (_mm_crc32_u32(0, static_cast<uint32_t>(w >> 32)) & mask)),
-                     _MM_HINT_T0);
-        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(q)) + posBias;
         if (first <= 1)
             head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
                 static_cast<int32_t>(pos + 1);
@@ -345,47 +350,72 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     // and the literal-or-match choices wait on far shorter chains. A batch
     // runs only where all four positions may start items: below the end and
     // with room for four items.
+    // A small table stays in the first-level cache by itself.
+    const bool fetchAhead = mask >= 8191;
     uint32_t lastLen = 0;
+    uint32_t share4 = 0;
     while (ip + 3 < ipEnd && oend - op > 32) {
         const uint64_t w = load64(ip);
-        const Probe p0 = probe(ip, static_cast<uint32_t>(w));
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
+        const Probe p0 = probe(ip, static_cast<uint32_t>(w), pos);
         if (lastLen >= 32 && (p0.ne & 0xF) == 0) {
             // Long matches tend to follow one another (runs): the probe of
             // the item start alone settles the item.
-            lastLen = match(p0, ip, 1);
+            lastLen = match(p0, ip, pos, 1);
             ip += lastLen;
             put();
             continue;
         }
-        const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8));
-        const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16));
-        const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24));
+        const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8), pos + 1);
+        const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16), pos + 2);
+        const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24), pos + 3);
+        if (fetchAhead) {
+            // The table slots of the next four positions are fetched while
+            // this batch is decided (the input runs far past ip + 11).
+            const uint64_t x = load64(ip + 4);
+            auto fetch = [&](uint32_t word) {
+                _mm_prefetch(reinterpret_cast<const char*>(head + (_mm_crc32_u32(0, word) & mask)),
+                             _MM_HINT_T0);
+            };
+            fetch(static_cast<uint32_t>(x));
+            fetch(static_cast<uint32_t>(x >> 8));
+            fetch(static_cast<uint32_t>(x >> 16));
+            fetch(static_cast<uint32_t>(x >> 24));
+        }
         // Fixed codes: two literals fit the accumulator before it is
         // emptied, a literal and a match do not. (The dynamic encoder stores
         // after every item, as its bytes past the output show.)
         // A match at ip + k needs only the registrations past ip + 3.
         if ((p0.ne & 0xF) == 0) {
-            lastLen = match(p0, ip, 4);
-            ip += lastLen;
+            const uint32_t four = (p0.ne >> 4) & 1;  // exactly 4 bytes
+            if (share4 >= kShare4 && four) {
+                // (A probe whose answer makes the length 4 as a constant.)
+                lastLen = match(Probe{0x10, p0.dist}, ip, pos, 4);
+                ip += 4;
+            } else {
+                lastLen = match(p0, ip, pos, 4);
+                ip += lastLen;
+            }
+            share4 = share4 - (share4 >> 4) + (four << 4);  // 256 times the share
         } else {
             literal(static_cast<uint8_t>(w));
             if (!kFixedCodes) put();
             if ((p1.ne & 0xF) == 0) {
                 if (kFixedCodes) put();
-                lastLen = match(p1, ip + 1, 3);
+                lastLen = match(p1, ip + 1, pos + 1, 3);
                 ip += 1 + lastLen;
             } else {
                 literal(static_cast<uint8_t>(w >> 8));
                 put();
                 if ((p2.ne & 0xF) == 0) {
-                    lastLen = match(p2, ip + 2, 2);
+                    lastLen = match(p2, ip + 2, pos + 2, 2);
                     ip += 2 + lastLen;
                 } else {
                     literal(static_cast<uint8_t>(w >> 16));
                     if (!kFixedCodes) put();
                     if ((p3.ne & 0xF) == 0) {
                         if (kFixedCodes) put();
-                        lastLen = match(p3, ip + 3, 1);
+                        lastLen = match(p3, ip + 3, pos + 3, 1);
                         ip += 3 + lastLen;
                     } else {
                         literal(static_cast<uint8_t>(w >> 24));
@@ -399,12 +429,13 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
     }
     // The last positions one at a time.
     while (ip < ipEnd && oend - op > 8) {
-        const Probe p = probe(ip, load32(ip));
+        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
+        const Probe p = probe(ip, load32(ip), pos);
         if ((p.ne & 0xF) != 0) {
             literal(*ip);
             ip += 1;
         } else {
-            ip += match(p, ip, 1);
+            ip += match(p, ip, pos, 1);
         }
         put();
     }

@@ -450,6 +450,39 @@ TEST(DeflateFastest, JoinedWindowMatchesTheModelOverMixedData) {
     }
 }
 
+TEST(DeflateFastest, JoinedWindowMatchesTheModelWhereMostMatchesAreFourBytes) {
+    // Words drawn from 64 four-byte tokens with distinct first bytes: nearly
+    // every match is exactly 4 bytes, the case the main loop advances over
+    // without waiting for the length. Stretches of runs and random bytes in
+    // between make it leave that case and come back.
+    using namespace vek::testdata;
+    std::mt19937 rng(15);
+    uint8_t tokens[64][4];
+    for (int i = 0; i < 64; ++i) {
+        tokens[i][0] = static_cast<uint8_t>(i * 4);
+        for (int k = 1; k < 4; ++k) tokens[i][k] = static_cast<uint8_t>(rng());
+    }
+    Bytes in;
+    for (int k = 0; k < 3; ++k) {
+        for (int i = 0; i < 6000; ++i) {
+            const uint8_t* t = tokens[rng() % 64];
+            in.insert(in.end(), t, t + 4);
+        }
+        const Bytes r = random_bytes(3000, 50 + k);
+        in.insert(in.end(), r.begin(), r.end());
+        in.insert(in.end(), 2000 + 700 * k, static_cast<uint8_t>(k));
+    }
+    for (bool fixed : {true, false}) {
+        for (uint32_t hashSize : {65536u, 4096u}) {
+            RunOpts o;
+            o.hashSize = hashSize;
+            o.contiguous = true;
+            const Stream s = fixed ? Stream{} : dynamic_stream_for(in, o.winSize, o.hashSize);
+            expect_round_trip(in, run_stream(in, s, rng, o));
+        }
+    }
+}
+
 TEST(DeflateFastest, StatisticsMatchTheModel) {
     std::mt19937 rng(14);
     for (const Bytes& in : inputs(rng)) {
