@@ -147,6 +147,27 @@ inline T* pick_below(uint32_t a, uint32_t b, T* c, T* d, uint32_t* all) {
     return d;
 }
 
+// Moves the complete part of the accumulator to the output. Fixed codes:
+// a complete 32-bit word goes out; otherwise the store goes to spill, so no
+// byte past the complete ones is touched. Dynamic codes: 8 bytes are stored
+// and the output advances by the whole bytes among them.
+template <bool kFixedCodes>
+inline void put_bits(uint8_t*& op, uint64_t& acc, uint32_t& n, uint8_t* spill) {
+    if (kFixedCodes) {
+        const uint32_t out = static_cast<uint32_t>(acc);
+        uint32_t partial;
+        std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
+        op += ~partial & 4;
+        acc >>= n & 32;
+        n &= 31;
+    } else {
+        std::memcpy(op, &acc, 8);
+        op += n >> 3;
+        acc >>= n & ~7u;
+        n &= 7;
+    }
+}
+
 // Where the main loop stands: output cursor, pending bits, input offset.
 struct Cursor {
     uint8_t* op;
@@ -195,21 +216,7 @@ __attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const Ite
             m.insert_after_match(off);
             off += len;
         }
-        if (kFixedCodes) {
-            // A complete word goes out; otherwise the store goes to spill,
-            // so no byte past the complete ones is touched.
-            const uint32_t out = static_cast<uint32_t>(acc);
-            uint32_t partial;
-            std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
-            op += ~partial & 4;
-            acc >>= n & 32;
-            n &= 31;
-        } else {
-            std::memcpy(op, &acc, 8);
-            op += n >> 3;
-            acc >>= n & ~7u;
-            n &= 7;
-        }
+        put_bits<kFixedCodes>(op, acc, n, spill);
     }
     cur = {op, acc, n, off};
 }
@@ -322,23 +329,7 @@ __attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const It
                 static_cast<int32_t>(pos + 3);
         return len;
     };
-    auto put = [&] {
-        if (kFixedCodes) {
-            // A complete word goes out; otherwise the store goes to spill,
-            // so no byte past the complete ones is touched.
-            const uint32_t out = static_cast<uint32_t>(acc);
-            uint32_t partial;
-            std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
-            op += ~partial & 4;
-            acc >>= n & 32;
-            n &= 31;
-        } else {
-            std::memcpy(op, &acc, 8);
-            op += n >> 3;
-            acc >>= n & ~7u;
-            n &= 7;
-        }
-    };
+    auto put = [&] { put_bits<kFixedCodes>(op, acc, n, spill); };
 
     // Four positions at a time. Every item start p is followed by the
     // registration of p + 1..p + 3, whatever the item (after a literal, p + 1
