@@ -177,10 +177,9 @@ __attribute__((noinline)) Match other_match(const uint8_t* ip, uint8_t* op, cons
 // The common sequence (short literals, short match at offset 16 or more)
 // runs straight through, and lengths with a single extension byte stay
 // inline; the rest call out, which keeps this loop's values in registers
-// (inlined, they spill the output pointer onto the stack). The match source is formed first and compared with
-// the lowest address a match may start at; the caller guarantees that
-// address is at least 64 KiB, so no offset wraps. Returns false on an
-// offset reaching before the window.
+// (inlined, they spill the output pointer onto the stack). The match source is formed first and
+// compared with the lowest address a match may start at; the caller guarantees that address is at
+// least 64 KiB, so no offset wraps. Returns false on an offset reaching before the window.
 template <Mode M>
 bool fast_loop(const uint8_t*& ipRef, uint8_t*& opRef, const uint8_t* iend, uint8_t* oend,
                const uint8_t* base, const uint8_t* dictEnd) {
