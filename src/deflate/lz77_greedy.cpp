@@ -30,6 +30,15 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
         // walk, its bytes for the one-candidate walk.
         const int32_t c1 = e.head[lz77::crc_hash(e.src + i + 1, e.hmask)];
         if (kOne) {
+            // A match here is mostly 4 or 5 long: the head slots the item
+            // after it reads start coming in while this one is measured.
+            const uint64_t q = load64(e.src + i + 4);
+            _mm_prefetch(reinterpret_cast<const char*>(
+                             &e.head[_mm_crc32_u32(0, static_cast<uint32_t>(q)) & e.hmask]),
+                         _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(
+                             &e.head[_mm_crc32_u32(0, static_cast<uint32_t>(q >> 8)) & e.hmask]),
+                         _MM_HINT_T0);
             const uintptr_t back = e.base + i + 1 - static_cast<uint32_t>(c1);
             _mm_prefetch(
                 reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
