@@ -16,47 +16,22 @@ using lz77::Found;
 namespace {
 
 // Searches at source offset i with lengths capped at max_len, emits one
-// item and returns the offset after it. kAhead: start loading what the next
-// position's search reads first. kOne: a chain limit of one, lengths up to
-// 258. kSide: whether the window lies right before the source (1), not (2),
-// or found out on each walk (0).
-template <bool kAhead = false, bool kOne = false, int kSide = 0>
+// item and returns the offset after it. kAhead: start loading the prev slot
+// of the next position's first candidate (read when this one gives a
+// literal). kSide: whether the window lies right before the source (1), not
+// (2), or found out on each walk (0).
+template <bool kAhead = false, int kSide = 0>
 inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t good, uint32_t nice,
                             uint32_t lazy, uint32_t max_len) {
     const int32_t cand = e.insert(i);
     if (kAhead) {
-        // While this chain is walked, the next position's first candidate
-        // (used when this one gives a literal): its prev slot for a chain
-        // walk, its bytes for the one-candidate walk.
         const int32_t c1 = e.head[lz77::crc_hash(e.src + i + 1, e.hmask)];
-        if (kOne) {
-            // A match here is mostly 4 or 5 long: the head slots the item
-            // after it reads start coming in while this one is measured.
-            const uint64_t q = load64(e.src + i + 4);
-            _mm_prefetch(reinterpret_cast<const char*>(
-                             &e.head[_mm_crc32_u32(0, static_cast<uint32_t>(q)) & e.hmask]),
-                         _MM_HINT_T0);
-            _mm_prefetch(reinterpret_cast<const char*>(
-                             &e.head[_mm_crc32_u32(0, static_cast<uint32_t>(q >> 8)) & e.hmask]),
-                         _MM_HINT_T0);
-            const uintptr_t back = e.base + i + 1 - static_cast<uint32_t>(c1);
-            _mm_prefetch(
-                reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
-                _MM_HINT_T0);
-        } else {
-            _mm_prefetch(
-                reinterpret_cast<const char*>(&e.prev[static_cast<uint32_t>(c1) & e.wmask]),
-                _MM_HINT_T0);
-        }
+        _mm_prefetch(reinterpret_cast<const char*>(&e.prev[static_cast<uint32_t>(c1) & e.wmask]),
+                     _MM_HINT_T0);
     }
-    const bool joined = kSide == 0 ? e.joined : kSide == 1;
-    Found f;
-    if (kOne)
-        f = joined ? e.walk_one<true>(i, cand, max_len) : e.walk_one<false>(i, cand, max_len);
-    else if (kSide == 0)
-        f = e.walk(i, cand, 3, max_chain, good, nice, max_len);
-    else
-        f = e.walk_from<kSide == 1>(i, cand, 3, max_chain, good, nice, max_len);
+    const Found f = kSide == 0
+                        ? e.walk(i, cand, 3, max_chain, good, nice, max_len)
+                        : e.walk_from<kSide == 1>(i, cand, 3, max_chain, good, nice, max_len);
     if (f.len < 4) {
         e.literal(e.src[i]);
         return i + 1;
@@ -71,13 +46,98 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
     return i + f.len;
 }
 
-// The main loop from source offset i up to `end`, one instance per kind of
-// walk and side of the window, so that each keeps only its own state live.
-template <bool kOne, int kSide>
+// The main loop with a chain limit of one from source offset i up to `end`.
+// With lazyLength 4 or 5 a match that registers its inner positions (4 or
+// 5 long, not overlapping itself) registers the 4 positions after its start
+// without a branch on its length: for a 4-byte match that includes the next
+// item's own position, whose search then takes the candidate this early
+// registration found (registering it again writes the same two values).
+// A position registered that way but not searched, because the loop ends
+// there, is taken out again.
+template <bool kJoined>
+uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) {
+    const bool four = lazy == 4 || lazy == 5;
+    const uint32_t hmask = e.hmask, wmask = e.wmask;
+    int32_t* const head = e.head;
+    int32_t* const prev = e.prev;
+    uint32_t early_pos = e.base + i - 1;  // no position registered early yet
+    uint32_t early_hash = 0;
+    int32_t early_cand = 0, early_prev = 0;
+    while (i < end && e.n < e.cap) {
+        const uint32_t at = e.base + i;
+        const uint32_t h = lz77::crc_hash(e.src + i, hmask);
+        const int32_t c = head[h];
+        const int32_t cand = at == early_pos ? early_cand : c;
+        prev[at & wmask] = cand;
+        head[h] = static_cast<int32_t>(at);
+        {
+            // While this candidate is measured: the bytes of the next
+            // position's candidate (read when this one gives a literal),
+            // and the head slots 4 and 5 bytes on (a match is mostly 4 or
+            // 5 long).
+            const uint64_t q = load64(e.src + i + 1);
+            const int32_t c1 = head[_mm_crc32_u32(0, static_cast<uint32_t>(q)) & hmask];
+            _mm_prefetch(reinterpret_cast<const char*>(
+                             &head[_mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask]),
+                         _MM_HINT_T0);
+            const uint64_t q4 = load64(e.src + i + 5);
+            _mm_prefetch(reinterpret_cast<const char*>(
+                             &head[_mm_crc32_u32(0, static_cast<uint32_t>(q4)) & hmask]),
+                         _MM_HINT_T0);
+            const uintptr_t back = at + 1 - static_cast<uint32_t>(c1);
+            _mm_prefetch(
+                reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
+                _MM_HINT_T0);
+        }
+        const Found f = e.walk_one<kJoined>(i, cand, kMaxMatch);
+        if (f.len < 4) {
+            e.literal(e.src[i]);
+            ++i;
+            continue;
+        }
+        e.match(f.len, f.dist);
+        if (f.dist >= f.len) {
+            if (f.len <= lazy) {
+                if (four) {
+                    // The 4 positions hash from one 8-byte load.
+                    const uint64_t q = load64(e.src + i + 1);
+                    for (uint32_t k = 0; k < 3; ++k) {
+                        const uint32_t hk =
+                            _mm_crc32_u32(0, static_cast<uint32_t>(q >> (8 * k))) & hmask;
+                        prev[(at + 1 + k) & wmask] = head[hk];
+                        head[hk] = static_cast<int32_t>(at + 1 + k);
+                    }
+                    early_pos = at + 4;
+                    early_hash = _mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask;
+                    early_cand = head[early_hash];
+                    early_prev = prev[early_pos & wmask];
+                    prev[early_pos & wmask] = early_cand;
+                    head[early_hash] = static_cast<int32_t>(early_pos);
+                } else {
+                    e.insert_range(i + 1, i + f.len);
+                }
+            }
+        } else if (f.dist <= lazy) {
+            const int32_t skip = static_cast<int32_t>(f.len - f.dist) - 3;
+            e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
+        }
+        i += f.len;
+    }
+    if (e.base + i == early_pos) {
+        prev[early_pos & wmask] = early_prev;
+        head[early_hash] = early_cand;
+    }
+    return i;
+}
+
+// The main loop of a chain walk from source offset i up to `end`, one
+// instance per side of the window, so that each keeps only its own state
+// live.
+template <int kSide>
 uint32_t main_loop(Engine& e, uint32_t i, uint32_t end, uint32_t max_chain, uint32_t good,
                    uint32_t nice, uint32_t lazy) {
     while (i < end && e.n < e.cap)
-        i = greedy_step<true, kOne, kSide>(e, i, max_chain, good, nice, lazy, kMaxMatch);
+        i = greedy_step<true, kSide>(e, i, max_chain, good, nice, lazy, kMaxMatch);
     return i;
 }
 
@@ -104,11 +164,11 @@ void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flus
 
     uint32_t i = 0;
     if (max_chain == 1)
-        i = e.joined ? main_loop<true, 1>(e, i, end, max_chain, good, nice, lazy)
-                     : main_loop<true, 2>(e, i, end, max_chain, good, nice, lazy);
+        i = e.joined ? one_candidate_loop<true>(e, i, end, lazy)
+                     : one_candidate_loop<false>(e, i, end, lazy);
     else
-        i = e.joined ? main_loop<false, 1>(e, i, end, max_chain, good, nice, lazy)
-                     : main_loop<false, 2>(e, i, end, max_chain, good, nice, lazy);
+        i = e.joined ? main_loop<1>(e, i, end, max_chain, good, nice, lazy)
+                     : main_loop<2>(e, i, end, max_chain, good, nice, lazy);
 
     if (flush >= 2) {
         // Tail: the same search without the chain cut, no match reaching
