@@ -63,36 +63,34 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
     uint32_t early_pos = e.base + i - 1;  // no position registered early yet
     uint32_t early_hash = 0;
     int32_t early_cand = 0, early_prev = 0;
+    // Hash of the position searched next: computed with the step before,
+    // when it is 1, 4 or 5 bytes on.
+    uint32_t h = i < end ? lz77::crc_hash(e.src + i, hmask) : 0;
     while (i < end && e.n < e.cap) {
         const uint32_t at = e.base + i;
-        const uint32_t h = lz77::crc_hash(e.src + i, hmask);
         const int32_t c = head[h];
         const int32_t cand = at == early_pos ? early_cand : c;
         prev[at & wmask] = cand;
         head[h] = static_cast<int32_t>(at);
-        {
-            // While this candidate is measured: the bytes of the next
-            // position's candidate (read when this one gives a literal),
-            // and the head slots 4 and 5 bytes on (a match is mostly 4 or
-            // 5 long).
-            const uint64_t q = load64(e.src + i + 1);
-            const int32_t c1 = head[_mm_crc32_u32(0, static_cast<uint32_t>(q)) & hmask];
-            _mm_prefetch(reinterpret_cast<const char*>(
-                             &head[_mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask]),
-                         _MM_HINT_T0);
-            const uint64_t q4 = load64(e.src + i + 5);
-            _mm_prefetch(reinterpret_cast<const char*>(
-                             &head[_mm_crc32_u32(0, static_cast<uint32_t>(q4)) & hmask]),
-                         _MM_HINT_T0);
-            const uintptr_t back = at + 1 - static_cast<uint32_t>(c1);
-            _mm_prefetch(
-                reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
-                _MM_HINT_T0);
-        }
+        // While this candidate is measured: the bytes of the next
+        // position's candidate (read when this one gives a literal), and
+        // the head slots 4 and 5 bytes on (a match is mostly 4 or 5 long).
+        const uint64_t q = load64(e.src + i + 1);
+        const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(q)) & hmask;
+        const uint32_t h4 = _mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask;
+        const uint32_t h5 = _mm_crc32_u32(0, load32(e.src + i + 5)) & hmask;
+        const int32_t c1 = head[h1];
+        _mm_prefetch(reinterpret_cast<const char*>(&head[h4]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&head[h5]), _MM_HINT_T0);
+        const uintptr_t back = at + 1 - static_cast<uint32_t>(c1);
+        _mm_prefetch(
+            reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
+            _MM_HINT_T0);
         const Found f = e.walk_one<kJoined>(i, cand, kMaxMatch);
         if (f.len < 4) {
             e.literal(e.src[i]);
             ++i;
+            h = h1;
             continue;
         }
         e.match(f.len, f.dist);
@@ -101,14 +99,17 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
                 if (four) {
                     // The 4 positions hash from one 8-byte load.
                     const uint64_t q = load64(e.src + i + 1);
-                    for (uint32_t k = 0; k < 3; ++k) {
+                    const auto early = [&](uint32_t k) {
                         const uint32_t hk =
                             _mm_crc32_u32(0, static_cast<uint32_t>(q >> (8 * k))) & hmask;
                         prev[(at + 1 + k) & wmask] = head[hk];
                         head[hk] = static_cast<int32_t>(at + 1 + k);
-                    }
+                    };
+                    early(0);
+                    early(1);
+                    early(2);
                     early_pos = at + 4;
-                    early_hash = _mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask;
+                    early_hash = h4;
                     early_cand = head[early_hash];
                     early_prev = prev[early_pos & wmask];
                     prev[early_pos & wmask] = early_cand;
@@ -122,6 +123,10 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
         }
         i += f.len;
+        if (f.len > 5)
+            h = lz77::crc_hash(e.src + i, hmask);
+        else
+            h = f.len == 4 ? h4 : h5;
     }
     if (e.base + i == early_pos) {
         prev[early_pos & wmask] = early_prev;

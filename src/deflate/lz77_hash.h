@@ -163,7 +163,9 @@ class Engine {
         dist_dst_[n] = static_cast<uint16_t>(d);
         ++n;
         ++lit_freq_[257 + length_code(l)].freq;
-        ++dist_freq_[dist_code(d)].freq;
+        // (dist_code without its branch: near and far distances mix.)
+        const uint32_t far = 512 + ((d - 1) >> 7), near = 255 + d;
+        ++dist_freq_[kLitCodeTable[d <= 256 ? near : far]].freq;
     }
 
     // The bytes left after the search of a flushing call, from source offset
