@@ -63,13 +63,17 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
     uint32_t early_pos = e.base + i - 1;  // no position registered early yet
     uint32_t early_hash = 0;
     int32_t early_cand = 0, early_prev = 0;
-    // Hash of the position searched next: computed with the step before,
-    // when it is 1, 4 or 5 bytes on.
-    uint32_t h = i < end ? lz77::crc_hash(e.src + i, hmask) : 0;
+    // Hash and candidate of the position searched next: found with the step
+    // before when it is 1, 4 or 5 bytes on, from the slots that step
+    // started loading early.
+    uint32_t h = 0;
+    int32_t cand = 0;
+    if (i < end) {
+        h = lz77::crc_hash(e.src + i, hmask);
+        cand = head[h];
+    }
     while (i < end && e.n < e.cap) {
         const uint32_t at = e.base + i;
-        const int32_t c = head[h];
-        const int32_t cand = at == early_pos ? early_cand : c;
         prev[at & wmask] = cand;
         head[h] = static_cast<int32_t>(at);
         // While this candidate is measured: the bytes of the next
@@ -91,6 +95,7 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             e.literal(e.src[i]);
             ++i;
             h = h1;
+            cand = c1;
             continue;
         }
         e.match(f.len, f.dist);
@@ -123,10 +128,17 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
         }
         i += f.len;
-        if (f.len > 5)
+        if (f.len > 5) {
             h = lz77::crc_hash(e.src + i, hmask);
-        else
+            cand = head[h];
+        } else {
+            // (Position at + 4, when registered early just now, keeps the
+            // candidate found then.)
+            const int32_t c4 = early_pos == at + 4 ? early_cand : head[h4];
+            const int32_t c5 = head[h5];
             h = f.len == 4 ? h4 : h5;
+            cand = f.len == 4 ? c4 : c5;
+        }
     }
     if (e.base + i == early_pos) {
         prev[early_pos & wmask] = early_prev;
