@@ -76,16 +76,14 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
         const uint32_t at = e.base + i;
         prev[at & wmask] = cand;
         head[h] = static_cast<int32_t>(at);
-        // While this candidate is measured: the bytes of the next
-        // position's candidate (read when this one gives a literal), and
-        // the head slots 4 and 5 bytes on (a match is mostly 4 or 5 long).
+        // While this candidate is measured: the hashes 1, 4 and 5 bytes on
+        // (a match is mostly 4 or 5 long), and the bytes of the candidate
+        // 1 byte on (read when this one gives a literal).
         const uint64_t q = load64(e.src + i + 1);
         const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(q)) & hmask;
         const uint32_t h4 = _mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask;
         const uint32_t h5 = _mm_crc32_u32(0, load32(e.src + i + 5)) & hmask;
         const int32_t c1 = head[h1];
-        _mm_prefetch(reinterpret_cast<const char*>(&head[h4]), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&head[h5]), _MM_HINT_T0);
         const uintptr_t back = at + 1 - static_cast<uint32_t>(c1);
         _mm_prefetch(
             reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
@@ -102,17 +100,14 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
         if (f.dist >= f.len) {
             if (f.len <= lazy) {
                 if (four) {
-                    // The 4 positions hash from one 8-byte load.
-                    const uint64_t q = load64(e.src + i + 1);
-                    const auto early = [&](uint32_t k) {
-                        const uint32_t hk =
-                            _mm_crc32_u32(0, static_cast<uint32_t>(q >> (8 * k))) & hmask;
-                        prev[(at + 1 + k) & wmask] = head[hk];
-                        head[hk] = static_cast<int32_t>(at + 1 + k);
+                    // The 4 positions hash from the 8-byte load above.
+                    const auto early = [&](uint32_t k, uint32_t hk) {
+                        prev[(at + k) & wmask] = head[hk];
+                        head[hk] = static_cast<int32_t>(at + k);
                     };
-                    early(0);
-                    early(1);
-                    early(2);
+                    early(1, h1);
+                    early(2, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 8)) & hmask);
+                    early(3, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 16)) & hmask);
                     early_pos = at + 4;
                     early_hash = h4;
                     early_cand = head[early_hash];
