@@ -131,8 +131,12 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             // candidate found then.)
             const int32_t c4 = early_pos == at + 4 ? early_cand : head[h4];
             const int32_t c5 = head[h5];
-            h = f.len == 4 ? h4 : h5;
-            cand = f.len == 4 ? c4 : c5;
+            // (Masks rather than choices: compilers turn those into a branch
+            // on the length, which is unpredictable.)
+            const uint32_t four_long = 0u - static_cast<uint32_t>(f.len == 4);
+            h = (h4 & four_long) | (h5 & ~four_long);
+            cand = static_cast<int32_t>((static_cast<uint32_t>(c4) & four_long) |
+                                        (static_cast<uint32_t>(c5) & ~four_long));
         }
     }
     if (e.base + i == early_pos) {
