@@ -54,9 +54,8 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
 // registration found (registering it again writes the same two values).
 // A position registered that way but not searched, because the loop ends
 // there, is taken out again.
-template <bool kJoined>
+template <bool kJoined, bool kFour>
 uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) {
-    const bool four = lazy == 4 || lazy == 5;
     const uint32_t hmask = e.hmask, wmask = e.wmask;
     int32_t* const head = e.head;
     int32_t* const prev = e.prev;
@@ -97,27 +96,34 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             continue;
         }
         e.match(f.len, f.dist);
+        // (Masks rather than choices below: compilers turn those into a
+        // branch on the length, which is unpredictable.)
+        const uint32_t four_long = 0u - static_cast<uint32_t>(f.len == 4);
+        if (kFour && f.dist >= f.len && f.len <= lazy) {
+            // The 4 positions hash from the 8-byte load above.
+            const auto early = [&](uint32_t k, uint32_t hk) {
+                prev[(at + k) & wmask] = head[hk];
+                head[hk] = static_cast<int32_t>(at + k);
+            };
+            early(1, h1);
+            early(2, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 8)) & hmask);
+            early(3, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 16)) & hmask);
+            early_pos = at + 4;
+            early_hash = h4;
+            early_cand = head[h4];
+            early_prev = prev[early_pos & wmask];
+            prev[early_pos & wmask] = early_cand;
+            head[h4] = static_cast<int32_t>(early_pos);
+            // Position at + 4 keeps the candidate found now.
+            const int32_t c5 = head[h5];
+            i += f.len;
+            h = (h4 & four_long) | (h5 & ~four_long);
+            cand = static_cast<int32_t>((static_cast<uint32_t>(early_cand) & four_long) |
+                                        (static_cast<uint32_t>(c5) & ~four_long));
+            continue;
+        }
         if (f.dist >= f.len) {
-            if (f.len <= lazy) {
-                if (four) {
-                    // The 4 positions hash from the 8-byte load above.
-                    const auto early = [&](uint32_t k, uint32_t hk) {
-                        prev[(at + k) & wmask] = head[hk];
-                        head[hk] = static_cast<int32_t>(at + k);
-                    };
-                    early(1, h1);
-                    early(2, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 8)) & hmask);
-                    early(3, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 16)) & hmask);
-                    early_pos = at + 4;
-                    early_hash = h4;
-                    early_cand = head[early_hash];
-                    early_prev = prev[early_pos & wmask];
-                    prev[early_pos & wmask] = early_cand;
-                    head[early_hash] = static_cast<int32_t>(early_pos);
-                } else {
-                    e.insert_range(i + 1, i + f.len);
-                }
-            }
+            if (f.len <= lazy) e.insert_range(i + 1, i + f.len);
         } else if (f.dist <= lazy) {
             const int32_t skip = static_cast<int32_t>(f.len - f.dist) - 3;
             e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
@@ -127,13 +133,7 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             h = lz77::crc_hash(e.src + i, hmask);
             cand = head[h];
         } else {
-            // (Position at + 4, when registered early just now, keeps the
-            // candidate found then.)
-            const int32_t c4 = early_pos == at + 4 ? early_cand : head[h4];
-            const int32_t c5 = head[h5];
-            // (Masks rather than choices: compilers turn those into a branch
-            // on the length, which is unpredictable.)
-            const uint32_t four_long = 0u - static_cast<uint32_t>(f.len == 4);
+            const int32_t c4 = head[h4], c5 = head[h5];
             h = (h4 & four_long) | (h5 & ~four_long);
             cand = static_cast<int32_t>((static_cast<uint32_t>(c4) & four_long) |
                                         (static_cast<uint32_t>(c5) & ~four_long));
@@ -180,8 +180,12 @@ void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flus
 
     uint32_t i = 0;
     if (max_chain == 1)
-        i = e.joined ? one_candidate_loop<true>(e, i, end, lazy)
-                     : one_candidate_loop<false>(e, i, end, lazy);
+        if (lazy == 4 || lazy == 5)
+            i = e.joined ? one_candidate_loop<true, true>(e, i, end, lazy)
+                         : one_candidate_loop<false, true>(e, i, end, lazy);
+        else
+            i = e.joined ? one_candidate_loop<true, false>(e, i, end, lazy)
+                         : one_candidate_loop<false, false>(e, i, end, lazy);
     else
         i = e.joined ? main_loop<1>(e, i, end, max_chain, good, nice, lazy)
                      : main_loop<2>(e, i, end, max_chain, good, nice, lazy);
