@@ -26,8 +26,8 @@
 // fastest found that stay within 1% of zlib's ratio at the same level on
 // text and source code, levels 2 to 5 compress those at least as well as
 // zlib. Level 1 takes a
-// single candidate per position: a chain of 2 gains 3-5% on source code and
-// binary records but costs 13% of the speed on text, inner positions only
+// single candidate per position: a chain of 2 gains 2-6% on source code and
+// binary records but costs a third of the speed on text, inner positions only
 // up to 4 fall 1.3% short of zlib on source, and the single-probe search
 // (library level 0/10/20) falls 3% short on text and 6% on source.
 // Measured against zlib's same level (ratio, our speed over zlib's; CPU
@@ -64,11 +64,14 @@
 // -9 +0.4% 4.7x; executables -6 +0.1% 2.0x, -8/-9 +1.4% 2.2x/3.1x; text,
 // source and manual pages rarely gain and lose up to 4% of their speed to
 // the trials; runs 10-30%.
-// Level 1 is twice zlib -1's speed or more on all but the text and binary
-// items (1.8x): their matches are short (the text's average under 5 bytes,
-// some 300 000 items per MiB), and each item costs the greedy engine a hash,
-// a candidate and its inner positions, and the pair writer a merged lookup,
-// about 60 cycles in all. The fastest level has no zlib counterpart: 2.8-4.1
+// Level 1's speeds in the table predate the greedy engine's own loop for a
+// chain of one; with it (first MiB of each item, one bench run) level 1 is
+// 2.6x zlib -1's speed on text, 2.5x on source and 2.4x on binary records,
+// and faster than libdeflate -1 on all three. Those items' matches are short
+// (the text's average under 5 bytes, some 300 000 items per MiB), so the
+// engine's time goes to the step from one item to the next: the hash and
+// candidate of the positions 1, 4 and 5 bytes on are read before the length
+// is known. The fastest level has no zlib counterpart: 2.8-4.1
 // times zlib -1's speed at 76-86% of its ratio on all but random data and
 // runs (first MiB of each item).
 //
