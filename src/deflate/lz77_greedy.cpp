@@ -47,14 +47,14 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
 }
 
 // The main loop with a chain limit of one from source offset i up to `end`.
-// With lazyLength 4 or 5 a match that registers its inner positions (4 or
-// 5 long, not overlapping itself) registers the 4 positions after its start
-// without a branch on its length: for a 4-byte match that includes the next
-// item's own position, whose search then takes the candidate this early
-// registration found (registering it again writes the same two values).
-// A position registered that way but not searched, because the loop ends
-// there, is taken out again.
-template <bool kJoined, bool kFour>
+// A match that registers its inner positions (at most lazyLength long, not
+// overlapping itself) registers the 4 positions after its start without a
+// branch on its length (the rest, if longer than 5, in a loop): for a 4-byte
+// match that includes the next item's own position, whose search then takes
+// the candidate this early registration found (registering it again writes
+// the same two values). A position registered that way but not searched,
+// because the loop ends there, is taken out again.
+template <bool kJoined>
 uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) {
     const uint32_t hmask = e.hmask, wmask = e.wmask;
     int32_t* const head = e.head;
@@ -99,7 +99,7 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
         // (Masks rather than choices below: compilers turn those into a
         // branch on the length, which is unpredictable.)
         const uint32_t four_long = 0u - static_cast<uint32_t>(f.len == 4);
-        if (kFour && f.dist >= f.len && f.len <= lazy) {
+        if (f.dist >= f.len && f.len <= lazy) {
             // The 4 positions hash from the 8-byte load above.
             const auto early = [&](uint32_t k, uint32_t hk) {
                 prev[(at + k) & wmask] = head[hk];
@@ -114,6 +114,13 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             early_prev = prev[early_pos & wmask];
             prev[early_pos & wmask] = early_cand;
             head[h4] = static_cast<int32_t>(early_pos);
+            if (f.len > 5) {
+                e.insert_range(i + 5, i + f.len);
+                i += f.len;
+                h = lz77::crc_hash(e.src + i, hmask);
+                cand = head[h];
+                continue;
+            }
             // Position at + 4 keeps the candidate found now.
             const int32_t c5 = head[h5];
             i += f.len;
@@ -180,12 +187,8 @@ void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flus
 
     uint32_t i = 0;
     if (max_chain == 1)
-        if (lazy == 4 || lazy == 5)
-            i = e.joined ? one_candidate_loop<true, true>(e, i, end, lazy)
-                         : one_candidate_loop<false, true>(e, i, end, lazy);
-        else
-            i = e.joined ? one_candidate_loop<true, false>(e, i, end, lazy)
-                         : one_candidate_loop<false, false>(e, i, end, lazy);
+        i = e.joined ? one_candidate_loop<true>(e, i, end, lazy)
+                     : one_candidate_loop<false>(e, i, end, lazy);
     else
         i = e.joined ? main_loop<1>(e, i, end, max_chain, good, nice, lazy)
                      : main_loop<2>(e, i, end, max_chain, good, nice, lazy);
