@@ -129,9 +129,7 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
                                         (static_cast<uint32_t>(c5) & ~four_long));
             continue;
         }
-        if (f.dist >= f.len) {
-            if (f.len <= lazy) e.insert_range(i + 1, i + f.len);
-        } else if (f.dist <= lazy) {
+        if (f.dist < f.len && f.dist <= lazy) {
             const int32_t skip = static_cast<int32_t>(f.len - f.dist) - 3;
             e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
         }
