@@ -117,8 +117,10 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             if (f.len > 5) {
                 e.insert_range(i + 5, i + f.len);
                 i += f.len;
-                h = lz77::crc_hash(e.src + i, hmask);
-                cand = head[h];
+                if (i < end) {  // (a 261-byte call may end 3 bytes on)
+                    h = lz77::crc_hash(e.src + i, hmask);
+                    cand = head[h];
+                }
                 continue;
             }
             // Position at + 4 keeps the candidate found now.
@@ -135,8 +137,10 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
         }
         i += f.len;
         if (f.len > 5) {
-            h = lz77::crc_hash(e.src + i, hmask);
-            cand = head[h];
+            if (i < end) {
+                h = lz77::crc_hash(e.src + i, hmask);
+                cand = head[h];
+            }
         } else {
             const int32_t c4 = head[h4], c5 = head[h5];
             h = (h4 & four_long) | (h5 & ~four_long);
