@@ -16,38 +16,22 @@ using lz77::Found;
 namespace {
 
 // Searches at source offset i with lengths capped at max_len, emits one
-// item and returns the offset after it. kAhead: start loading what the next
-// position's search reads first. kOne: a chain limit of one, lengths up to
-// 258. kSide: whether the window lies right before the source (1), not (2),
-// or found out on each walk (0).
-template <bool kAhead = false, bool kOne = false, int kSide = 0>
+// item and returns the offset after it. kAhead: start loading the prev slot
+// of the next position's first candidate (read when this one gives a
+// literal). kSide: whether the window lies right before the source (1), not
+// (2), or found out on each walk (0).
+template <bool kAhead = false, int kSide = 0>
 inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t good, uint32_t nice,
                             uint32_t lazy, uint32_t max_len) {
     const int32_t cand = e.insert(i);
     if (kAhead) {
-        // While this chain is walked, the next position's first candidate
-        // (used when this one gives a literal): its prev slot for a chain
-        // walk, its bytes for the one-candidate walk.
         const int32_t c1 = e.head[lz77::crc_hash(e.src + i + 1, e.hmask)];
-        if (kOne) {
-            const uintptr_t back = e.base + i + 1 - static_cast<uint32_t>(c1);
-            _mm_prefetch(
-                reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
-                _MM_HINT_T0);
-        } else {
-            _mm_prefetch(
-                reinterpret_cast<const char*>(&e.prev[static_cast<uint32_t>(c1) & e.wmask]),
-                _MM_HINT_T0);
-        }
+        _mm_prefetch(reinterpret_cast<const char*>(&e.prev[static_cast<uint32_t>(c1) & e.wmask]),
+                     _MM_HINT_T0);
     }
-    const bool joined = kSide == 0 ? e.joined : kSide == 1;
-    Found f;
-    if (kOne)
-        f = joined ? e.walk_one<true>(i, cand, max_len) : e.walk_one<false>(i, cand, max_len);
-    else if (kSide == 0)
-        f = e.walk(i, cand, 3, max_chain, good, nice, max_len);
-    else
-        f = e.walk_from<kSide == 1>(i, cand, 3, max_chain, good, nice, max_len);
+    const Found f = kSide == 0
+                        ? e.walk(i, cand, 3, max_chain, good, nice, max_len)
+                        : e.walk_from<kSide == 1>(i, cand, 3, max_chain, good, nice, max_len);
     if (f.len < 4) {
         e.literal(e.src[i]);
         return i + 1;
@@ -62,13 +46,123 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
     return i + f.len;
 }
 
-// The main loop from source offset i up to `end`, one instance per kind of
-// walk and side of the window, so that each keeps only its own state live.
-template <bool kOne, int kSide>
+// The main loop with a chain limit of one from source offset i up to `end`.
+// A match that registers its inner positions (at most lazyLength long, not
+// overlapping itself) registers the 4 positions after its start without a
+// branch on its length (the rest, if longer than 5, in a loop): for a 4-byte
+// match that includes the next item's own position, whose search then takes
+// the candidate this early registration found (registering it again writes
+// the same two values). A position registered that way but not searched,
+// because the loop ends there, is taken out again.
+template <bool kJoined>
+uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) {
+    const uint32_t hmask = e.hmask, wmask = e.wmask;
+    int32_t* const head = e.head;
+    int32_t* const prev = e.prev;
+    uint32_t early_pos = e.base + i - 1;  // no position registered early yet
+    uint32_t early_hash = 0;
+    int32_t early_cand = 0, early_prev = 0;
+    // Hash and candidate of the position searched next: found with the step
+    // before when it is 1, 4 or 5 bytes on, from the slots that step
+    // started loading early.
+    uint32_t h = 0;
+    int32_t cand = 0;
+    if (i < end) {
+        h = lz77::crc_hash(e.src + i, hmask);
+        cand = head[h];
+    }
+    while (i < end && e.n < e.cap) {
+        const uint32_t at = e.base + i;
+        prev[at & wmask] = cand;
+        head[h] = static_cast<int32_t>(at);
+        // While this candidate is measured: the hashes 1, 4 and 5 bytes on
+        // (a match is mostly 4 or 5 long), and the bytes of the candidate
+        // 1 byte on (read when this one gives a literal).
+        const uint64_t q = load64(e.src + i + 1);
+        const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(q)) & hmask;
+        const uint32_t h4 = _mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask;
+        const uint32_t h5 = _mm_crc32_u32(0, load32(e.src + i + 5)) & hmask;
+        const int32_t c1 = head[h1];
+        const uintptr_t back = at + 1 - static_cast<uint32_t>(c1);
+        _mm_prefetch(
+            reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
+            _MM_HINT_T0);
+        const Found f = e.walk_one<kJoined>(i, cand, kMaxMatch);
+        if (f.len < 4) {
+            e.literal(e.src[i]);
+            ++i;
+            h = h1;
+            cand = c1;
+            continue;
+        }
+        e.match(f.len, f.dist);
+        // (Masks rather than choices below: compilers turn those into a
+        // branch on the length, which is unpredictable.)
+        const uint32_t four_long = 0u - static_cast<uint32_t>(f.len == 4);
+        if (f.dist >= f.len && f.len <= lazy) {
+            // The 4 positions hash from the 8-byte load above.
+            const auto early = [&](uint32_t k, uint32_t hk) {
+                prev[(at + k) & wmask] = head[hk];
+                head[hk] = static_cast<int32_t>(at + k);
+            };
+            early(1, h1);
+            early(2, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 8)) & hmask);
+            early(3, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 16)) & hmask);
+            early_pos = at + 4;
+            early_hash = h4;
+            early_cand = head[h4];
+            early_prev = prev[early_pos & wmask];
+            prev[early_pos & wmask] = early_cand;
+            head[h4] = static_cast<int32_t>(early_pos);
+            if (f.len > 5) {
+                e.insert_range(i + 5, i + f.len);
+                i += f.len;
+                if (i < end) {  // (a 261-byte call may end 3 bytes on)
+                    h = lz77::crc_hash(e.src + i, hmask);
+                    cand = head[h];
+                }
+                continue;
+            }
+            // Position at + 4 keeps the candidate found now.
+            const int32_t c5 = head[h5];
+            i += f.len;
+            h = (h4 & four_long) | (h5 & ~four_long);
+            cand = static_cast<int32_t>((static_cast<uint32_t>(early_cand) & four_long) |
+                                        (static_cast<uint32_t>(c5) & ~four_long));
+            continue;
+        }
+        if (f.dist < f.len && f.dist <= lazy) {
+            const int32_t skip = static_cast<int32_t>(f.len - f.dist) - 3;
+            e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
+        }
+        i += f.len;
+        if (f.len > 5) {
+            if (i < end) {
+                h = lz77::crc_hash(e.src + i, hmask);
+                cand = head[h];
+            }
+        } else {
+            const int32_t c4 = head[h4], c5 = head[h5];
+            h = (h4 & four_long) | (h5 & ~four_long);
+            cand = static_cast<int32_t>((static_cast<uint32_t>(c4) & four_long) |
+                                        (static_cast<uint32_t>(c5) & ~four_long));
+        }
+    }
+    if (e.base + i == early_pos) {
+        prev[early_pos & wmask] = early_prev;
+        head[early_hash] = early_cand;
+    }
+    return i;
+}
+
+// The main loop of a chain walk from source offset i up to `end`, one
+// instance per side of the window, so that each keeps only its own state
+// live.
+template <int kSide>
 uint32_t main_loop(Engine& e, uint32_t i, uint32_t end, uint32_t max_chain, uint32_t good,
                    uint32_t nice, uint32_t lazy) {
     while (i < end && e.n < e.cap)
-        i = greedy_step<true, kOne, kSide>(e, i, max_chain, good, nice, lazy, kMaxMatch);
+        i = greedy_step<true, kSide>(e, i, max_chain, good, nice, lazy, kMaxMatch);
     return i;
 }
 
@@ -95,11 +189,11 @@ void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flus
 
     uint32_t i = 0;
     if (max_chain == 1)
-        i = e.joined ? main_loop<true, 1>(e, i, end, max_chain, good, nice, lazy)
-                     : main_loop<true, 2>(e, i, end, max_chain, good, nice, lazy);
+        i = e.joined ? one_candidate_loop<true>(e, i, end, lazy)
+                     : one_candidate_loop<false>(e, i, end, lazy);
     else
-        i = e.joined ? main_loop<false, 1>(e, i, end, max_chain, good, nice, lazy)
-                     : main_loop<false, 2>(e, i, end, max_chain, good, nice, lazy);
+        i = e.joined ? main_loop<1>(e, i, end, max_chain, good, nice, lazy)
+                     : main_loop<2>(e, i, end, max_chain, good, nice, lazy);
 
     if (flush >= 2) {
         // Tail: the same search without the chain cut, no match reaching

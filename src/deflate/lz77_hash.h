@@ -163,7 +163,10 @@ class Engine {
         dist_dst_[n] = static_cast<uint16_t>(d);
         ++n;
         ++lit_freq_[257 + length_code(l)].freq;
-        ++dist_freq_[dist_code(d)].freq;
+        // (dist_code by a mask, not a branch: near and far distances mix.)
+        const uint32_t far = 512 + ((d - 1) >> 7), near = 255 + d;
+        const uint32_t is_near = 0u - static_cast<uint32_t>(d <= 256);
+        ++dist_freq_[kLitCodeTable[far ^ ((far ^ near) & is_near)]].freq;
     }
 
     // The bytes left after the search of a flushing call, from source offset

@@ -719,18 +719,23 @@ TEST(DeflateLZ77Edge, LookAheadWithoutFlush) {
 }
 
 // Exactly 261 bytes left without flush: the greedy engine encodes the first
-// position with matches up to 258, the lazy short-input path up to 257.
+// position with matches up to 258, the lazy short-input path up to 257. The
+// 261 bytes end their buffer: nothing past them is read (the chain-1 loop
+// looks ahead for the next position's hash).
 TEST(DeflateLZ77Edge, ExactLookAheadMatchLength) {
     const Bytes run(3000, 'a');
-    for (int l : {1, 4, 5, 9, 19, 21, 29}) {
+    for (int l : {1, 4, 5, 9, 19, 21, 29, 30, 31}) {
+        const Mode m = l < 30 ? Mode::lv(l) : Mode::fast({1, 16, 16, l == 30 ? 5 : 8});
+        const bool lazy = l < 30 && l % 10 > 4;
         State s;
-        const Result first = run_both(Mode::lv(l), s, {run.data(), 1000, 0, run.data(), 2000, 0});
+        const Result first = run_both(m, s, {run.data(), 1000, 0, run.data(), 2000, 0});
         ASSERT_GT(first.consumed, 0u);
-        const uint8_t* p = run.data() + first.consumed;
-        const Result r = run_both(Mode::lv(l), s, {p, 261, first.srcIdx, p, 10, 0});
+        const Bytes exact(run.begin(), run.begin() + first.consumed + 261);
+        const uint8_t* p = exact.data() + first.consumed;
+        const Result r = run_both(m, s, {p, 261, first.srcIdx, p, 10, 0});
         ASSERT_EQ(r.pairs.size(), 1u);
-        EXPECT_EQ(r.pairs[0].lit + 3, l % 10 > 4 ? 257 : 258) << l;
-        EXPECT_EQ(r.consumed, l % 10 > 4 ? 257u : 258u);
+        EXPECT_EQ(r.pairs[0].lit + 3, lazy ? 257 : 258) << l;
+        EXPECT_EQ(r.consumed, lazy ? 257u : 258u);
     }
 }
 
