@@ -22,109 +22,147 @@ struct Single {
     int32_t* head;
     uint32_t hmask, base, last;  // last: winSize - 1
     uint32_t h;
-    uint32_t n;
-    uint8_t* lit;
+    uint8_t* lit;  // next pair elements
     uint16_t* dist;
     vekDeflateFreqEntry* lit_freq;
     vekDeflateFreqEntry* dist_freq;
 
     void literal(uint8_t b) {
-        lit[n] = b;
-        dist[n] = 0;
-        ++n;
+        *lit++ = b;
+        *dist++ = 0;
         ++lit_freq[b].freq;
     }
     void match(uint32_t l, uint32_t d) {
-        lit[n] = static_cast<uint8_t>(l - 3);
-        dist[n] = static_cast<uint16_t>(d);
-        ++n;
+        *lit++ = static_cast<uint8_t>(l - 3);
+        *dist++ = static_cast<uint16_t>(d);
         ++lit_freq[257 + length_code(l)].freq;
         const uint32_t far = 512 + ((d - 1) >> 7), near = 255 + d;
         const uint32_t is_near = 0u - static_cast<uint32_t>(d <= 256);
         ++dist_freq[kLitCodeTable[far ^ ((far ^ near) & is_near)]].freq;
     }
-
-    // Registers offsets i + 1 .. i + l - 1 (l >= 3), the positions a match
-    // from i covers, and leaves the hash at i + l - 1. Bytes up to offset
-    // i + l + 1 are read.
-    template <bool kPow2>
-    __attribute__((always_inline)) void cover(uint32_t i, uint32_t l) {
-        uint32_t j = i + 1;
-        const uint32_t stop = i + l;
-        if constexpr (kPow2) {
-            // With a hash size that is a power of two, the hash at an offset
-            // j >= 1 depends on the bytes j - 1 .. j + 2 only (older bytes are
-            // shifted out of the mask), so eight positions at a time are
-            // hashed from the bytes directly; the stores stay in order.
-            uint32_t r = (l - 1) & 7;
-            for (; r > 0; --r, ++j) {
-                h = lz77::shift_xor_step(h, src[j + 2], hmask);
-                head[h] = static_cast<int32_t>(base + j);
-            }
-            if (j < stop) {
-                const __m256i mask = _mm256_set1_epi32(static_cast<int32_t>(hmask));
-                alignas(32) uint32_t hs[8];
-                for (; j < stop; j += 8) {
-                    const uint8_t* q = src + j;
-                    const auto bytes = [q](int k) {
-                        return _mm256_cvtepu8_epi32(
-                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q + k)));
-                    };
-                    __m256i v = _mm256_slli_epi32(bytes(-1), 15);
-                    v = _mm256_xor_si256(v, _mm256_slli_epi32(bytes(0), 10));
-                    v = _mm256_xor_si256(v, _mm256_slli_epi32(bytes(1), 5));
-                    v = _mm256_and_si256(_mm256_xor_si256(v, bytes(2)), mask);
-                    _mm256_store_si256(reinterpret_cast<__m256i*>(hs), v);
-                    const int32_t at = static_cast<int32_t>(base + j);
-                    for (int t = 0; t < 8; ++t) head[hs[t]] = at + t;
-                }
-                h = hs[7];
-            }
-        } else {
-            for (; j < stop; ++j) {
-                h = lz77::shift_xor_step(h, src[j + 2], hmask);
-                head[h] = static_cast<int32_t>(base + j);
-            }
-        }
-    }
 };
 
-// The main loop from offset i while i < end and fewer than cap items are
-// written (all lengths capped at 258; no byte at or past end + 260 read).
-// With kJoined the window lies right before the source.
-template <bool kJoined, bool kPow2>
-uint32_t main_loop(Single& s, const Engine& e, uint32_t i, uint32_t end, uint32_t cap) {
-    Single t = s;  // (a local copy stays in registers)
-    while (i < end && t.n < cap) {
+// With a hash size that is a power of two, the hash at any source offset
+// but the first depends on the bytes from one before it to two after it
+// only (older bytes are shifted out of the mask): the hash of q >= src + 1.
+inline uint32_t hash_at(const uint8_t* q, uint32_t hmask) {
+    const uint32_t w = load32(q - 1);
+    return ((w & 0xFF) << 15 ^ (w >> 8 & 0xFF) << 10 ^ (w >> 16 & 0xFF) << 5 ^ w >> 24) & hmask;
+}
+
+// Hashes of the eight positions from q (q >= src + 1); bytes q - 1 to
+// q + 9 are read.
+__attribute__((always_inline)) inline __m256i hash8(const uint8_t* q, __m256i mask) {
+    const auto bytes = [q](int k) {
+        return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q + k)));
+    };
+    __m256i v = _mm256_slli_epi32(bytes(-1), 15);
+    v = _mm256_xor_si256(v, _mm256_slli_epi32(bytes(0), 10));
+    v = _mm256_xor_si256(v, _mm256_slli_epi32(bytes(1), 5));
+    return _mm256_and_si256(_mm256_xor_si256(v, bytes(2)), mask);
+}
+
+// Registers positions at + 1 .. at + l - 1 (l >= 3) of the bytes from p + 1
+// on, the positions a match from p covers, for a power-of-two hash size:
+// eight at a time hashed from the bytes directly, the stores in order. The
+// first block takes the odd 1..8 positions, its unused lanes repeating its
+// last store, so that a match of up to 9 bytes takes no branch. Bytes up to
+// the larger of p + 10 and p + l + 1 are read.
+__attribute__((always_inline)) inline void cover_pow2(int32_t* head, uint32_t hmask,
+                                                      const uint8_t* p, uint32_t at, uint32_t l) {
+    const __m256i mask = _mm256_set1_epi32(static_cast<int32_t>(hmask));
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    alignas(32) uint32_t hs[8];
+    alignas(32) int32_t ps[8];
+    const uint32_t first = ((l - 2) & 7) + 1;
+    const __m256i idx = _mm256_min_epu32(lanes, _mm256_set1_epi32(static_cast<int32_t>(first - 1)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(hs),
+                       _mm256_permutevar8x32_epi32(hash8(p + 1, mask), idx));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(ps),
+                       _mm256_add_epi32(_mm256_set1_epi32(static_cast<int32_t>(at + 1)), idx));
+#pragma GCC unroll 8
+    for (int t = 0; t < 8; ++t) head[hs[t]] = ps[t];
+    for (uint32_t j = 1 + first; j < l; j += 8) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(hs), hash8(p + j, mask));
+        const int32_t pos = static_cast<int32_t>(at + j);
+#pragma GCC unroll 8
+        for (int t = 0; t < 8; ++t) head[hs[t]] = pos + t;
+    }
+}
+
+// The main loop from offset i while i < end and the pair arrays have room
+// up to lit_end (all lengths capped at 258; no byte at or past end + 260
+// read). With kJoined the window lies right before the source.
+template <bool kJoined, bool kPow2, bool k32k = false>
+__attribute__((noinline)) uint32_t main_loop(Single& s, const Engine& e, uint32_t i, uint32_t end,
+                                             const uint8_t* lit_end) {
+    // (Locals, so that they stay in registers; the 32 KiB window and hash
+    // table of the common case are constants.)
+    const uint8_t* const src = s.src;
+    int32_t* const head = s.head;
+    const uint32_t hmask = k32k ? 0x7FFF : s.hmask;
+    const uint32_t last = k32k ? 0x7FFF : s.last;
+    uint32_t h = s.h;
+    uint8_t* lit = s.lit;
+    uint16_t* dist = s.dist;
+    vekDeflateFreqEntry* const lit_freq = s.lit_freq;
+    vekDeflateFreqEntry* const dist_freq = s.dist_freq;
+
+    const uint8_t* p = src + i;
+    const uint8_t* const pend = src + end;
+    // Position of the byte at q: (uint32_t)q - bias.
+    const uintptr_t bias = reinterpret_cast<uintptr_t>(src) - s.base;
+    while (p < pend && lit < lit_end) {
         // Every item takes at least one byte: no room check is needed
         // before `stop`.
-        const uint32_t stop = std::min(end, i + (cap - t.n));
-        while (i < stop) {
-            const uint8_t* const p = t.src + i;
-            t.h = lz77::shift_xor_step(t.h, p[2], t.hmask);
-            const uint32_t at = t.base + i;
-            const int32_t cand = t.head[t.h];
-            t.head[t.h] = static_cast<int32_t>(at);
+        const uint8_t* const stop =
+            static_cast<size_t>(pend - p) < static_cast<size_t>(lit_end - lit)
+                ? pend
+                : p + (lit_end - lit);
+        while (p < stop) {
+            h = lz77::shift_xor_step(h, p[2], hmask);
+            const uint32_t at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p) - bias);
+            const int32_t cand = head[h];
+            head[h] = static_cast<int32_t>(at);
             const uint32_t d = at - static_cast<uint32_t>(cand);
-            if (d - 1 < t.last) {
-                const int32_t off = static_cast<int32_t>(i) - static_cast<int32_t>(d);
+            if (d - 1 < last) {
                 // The first three bytes decide whether there is a match.
+                const int32_t off = static_cast<int32_t>(p - src) - static_cast<int32_t>(d);
                 const uint32_t w = kJoined ? load32(p - d) : e.load4(off);
                 if (((w ^ load32(p)) & 0xFFFFFFu) == 0) {
                     const uint32_t l = kJoined ? lz77::common_prefix(p - d, p, kMaxMatch)
                                                : e.measure(off, p, kMaxMatch);
-                    t.match(l, d);
-                    t.cover<kPow2>(i, l);
-                    i += l;
+                    *lit++ = static_cast<uint8_t>(l - 3);
+                    *dist++ = static_cast<uint16_t>(d);
+                    ++lit_freq[257 + length_code(l)].freq;
+                    const uint32_t far = 512 + ((d - 1) >> 7), near = 255 + d;
+                    const uint32_t is_near = 0u - static_cast<uint32_t>(d <= 256);
+                    ++dist_freq[kLitCodeTable[far ^ ((far ^ near) & is_near)]].freq;
+                    if constexpr (kPow2) {
+                        // (The hash is taken up again from the bytes: it is
+                        // not kept across this path.)
+                        cover_pow2(head, hmask, p, at, l);
+                        h = hash_at(p + l - 1, hmask);
+                    } else {
+                        for (uint32_t j = 1; j < l; ++j) {
+                            h = lz77::shift_xor_step(h, p[j + 2], hmask);
+                            head[h] = static_cast<int32_t>(at + j);
+                        }
+                    }
+                    p += l;
                     continue;
                 }
             }
-            t.literal(*p);
-            ++i;
+            *lit++ = *p;
+            *dist++ = 0;
+            ++lit_freq[*p].freq;
+            ++p;
         }
     }
-    s = t;
-    return i;
+    s.h = h;
+    s.lit = lit;
+    s.dist = dist;
+    return static_cast<uint32_t>(p - src);
 }
 
 }  // namespace
@@ -135,24 +173,27 @@ void lz77_single(const Lz77Call& c, uint32_t flush) {
     const uint8_t* const src = e.src;
     Single s{src,        e.head,      e.hmask,
              e.base,     e.wsize - 1, len >= 3 ? lz77::shift_xor_seed(src) : 0,
-             0,          c.pLitDst,   c.pDistDst,
-             c.pLitFreq, c.pDistFreq};
+             c.pLitDst,  c.pDistDst,  c.pLitFreq,
+             c.pDistFreq};
 
     const uint32_t end = len > kLookAhead - 1 ? len - (kLookAhead - 1) : 0;
     const bool pow2 = (c.hashSize & (c.hashSize - 1)) == 0;
+    const uint8_t* const lit_end = c.pLitDst + e.cap;
     uint32_t i = 0;
-    if (e.joined)
-        i = pow2 ? main_loop<true, true>(s, e, i, end, e.cap)
-                 : main_loop<true, false>(s, e, i, end, e.cap);
+    if (e.joined && c.hashSize == 32768 && c.winSize == 32768)
+        i = main_loop<true, true, true>(s, e, i, end, lit_end);
+    else if (e.joined)
+        i = pow2 ? main_loop<true, true>(s, e, i, end, lit_end)
+                 : main_loop<true, false>(s, e, i, end, lit_end);
     else
-        i = pow2 ? main_loop<false, true>(s, e, i, end, e.cap)
-                 : main_loop<false, false>(s, e, i, end, e.cap);
+        i = pow2 ? main_loop<false, true>(s, e, i, end, lit_end)
+                 : main_loop<false, false>(s, e, i, end, lit_end);
 
     if (flush >= 2) {
         // Tail: no match reaches into the last 2 bytes; those end the input
-        // as literals and are not registered. Lengths are measured byte by
-        // byte here and may fall below 3.
-        while (len - i > 2 && s.n < e.cap) {
+        // as literals and are not registered. Capped lengths may fall below
+        // 3 here.
+        while (len - i > 2 && s.lit < lit_end) {
             const uint32_t max_len = std::min(len - i - 2, kMaxMatch);
             s.h = lz77::shift_xor_step(s.h, src[i + 2], s.hmask);
             const uint32_t at = s.base + i;
@@ -174,9 +215,9 @@ void lz77_single(const Lz77Call& c, uint32_t flush) {
             }
             i += l;
         }
-        for (; i < len && s.n < e.cap; ++i) s.literal(src[i]);
+        for (; i < len && s.lit < lit_end; ++i) s.literal(src[i]);
     }
-    e.n = s.n;
+    e.n = static_cast<uint32_t>(s.lit - c.pLitDst);
     e.finish(i);
 }
 
