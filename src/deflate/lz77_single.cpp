@@ -124,14 +124,27 @@ __attribute__((noinline)) uint32_t main_loop(Single& s, const Engine& e, uint32_
             const uint32_t at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p) - bias);
             const int32_t cand = head[h];
             head[h] = static_cast<int32_t>(at);
+            // The next position's slot, read after a literal and written by
+            // a match, is fetched before the branch below resolves.
+            _mm_prefetch(reinterpret_cast<const char*>(head + lz77::shift_xor_step(h, p[3], hmask)),
+                         _MM_HINT_T0);
             const uint32_t d = at - static_cast<uint32_t>(cand);
             if (d - 1 < last) {
-                // The first three bytes decide whether there is a match.
-                const int32_t off = static_cast<int32_t>(p - src) - static_cast<int32_t>(d);
-                const uint32_t w = kJoined ? load32(p - d) : e.load4(off);
-                if (((w ^ load32(p)) & 0xFFFFFFu) == 0) {
-                    const uint32_t l = kJoined ? lz77::common_prefix(p - d, p, kMaxMatch)
-                                               : e.measure(off, p, kMaxMatch);
+                // The first three bytes decide whether there is a match; with
+                // the window joined, the first eight also give the length of
+                // a short one.
+                uint32_t l = 0;
+                if constexpr (kJoined) {
+                    const uint64_t x = load64(p - d) ^ load64(p);
+                    if ((x & 0xFFFFFFu) == 0)
+                        l = x != 0 ? static_cast<uint32_t>(_tzcnt_u64(x)) >> 3
+                                   : 8 + lz77::common_prefix(p - d + 8, p + 8, kMaxMatch - 8);
+                } else {
+                    const int32_t off = static_cast<int32_t>(p - src) - static_cast<int32_t>(d);
+                    if (((e.load4(off) ^ load32(p)) & 0xFFFFFFu) == 0)
+                        l = e.measure(off, p, kMaxMatch);
+                }
+                if (l != 0) {
                     *lit++ = static_cast<uint8_t>(l - 3);
                     *dist++ = static_cast<uint16_t>(d);
                     ++lit_freq[257 + length_code(l)].freq;
