@@ -137,7 +137,7 @@ __attribute__((noinline)) uint32_t main_loop(Single& s, const Engine& e, uint32_
                 if constexpr (kJoined) {
                     const uint64_t x = load64(p - d) ^ load64(p);
                     if ((x & 0xFFFFFFu) == 0)
-                        l = x != 0 ? static_cast<uint32_t>(_tzcnt_u64(x)) >> 3
+                        l = x != 0 ? static_cast<uint32_t>(__builtin_ctzll(x)) >> 3
                                    : 8 + lz77::common_prefix(p - d + 8, p + 8, kMaxMatch - 8);
                 } else {
                     const int32_t off = static_cast<int32_t>(p - src) - static_cast<int32_t>(d);
