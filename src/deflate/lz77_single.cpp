@@ -15,8 +15,8 @@ using lz77::Engine;
 
 namespace {
 
-// The search state kept in registers through the main loop: the hash, the
-// output cursors and the counters.
+// The search state handed from the main loop to the flush tail: the hash,
+// the output cursors and the counters.
 struct Single {
     const uint8_t* src;
     int32_t* head;
