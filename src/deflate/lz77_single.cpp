@@ -50,6 +50,16 @@ inline uint32_t hash_at(const uint8_t* q, uint32_t hmask) {
     return ((w & 0xFF) << 15 ^ (w >> 8 & 0xFF) << 10 ^ (w >> 16 & 0xFF) << 5 ^ w >> 24) & hmask;
 }
 
+// Trailing zero bits of x, 64 for 0.
+inline uint32_t ctz64(uint64_t x) {
+#if defined(__x86_64__)
+    return static_cast<uint32_t>(_tzcnt_u64(x));
+#else
+    const uint32_t lo = static_cast<uint32_t>(x), hi = static_cast<uint32_t>(x >> 32);
+    return lo != 0 ? _tzcnt_u32(lo) : 32 + _tzcnt_u32(hi);
+#endif
+}
+
 // Hashes of the eight positions from q (q >= src + 1); bytes q - 1 to
 // q + 9 are read.
 __attribute__((always_inline)) inline __m256i hash8(const uint8_t* q, __m256i mask) {
@@ -136,9 +146,13 @@ __attribute__((noinline)) uint32_t main_loop(Single& s, const Engine& e, uint32_
                 uint32_t l = 0;
                 if constexpr (kJoined) {
                     const uint64_t x = load64(p - d) ^ load64(p);
-                    if ((x & 0xFFFFFFu) == 0)
-                        l = x != 0 ? static_cast<uint32_t>(__builtin_ctzll(x)) >> 3
-                                   : 8 + lz77::common_prefix(p - d + 8, p + 8, kMaxMatch - 8);
+                    if ((x & 0xFFFFFFu) == 0) {
+                        // Up to 15 bytes without a branch on the length.
+                        const uint64_t y = load64(p - d + 8) ^ load64(p + 8);
+                        const uint32_t bits = x != 0 ? ctz64(x) : 64 + ctz64(y);
+                        l = bits >> 3;
+                        if (l == 16) l += lz77::common_prefix(p - d + 16, p + 16, kMaxMatch - 16);
+                    }
                 } else {
                     const int32_t off = static_cast<int32_t>(p - src) - static_cast<int32_t>(d);
                     if (((e.load4(off) ^ load32(p)) & 0xFFFFFFu) == 0)
