@@ -962,6 +962,27 @@ TEST(DeflateLZ77Model, EveryLevelStreaming) {
     }
 }
 
+// The single-probe levels with the 32 KiB window and hash table a stream
+// encoder uses (a path of its own), window joined to the source or apart,
+// over inputs with long runs and with matches ending near every call's end.
+TEST(DeflateLZ77Model, SingleProbeWithFullTables) {
+    uint32_t seed = 7;
+    for (const auto& [name, in] : inputs(40000 / kScale, 12)) {
+        for (int l : {0, 10, 20}) {
+            for (bool contiguous : {true, false}) {
+                SCOPED_TRACE(name + " level " + std::to_string(l));
+                State s;
+                StreamOpts o;
+                o.seed = seed++;
+                o.max_cap = o.seed % 2 ? 0 : 100 + o.seed % 2000;
+                o.max_step = 300 + o.seed * 13 % 9000;
+                o.contiguous = contiguous;
+                stream(Mode::lv(l), in, s, o);
+            }
+        }
+    }
+}
+
 TEST(DeflateLZ77Model, TinyInputs) {
     std::mt19937 rng(5);
     for (int l = 0; l < 30; ++l) {
