@@ -35,7 +35,7 @@ printf 'x' >"$TMP/one"
 {
     sources | head -c 60000
     seq 1 10000
-    head -c 40000 /dev/urandom
+    prandom 40000 7
     head -c 60000 /dev/zero
     for _ in $(seq 1 600); do printf 'bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb%05d\n' "$_"; done
     sources | tail -c 60000

@@ -86,4 +86,8 @@ open(sys.argv[3], "wb").write(data)
 PY
 }
 # sources: the library's own source text, a realistic text corpus
+# prandom N SEED: N pseudo-random bytes, the same on every run.
+prandom() {
+    python3 -c "import random, sys; r = random.Random($2); sys.stdout.buffer.write(r.randbytes($1))"
+}
 sources() { cat "$ROOT"/src/*/*.cpp "$ROOT"/src/*/*.h "$ROOT"/include/*.h; }
