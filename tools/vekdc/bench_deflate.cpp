@@ -2,8 +2,9 @@
 // one complete raw Deflate stream (no container, no checksum) by
 //
 //   vekdc -1 .. -9, vekdc fastest   our DeflateEncoder at the tool's levels
-//                                   (deflate_encoder.cpp) and the
-//                                   single-pass fixed-code encoder
+//                                   (deflate_encoder.cpp): the single-pass
+//                                   encoder with codes fitted to a sample
+//   vekdc fastest fixed             the same with the fixed codes
 //   zlib -1, -6, -9                 deflate() with windowBits -15
 //   libdeflate -1, -6, -9, -12      libdeflate_deflate_compress
 //   ISA-L -0 .. -3                  isal_deflate, IGZIP_DEFLATE output, level
@@ -12,8 +13,9 @@
 // each with its state made once and reused. With --quick only the first
 // MiB of each item is compressed (the setting says so). Ratio is input size over
 // stream size, speed is of the uncompressed size. "vs best peer" of our
-// levels 1, 6 and 9 is our speed over zlib's at the same level; the other
-// rows of ours have no counterpart and show none. Before any timing every
+// levels 1, 6 and 9 is our speed over zlib's at the same level, of our
+// fastest level over ISA-L -1's (nearest in ratio) and of its fixed-code
+// form over ISA-L -0's; the other rows of ours show none. Before any timing every
 // stream is decoded by zlib's raw inflate and must give back the input; a
 // build without zlib (no peers) therefore has no Deflate rows.
 #include <algorithm>
@@ -68,14 +70,18 @@ class SpanSink : public DeflateSink {
     bool overflow_ = false;
 };
 
-Compressor our_compressor(int level) {
-    auto encoder = std::make_shared<DeflateEncoder>(deflate_settings_for_level(level));
+Compressor our_compressor(int level, bool fixed_codes = false) {
+    DeflateSettings settings = deflate_settings_for_level(level);
+    settings.fastest_fixed_codes = fixed_codes;
+    auto encoder = std::make_shared<DeflateEncoder>(settings);
     Compressor c;
     c.implementation = level == kDeflateFastestLevel
-                           ? std::string(kOurName) + " fastest"
+                           ? std::string(kOurName) + (fixed_codes ? " fastest fixed" : " fastest")
                            : std::string(kOurName) + " -" + std::to_string(level);
     c.ours = true;
     if (level == 1 || level == 6 || level == 9) c.versus = "zlib -" + std::to_string(level);
+    // The fastest level against the ISA-L level nearest in ratio.
+    if (level == kDeflateFastestLevel) c.versus = fixed_codes ? "ISA-L -0" : "ISA-L -1";
     c.compress = [encoder](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> size_t {
         SpanSink sink(dst, cap);
         encoder->reset();
@@ -96,6 +102,7 @@ void run_deflate(BenchContext& ctx) {
 
     std::vector<Compressor> compressors;
     compressors.push_back(our_compressor(kDeflateFastestLevel));
+    compressors.push_back(our_compressor(kDeflateFastestLevel, true));
     for (int level = 1; level <= 9; ++level) compressors.push_back(our_compressor(level));
     for (DeflatePeer& p : deflate_peers())
         compressors.push_back({p.name, false, std::string(), std::move(p.compress)});

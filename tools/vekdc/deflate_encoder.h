@@ -4,8 +4,9 @@
 // The library supplies the work: the LZ77 stage (veksDeflateLZ77_8u) turns
 // input into literal/length/distance pairs and counts their symbols, the
 // pair writer (veksDeflateHuff_8u) emits them with our code tables, and the
-// single-pass encoder (veksDeflateLZ77Fastest_8u) writes fixed-code blocks
-// by itself. This file adds what a stream needs around them: the input
+// single-pass encoder (veksDeflateLZ77FastestPrecompHeader_8u) writes whole
+// blocks by itself with codes fitted to a sample of the input, or with the
+// fixed codes. This file adds what a stream needs around them: the input
 // window that slides through memory, block boundaries, length-limited code
 // tables, dynamic block headers, the choice between a dynamic, a fixed and a
 // stored block, end-of-block codes and the final padding.
@@ -42,7 +43,7 @@ class VectorSink : public DeflateSink {
 // How the blocks of a stream are made.
 enum class DeflateEngine {
     kStored,   // stored blocks only
-    kFastest,  // veksDeflateLZ77Fastest_8u: single hash probe, fixed codes
+    kFastest,  // the single-pass encoder: one hash probe, codes fitted to a sample
     kPairs,    // veksDeflateLZ77_8u pairs, dynamic/fixed/stored per block
 };
 
@@ -66,6 +67,8 @@ struct DeflateSettings {
     bool merge_single_probe = false;
     double merge_min_saving = 0.005;  // share of the bits a merge must save
     vekLZ77LevelParams merge_search = {0, 0, 0, 0};
+    // kFastest: the fixed codes only, never codes fitted to a sample.
+    bool fastest_fixed_codes = false;
 };
 
 // The tool's levels: 0 stored, 1..9 as documented in deflate_encoder.cpp,
