@@ -373,8 +373,7 @@ class DeflateEncoder::Impl {
             if (!final_input && avail < kFastBlock + kFastestTail) return;
             if (avail == 0) {
                 // Nothing (more) to code: an empty final block.
-                out_.put(1 | 1 << 1, 3);
-                out_.put(0, 7);
+                fastest_.finish(out_);
                 ++stats.fixed;
                 return;
             }
@@ -386,9 +385,9 @@ class DeflateEncoder::Impl {
                 // bytes, whose positions stay out of the head table.
                 const bool end = last && plain == len;
                 out_.flush_bytes();
+                fastest_.stored_next(out_);
                 write_stored(out_, base + pos, plain, end);
                 ++stats.stored;
-                fastest_.refit();
                 src_idx_ += static_cast<uint32_t>(plain);
                 pos += plain;
                 out_.drain(sink);
@@ -402,7 +401,7 @@ class DeflateEncoder::Impl {
             if (kind == FastestBlocks::Kind::kStored) {
                 ++stats.stored;
                 probe_next_ = true;
-            } else {
+            } else if (kind != FastestBlocks::Kind::kContinued) {
                 ++(kind == FastestBlocks::Kind::kDynamic ? stats.dynamic : stats.fixed);
             }
             pos += consumed;

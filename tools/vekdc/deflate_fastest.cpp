@@ -77,44 +77,78 @@ void FastestCodes::write_header(BitOut& out, bool final) const {
 
 size_t FastestBlocks::code(BitOut& out, int32_t* head, uint32_t hash_size, uint32_t& src_idx,
                            const uint8_t* p, size_t len, bool last, Kind* kind) {
-    bool fitted = refit_;
-    if (refit_) codes_.fit(p, static_cast<uint32_t>(len));
-    refit_ = false;
-    for (;;) {
-        const BitOut::Mark before = out.mark();
-        const uint32_t idx_before = src_idx;
-        const size_t consumed = encode(out, head, hash_size, src_idx, p, len, last);
-        const uint64_t used = out.bit_count() - (uint64_t(before.size) * 8 + before.bits);
-        if (stored_cost(before.bits % 8, consumed) < used) {
-            out.rewind(before);
-            write_stored(out, p, consumed, last);
-            *kind = Kind::kStored;
-            refit_ = !fixed_only_;
-            return consumed;
-        }
-        const double header = codes_.dynamic() ? codes_.header_bits() : 3;
-        const double per_byte = (double(used) - header) / double(std::max<size_t>(consumed, 1));
-        const bool worse =
-            !fixed_only_ && per_byte > kRefitWorse * codes_.sample_bits_per_byte() + 0.05;
-        if (worse && !fitted) {
-            // Coded again with codes fitted to this block. Its first attempt
-            // registered its positions in the head table; the stream
-            // position moves more than a window past them, so they are
-            // never followed (nor is the history before them).
-            out.rewind(before);
-            src_idx = idx_before + static_cast<uint32_t>(len + kWindow + 1);
-            codes_.fit(p, static_cast<uint32_t>(len));
-            fitted = true;
-            continue;
-        }
-        *kind = codes_.dynamic() ? Kind::kDynamic : Kind::kFixed;
-        refit_ = worse;
+    const bool fitted = refit_;
+    if (refit_) {
+        close(out);
+        codes_.fit(p, static_cast<uint32_t>(len));
+        refit_ = false;
+    }
+    const BitOut::Mark before = out.mark();
+    const bool was_open = open_;
+    const uint32_t idx_before = src_idx;
+    const size_t consumed = encode(out, head, hash_size, src_idx, p, len, last);
+    const uint64_t used = out.bit_count() - (uint64_t(before.size) * 8 + before.bits);
+    const unsigned eob = codes_.dynamic() ? codes_.lit()[kEndOfBlock].len : 7;
+    // Stored, the open block ends before; coded, a new block ends later.
+    const uint64_t stored =
+        (was_open ? eob : 0) + stored_cost((before.bits + (was_open ? eob : 0)) % 8, consumed);
+    if (stored < used + (was_open ? 0 : eob)) {
+        out.rewind(before);
+        open_ = was_open;
+        close(out);
+        write_stored(out, p, consumed, last);
+        *kind = Kind::kStored;
+        refit_ = !fixed_only_;
         return consumed;
     }
+    const double header = was_open ? 0 : codes_.dynamic() ? codes_.header_bits() : 3;
+    const double per_byte = (double(used) - header) / double(std::max<size_t>(consumed, 1));
+    const bool worse =
+        !fixed_only_ && per_byte > kRefitWorse * codes_.sample_bits_per_byte() + 0.05;
+    if (worse && !fitted) {
+        // Coded again with codes fitted to this piece. Its first attempt
+        // registered its positions in the head table; the stream position
+        // moves more than a window past them, so they are never followed
+        // (nor is the history before them).
+        out.rewind(before);
+        open_ = was_open;
+        src_idx = idx_before + static_cast<uint32_t>(len + kWindow + 1);
+        refit_ = true;
+        return code(out, head, hash_size, src_idx, p, len, last, kind);
+    }
+    *kind = was_open ? Kind::kContinued : codes_.dynamic() ? Kind::kDynamic : Kind::kFixed;
+    refit_ = worse;
+    if (last) {
+        // A block opened before this piece went without BFINAL: an empty
+        // final block follows it.
+        close(out);
+        if (was_open) finish(out);
+    }
+    return consumed;
 }
 
-// One block with the codes in use: header, the encoder's calls (with flush
-// on the last block, until all is coded) and end of block.
+void FastestBlocks::put_end_of_block(BitOut& out) const {
+    if (codes_.dynamic())
+        out.put(codes_.lit()[kEndOfBlock].code, codes_.lit()[kEndOfBlock].len);
+    else
+        out.put(0, 7);
+}
+
+void FastestBlocks::close(BitOut& out) {
+    if (open_) put_end_of_block(out);
+    open_ = false;
+}
+
+void FastestBlocks::finish(BitOut& out) {
+    close(out);
+    // An empty final block with the fixed codes.
+    out.put(1 | 1 << 1, 3);
+    out.put(0, 7);
+}
+
+// The piece's items with the codes in use, after a block header unless a
+// block is open (with flush on the last piece, until all is coded). Leaves
+// the block open.
 size_t FastestBlocks::encode(BitOut& out, int32_t* head, uint32_t hash_size, uint32_t& src_idx,
                              const uint8_t* p, size_t len, bool last) {
     const bool dynamic = codes_.dynamic();
@@ -122,16 +156,17 @@ size_t FastestBlocks::encode(BitOut& out, int32_t* head, uint32_t hash_size, uin
     // A stream's first block has its header placed by the library; the
     // header of any later one goes ahead as bits of our own. BFINAL and
     // BTYPE go ahead as pending bits.
-    const bool placed = dynamic && src_idx == 0;
-    if (dynamic && !placed) {
+    const bool placed = !open_ && dynamic && src_idx == 0;
+    if (!open_ && dynamic && !placed) {
         codes_.write_header(out, last);
         out.flush_bytes();
     }
     uint32_t code = out.pending(), bits = out.pending_bits();
-    if (!dynamic || placed) {
+    if (!open_ && (!dynamic || placed)) {
         code |= uint32_t((last ? 1 : 0) | (dynamic ? 2 : 1) << 1) << bits;
         bits += 3;
     }
+    open_ = true;
     const uint8_t* src = p;
     uint32_t left = static_cast<uint32_t>(len);
     do {
@@ -153,12 +188,8 @@ size_t FastestBlocks::encode(BitOut& out, int32_t* head, uint32_t hash_size, uin
         check(dynamic ? "veksDeflateLZ77FastestPrecompHeader_8u" : "veksDeflateLZ77Fastest_8u", st);
         out.advance(dst_idx);
         code = pending;
-    } while (last && left > 0);  // without flush a tail stays for the next block
+    } while (last && left > 0);  // without flush a tail stays for the next piece
     out.set_pending(code, bits);
-    if (dynamic)
-        out.put(codes_.lit()[kEndOfBlock].code, codes_.lit()[kEndOfBlock].len);
-    else
-        out.put(0, 7);
     return static_cast<size_t>(src - p);
 }
 

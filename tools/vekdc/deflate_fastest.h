@@ -47,35 +47,48 @@ class FastestCodes {
     double sample_bits_per_byte_ = 8;
 };
 
-// Writes the blocks of the fastest level: each with the codes in use,
-// stored instead when that is smaller. Codes are fitted to the first block
-// of a stream (unless only the fixed codes are wanted), to the block after
-// stored ones, and to a block that took more than kRefitWorse times the
-// bits per byte of the codes' sample: that block is then coded again with
-// codes fitted to itself.
+// Writes the blocks of the fastest level, a piece of input at a time. A
+// block goes on over the following pieces while its codes stay in use and
+// they code smaller than stored. Codes are fitted to the first piece of a
+// stream (unless only the fixed codes are wanted), to the piece after
+// stored ones, and to a piece that took more than kRefitWorse times the
+// bits per byte of the codes' sample: that piece is then coded again, in a
+// block of its own, with codes fitted to itself.
 class FastestBlocks {
   public:
     explicit FastestBlocks(bool fixed_codes_only) : fixed_only_(fixed_codes_only) {}
     // A new stream.
-    void reset() { refit_ = !fixed_only_; }
-    // Input went out stored without coding: fit codes at the next block.
-    void refit() { refit_ = !fixed_only_; }
+    void reset() {
+        refit_ = !fixed_only_;
+        open_ = false;
+    }
 
-    enum class Kind { kDynamic, kFixed, kStored };
-    // Codes a block from the len bytes at p, whose stream position is
-    // src_idx (advanced) with the stream's history right before them, into
-    // out; with `last`, all of them and BFINAL set. Returns the bytes
-    // consumed and in *kind how they went out.
+    enum class Kind { kDynamic, kFixed, kContinued, kStored };
+    // Codes the len bytes at p, whose stream position is src_idx (advanced)
+    // with the stream's history right before them, into out: in the open
+    // block, a new one, or stored. With `last`, all of them, and the stream
+    // ends. Returns the bytes consumed and in *kind how they went out.
     size_t code(deflate_blocks::BitOut& out, int32_t* head, uint32_t hash_size, uint32_t& src_idx,
                 const uint8_t* p, size_t len, bool last, Kind* kind);
+    // Ends the open block, if any, before stored blocks of the caller's;
+    // the next piece fits new codes.
+    void stored_next(deflate_blocks::BitOut& out) {
+        close(out);
+        refit_ = !fixed_only_;
+    }
+    // Ends the stream when no input is left for a last piece.
+    void finish(deflate_blocks::BitOut& out);
 
   private:
+    void close(deflate_blocks::BitOut& out);
+    void put_end_of_block(deflate_blocks::BitOut& out) const;
     size_t encode(deflate_blocks::BitOut& out, int32_t* head, uint32_t hash_size, uint32_t& src_idx,
                   const uint8_t* p, size_t len, bool last);
 
     FastestCodes codes_;
     bool fixed_only_;
     bool refit_ = true;
+    bool open_ = false;  // a block with codes_ goes on, without BFINAL
 };
 
 }  // namespace vekdc
