@@ -370,10 +370,10 @@ TEST(Bz2HuffDecode, RoundTripsWithRandomPieces) {
         int alpha;
     };
     std::vector<Case> cases;
-    for (const auto& data : {vek::testdata::text_bytes(40000 / kScale, 31),
-                             vek::testdata::random_bytes(20000 / kScale, 32),
-                             vek::testdata::runs_bytes(20000 / kScale, 33),
-                             std::vector<uint8_t>(7, 0)}) {
+    for (const auto& data :
+         {vek::testdata::text_bytes(40000 / kScale, 31),
+          vek::testdata::random_bytes(20000 / kScale, 32),
+          vek::testdata::runs_bytes(20000 / kScale, 33), std::vector<uint8_t>(7, 0)}) {
         std::vector<uint16_t> s;
         const int a = block_symbols(data, &s);
         cases.push_back({s, a});
@@ -659,9 +659,8 @@ TEST(Bz2BlockDecode, MatchesModelOnVariedAndLargeBlocks) {
           std::vector<uint8_t>(5000, 'z'), std::vector<uint8_t>{'b', 'a'}, all,
           vek::testdata::text_bytes(200000 / kScale, 71), periodic}) {
         blocks.push_back(make_block(in));
-        ASSERT_EQ(model::decode_block(blocks.back().sym, blocks.back().inUse,
-                                      blocks.back().primary),
-                  in);
+        ASSERT_EQ(
+            model::decode_block(blocks.back().sym, blocks.back().inUse, blocks.back().primary), in);
     }
     std::mt19937 rng(72);
     for (int k = 0; k < (kScale > 1 ? 2 : 3); ++k) {

@@ -340,10 +340,9 @@ struct Args {
                                       z(lit.data(), 6), z(dist.data(), 7), z(litd.data(), 8),
                                       z(distd.data(), 9), z(&dst, 10), level, 2);
         auto f = fn == kFast ? veksDeflateLZ77Fast_8u : veksDeflateLZ77Slow_8u;
-        return f(z(&src, 0), z(&len, 1), z(&idx, 2), z(data.data(), 3), winSize,
-                 z(head.data(), 4), z(prev.data(), 5), hashSize, z(lit.data(), 6),
-                 z(dist.data(), 7), z(litd.data(), 8), z(distd.data(), 9), z(&dst, 10),
-                 z(&prm, 12), 2);
+        return f(z(&src, 0), z(&len, 1), z(&idx, 2), z(data.data(), 3), winSize, z(head.data(), 4),
+                 z(prev.data(), 5), hashSize, z(lit.data(), 6), z(dist.data(), 7),
+                 z(litd.data(), 8), z(distd.data(), 9), z(&dst, 10), z(&prm, 12), 2);
     }
     // Nothing changed by a failed call.
     void expect_untouched() const {
@@ -353,8 +352,8 @@ struct Args {
         EXPECT_EQ(dst, 16u);
         EXPECT_TRUE(std::all_of(head.begin(), head.end(), [](int32_t v) { return v == -32768; }));
         EXPECT_TRUE(std::all_of(prev.begin(), prev.end(), [](int32_t v) { return v == -32768; }));
-        EXPECT_TRUE(std::all_of(lit.begin(), lit.end(),
-                                [](vekDeflateFreqEntry e) { return e.freq == 0; }));
+        EXPECT_TRUE(
+            std::all_of(lit.begin(), lit.end(), [](vekDeflateFreqEntry e) { return e.freq == 0; }));
         EXPECT_TRUE(std::all_of(litd.begin(), litd.end(), [](uint8_t b) { return b == 0; }));
     }
 };
@@ -374,8 +373,8 @@ TEST(DeflateLZ77Args, ChecksInOrder) {
     const struct {
         Fn fn;
         int32_t level;
-    } fns[] = {{kLevel, 0}, {kLevel, 4}, {kLevel, 5}, {kLevel, 19}, {kLevel, 29}, {kFast, 0},
-               {kSlow, 0}};
+    } fns[] = {{kLevel, 0},  {kLevel, 4}, {kLevel, 5}, {kLevel, 19},
+               {kLevel, 29}, {kFast, 0},  {kSlow, 0}};
     for (const auto& f : fns) {
         SCOPED_TRACE(testing::Message() << "function " << f.fn << " level " << f.level);
         for (int k = 0; k < (f.fn == kLevel ? 12 : 13); ++k) {
@@ -865,9 +864,9 @@ TEST(DeflateLZ77Model, SingleProbeAndOneCandidatePaths) {
             for (bool contiguous : {true, false}) {
                 SCOPED_TRACE(name + " level " + std::to_string(l));
                 State s;
-                stream(Mode::lv(l), in, s,
-                       {seed, seed % 2 ? 0 : 100 + seed % 2000, 300 + seed * 13 % 9000,
-                        contiguous});
+                stream(
+                    Mode::lv(l), in, s,
+                    {seed, seed % 2 ? 0 : 100 + seed % 2000, 300 + seed * 13 % 9000, contiguous});
                 ++seed;
             }
         }
