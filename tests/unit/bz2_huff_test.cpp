@@ -447,7 +447,8 @@ TEST(Bz2HuffDecode, MalformedContextsAreRefused) {
     } cases[] = {
         {"good", good, vekStatusOk},
         {"one table", cat(cat(head(1, 1), {0}), t33), vekStatusSrcDataErr},
-        {"seven tables", cat(cat(head(7, 1), {0}), t33), vekStatusSrcDataErr},
+        {"seven tables", cat(cat(head(7, 1), {0}), cat(cat(t33, t33), cat(t33, t3))),
+         vekStatusSrcDataErr},  // all seven tables well formed
         {"no selectors", cat(head(2, 0), t33), vekStatusSrcDataErr},
         {"too many selectors", cat(head(2, vek::bwt::kBz2SelectorCapacity + 1), {0}),
          vekStatusSrcDataErr},
