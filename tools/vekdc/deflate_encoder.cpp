@@ -20,66 +20,56 @@
 // with a 65536-entry head table at every level (faster than 32768 at all of
 // them, and the same or better ratios). The table was chosen by running all
 // 30 library levels, lazy and greedy parameter sets between them and zlib's
-// levels 1..9 (raw streams, memLevel 8) over the built-in bench corpus
-// (text, source, binary, random, runs; 4 MiB each) and over 4 MB each of
-// /usr/bin executables and of manual pages and this project's sources
-// (1.7 MB; "sources" below): level 1 and the levels from 6 on are the
-// fastest found that stay within 1% of zlib's ratio at the same level on
-// text and source code, levels 2 to 5 compress those at least as well as
-// zlib. Level 1 takes a
-// single candidate per position: a chain of 2 gains 2-6% on source code and
-// binary records but costs a third of the speed on text; inner positions
-// up to 8 rather than 5 gain 1.6% on source code (from 0.5% below zlib to
-// 1.2% above it) and 0.5% on binary records for about 5% of the speed,
-// those up to 4 fall 1.3% short of zlib on source, and the single-probe
+// levels 1..9 (raw streams, memLevel 8) over the built-in bench corpus and
+// over 4 MB each of /usr/bin executables and of manual pages and 1.7 MB of
+// this project's sources ("sources"): level 1 and the levels from 6 on are
+// the fastest found that stay within 1% of zlib's ratio at the same level
+// on text and source code, levels 2 to 5 compress those at least as well
+// as zlib.
+//
+// Level 1 takes a single candidate per position: a chain of 2 gains 2-6%
+// on source code and binary records but costs a third of the speed on
+// text; inner positions up to 8 rather than 5 gain 1.6% on source code and
+// 0.5% on binary records for about 5% of the speed, and the single-probe
 // search (library level 0/10/20) falls 3% short on text and 6% on source.
-// Measured against zlib's same level (ratio, our speed over zlib's; CPU
-// time, best of 3):
+// Its items are short (on text under 5 bytes on average, some 300 000 per
+// MiB), so the engine's time goes to the step from one item to the next.
+//
+// The chained engines match 4 bytes and more, zlib also 3, which costs up
+// to 7% on the binary records of the corpus at levels 1..5 and 7 (most at
+// level 1, whose single candidate also misses longer matches further
+// back). Levels 6, 8 and 9 make up for it with a second parse: each piece
+// the lazy engine parses is parsed again by the single-probe search
+// (library level 0 with a head table of its own: 3-byte matches), and
+// between the input positions where both parses have an item boundary the
+// items that cost fewer bits are taken (deflate_parse_merge.h). Merging
+// goes on while it saves 2% of the bits at level 6 (0.5% at 8 and 9), and
+// level 6 then shortens its own search to chain 16, good 8, nice 32, lazy
+// 16; text, source and manual pages rarely gain and lose up to 4% of their
+// speed to the trials, runs 10-30%.
+//
+// Measured against zlib's same level (ratio: how much smaller than zlib's
+// our stream is; speed over zlib's; CPU time, best of 3; the corpus items'
+// first MiB):
 //
 // clang-format off
 //   lvl sources      executables  man pages    text         source       binary       runs
-//    1  -0.2% 2.1x   +0.5% 2.4x   +1.4% 2.1x   +6.1% 1.8x   -0.5% 2.0x   -10.4% 1.8x  +111% 5.4x
-//    2  +7.0% 1.7x   +3.4% 2.1x   +9.8% 1.6x   +6.6% 1.5x   +4.4% 1.5x   -7.6% 1.8x   +105% 4.9x
-//    3  +3.8% 2.3x   +0.3% 3.0x   +6.9% 2.2x   +2.1% 2.8x   +0.6% 2.3x   -9.8% 2.7x   +103% 4.8x
-//    4  +2.0% 1.9x   +0.7% 2.2x   +2.9% 1.9x   +3.7% 1.7x   +3.9% 1.8x   -5.5% 2.1x   -2.1% 10.1x
-//    5  +0.9% 1.7x   -0.5% 2.0x   +1.7% 1.7x   +2.7% 1.7x   +1.5% 1.6x   -4.0% 2.2x   -1.2% 9.4x
-//    6  -0.3% 2.3x   -1.6% 2.8x   +0.5% 2.4x   +1.0% 3.3x   -0.6% 2.2x   -5.3% 3.3x   -0.3% 9.5x
-//    7  -0.3% 2.1x   -1.6% 2.4x   +0.6% 2.2x   +0.9% 3.4x   -0.5% 2.0x   -5.5% 4.0x   +4.1% 6.9x
-//    8  -0.1% 2.2x   -1.1% 1.8x   +0.7% 2.1x   +0.9% 3.6x   +0.1% 2.2x   -6.5% 5.1x   +4.7% 7.9x
-//    9  -0.1% 2.6x   -0.9% 1.9x   +0.7% 2.1x   +0.9% 3.6x   +0.1% 2.4x   -6.5% 6.3x   +3.3% 9.7x
+//    1  +2.4% 2.3x   +0.5% 2.4x   +3.6% 2.3x   +6.4% 2.5x   +1.2% 2.3x   -7.4% 2.2x   +103% 5.2x
+//    2  +6.9% 1.7x   +2.2% 1.9x   +9.8% 1.7x   +6.6% 1.5x   +4.3% 1.6x   -5.0% 1.9x   +99% 4.2x
+//    3  +4.0% 2.2x   +0.1% 2.4x   +6.9% 2.3x   +2.2% 2.8x   +0.6% 2.2x   -7.0% 3.1x   +97% 4.5x
+//    4  +1.8% 1.9x   -0.3% 2.1x   +2.9% 1.9x   +3.7% 1.7x   +3.9% 1.7x   -3.0% 2.3x   -1.8% 8.4x
+//    5  +0.8% 1.7x   -0.5% 1.9x   +1.7% 1.7x   +2.7% 1.7x   +1.5% 1.6x   -1.9% 2.4x   -1.0% 7.9x
+//    6  -0.3% 2.3x   -1.2% 2.7x   +0.5% 2.4x   +1.1% 3.2x   -0.6% 2.2x   +0.5% 2.5x   +0.0% 6.4x
+//    7  -0.3% 2.2x   -1.3% 2.6x   +0.6% 2.2x   +1.0% 3.4x   -0.4% 2.0x   -3.8% 4.1x   +3.0% 5.7x
+//    8  -0.1% 2.1x   +0.6% 2.5x   +0.7% 2.1x   +1.0% 3.6x   +0.2% 2.2x   +0.5% 4.0x   +4.5% 5.6x
+//    9  -0.1% 2.5x   +0.6% 2.7x   +0.7% 2.1x   +1.0% 3.6x   +0.2% 2.4x   +0.4% 5.3x   +3.6% 8.4x
 // clang-format on
 //
 // Random data: the same size (stored blocks, found by samples), 15-30
-// times zlib's speed. Where it falls short: the chained engines match 4
-// bytes and more, zlib also 3, which costs 4-10% on the binary records of
-// the corpus at levels 1..5 and 7 (most at level 1, whose single candidate
-// also misses longer matches further back) and 0.5-1.6% on executables from
-// level 5 on. Levels 6, 8 and 9 make up for it with a second parse: each
-// piece the lazy engine parses is parsed again by the single-probe search
-// (library level 0 with a head table of its own: 3-byte matches), and
-// between the input positions where both parses have an item boundary the
-// items that cost fewer bits are taken (deflate_parse_merge.h). Merging goes
-// on while it saves 2% of the bits at level 6 (0.5% at 8 and 9), and level 6
-// then shortens its own search to chain 16, good 8, nice 32, lazy 16. The
-// table's rows for 6, 8 and 9 were measured without it. With it, first MiB
-// of the corpus items and 4 MB of executables (ratio against zlib's same
-// level, speed over zlib's): binary records -6 +0.5% 2.2x, -8 +0.5% 3.7x,
-// -9 +0.4% 4.7x; executables -6 +0.1% 2.0x, -8/-9 +1.4% 2.2x/3.1x; text,
-// source and manual pages rarely gain and lose up to 4% of their speed to
-// the trials; runs 10-30%.
-// Level 1's row in the table predates the greedy engine's own loop for a
-// chain of one and inner positions up to 8; with both (first MiB of each
-// item, one bench run) level 1 is 2.5x zlib -1's speed on text (ratio
-// +6.4%), 2.3x on source (+1.2%) and 2.2x on binary records (-7.4%), and
-// faster than libdeflate -1 on all three. Those items' matches are short
-// (the text's average under 5 bytes, some 300 000 items per MiB), so the
-// engine's time goes to the step from one item to the next: the hash and
-// candidate of the positions 1, 4 and 5 bytes on are read before the length
-// is known. The fastest level has no zlib counterpart. With the fixed codes
-// it came to 76-86% of zlib -1's ratio on all but random data and runs;
-// codes fitted to a sample of 64 KiB take it to ISA-L -1's ratio (text
-// +3%, source and binary -1%; first MiB of each item) and to 10-15% less
-// speed.
+// times zlib's speed. The fastest level has no zlib counterpart: with the
+// fixed codes it comes to 76-86% of zlib -1's ratio on all but random data
+// and runs; codes fitted to a sample of 64 KiB take it to about ISA-L -1's
+// ratio (text +4%, source -0.5%, binary -1%) for 10-15% of its speed.
 //
 // Memory: the input goes through one buffer holding the 32 KiB the matches
 // may reach back into, the input of the open block (up to kKeepBlock of it)
