@@ -3,13 +3,15 @@
 // dynamic set (whose header is placed at the start of the stream).
 //
 // Each item costs at most two merged lookups (a length code with its extra
-// bits, and a short distance code with its extra bits, or a long distance
-// code and its extra bits), gathered in a 64-bit accumulator. The main loops
-// keep more than 8 bytes of room so they store whole words without checking
-// each byte: the dynamic encoder stores 8 bytes after every item and keeps
-// the 0..7 bits past the last whole byte, the fixed one stores a 32-bit word
-// whenever 32 bits are complete. The flush tail and the final literals are
-// written byte by byte, an item only when all of its whole bytes fit.
+// bits, a distance code with the base its extra bits are added to),
+// gathered in a 64-bit accumulator. The main loops keep more than 8 bytes
+// of room so they store whole words without checking each byte: the
+// dynamic encoder stores 8 bytes after every item (in a batch of the main
+// loop after every item but a literal followed by a literal: a batch starts
+// only with room for all of its items, so the same bytes go out) and keeps
+// the 0..7 bits past the last whole byte; the fixed one stores a 32-bit
+// word whenever 32 bits are complete. The flush tail and the final literals
+// are written byte by byte, an item only when all of its whole bytes fit.
 #include <algorithm>
 #include <cstring>
 
@@ -111,9 +113,10 @@ inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t
 // whole bytes among them.
 template <bool kFixedCodes>
 struct BitSink {
-    // Two literals fit what put() leaves (31 bits), a literal and a match
-    // only with fixed codes; the dynamic encoder stores after every item.
-    static constexpr bool kLiteralPairs = kFixedCodes;
+    // Two literals fit what put() leaves: 31 bits and two 9-bit codes, or
+    // 7 bits and two codes of up to 16. (A literal and a match fit only
+    // with fixed codes, where put() is then needed all the same.)
+    static constexpr bool kLiteralPairs = true;
     const ItemCodes* codes;  // the dynamic set (the fixed one is a constant)
     uint8_t* op;
     uint8_t* oend;
