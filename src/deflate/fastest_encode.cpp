@@ -39,30 +39,39 @@ struct ItemCodes {
     uint64_t distE[512];
 };
 
-constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDeflateHuffCode* dist) {
-    ItemCodes t{};
+// Built once a call for a dynamic set, so it walks the codes and fills the
+// ranges each covers rather than looking every index up, and writes every
+// entry once (there is no clearing first).
+constexpr void fill_item_codes(ItemCodes& t, const vekDeflateHuffCode* lit,
+                               const vekDeflateHuffCode* dist) {
     for (int i = 0; i < 256; ++i) {
         t.litV[i] = code_bits(lit[i]);
         t.litN[i] = static_cast<uint8_t>(code_len(lit[i]));
-        const int lc = kLitCodeTable[i];
-        const vekDeflateHuffCode l = lit[257 + lc];
-        t.lenE[i] = (code_bits(l) | static_cast<uint32_t>(i + 3 - kLengthBase[lc]) << code_len(l)) |
-                    static_cast<uint32_t>(code_len(l) + kLengthExtra[lc]) << 24;
     }
-    // Per distance code: its bias, its length and its length with extra bits.
-    uint64_t dc[kNumDist] = {};
+    // Length code c covers lengths kLengthBase[c] up to the next base (258
+    // alone has the last code).
+    constexpr int kLengthCodes = static_cast<int>(kLengthBase.size());
+    for (int c = 0; c < kLengthCodes; ++c) {
+        const vekDeflateHuffCode l = lit[257 + c];
+        const uint32_t v = code_bits(l), k = code_len(l);
+        const uint32_t first = kLengthBase[c] - 3u;
+        const uint32_t last = c + 1 < kLengthCodes ? kLengthBase[c + 1] - 3u : 256u;
+        const uint32_t top = (k + kLengthExtra[c]) << 24;
+        for (uint32_t i = first; i < last; ++i) t.lenE[i] = (v | (i - first) << k) | top;
+    }
+    // Distance code c covers distances kDistBase[c] up to the next base: by
+    // d - 1 below 257, by 256 + ((d - 1) >> 7) above (256 and 257 unused).
     for (int c = 0; c < kNumDist; ++c) {
         const uint32_t v = code_bits(dist[c]), k = code_len(dist[c]);
         const uint32_t bias = v - (static_cast<uint32_t>(kDistBase[c]) << k);
-        dc[c] = bias | uint64_t(k) << 32 | uint64_t(k + kDistExtra[c]) << 40;
+        const uint64_t e = bias | uint64_t(k) << 32 | uint64_t(k + kDistExtra[c]) << 40;
+        const uint32_t lo = kDistBase[c] - 1u;
+        const uint32_t hi = c + 1 < kNumDist ? kDistBase[c + 1] - 1u : 32768u;
+        const uint32_t first = lo < 256 ? lo : 256 + (lo >> 7);
+        const uint32_t last = hi <= 256 ? hi : 256 + (hi >> 7);
+        for (uint32_t i = first; i < last; ++i) t.distE[i] = e;
     }
-    for (int i = 0; i < 512; ++i) {
-        const int c = i < 256    ? kLitCodeTable[256 + i]
-                      : i >= 258 ? kLitCodeTable[512 + i - 256]
-                                 : 0;
-        t.distE[i] = dc[c];
-    }
-    return t;
+    t.distE[256] = t.distE[257] = 0;  // (d - 1) >> 7 is at least 2 above 256
 }
 
 constexpr uint16_t reversed(uint32_t code, uint32_t len) {
@@ -94,7 +103,12 @@ constexpr FixedTrees make_fixed_trees() {
     return f;
 }
 constexpr FixedTrees kFixed = make_fixed_trees();
-constexpr ItemCodes kFixedItemCodes = make_item_codes(kFixed.lit, kFixed.dist);
+constexpr ItemCodes make_fixed_item_codes() {
+    ItemCodes t{};
+    fill_item_codes(t, kFixed.lit, kFixed.dist);
+    return t;
+}
+constexpr ItemCodes kFixedItemCodes = make_fixed_item_codes();
 
 // Bits of a match of length len (4..258) at distance dist (1..32767).
 inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t* v, uint32_t* k) {
@@ -274,7 +288,8 @@ vekStatus ownsDeflateLZ77FastestFixHuffman_8u(const FastestStream& s, const Fast
 
 vekStatus fastest_encode_dynamic(const FastestStream& s, const FastestDest& d,
                                  const FastestDynamic& codes, uint32_t flush) {
-    const ItemCodes t = make_item_codes(codes.litCodes, codes.distCodes);
+    ItemCodes t;
+    fill_item_codes(t, codes.litCodes, codes.distCodes);
     return encode<false>(s, d, t, &codes, flush);
 }
 
