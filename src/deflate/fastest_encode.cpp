@@ -123,14 +123,13 @@ inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t
 // The encoders' sink for the main loops (fastest_main_loop.h): codes go
 // into a 64-bit accumulator. Fixed codes: a complete 32-bit word goes out;
 // otherwise the store goes to the loop's scratch bytes, so no byte past the
-// complete ones is touched. Dynamic codes: 8 bytes are stored and the output advances by the
-// whole bytes among them.
+// complete ones is touched. Dynamic codes: 8 bytes are stored and the output
+// advances by the whole bytes among them. Two literals fit beside what
+// put() leaves: 31 bits and two 9-bit codes, or 7 bits and two codes of up
+// to 16 bits. (A literal and a match may not: 31 + 9 + 31 bits, or
+// 7 + 16 + 50.)
 template <bool kFixedCodes>
 struct BitSink {
-    // Two literals fit what put() leaves: 31 bits and two 9-bit codes, or
-    // 7 bits and two codes of up to 16. (A literal and a match fit only
-    // with fixed codes, where put() is then needed all the same.)
-    static constexpr bool kLiteralPairs = true;
     const ItemCodes* codes;  // the dynamic set (the fixed one is a constant)
     uint8_t* op;
     uint8_t* oend;

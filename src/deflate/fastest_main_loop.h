@@ -10,11 +10,10 @@
 //   void match(l, d)    a match of length l (4..258) at distance d
 //   void put(scratch)   the complete bytes go out; scratch is 8 bytes of the
 //                       loop's own for a store that must not reach the output
-//   kLiteralPairs       the bits of two literals fit before put(), those
-//                       of a literal and a match may not
-// The loops call put() after every item but where kLiteralPairs lets a
-// literal followed by a literal wait. (The scratch bytes live in the loop's
-// frame, where their address costs no register.)
+// The loops call put() after every item but a literal followed by a
+// literal: the bits of two literals must fit beside what put() leaves
+// (those of a literal and a match need not). (The scratch bytes live in the
+// loop's frame, where their address costs no register.)
 #pragma once
 #include <immintrin.h>
 
@@ -241,9 +240,8 @@ __attribute__((noinline)) uint32_t joined_loop(const MatchRule& m, Sink& sink, i
             // (Literal bytes are read again rather than kept from w: fewer
             // values stay live through the batch, fewer of them spilled.)
             k.literal(ip[0]);
-            if (!Sink::kLiteralPairs) k.put(scratch);
             if ((p1.ne & 0xF) == 0) {
-                if (Sink::kLiteralPairs) k.put(scratch);
+                k.put(scratch);
                 lastLen = match(p1, ip + 1, pos + 1, 3);
                 ip += 1 + lastLen;
             } else {
@@ -254,9 +252,8 @@ __attribute__((noinline)) uint32_t joined_loop(const MatchRule& m, Sink& sink, i
                     ip += 2 + lastLen;
                 } else {
                     k.literal(ip[2]);
-                    if (!Sink::kLiteralPairs) k.put(scratch);
                     if ((p3.ne & 0xF) == 0) {
-                        if (Sink::kLiteralPairs) k.put(scratch);
+                        k.put(scratch);
                         lastLen = match(p3, ip + 3, pos + 3, 1);
                         ip += 3 + lastLen;
                     } else {

@@ -11,7 +11,6 @@ namespace {
 // The statistics pass's sink for the main loops (fastest_main_loop.h): every
 // item counts its symbols; there is no output.
 struct CountSink {
-    static constexpr bool kLiteralPairs = true;
     uint32_t* lit;
     uint32_t* dist;
 
