@@ -284,10 +284,17 @@ __attribute__((noinline)) uint32_t joined_loop(const MatchRule& m, Sink& sink, i
 
 // The main loop from offset off up to offset `end`, in the form that suits
 // where the window lies: `joined` when it lies right before the input.
-// Returns where it stopped.
+// Where it does not, the split form is needed only for the call's first
+// winSize positions: from there on a usable candidate, less than winSize
+// back, lies in the input itself, and the joined form serves (it reads
+// nothing before a usable candidate). Returns where it stopped.
 template <class Sink>
 uint32_t run_main(const MatchRule& m, Sink& sink, int64_t end, bool joined, uint32_t off) {
-    if (!joined) return split_loop(m, sink, end, off);
+    if (!joined) {
+        off = split_loop(m, sink, end < m.winSize ? end : int64_t(m.winSize), off);
+        // (Short of winSize the split form ran out of input or of room.)
+        if (off < m.winSize) return off;
+    }
     if (m.winSize == 32768) return joined_loop<Sink, true>(m, sink, end, off);
     return joined_loop<Sink, false>(m, sink, end, off);
 }

@@ -1,14 +1,17 @@
 // Fastest Deflate: the forms of the shared main loop against a plain model
 // of the match rule. The statistics pass with its window right before the
-// input (the batched form), and the encoders' main loops with the longest
-// codes a table may hold, so that every item, and two literals in a row,
-// bring the most bits the accumulator must take.
+// input (the batched form); the encoders' main loops with the longest codes
+// a table may hold, so that every item, and two literals in a row, bring the
+// most bits the accumulator must take; and with the window in a buffer of
+// its own, where the loop changes form after the call's first winSize
+// positions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <vector>
 
+#include "deflate_huff_codes.h"
 #include "deflate_lz77_model.h"
 #include "deflate_reference_inflate.h"
 #include "test_data.h"
@@ -133,10 +136,6 @@ TEST(DeflateFastestSpeed, StatisticsWithTheWindowBeforeTheInput) {
     }
 }
 
-struct Code {
-    uint32_t bits, len;
-};
-
 // Bit string, least significant bit first.
 struct Bits {
     std::vector<uint8_t> b;
@@ -150,71 +149,136 @@ struct Bits {
     }
 };
 
-// Main-loop calls (no flush) of the dynamic encoder with the window right
-// before the input, against the model: items while more than 258 input
-// bytes and more than 8 bytes of room are left, the output advancing by the
-// whole bytes after every item. Codes of up to 16 bits, extra bits and all:
-// an item brings up to 50 bits, two literals 32.
+using Codes = std::vector<vekDeflateHuffCode>;
+
+// A stream's state between main-loop calls: the library's and the model's
+// head tables, the position and the pending bits.
+struct MainLoopStream {
+    const Bytes& in;
+    uint32_t winSize;
+    Model m;
+    std::vector<int32_t> head;
+    uint32_t pos = 1, pending = 5;
+    uint16_t code = 0x13;
+
+    MainLoopStream(const Bytes& all, uint32_t win)
+        : in(all),
+          winSize(win),
+          m{all, win, 65536, std::vector<int32_t>(65536, -int32_t(win))},
+          head(m.head) {}
+
+    // One call without flush of `len` bytes and `room` bytes of output,
+    // against the model: items while more than 258 input bytes (fixed codes:
+    // 274) and more than 8 bytes of room are left; the dynamic encoder's
+    // output advances by the whole bytes after every item, the fixed one's by
+    // 4 bytes whenever 32 bits are complete; then the whole bytes that fit.
+    // lit and dist null: the fixed codes. `joined`: the window right before
+    // the input in one buffer, else window and input in buffers of their own.
+    void call(uint32_t len, uint32_t room, const Codes* lit, const Codes* dist, bool joined) {
+        const bool fixed = lit == nullptr;
+        static const Codes kFixedLit = [] {
+            std::vector<uint32_t> l(288);
+            for (int i = 0; i < 288; ++i)
+                l[size_t(i)] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+            return vek::testsupport::canonical(l);
+        }();
+        static const Codes kFixedDist = vek::testsupport::canonical(std::vector<uint32_t>(30, 5));
+        const Codes& lc = fixed ? kFixedLit : *lit;
+        const Codes& dc = fixed ? kFixedDist : *dist;
+        auto put = [](Bits& b, const vekDeflateHuffCode& c) {
+            b.put(c.code & ((1u << c.len) - 1u), c.len);
+        };
+        const uint32_t dstIdx = len % 37, dstLen = dstIdx + room;
+        Bits b;
+        b.put(code, pending);
+        size_t stored = 0;  // the fixed encoder's whole bytes out
+        uint32_t p = pos, d = 0;
+        while (int64_t(p) < int64_t(pos + len) - (fixed ? 274 : 258) &&
+               dstIdx + (fixed ? stored : b.b.size() / 8) < dstLen - 8) {
+            const uint32_t l = m.item(p, pos + len, 258, &d);
+            if (l == 0) {
+                put(b, lc[in[p++]]);
+            } else {
+                const int lcode = lz::length_code(int(l)), dcode = lz::distance_code(int(d));
+                put(b, lc[size_t(257 + lcode)]);
+                b.put(l - ref::kRefLengthBase[lcode], ref::kRefLengthExtra[lcode]);
+                put(b, dc[size_t(dcode)]);
+                b.put(d - ref::kRefDistBase[dcode], ref::kRefDistExtra[dcode]);
+                p += l;
+            }
+            if (b.b.size() >= stored * 8 + 32) stored += 4;
+        }
+        const size_t whole = std::min<size_t>(b.b.size() / 8, room);
+
+        const uint32_t hist = std::min(pos, winSize);
+        Bytes win(in.begin() + (pos - hist), in.begin() + pos),
+            chunk(in.begin() + pos, in.begin() + pos + len);
+        const uint8_t* src = joined ? in.data() + pos : chunk.data();
+        const uint8_t* window = joined ? src : win.data() + hist;
+        Bytes dst(room + 32, 0xA5);
+        uint32_t srcLen = len, srcIdx = pos, bits = pending, idx = dstIdx;
+        uint16_t pc = code;
+        ASSERT_EQ(veksDeflateLZ77FastestPrecompHeader_8u(
+                      &src, &srcLen, &srcIdx, window, winSize, head.data(), 65536, &pc, &bits,
+                      dst.data(), dstLen, &idx, fixed ? nullptr : lit->data(),
+                      fixed ? nullptr : dist->data(), nullptr, 0, 0),
+                  vekStatusOk);
+        ASSERT_EQ(srcIdx, p) << "call at " << pos << " len " << len << " room " << room;
+        ASSERT_EQ(idx - dstIdx, whole);
+        for (size_t i = 0; i < whole; ++i) ASSERT_EQ(dst[i], b.at(i)) << "byte " << i;
+        ASSERT_EQ(bits, b.b.size() - whole * 8);
+        for (uint32_t i = 0; i < bits; ++i) ASSERT_EQ((pc >> i) & 1u, b.b[whole * 8 + i]);
+        const size_t clean = fixed ? whole : room;  // the fixed encoder writes only whole bytes
+        for (size_t i = clean; i < dst.size(); ++i) ASSERT_EQ(dst[i], 0xA5) << "at " << i;
+        ASSERT_EQ(head, m.head);
+        pending = bits;
+        code = pc;
+        pos = p;
+    }
+};
+
+// Main-loop calls of the dynamic encoder with the window right before the
+// input and codes of up to 16 bits, extra bits and all: an item brings up to
+// 50 bits, two literals 32.
 TEST(DeflateFastestSpeed, LongestCodesInTheMainLoop) {
     const Bytes in = mixed_input(5);
     std::mt19937 rng(6);
     for (int variant = 0; variant < 3; ++variant) {
         SCOPED_TRACE(testing::Message() << "variant " << variant);
-        std::vector<vekDeflateHuffCode> lit(286), dist(30);
+        Codes lit(286), dist(30);
         for (auto& c : lit) c = {uint16_t(rng()), uint16_t(variant == 0 ? 16 : 12 + rng() % 5)};
         for (auto& c : dist) c = {uint16_t(rng()), uint16_t(variant == 2 ? 1 + rng() % 16 : 16)};
-        auto code = [](const vekDeflateHuffCode& c) {
-            return Code{c.code & ((1u << c.len) - 1u), c.len};
-        };
-        Model m{in, 32768, 65536, std::vector<int32_t>(65536, -32768)};
-        std::vector<int32_t> head = m.head;
-        uint32_t pos = 1, pending = 5;
-        uint16_t pendingCode = 0x13;
-        while (in.size() - pos > 300) {
-            const uint32_t len = std::min<uint32_t>(uint32_t(in.size()) - pos, 300 + rng() % 20000);
-            const uint32_t dstIdx = rng() % 50;
-            const uint32_t room = rng() % 3 ? 1 + rng() % 400 : 2 * len + 100;
-            const uint32_t dstLen = dstIdx + room;
-            // The model.
-            Bits b;
-            b.put(pendingCode, pending);
-            uint32_t p = pos, d = 0;
-            while (int64_t(p) < int64_t(pos + len) - 258 && dstIdx + b.b.size() / 8 < dstLen - 8) {
-                const uint32_t l = m.item(p, pos + len, 258, &d);
-                if (l == 0) {
-                    const Code c = code(lit[in[p]]);
-                    b.put(c.bits, c.len);
-                    ++p;
-                    continue;
-                }
-                const int lc = lz::length_code(int(l)), dc = lz::distance_code(int(d));
-                const Code lcode = code(lit[size_t(257 + lc)]), dcode = code(dist[size_t(dc)]);
-                b.put(lcode.bits, lcode.len);
-                b.put(l - ref::kRefLengthBase[lc], ref::kRefLengthExtra[lc]);
-                b.put(dcode.bits, dcode.len);
-                b.put(d - ref::kRefDistBase[dc], ref::kRefDistExtra[dc]);
-                p += l;
+        MainLoopStream s(in, 32768);
+        while (in.size() - s.pos > 300 && !testing::Test::HasFatalFailure()) {
+            const uint32_t len =
+                std::min<uint32_t>(uint32_t(in.size()) - s.pos, 300 + rng() % 20000);
+            s.call(len, rng() % 3 ? 1 + rng() % 400 : 2 * len + 100, &lit, &dist, true);
+        }
+    }
+}
+
+// With the window in a buffer of its own, the call's first winSize
+// positions take the split form and the rest the joined one: calls that end
+// on either side of that point, matches across it, and rooms that run out
+// on either side, for both encoders.
+TEST(DeflateFastestSpeed, SeparateWindowHandsOverAfterWinSizePositions) {
+    const Bytes in = mixed_input(7);
+    std::mt19937 rng(8);
+    Codes lit(286), dist(30);
+    for (auto& c : lit) c = {uint16_t(rng()), uint16_t(5 + rng() % 11)};
+    for (auto& c : dist) c = {uint16_t(rng()), uint16_t(2 + rng() % 8)};
+    for (uint32_t winSize : {256u, 3000u, 32768u}) {
+        for (bool fixed : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "window " << winSize << " fixed " << fixed);
+            MainLoopStream s(in, winSize);
+            while (in.size() - s.pos > winSize + 600 && !testing::Test::HasFatalFailure()) {
+                // Lengths and rooms near the hand-over, or anywhere.
+                const uint32_t len = rng() % 2 ? winSize + 270 + rng() % 20 : 300 + rng() % 40000;
+                const uint32_t room =
+                    rng() % 2 ? winSize / 4 + rng() % (winSize / 2) : 2 * len + 50;
+                s.call(std::min<uint32_t>(len, uint32_t(in.size()) - s.pos), room,
+                       fixed ? nullptr : &lit, fixed ? nullptr : &dist, false);
             }
-            const size_t whole = std::min<size_t>(b.b.size() / 8, room);
-            // The library, with guard bytes past dstLen.
-            Bytes dst(room + 32, 0xA5);
-            const uint8_t* src = in.data() + pos;
-            uint32_t srcLen = len, srcIdx = pos, bits = pending, idx = dstIdx;
-            uint16_t pc = pendingCode;
-            ASSERT_EQ(veksDeflateLZ77FastestPrecompHeader_8u(
-                          &src, &srcLen, &srcIdx, src, 32768, head.data(), 65536, &pc, &bits,
-                          dst.data(), dstLen, &idx, lit.data(), dist.data(), nullptr, 0, 0),
-                      vekStatusOk);
-            ASSERT_EQ(srcIdx, p) << "call at " << pos << " len " << len << " room " << room;
-            ASSERT_EQ(idx - dstIdx, whole);
-            for (size_t i = 0; i < whole; ++i) ASSERT_EQ(dst[i], b.at(i)) << "byte " << i;
-            ASSERT_EQ(bits, b.b.size() - whole * 8);
-            for (uint32_t i = 0; i < bits; ++i) ASSERT_EQ((pc >> i) & 1u, b.b[whole * 8 + i]);
-            for (size_t i = room; i < dst.size(); ++i) ASSERT_EQ(dst[i], 0xA5) << "past dstLen";
-            ASSERT_EQ(head, m.head);
-            pending = bits;
-            pendingCode = pc;
-            pos = p;
         }
     }
 }
