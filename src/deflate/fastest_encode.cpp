@@ -3,23 +3,21 @@
 // dynamic set (whose header is placed at the start of the stream).
 //
 // Each item costs at most two merged lookups (a length code with its extra
-// bits, and a short distance code with its extra bits, or a long distance
-// code and its extra bits), gathered in a 64-bit accumulator. The main loops
-// keep more than 8 bytes of room so they store whole words without checking
-// each byte: the dynamic encoder stores 8 bytes after every item and keeps
-// the 0..7 bits past the last whole byte, the fixed one stores a 32-bit word
-// whenever 32 bits are complete. The flush tail and the final literals are
-// written byte by byte, an item only when all of its whole bytes fit.
-//
-// Where the window lies right before the input (the usual layout), the main
-// loop probes four positions before it chooses their items, so that the
-// table and window loads of neighbouring positions overlap in time.
+// bits, a distance code with the base its extra bits are added to),
+// gathered in a 64-bit accumulator. The main loops keep more than 8 bytes
+// of room so they store whole words without checking each byte: the
+// dynamic encoder stores 8 bytes after every item (in a batch of the main
+// loop after every item but a literal followed by a literal: a batch starts
+// only with room for all of its items, so the same bytes go out) and keeps
+// the 0..7 bits past the last whole byte; the fixed one stores a 32-bit
+// word whenever 32 bits are complete. The flush tail and the final literals
+// are written byte by byte, an item only when all of its whole bytes fit.
 #include <algorithm>
 #include <cstring>
 
 #include "deflate/deflate_tables.h"
 #include "deflate/fastest.h"
-#include "deflate/fastest_match.h"
+#include "deflate/fastest_main_loop.h"
 #include "deflate/huff.h"
 #include "deflate/rebase.h"
 #include "vector/vector.h"
@@ -29,16 +27,8 @@ namespace {
 
 // Codes of one code set, merged with extra bits where the index fixes them.
 struct ItemCodes {
-    uint32_t litV[256];   // literal codes
-    uint32_t lenV[256];   // by length - 3: length code | extra << code length
-    uint32_t distV[256];  // by distance - 1 (1..256): distance code | extra << code length
-    uint32_t dcV[30];     // distance codes alone, for distances above 256
-    uint8_t litN[256], lenN[256], distN[256], dcN[30];
-    // Distances above 256 by (distance - 1) >> 7: the code less its base
-    // distance shifted past the code, so that adding distance << farShift
-    // gives the code with its extra bits; farN the bits of both.
-    uint64_t farBias[256];
-    uint8_t farShift[256], farN[256];
+    uint32_t litV[256];  // literal codes
+    uint8_t litN[256];   // and their lengths
     // Length codes by length - 3 with their extra bits, the bit count in
     // the top byte.
     uint32_t lenE[256];
@@ -49,39 +39,39 @@ struct ItemCodes {
     uint64_t distE[512];
 };
 
-constexpr ItemCodes make_item_codes(const vekDeflateHuffCode* lit, const vekDeflateHuffCode* dist) {
-    ItemCodes t{};
+// Built once a call for a dynamic set, so it walks the codes and fills the
+// ranges each covers rather than looking every index up, and writes every
+// entry once (there is no clearing first).
+constexpr void fill_item_codes(ItemCodes& t, const vekDeflateHuffCode* lit,
+                               const vekDeflateHuffCode* dist) {
     for (int i = 0; i < 256; ++i) {
         t.litV[i] = code_bits(lit[i]);
         t.litN[i] = static_cast<uint8_t>(code_len(lit[i]));
-        const int lc = kLitCodeTable[i];
-        const vekDeflateHuffCode l = lit[257 + lc];
-        t.lenV[i] = code_bits(l) | static_cast<uint32_t>(i + 3 - kLengthBase[lc]) << code_len(l);
-        t.lenN[i] = static_cast<uint8_t>(code_len(l) + kLengthExtra[lc]);
-        const int dc = kLitCodeTable[256 + i];
-        const vekDeflateHuffCode d = dist[dc];
-        t.distV[i] = code_bits(d) | static_cast<uint32_t>(i + 1 - kDistBase[dc]) << code_len(d);
-        t.distN[i] = static_cast<uint8_t>(code_len(d) + kDistExtra[dc]);
     }
+    // Length code c covers lengths kLengthBase[c] up to the next base (258
+    // alone has the last code).
+    constexpr int kLengthCodes = static_cast<int>(kLengthBase.size());
+    for (int c = 0; c < kLengthCodes; ++c) {
+        const vekDeflateHuffCode l = lit[257 + c];
+        const uint32_t v = code_bits(l), k = code_len(l);
+        const uint32_t first = kLengthBase[c] - 3u;
+        const uint32_t last = c + 1 < kLengthCodes ? kLengthBase[c + 1] - 3u : 256u;
+        const uint32_t top = (k + kLengthExtra[c]) << 24;
+        for (uint32_t i = first; i < last; ++i) t.lenE[i] = (v | (i - first) << k) | top;
+    }
+    // Distance code c covers distances kDistBase[c] up to the next base: by
+    // d - 1 below 257, by 256 + ((d - 1) >> 7) above (256 and 257 unused).
     for (int c = 0; c < kNumDist; ++c) {
-        t.dcV[c] = code_bits(dist[c]);
-        t.dcN[c] = static_cast<uint8_t>(code_len(dist[c]));
+        const uint32_t v = code_bits(dist[c]), k = code_len(dist[c]);
+        const uint32_t bias = v - (static_cast<uint32_t>(kDistBase[c]) << k);
+        const uint64_t e = bias | uint64_t(k) << 32 | uint64_t(k + kDistExtra[c]) << 40;
+        const uint32_t lo = kDistBase[c] - 1u;
+        const uint32_t hi = c + 1 < kNumDist ? kDistBase[c + 1] - 1u : 32768u;
+        const uint32_t first = lo < 256 ? lo : 256 + (lo >> 7);
+        const uint32_t last = hi <= 256 ? hi : 256 + (hi >> 7);
+        for (uint32_t i = first; i < last; ++i) t.distE[i] = e;
     }
-    for (int i = 2; i < 256; ++i) {
-        const int c = kLitCodeTable[512 + i];
-        t.farBias[i] = t.dcV[c] - (static_cast<uint64_t>(kDistBase[c]) << t.dcN[c]);
-        t.farShift[i] = t.dcN[c];
-        t.farN[i] = static_cast<uint8_t>(t.dcN[c] + kDistExtra[c]);
-    }
-    for (int i = 0; i < 256; ++i) t.lenE[i] = t.lenV[i] | uint32_t(t.lenN[i]) << 24;
-    for (int i = 0; i < 512; ++i) {
-        const int c = i < 256    ? kLitCodeTable[256 + i]
-                      : i >= 258 ? kLitCodeTable[512 + i - 256]
-                                 : 0;
-        const uint32_t bias = t.dcV[c] - (static_cast<uint32_t>(kDistBase[c]) << t.dcN[c]);
-        t.distE[i] = bias | uint64_t(t.dcN[c]) << 32 | uint64_t(t.dcN[c] + kDistExtra[c]) << 40;
-    }
-    return t;
+    t.distE[256] = t.distE[257] = 0;  // (d - 1) >> 7 is at least 2 above 256
 }
 
 constexpr uint16_t reversed(uint32_t code, uint32_t len) {
@@ -113,348 +103,68 @@ constexpr FixedTrees make_fixed_trees() {
     return f;
 }
 constexpr FixedTrees kFixed = make_fixed_trees();
-constexpr ItemCodes kFixedCodes = make_item_codes(kFixed.lit, kFixed.dist);
+constexpr ItemCodes make_fixed_item_codes() {
+    ItemCodes t{};
+    fill_item_codes(t, kFixed.lit, kFixed.dist);
+    return t;
+}
+constexpr ItemCodes kFixedItemCodes = make_fixed_item_codes();
 
 // Bits of a match of length len (4..258) at distance dist (1..32767).
 inline void match_bits(const ItemCodes& t, uint32_t len, uint32_t dist, uint64_t* v, uint32_t* k) {
-    uint64_t dv;
-    uint32_t dn;
-    if (dist <= 256) {
-        dv = t.distV[dist - 1];
-        dn = t.distN[dist - 1];
-    } else {
-        const uint32_t b = (dist - 1) >> 7;
-        dv = t.farBias[b] + (static_cast<uint64_t>(dist) << t.farShift[b]);
-        dn = t.farN[b];
-    }
-    *v = t.lenV[len - 3] | dv << t.lenN[len - 3];
-    *k = t.lenN[len - 3] + dn;
+    const uint32_t le = t.lenE[len - 3];
+    const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
+    const uint64_t de = t.distE[di];
+    const uint32_t dv = static_cast<uint32_t>(de) + (dist << ((de >> 32) & 31));
+    *v = static_cast<uint64_t>(le & 0xFFFFFFu) | static_cast<uint64_t>(dv) << (le >> 24);
+    *k = (le >> 24) + static_cast<uint32_t>(de >> 40);
 }
 
-// c when the unsigned a < b, else d: a compare and a conditional move,
-// whatever the compiler would make of a choice it cannot predict; *all
-// receives all ones when a < b, else zero.
-template <class T>
-inline T* pick_below(uint32_t a, uint32_t b, T* c, T* d, uint32_t* all) {
-    uint32_t m;
-    asm("cmpl %[b], %[a]\n\t"
-        "cmovb %[c], %[d]\n\t"
-        "sbbl %[m], %[m]"
-        : [d] "+r"(d), [m] "=r"(m)
-        : [a] "r"(a), [b] "ri"(b), [c] "r"(c)
-        : "cc");
-    *all = m;
-    return d;
-}
-
-// Moves the complete part of the accumulator to the output. Fixed codes:
-// a complete 32-bit word goes out; otherwise the store goes to spill, so no
-// byte past the complete ones is touched. Dynamic codes: 8 bytes are stored
-// and the output advances by the whole bytes among them.
+// The encoders' sink for the main loops (fastest_main_loop.h): codes go
+// into a 64-bit accumulator. Fixed codes: a complete 32-bit word goes out;
+// otherwise the store goes to the loop's scratch bytes, so no byte past the
+// complete ones is touched. Dynamic codes: 8 bytes are stored and the output
+// advances by the whole bytes among them. Two literals fit beside what
+// put() leaves: 31 bits and two 9-bit codes, or 7 bits and two codes of up
+// to 16 bits. (A literal and a match may not: 31 + 9 + 31 bits, or
+// 7 + 16 + 50.)
 template <bool kFixedCodes>
-inline void put_bits(uint8_t*& op, uint64_t& acc, uint32_t& n, uint8_t* spill) {
-    if (kFixedCodes) {
-        const uint32_t out = static_cast<uint32_t>(acc);
-        uint32_t partial;
-        std::memcpy(pick_below(n, 32u, spill, op, &partial), &out, 4);
-        op += ~partial & 4;
-        acc >>= n & 32;
-        n &= 31;
-    } else {
-        std::memcpy(op, &acc, 8);
-        op += n >> 3;
-        acc >>= n & ~7u;
-        n &= 7;
-    }
-}
-
-// Where the main loop stands: output cursor, pending bits, input offset.
-struct Cursor {
+struct BitSink {
+    const ItemCodes* codes;  // the dynamic set (the fixed one is a constant)
     uint8_t* op;
+    uint8_t* oend;
     uint64_t acc;
     uint32_t n;
-    uint32_t off;
+
+    const ItemCodes& t() const { return kFixedCodes ? kFixedItemCodes : *codes; }
+    bool room(ptrdiff_t k) const { return oend - op > k; }
+    void literal(uint32_t b) {
+        acc |= static_cast<uint64_t>(t().litV[b]) << n;
+        n += t().litN[b];
+    }
+    void match(uint32_t len, uint32_t dist) {
+        uint64_t v;
+        uint32_t k;
+        match_bits(t(), len, dist, &v, &k);
+        acc |= v << n;
+        n += k;
+    }
+    void put(uint8_t* scratch) {
+        if (kFixedCodes) {
+            const uint32_t out = static_cast<uint32_t>(acc);
+            uint32_t partial;
+            std::memcpy(fastest::pick_below(n, 32u, scratch, op, &partial), &out, 4);
+            op += ~partial & 4;
+            acc >>= n & 32;
+            n &= 31;
+        } else {
+            std::memcpy(op, &acc, 8);
+            op += n >> 3;
+            acc >>= n & ~7u;
+            n &= 7;
+        }
+    }
 };
-
-// The main loop with the window in a buffer of its own, where every item's
-// bytes lie well inside the input (no match reaches within 16 bytes of its
-// end), up to offset `end`.
-template <bool kFixedCodes>
-__attribute__((noinline)) void split_loop(const fastest::MatchRule& m, const ItemCodes& t,
-                                          int64_t end, uint8_t* const oend, Cursor& cur) {
-    const uint8_t* const src = m.src;
-    int32_t* const head = m.head;
-    const uint32_t mask = m.mask;
-    const int64_t base = m.base;
-    const uint64_t lastDist = m.winSize - 1;
-    uint8_t* op = cur.op;
-    uint64_t acc = cur.acc;
-    uint32_t n = cur.n;
-    uint32_t off = cur.off;
-    uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
-    while (static_cast<int64_t>(off) < end && oend - op > 8) {
-        const uint32_t word = load32(src + off);
-        const uint32_t h = _mm_crc32_u32(0, word) & mask;
-        const int64_t pos = base + off;
-        const int64_t cand = head[h];
-        head[h] = static_cast<int32_t>(pos);
-        // A usable candidate lies 1..winSize-1 positions back (a table entry
-        // at or past pos is stale and not followed).
-        const uint64_t dist = static_cast<uint64_t>(pos - cand);
-        uint32_t len = 0;
-        if (dist - 1 < lastDist && m.word_at(cand) == word) len = m.length(cand, off, 258);
-        if (len == 0) {
-            acc |= static_cast<uint64_t>(t.litV[src[off]]) << n;
-            n += t.litN[src[off]];
-            off += 1;
-        } else {
-            uint64_t v;
-            uint32_t k;
-            match_bits(t, len, static_cast<uint32_t>(dist), &v, &k);
-            acc |= v << n;
-            n += k;
-            m.insert_after_match(off);
-            off += len;
-        }
-        put_bits<kFixedCodes>(op, acc, n, spill);
-    }
-    cur = {op, acc, n, off};
-}
-
-// Length of a match whose first 32 bytes are known equal, at most 258.
-// The longest match is checked first, all of it at once: in runs of one
-// byte it is the rule, and a predicted branch lets the next item start
-// before the comparison is done. Otherwise 64 bytes a step, then the last
-// 34 bytes as two overlapping vectors.
-__attribute__((noinline)) uint32_t long_match(const uint8_t* c, const uint8_t* ip) {
-    auto same = [&](uint32_t i) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ip + i));
-        return _mm256_cmpeq_epi8(x, y);
-    };
-    const __m256i lo = _mm256_and_si256(_mm256_and_si256(same(32), same(64)),
-                                        _mm256_and_si256(same(96), same(128)));
-    const __m256i hi = _mm256_and_si256(_mm256_and_si256(same(160), same(192)),
-                                        _mm256_and_si256(same(224), same(226)));
-    if (__builtin_expect(_mm256_movemask_epi8(_mm256_and_si256(lo, hi)) == -1, 1)) return 258;
-    auto equal = [&](uint32_t i) { return static_cast<uint32_t>(_mm256_movemask_epi8(same(i))); };
-    for (uint32_t i = 32; i < 224; i += 64) {
-        const uint32_t a = equal(i), b = equal(i + 32);
-        if ((a & b) != 0xFFFFFFFFu)
-            return a != 0xFFFFFFFFu ? i + static_cast<uint32_t>(_tzcnt_u32(~a))
-                                    : i + 32 + static_cast<uint32_t>(_tzcnt_u32(~b));
-    }
-    const uint32_t a = equal(224);
-    if (a != 0xFFFFFFFFu) return 224 + static_cast<uint32_t>(_tzcnt_u32(~a));
-    return 226 + static_cast<uint32_t>(_tzcnt_u32(~equal(226)));
-}
-
-// Where most matches are exactly 4 bytes long (text), the main loop moves
-// past such a match by a branch instead of waiting for the length, so that
-// the next item's probes start early; elsewhere that branch would be missed
-// too often. The share of 4-byte matches among recent ones, kept as a
-// moving average out of 256, must reach kShare4 (about 0.6).
-constexpr uint32_t kShare4 = 150;
-
-// The main loop with the window right before the input in memory, so that
-// a candidate is read at the same offset from the input whichever side of
-// the call's start it lies. One 32-byte compare settles the 4-byte check
-// and the length of matches up to 31 bytes; an unusable candidate is
-// compared with the input itself and its answer masked out, leaving one
-// branch per item.
-template <bool kFixedCodes, bool kFullWindow>
-__attribute__((noinline)) void joined_loop(const fastest::MatchRule& m, const ItemCodes& t,
-                                           int64_t end, uint8_t* const oend, Cursor& cur) {
-    const uint8_t* ip = m.src + cur.off;
-    const uint8_t* const ipEnd = m.src + end;
-    int32_t* const head = m.head;
-    const uint32_t mask = m.mask;
-    // Position of ip, modulo 2^32 (positions stay below 2^31).
-    const uint32_t posBias = m.base - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m.src));
-    const uint32_t lastDist = kFullWindow ? 32767 : m.winSize - 1;
-    uint8_t* op = cur.op;
-    uint64_t acc = cur.acc;
-    uint32_t n = cur.n;
-    uint8_t spill[4];  // target of the fixed encoder's word store while no word is complete
-
-    // The match rule's probe at q (whose first 4 bytes are word): the
-    // candidate is taken and q registered; returns the candidate's distance
-    // and, per byte of the 32 at q, a bit set where the candidate differs
-    // (all bits for an unusable candidate).
-    struct Probe {
-        uint32_t ne, dist;
-    };
-    // (pos is the position of q.)
-    auto probe = [&](const uint8_t* q, uint32_t word, uint32_t pos) -> Probe {
-        const uint32_t h = _mm_crc32_u32(0, word) & mask;
-        const uint32_t dist = pos - static_cast<uint32_t>(head[h]);
-        head[h] = static_cast<int32_t>(pos);
-        uint32_t usable;
-        const uint8_t* const back =
-            reinterpret_cast<const uint8_t*>(reinterpret_cast<uintptr_t>(q) - dist);
-        const uint8_t* const c = pick_below(dist - 1, lastDist, back, q, &usable);
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-        const uint32_t eq = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
-        return {~(eq & usable), dist};
-    };
-    auto literal = [&](uint32_t b) {
-        acc |= static_cast<uint64_t>(t.litV[b]) << n;
-        n += t.litN[b];
-    };
-    // The match found by probe p at q; registers q + first..q + 3 (the
-    // positions before q + first are registered already) and returns its
-    // length.
-    // A match of 32 bytes or more had a usable candidate, p.dist back.
-    auto match = [&](const Probe& p, const uint8_t* q, uint32_t pos, int first) -> uint32_t {
-        const uint32_t len =
-            p.ne != 0 ? static_cast<uint32_t>(_tzcnt_u32(p.ne)) : long_match(q - p.dist, q);
-        const uint32_t dist = p.dist;
-        const uint32_t le = t.lenE[len - 3];
-        const uint32_t di = dist <= 256 ? dist - 1 : 256 + ((dist - 1) >> 7);
-        const uint64_t de = t.distE[di];
-        const uint32_t dv = static_cast<uint32_t>(de) + (dist << ((de >> 32) & 31));
-        acc |= (static_cast<uint64_t>(le & 0xFFFFFFu) | static_cast<uint64_t>(dv) << (le >> 24))
-               << n;
-        n += (le >> 24) + static_cast<uint32_t>(de >> 40);
-        const uint64_t w = load64(q);
-        if (first <= 1)
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 8)) & mask] =
-                static_cast<int32_t>(pos + 1);
-        if (first <= 2)
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 16)) & mask] =
-                static_cast<int32_t>(pos + 2);
-        if (first <= 3)
-            head[_mm_crc32_u32(0, static_cast<uint32_t>(w >> 24)) & mask] =
-                static_cast<int32_t>(pos + 3);
-        return len;
-    };
-    auto put = [&] { put_bits<kFixedCodes>(op, acc, n, spill); };
-
-    // Four positions at a time. Every item start p is followed by the
-    // registration of p + 1..p + 3, whatever the item (after a literal, p + 1
-    // is the next start and registers p + 2 and p + 3 in turn), and the
-    // registrations go in increasing position order. So the probes of p..p + 3
-    // may all be made first, in order: each sees exactly the table the
-    // one-by-one loop would show it, and those past the item that ends the
-    // batch register what that item would. The four probes overlap in time,
-    // and the literal-or-match choices wait on far shorter chains. A batch
-    // runs only where all four positions may start items: below the end and
-    // with room for four items.
-    // Eight positions a batch would not pay: even on binary records, where
-    // literals outnumber matches more than two to one, no literal follows
-    // about half of the matches, 1..3 a quarter of them and 4..10 the rest,
-    // so a batch of eight would be all literals after only one match in
-    // nine; the other batches would probe four positions in vain and take
-    // their registrations back.
-    // A small table stays in the first-level cache by itself.
-    const bool fetchAhead = mask >= 8191;
-    uint32_t lastLen = 0;
-    uint32_t share4 = 0;
-    while (ip + 3 < ipEnd && oend - op > 32) {
-        const uint64_t w = load64(ip);
-        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
-        const Probe p0 = probe(ip, static_cast<uint32_t>(w), pos);
-        if (lastLen >= 32 && (p0.ne & 0xF) == 0) {
-            // Long matches tend to follow one another (runs): the probe of
-            // the item start alone settles the item.
-            lastLen = match(p0, ip, pos, 1);
-            ip += lastLen;
-            put();
-            continue;
-        }
-        const Probe p1 = probe(ip + 1, static_cast<uint32_t>(w >> 8), pos + 1);
-        const Probe p2 = probe(ip + 2, static_cast<uint32_t>(w >> 16), pos + 2);
-        const Probe p3 = probe(ip + 3, static_cast<uint32_t>(w >> 24), pos + 3);
-        if (fetchAhead) {
-            // The table slots of the next four positions are fetched while
-            // this batch is decided (the input runs far past ip + 11).
-            const uint64_t x = load64(ip + 4);
-            auto fetch = [&](uint32_t word) {
-                _mm_prefetch(reinterpret_cast<const char*>(head + (_mm_crc32_u32(0, word) & mask)),
-                             _MM_HINT_T0);
-            };
-            fetch(static_cast<uint32_t>(x));
-            fetch(static_cast<uint32_t>(x >> 8));
-            fetch(static_cast<uint32_t>(x >> 16));
-            fetch(static_cast<uint32_t>(x >> 24));
-        }
-        // Fixed codes: two literals fit the accumulator before it is
-        // emptied, a literal and a match do not. (The dynamic encoder stores
-        // after every item, as its bytes past the output show.)
-        // A match at ip + k needs only the registrations past ip + 3.
-        if ((p0.ne & 0xF) == 0) {
-            const uint32_t four = (p0.ne >> 4) & 1;  // exactly 4 bytes
-            if (share4 >= kShare4 && four) {
-                // (A probe whose answer makes the length 4 as a constant.)
-                lastLen = match(Probe{0x10, p0.dist}, ip, pos, 4);
-                ip += 4;
-            } else {
-                lastLen = match(p0, ip, pos, 4);
-                ip += lastLen;
-            }
-            share4 = share4 - (share4 >> 4) + (four << 4);  // 256 times the share
-        } else {
-            // (Literal bytes are read again rather than kept from w: fewer
-            // values stay live through the batch, fewer of them spilled.)
-            literal(ip[0]);
-            if (!kFixedCodes) put();
-            if ((p1.ne & 0xF) == 0) {
-                if (kFixedCodes) put();
-                lastLen = match(p1, ip + 1, pos + 1, 3);
-                ip += 1 + lastLen;
-            } else {
-                literal(ip[1]);
-                put();
-                if ((p2.ne & 0xF) == 0) {
-                    lastLen = match(p2, ip + 2, pos + 2, 2);
-                    ip += 2 + lastLen;
-                } else {
-                    literal(ip[2]);
-                    if (!kFixedCodes) put();
-                    if ((p3.ne & 0xF) == 0) {
-                        if (kFixedCodes) put();
-                        lastLen = match(p3, ip + 3, pos + 3, 1);
-                        ip += 3 + lastLen;
-                    } else {
-                        literal(ip[3]);
-                        lastLen = 0;
-                        ip += 4;
-                    }
-                }
-            }
-        }
-        put();
-    }
-    // The last positions one at a time.
-    while (ip < ipEnd && oend - op > 8) {
-        const uint32_t pos = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ip)) + posBias;
-        const Probe p = probe(ip, load32(ip), pos);
-        if ((p.ne & 0xF) != 0) {
-            literal(*ip);
-            ip += 1;
-        } else {
-            ip += match(p, ip, pos, 1);
-        }
-        put();
-    }
-    cur.op = op;
-    cur.acc = acc;
-    cur.n = n;
-    cur.off = static_cast<uint32_t>(ip - m.src);
-}
-
-// The main loop up to offset `end`, in the form that suits where the window lies.
-template <bool kFixedCodes>
-void run_main(const fastest::MatchRule& m, const ItemCodes& t, int64_t end, uint8_t* const oend,
-              bool joined, Cursor& cur) {
-    if (!joined)
-        split_loop<kFixedCodes>(m, t, end, oend, cur);
-    else if (m.winSize == 32768)
-        joined_loop<kFixedCodes, true>(m, t, end, oend, cur);
-    else
-        joined_loop<kFixedCodes, false>(m, t, end, oend, cur);
-}
 
 template <bool kFixedCodes>
 vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& t,
@@ -516,12 +226,11 @@ vekStatus encode(const FastestStream& s, const FastestDest& d, const ItemCodes& 
     // Main loop: more than 258 (fixed codes: 274) input bytes and more than 8
     // bytes of room left.
     const int64_t mainEnd = static_cast<int64_t>(srcLen) - (kFixedCodes ? 274 : 258);
-    Cursor cur{op, acc, n, off};
-    run_main<kFixedCodes>(m, t, mainEnd, oend, s.pWindow == src, cur);
-    op = cur.op;
-    acc = cur.acc;
-    n = cur.n;
-    off = cur.off;
+    BitSink<kFixedCodes> sink{&t, op, oend, acc, n};
+    off = fastest::run_main(m, sink, mainEnd, s.pWindow == src, off);
+    op = sink.op;
+    acc = sink.acc;
+    n = sink.n;
     for (; n >= 8 && op < oend; n -= 8, acc >>= 8) *op++ = static_cast<uint8_t>(acc);
 
     if (flush >= kFlushFinal) {
@@ -573,12 +282,13 @@ int64_t fastest_header_room(uint32_t codeLenBits, int32_t headerLenBits) {
 
 vekStatus ownsDeflateLZ77FastestFixHuffman_8u(const FastestStream& s, const FastestDest& d,
                                               uint32_t flush) {
-    return encode<true>(s, d, kFixedCodes, nullptr, flush);
+    return encode<true>(s, d, kFixedItemCodes, nullptr, flush);
 }
 
 vekStatus fastest_encode_dynamic(const FastestStream& s, const FastestDest& d,
                                  const FastestDynamic& codes, uint32_t flush) {
-    const ItemCodes t = make_item_codes(codes.litCodes, codes.distCodes);
+    ItemCodes t;
+    fill_item_codes(t, codes.litCodes, codes.distCodes);
     return encode<false>(s, d, t, &codes, flush);
 }
 
