@@ -6,7 +6,9 @@
 // index sort of the vector primitives (not stable, fixed step by step) and by
 // the insertion rule below; both shape the output format of the
 // encoders, so neither may be replaced by a "better" equivalent.
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "deflate/huff.h"
 #include "vector/vector.h"
@@ -51,12 +53,13 @@ uint32_t build_once(const uint32_t* freq, uint32_t* len, int32_t n, int32_t bias
             static_cast<int32_t>(static_cast<uint32_t>(w[k]) + static_cast<uint32_t>(w[k + 1]));
         const int32_t ms = sym[k + 1];
         // Slot k + 1 is free; the merged entry goes after every lighter entry
-        // and before every entry of equal or greater weight.
-        int32_t p = k + 2;
-        for (; p < n && w[p] < m; ++p) {
-            w[p - 1] = w[p];
-            sym[p - 1] = sym[p];
-        }
+        // and before every entry of equal or greater weight. The entries
+        // from k + 2 on stay in ascending order (each insertion keeps it),
+        // so a binary search finds the place and one move opens it.
+        const int32_t p = static_cast<int32_t>(std::lower_bound(w + k + 2, w + n, m) - w);
+        const size_t moved = static_cast<size_t>(p - (k + 2));
+        std::memmove(w + k + 1, w + k + 2, moved * sizeof(int32_t));
+        std::memmove(sym + k + 1, sym + k + 2, moved * sizeof(int32_t));
         w[p - 1] = m;
         sym[p - 1] = ms;
     }
