@@ -83,9 +83,10 @@ class Lazy {
                          _MM_HINT_T0);
             return h;
         };
+        if (i >= end || e.n >= room) return;
+        uint32_t h = lz77::crc_hash(src + i, hmask);
         for (;;) {
             if (i >= end || e.n >= room) break;
-            uint32_t h = lz77::crc_hash(src + i, hmask);
             {
                 // No pending item: a full search from length 3.
                 const int32_t cand = insert(i, h);
@@ -117,6 +118,9 @@ class Lazy {
                         from = i + static_cast<uint32_t>(std::max(skip, 1));
                     }
                     const uint32_t to = i + plen - 1;
+                    // The next search is at `to`: its chain is warmed while
+                    // the inner positions are registered.
+                    h = ahead(to - 1);
                     for (uint32_t k = from; k < to; ++k) insert(k, lz77::crc_hash(src + k, hmask));
                     i = to - 1;
                     plen = 0;
