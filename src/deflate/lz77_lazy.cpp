@@ -75,10 +75,12 @@ class Lazy {
             head[h] = static_cast<int32_t>(base + at);
             return c;
         };
-        // Hash of offset at + 1; starts the first prev load of its chain.
+        // Hash of offset at + 1; starts the first prev load of its chain,
+        // whose head c1 the next walk follows along.
+        int32_t c1 = 0;
         const auto ahead = [&](uint32_t at) {
             const uint32_t h = lz77::crc_hash(src + at + 1, hmask);
-            const int32_t c1 = head[h];
+            c1 = head[h];
             _mm_prefetch(reinterpret_cast<const char*>(&prev[static_cast<uint32_t>(c1) & wmask]),
                          _MM_HINT_T0);
             return h;
@@ -91,7 +93,7 @@ class Lazy {
                 // No pending item: a full search from length 3.
                 const int32_t cand = insert(i, h);
                 h = ahead(i);
-                const Found f = walk<kJoined>(i, cand, 3, max_chain);
+                const Found f = walk<kJoined>(i, cand, 3, max_chain, c1);
                 plen = f.len;
                 pdist = f.dist;
                 pbyte = src[i];
@@ -104,8 +106,8 @@ class Lazy {
                 h = ahead(i);
                 uint32_t cur = plen, cdist = 0;
                 if (plen < lazy) {
-                    const Found f = walk<kJoined>(i, cand, plen, plen < good ? max_chain
-                                                                              : max_chain >> 2);
+                    const Found f =
+                        walk<kJoined>(i, cand, plen, plen < good ? max_chain : max_chain >> 2, c1);
                     cur = f.len;
                     cdist = f.dist;
                 }
@@ -180,9 +182,14 @@ class Lazy {
     // The chain walk of the main loop: no limit cut, lengths up to
     // kMaxMatch. With the window joined to the source, every candidate is
     // read at a pointer computed once per improvement minus the distance.
+    // The walk is a chain of dependent prev loads; c2 (the head of the next
+    // position's chain) is followed alongside, one link per candidate, so
+    // that the next walk finds its links cached: two chains in flight
+    // instead of one. Those loads only warm the cache (prev slots are always
+    // in range); nothing depends on their values.
     template <bool kJoined>
     __attribute__((always_inline)) Found walk(uint32_t i, int32_t cand, uint32_t best,
-                                              uint32_t limit) const {
+                                              uint32_t limit, int32_t c2) const {
         if (!kJoined) return e_.walk_from<false>(i, cand, best, limit, ~0u, nice_, kMaxMatch);
         Found f{best, 0};
         if (best >= kMaxMatch || limit == 0) return f;
@@ -196,6 +203,7 @@ class Lazy {
             const uint32_t d = at - static_cast<uint32_t>(cand);
             if (d - 1 >= last) break;  // beyond the window, or not behind us
             const int32_t next = prev[static_cast<uint32_t>(cand) & wmask];
+            c2 = prev[static_cast<uint32_t>(c2) & wmask];
             if (load32(q - d) == tail) {
                 const uint32_t l = lz77::common_prefix(p - d, p, kMaxMatch);
                 if (l > best) {
@@ -208,6 +216,9 @@ class Lazy {
             }
             cand = next;
         } while (--limit != 0);
+        // Keeps the shadow loads (a prefetch of the link after would cost
+        // more than it brings).
+        asm volatile("" ::"r"(c2));
         return f;
     }
 };
