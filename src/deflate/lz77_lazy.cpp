@@ -27,8 +27,9 @@ class Lazy {
           nice_(static_cast<uint32_t>(prm.niceLength)),
           lazy_(static_cast<uint32_t>(prm.lazyLength)) {}
 
-    // One position: search at source offset i_ (lengths up to max_len),
-    // settle the pending item, make this position's result pending.
+    // One position of the flush tail (lengths capped by the bytes left):
+    // search at source offset i_ (lengths up to max_len), settle the
+    // pending item, make this position's result pending.
     void step(uint32_t max_len) {
         const uint32_t i = i_;
         const int32_t cand = e_.insert(i);
