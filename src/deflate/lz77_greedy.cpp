@@ -54,52 +54,102 @@ inline uint32_t greedy_step(Engine& e, uint32_t i, uint32_t max_chain, uint32_t 
 // the candidate this early registration found (registering it again writes
 // the same two values). A position registered that way but not searched,
 // because the loop ends there, is taken out again.
-template <bool kJoined>
-uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) {
-    const uint32_t hmask = e.hmask, wmask = e.wmask;
+template <bool kJoined, uint32_t kHMask, uint32_t kWMask>
+__attribute__((noinline)) uint32_t one_candidate_loop(Engine& e, const Lz77Call& c, uint32_t i0,
+                                                      uint32_t end, uint32_t lazy) {
+    // Everything the loop touches lives in locals (the Engine's members
+    // would be reloaded after every byte store to the pair arrays), walked
+    // by pointers, and the masks are constants for the usual table sizes:
+    // fewer values compete for registers.
+    const uint32_t hmask = kHMask != 0 ? kHMask : e.hmask;
+    const uint32_t wmask = kWMask != 0 ? kWMask : e.wmask;
     int32_t* const head = e.head;
     int32_t* const prev = e.prev;
-    uint32_t early_pos = e.base + i - 1;  // no position registered early yet
-    uint32_t early_hash = 0;
-    int32_t early_cand = 0, early_prev = 0;
+    const uint8_t* const src = e.src;
+    const uint8_t* p = src + i0;
+    const uint8_t* const stop = src + end;
+    // Position of the byte at x: its address less `shift`, modulo 2^32.
+    const uint32_t shift = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(src)) - e.base;
+    const auto pos_of = [shift](const uint8_t* x) {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(x)) - shift;
+    };
+    uint8_t* const lit_start = c.pLitDst + e.n;
+    uint8_t* lit_out = lit_start;
+    uint16_t* dist_out = c.pDistDst + e.n;
+    uint8_t* const lit_stop = c.pLitDst + e.cap;
+    vekDeflateFreqEntry* const lit_freq = c.pLitFreq;
+    vekDeflateFreqEntry* const dist_freq = c.pDistFreq;
+    // The position registered early last (none yet) and the prev slot it
+    // overwrote; its head slot's old value went to that prev slot.
+    uint32_t early_pos = pos_of(p) - 1;
+    int32_t early_prev = 0;
     // Hash and candidate of the position searched next: found with the step
     // before when it is 1, 4 or 5 bytes on, from the slots that step
     // started loading early.
     uint32_t h = 0;
     int32_t cand = 0;
-    if (i < end) {
-        h = lz77::crc_hash(e.src + i, hmask);
+    if (p < stop) {
+        h = lz77::crc_hash(p, hmask);
         cand = head[h];
     }
-    while (i < end && e.n < e.cap) {
-        const uint32_t at = e.base + i;
+    const auto register_range = [&](const uint8_t* from, const uint8_t* to) {
+        for (; from < to; ++from) {
+            const uint32_t hk = lz77::crc_hash(from, hmask);
+            const uint32_t ak = pos_of(from);
+            prev[ak & wmask] = head[hk];
+            head[hk] = static_cast<int32_t>(ak);
+        }
+    };
+    while (p < stop && lit_out < lit_stop) {
+        const uint32_t at = pos_of(p);
         prev[at & wmask] = cand;
         head[h] = static_cast<int32_t>(at);
         // While this candidate is measured: the hashes 1, 4 and 5 bytes on
         // (a match is mostly 4 or 5 long), and the bytes of the candidate
         // 1 byte on (read when this one gives a literal).
-        const uint64_t q = load64(e.src + i + 1);
+        const uint64_t q = load64(p + 1);
         const uint32_t h1 = _mm_crc32_u32(0, static_cast<uint32_t>(q)) & hmask;
         const uint32_t h4 = _mm_crc32_u32(0, static_cast<uint32_t>(q >> 24)) & hmask;
-        const uint32_t h5 = _mm_crc32_u32(0, load32(e.src + i + 5)) & hmask;
+        const uint32_t h5 = _mm_crc32_u32(0, load32(p + 5)) & hmask;
         const int32_t c1 = head[h1];
         const uintptr_t back = at + 1 - static_cast<uint32_t>(c1);
-        _mm_prefetch(
-            reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(e.src + i + 1) - back),
-            _MM_HINT_T0);
-        const Found f = e.walk_one<kJoined>(i, cand, kMaxMatch);
-        if (f.len < 4) {
-            e.literal(e.src[i]);
-            ++i;
+        _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p + 1) - back),
+                     _MM_HINT_T0);
+        uint32_t len, dist;
+        if (kJoined) {
+            dist = at - static_cast<uint32_t>(cand);
+            const uint32_t cur = load32(p);
+            len = dist - 1 >= wmask || load32(p - dist) != cur
+                      ? 3
+                      : lz77::common_prefix(p - dist, p, kMaxMatch);
+        } else {
+            const Found f = e.walk_one<false>(static_cast<uint32_t>(p - src), cand, kMaxMatch);
+            len = f.len;
+            dist = f.dist;
+        }
+        if (len < 4) {
+            const uint8_t b = *p;
+            *lit_out++ = b;
+            *dist_out++ = 0;
+            ++lit_freq[b].freq;
+            ++p;
             h = h1;
             cand = c1;
             continue;
         }
-        e.match(f.len, f.dist);
+        *lit_out++ = static_cast<uint8_t>(len - 3);
+        *dist_out++ = static_cast<uint16_t>(dist);
+        ++lit_freq[257 + length_code(len)].freq;
+        {
+            // (dist_code by a mask, not a branch: near and far distances mix.)
+            const uint32_t far = 512 + ((dist - 1) >> 7), near = 255 + dist;
+            const uint32_t is_near = 0u - static_cast<uint32_t>(dist <= 256);
+            ++dist_freq[kLitCodeTable[far ^ ((far ^ near) & is_near)]].freq;
+        }
         // (Masks rather than choices below: compilers turn those into a
         // branch on the length, which is unpredictable.)
-        const uint32_t four_long = 0u - static_cast<uint32_t>(f.len == 4);
-        if (f.dist >= f.len && f.len <= lazy) {
+        const uint32_t four_long = 0u - static_cast<uint32_t>(len == 4);
+        if (dist >= len && len <= lazy) {
             // The 4 positions hash from the 8-byte load above.
             const auto early = [&](uint32_t k, uint32_t hk) {
                 prev[(at + k) & wmask] = head[hk];
@@ -109,36 +159,35 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
             early(2, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 8)) & hmask);
             early(3, _mm_crc32_u32(0, static_cast<uint32_t>(q >> 16)) & hmask);
             early_pos = at + 4;
-            early_hash = h4;
-            early_cand = head[h4];
+            const int32_t c4 = head[h4];
             early_prev = prev[early_pos & wmask];
-            prev[early_pos & wmask] = early_cand;
+            prev[early_pos & wmask] = c4;
             head[h4] = static_cast<int32_t>(early_pos);
-            if (f.len > 5) {
-                e.insert_range(i + 5, i + f.len);
-                i += f.len;
-                if (i < end) {  // (a 261-byte call may end 3 bytes on)
-                    h = lz77::crc_hash(e.src + i, hmask);
+            if (len > 5) {
+                register_range(p + 5, p + len);
+                p += len;
+                if (p < stop) {  // (a 261-byte call may end 3 bytes on)
+                    h = lz77::crc_hash(p, hmask);
                     cand = head[h];
                 }
                 continue;
             }
             // Position at + 4 keeps the candidate found now.
             const int32_t c5 = head[h5];
-            i += f.len;
+            p += len;
             h = (h4 & four_long) | (h5 & ~four_long);
-            cand = static_cast<int32_t>((static_cast<uint32_t>(early_cand) & four_long) |
+            cand = static_cast<int32_t>((static_cast<uint32_t>(c4) & four_long) |
                                         (static_cast<uint32_t>(c5) & ~four_long));
             continue;
         }
-        if (f.dist < f.len && f.dist <= lazy) {
-            const int32_t skip = static_cast<int32_t>(f.len - f.dist) - 3;
-            e.insert_range(i + static_cast<uint32_t>(std::max(skip, 1)), i + f.len);
+        if (dist < len && dist <= lazy) {
+            const int32_t skip = static_cast<int32_t>(len - dist) - 3;
+            register_range(p + std::max(skip, 1), p + len);
         }
-        i += f.len;
-        if (f.len > 5) {
-            if (i < end) {
-                h = lz77::crc_hash(e.src + i, hmask);
+        p += len;
+        if (len > 5) {
+            if (p < stop) {
+                h = lz77::crc_hash(p, hmask);
                 cand = head[h];
             }
         } else {
@@ -148,11 +197,14 @@ uint32_t one_candidate_loop(Engine& e, uint32_t i, uint32_t end, uint32_t lazy) 
                                         (static_cast<uint32_t>(c5) & ~four_long));
         }
     }
-    if (e.base + i == early_pos) {
-        prev[early_pos & wmask] = early_prev;
-        head[early_hash] = early_cand;
+    if (pos_of(p) == early_pos) {
+        // Still the head of its hash: give the slots back their old values.
+        int32_t& slot = prev[early_pos & wmask];
+        head[lz77::crc_hash(p, hmask)] = slot;
+        slot = early_prev;
     }
-    return i;
+    e.n = static_cast<uint32_t>(lit_out - c.pLitDst);
+    return static_cast<uint32_t>(p - src);
 }
 
 // The main loop of a chain walk from source offset i up to `end`, one
@@ -188,9 +240,14 @@ void lz77_greedy(const Lz77Call& c, const vekLZ77LevelParams& prm, uint32_t flus
     if (flush < 2 && len == kLookAhead) end = 1;
 
     uint32_t i = 0;
-    if (max_chain == 1)
-        i = e.joined ? one_candidate_loop<true>(e, i, end, lazy)
-                     : one_candidate_loop<false>(e, i, end, lazy);
+    if (max_chain == 1) {
+        const bool usual = e.hmask == 65535 && e.wmask == 32767;
+        if (e.joined)
+            i = usual ? one_candidate_loop<true, 65535, 32767>(e, c, i, end, lazy)
+                      : one_candidate_loop<true, 0, 0>(e, c, i, end, lazy);
+        else
+            i = one_candidate_loop<false, 0, 0>(e, c, i, end, lazy);
+    }
     else
         i = e.joined ? main_loop<1>(e, i, end, max_chain, good, nice, lazy)
                      : main_loop<2>(e, i, end, max_chain, good, nice, lazy);
