@@ -334,8 +334,9 @@ __attribute__((noinline)) void joined_masked_stretch(Engine& e, const Lz77Call& 
 
 // Runs the chain-of-one loop from source offset i up to `end`. With the
 // window joined to the source it goes in stretches, each in the form that
-// suited the stretch before it (the first one branching): the masked form
-// where more than half the items were literals.
+// suited the stretch before it (the first one, of 256 items, branching; then
+// 1024 items each): the masked form where more than half the items were
+// literals.
 template <uint32_t kHMask, uint32_t kWMask>
 uint32_t one_candidate_loop(Engine& e, const Lz77Call& c, uint32_t i, uint32_t end, uint32_t lazy) {
     const uint32_t hmask = kHMask != 0 ? kHMask : e.hmask;
@@ -350,12 +351,14 @@ uint32_t one_candidate_loop(Engine& e, const Lz77Call& c, uint32_t i, uint32_t e
     if (!e.joined) {
         one_candidate_stretch<false, kHMask, kWMask>(e, c, s, lit_stop, end, lazy);
     } else {
-        constexpr uint32_t kStretch = 1024;  // items
+        // (The first stretch of a call is short: its only task is to choose.)
+        uint32_t stretch = 256;  // items
         bool masked = false;
         while (s.p < stop && s.lit_out < lit_stop) {
-            uint8_t* const until = static_cast<size_t>(lit_stop - s.lit_out) > kStretch
-                                       ? s.lit_out + kStretch
+            uint8_t* const until = static_cast<size_t>(lit_stop - s.lit_out) > stretch
+                                       ? s.lit_out + stretch
                                        : lit_stop;
+            stretch = 1024;
             const uint16_t* const first = s.dist_out;
             if (masked)
                 joined_masked_stretch<kHMask, kWMask>(e, c, s, until, end, lazy);
