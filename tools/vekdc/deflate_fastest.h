@@ -1,11 +1,10 @@
 // Blocks of the single-pass encoder and the codes they use. The library's
-// statistics pass counts
-// the items the encoder's own match rule gives on a sample of the input (a
-// head table of its own, no history); the library then builds complete
-// code tables and their dynamic block header from the counts. Every symbol
-// gets a code, so the tables can code any later input; when the sample
-// codes no smaller under them (header included) than under the fixed codes,
-// the fixed codes are used instead.
+// statistics pass counts the items the encoder's own match rule gives on a
+// sample of the input (a head table of its own, no history); the library
+// then builds complete code tables and their dynamic block header from the
+// counts. Every symbol gets a code, so the tables can code any later input;
+// when the sample codes no smaller under them (header included) than under
+// the fixed codes, the fixed codes are used instead.
 #pragma once
 
 #include <cstdint>
