@@ -22,11 +22,7 @@ using vek::testing::bz2::StreamReader;
 using vek::testing::bz2::StreamWriter;
 using Bytes = std::vector<uint8_t>;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 8;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 8 : 1;
 
 // Selectors of the largest block; the decoder state is sized for it.
 constexpr int32_t kStateSymbols = 900100;

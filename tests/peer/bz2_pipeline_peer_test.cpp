@@ -26,11 +26,7 @@ using vek::testing::libbz2_decompress;
 namespace bz2 = vekdc::bz2;
 using Bytes = std::vector<uint8_t>;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 8;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 8 : 1;
 
 // Hands out the input in pieces of random size between 1 and maxPiece.
 class RandomPieces : public bz2::ByteSource {

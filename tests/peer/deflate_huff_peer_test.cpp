@@ -17,11 +17,7 @@ using Bytes = std::vector<uint8_t>;
 using Codes = std::vector<vekDeflateHuffCode>;
 
 // The sanitizer build runs without optimisation: less data there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kSlow = 8;
-#else
-constexpr size_t kSlow = 1;
-#endif
+constexpr size_t kSlow = vek::testdata::kSanitized ? 8 : 1;
 
 Bytes zlib_inflate_raw(const Bytes& stream, size_t expect) {
     z_stream z{};

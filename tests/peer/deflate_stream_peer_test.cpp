@@ -20,11 +20,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The sanitizer build runs without optimisation: smaller inputs there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 4;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 4 : 1;
 
 Bytes inflate_raw(const Bytes& stream, size_t expect, const Bytes& dict = {}) {
     z_stream z{};

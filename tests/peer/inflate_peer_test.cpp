@@ -46,13 +46,8 @@ Bytes binary_bytes(size_t n, uint32_t seed) {
 }
 
 // The sanitizer build runs without optimisation: the large inputs shrink there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kLarge = 1u << 16;
-constexpr int kLevelStep = 4;  // and fewer levels
-#else
-constexpr size_t kLarge = 1u << 20;
-constexpr int kLevelStep = 1;
-#endif
+constexpr size_t kLarge = vek::testdata::kSanitized ? 1u << 16 : 1u << 20;
+constexpr int kLevelStep = vek::testdata::kSanitized ? 4 : 1;  // and fewer levels
 
 const std::vector<Input>& inputs() {
     using namespace vek::testdata;

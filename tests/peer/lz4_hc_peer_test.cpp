@@ -19,11 +19,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The sanitizer build runs without optimisation: less data there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kSlow = 8;
-#else
-constexpr size_t kSlow = 1;
-#endif
+constexpr size_t kSlow = vek::testdata::kSanitized ? 8 : 1;
 
 struct Tables {
     std::vector<int32_t> head = std::vector<int32_t>(32768), chain = std::vector<int32_t>(65536);

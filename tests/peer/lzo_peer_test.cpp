@@ -14,11 +14,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kBig = 700000;
-#else
-constexpr size_t kBig = 4 << 20;
-#endif
+constexpr size_t kBig = vek::testdata::kSanitized ? 700000 : 4 << 20;
 
 std::vector<Bytes> corpus() {
     using namespace vek::testdata;

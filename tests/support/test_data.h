@@ -7,6 +7,14 @@
 
 namespace vek::testdata {
 
+// Whether this is the sanitizer build, which runs without optimisation:
+// tests shrink their inputs there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> v(n);

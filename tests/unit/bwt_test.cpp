@@ -17,11 +17,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+using vek::testdata::kSanitized;
 
 constexpr int kFwd = -1;  // veksBWTFwd_8u instead of a hint
 constexpr int kAllMethods[] = {kFwd, vekBWTSortLimited, vekBWTSortUnlimited, vekBWTSortSuffix,

@@ -19,11 +19,7 @@ using model::Bits;
 using vek::testing::expect_each_null_refused;
 using vek::testing::NullSlot;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kScale = 4;
-#else
-constexpr int kScale = 1;
-#endif
+constexpr int kScale = vek::testdata::kSanitized ? 4 : 1;
 
 struct EncState {
     std::vector<uint8_t> mem;

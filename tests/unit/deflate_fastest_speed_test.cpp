@@ -23,11 +23,7 @@ using Bytes = std::vector<uint8_t>;
 namespace lz = vek::testref::lz77model;
 namespace ref = vek::testref;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 4;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 4 : 1;
 
 // Text, random bytes, runs longer than the longest match, 4-byte tokens
 // (most matches exactly 4 bytes) and a period just above 256 (long matches

@@ -26,11 +26,7 @@ namespace ref = vek::testref;
 constexpr uint8_t kGuard = 0xA5;
 
 // The sanitizer build runs without optimisation: fewer cases there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr uint32_t kSlow = 4;
-#else
-constexpr uint32_t kSlow = 1;
-#endif
+constexpr uint32_t kSlow = vek::testdata::kSanitized ? 4 : 1;
 
 using vek::testref::lz77model::crc32c_word;
 using vek::testref::lz77model::length_code;

@@ -20,11 +20,7 @@ namespace {
 namespace model = vek::testref::lz77model;
 using Bytes = std::vector<uint8_t>;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 3;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 3 : 1;
 
 struct Tables {
     std::vector<int32_t> head, prev;

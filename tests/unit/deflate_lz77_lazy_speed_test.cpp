@@ -20,11 +20,7 @@ namespace {
 namespace model = vek::testref::lz77model;
 using Bytes = std::vector<uint8_t>;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 4;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 4 : 1;
 
 constexpr uint32_t kWin = 32768, kHash = 65536;
 

@@ -22,11 +22,7 @@ namespace model = vek::testref::lz77model;
 using Bytes = std::vector<uint8_t>;
 
 // The sanitizer build runs without optimisation: smaller inputs there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 4;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 4 : 1;
 
 constexpr uint16_t kUntouched = 0xB00F;  // upper half of every counter element
 

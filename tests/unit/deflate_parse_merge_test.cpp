@@ -198,11 +198,7 @@ void run_merge(const std::vector<uint8_t>& data, size_t call, MergeRun& run) {
 }
 
 TEST(DeflateParseMerge, MergedPairsRebuildTheInputAndPayOnRecords) {
-#if defined(__SANITIZE_ADDRESS__)
-    constexpr size_t kSize = 200000;
-#else
-    constexpr size_t kSize = 300000;
-#endif
+    constexpr size_t kSize = vek::testdata::kSanitized ? 200000 : 300000;
     // Calls of 16 KiB, and of 48 KiB, which the merger first tries on a
     // part only.
     for (size_t call : {16384, 49152}) {

@@ -18,6 +18,7 @@
 #include "forced_cpu_services.h"
 #include "inflate_reference.h"
 #include "inflate_test_util.h"
+#include "test_data.h"
 
 namespace {
 
@@ -191,11 +192,7 @@ TEST(InflatePacked, EntriesDecodeAsTheStateLookups) {
 // buffers (the sanitizer build checks every access).
 TEST(InflatePacked, DamagedTablesWithLongBuffersStayInside) {
     std::mt19937 rng(77);
-#if defined(__SANITIZE_ADDRESS__)
-    const int rounds = 60;
-#else
-    const int rounds = 300;
-#endif
+    const int rounds = vek::testdata::kSanitized ? 60 : 300;
     for (int round = 0; round < rounds; ++round) {
         Tables t;
         make_tables(rng, 3 + round % 2, t);
@@ -220,11 +217,7 @@ TEST(InflatePacked, DamagedTablesWithLongBuffersStayInside) {
 // loop leaves its hot part for each window match and comes back.
 TEST(InflatePacked, LongStreamsWithAWindowInBigBuffers) {
     std::mt19937 rng(12);
-#if defined(__SANITIZE_ADDRESS__)
-    const int rounds = 2;
-#else
-    const int rounds = 6;
-#endif
+    const int rounds = vek::testdata::kSanitized ? 2 : 6;
     for (int round = 0; round < rounds; ++round) {
         const std::vector<BlockKind> kinds = {BlockKind::kDynamicGeneral, BlockKind::kFixed,
                                               BlockKind::kDynamicShort};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "deflate_stream_parser.h"
+#include "test_data.h"
 #include "inflate_reference.h"
 #include "inflate_test_util.h"
 
@@ -28,11 +29,7 @@ using vek::testref::reference_inflate;
 namespace vd = vek::deflate;
 
 // The sanitizer build runs without optimisation: fewer rounds there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kSlow = 12;
-#else
-constexpr int kSlow = 1;
-#endif
+constexpr int kSlow = vek::testdata::kSanitized ? 12 : 1;
 
 std::vector<Token> with_literals(std::vector<Token> t, size_t n) {
     for (size_t i = 0; i < n; ++i) t.push_back(literal(uint8_t('a' + i % 26)));

@@ -23,11 +23,7 @@ using vek::testref::Lz4HcModel;
 const int32_t kLevels[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 12, -3};
 
 // The sanitizer build runs without optimisation: every other level there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kLevelStep = 2;
-#else
-constexpr size_t kLevelStep = 1;
-#endif
+constexpr size_t kLevelStep = vek::testdata::kSanitized ? 2 : 1;
 
 // ---------------------------------------------------------------- inputs
 

@@ -27,11 +27,7 @@ Bytes cat(Bytes a, const Bytes& b) {
     return a;
 }
 // The sanitizer build runs without optimisation: less data there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kSlow = 6;
-#else
-constexpr size_t kSlow = 1;
-#endif
+constexpr size_t kSlow = vek::testdata::kSanitized ? 6 : 1;
 
 Bytes slice(const Bytes& a, size_t from, size_t to) {
     return Bytes(a.begin() + from, a.begin() + to);

@@ -18,11 +18,7 @@ using Bytes = std::vector<uint8_t>;
 using vek::testref::lz4_reference_decode;
 
 // The sanitizer build runs without optimisation: less data there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kSlow = 6;
-#else
-constexpr int kSlow = 1;
-#endif
+constexpr int kSlow = vek::testdata::kSanitized ? 6 : 1;
 
 struct Table {
     alignas(64) uint8_t t[16384];

@@ -18,13 +18,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using vek::testref::lzo_model_decode;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kBig = 600000;
-constexpr int kMutations = 500;
-#else
-constexpr int kMutations = 1500;
-constexpr size_t kBig = 3 << 20;
-#endif
+constexpr size_t kBig = vek::testdata::kSanitized ? 600000 : 3 << 20;
+constexpr int kMutations = vek::testdata::kSanitized ? 500 : 1500;
 
 struct State {
     explicit State(int32_t method) : mem(131096 / 8 + 1) {

@@ -16,11 +16,7 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr size_t kScale = 8;
-#else
-constexpr size_t kScale = 1;
-#endif
+constexpr size_t kScale = vek::testdata::kSanitized ? 8 : 1;
 
 using Bytes = std::vector<uint8_t>;
 using vek::testing::expect_each_null_refused;

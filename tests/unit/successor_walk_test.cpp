@@ -13,17 +13,14 @@
 #include <vector>
 
 #include "bwt/successor_walk.h"
+#include "test_data.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using vek::bwt::LinkByte;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+using vek::testdata::kSanitized;
 
 constexpr uint8_t kGuard = 0x5D;
 constexpr size_t kGuardBytes = 32;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/cpu.h"
+#include "test_data.h"
 #include "forced_cpu_services.h"
 #include "zfp/zfp_internal.h"
 #include "zfp_blocks.h"
@@ -97,11 +98,7 @@ void model_block(ModelStream& r, const ZfpParams& p, float* out) {
 }
 
 TEST(ZfpPlanes, FormatShapedStreamsFollowTheModel) {
-#if defined(__SANITIZE_ADDRESS__)
-    const int kBlocks = 60;
-#else
-    const int kBlocks = 400;
-#endif
+    const int kBlocks = vek::testdata::kSanitized ? 60 : 400;
     const ZfpParams params[] = {{0, 4171, 64, -10740},    {0, 4171, 16, -10740},
                                 {0, 4171, 64, -10},       {512, 512, 64, -10740},
                                 {1024, 1024, 64, -10740}, {40, 700, 20, -6},
