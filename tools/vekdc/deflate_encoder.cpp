@@ -146,11 +146,6 @@ constexpr double kProbeEntropy = 7.7;
 // The fixed-code encoder's main loop stops this far before the input end.
 constexpr size_t kFastestTail = 275;
 
-[[noreturn]] void library_failed(const char* function, vekStatus st) {
-    throw DeflateError(std::string(function) + " failed with status " +
-                       std::to_string(static_cast<int>(st)));
-}
-
 }  // namespace
 
 DeflateSettings deflate_settings_for_level(int level) {
@@ -439,7 +434,7 @@ class DeflateEncoder::Impl {
             &src, &left, &idx, p, kWindow, probe_head_.data(),
             static_cast<uint32_t>(probe_head_.size()), &code, &bits, probe_out_.data(),
             static_cast<uint32_t>(probe_out_.size()), &dst_idx, 2);
-        if (st != vekStatusOk) library_failed("veksDeflateLZ77Fastest_8u", st);
+        check_library("veksDeflateLZ77Fastest_8u", st);
         return left != 0 || dst_idx >= kProbeBytes;
     }
 
@@ -528,7 +523,7 @@ class DeflateEncoder::Impl {
             st = veksDeflateLZ77_8u(src, left, &src_idx_, window, kWindow, head_.data(),
                                     prev_.data(), s_.hash_size, lit_freq_, dist_freq_, lit, dist,
                                     room, s_.library_level, f);
-            if (st != vekStatusOk) library_failed("veksDeflateLZ77_8u", st);
+            check_library("veksDeflateLZ77_8u", st);
         } else if (s_.lazy) {
             // While the single-probe pairs are taken, the engine may do
             // with a shorter search.
@@ -536,12 +531,12 @@ class DeflateEncoder::Impl {
             st = veksDeflateLZ77Slow_8u(src, left, &src_idx_, window, kWindow, head_.data(),
                                         prev_.data(), s_.hash_size, lit_freq_, dist_freq_, lit,
                                         dist, room, lighter ? &s_.merge_search : &s_.search, f);
-            if (st != vekStatusOk) library_failed("veksDeflateLZ77Slow_8u", st);
+            check_library("veksDeflateLZ77Slow_8u", st);
         } else {
             st = veksDeflateLZ77Fast_8u(src, left, &src_idx_, window, kWindow, head_.data(),
                                         prev_.data(), s_.hash_size, lit_freq_, dist_freq_, lit,
                                         dist, room, &s_.search, f);
-            if (st != vekStatusOk) library_failed("veksDeflateLZ77Fast_8u", st);
+            check_library("veksDeflateLZ77Fast_8u", st);
         }
     }
 
@@ -673,7 +668,7 @@ class DeflateEncoder::Impl {
         uint32_t bits = out_.pending_bits(), dst_idx = 0;
         const vekStatus st = veksDeflateHuff_8u(lit_.data(), dist_.data(), npairs_, &code, &bits,
                                                 lc, dc, dst, &dst_idx);
-        if (st != vekStatusOk) library_failed("veksDeflateHuff_8u", st);
+        check_library("veksDeflateHuff_8u", st);
         out_.advance(dst_idx);
         out_.set_pending(code, bits);
         out_.put(lc[kEndOfBlock].code, lc[kEndOfBlock].len);

@@ -85,6 +85,13 @@ struct DeflateError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Throws DeflateError unless the library call `function` returned st Ok.
+inline void check_library(const char* function, vekStatus st) {
+    if (st != vekStatusOk)
+        throw DeflateError(std::string(function) + " failed with status " +
+                           std::to_string(static_cast<int>(st)));
+}
+
 // One raw Deflate stream at a time. write() may be called any number of
 // times with pieces of any size, then finish() completes the stream;
 // reset() starts the next one. Memory stays bounded whatever the input

@@ -1,7 +1,6 @@
 #include "deflate_fastest.h"
 
 #include <algorithm>
-#include <string>
 
 namespace vekdc {
 
@@ -17,12 +16,6 @@ constexpr uint32_t kSampleHash = 65536;
 // sample has changed its statistics.
 constexpr double kRefitWorse = 1.1;
 
-void check(const char* function, vekStatus st) {
-    if (st != vekStatusOk)
-        throw DeflateError(std::string(function) + " failed with status " +
-                           std::to_string(static_cast<int>(st)));
-}
-
 }  // namespace
 
 void FastestCodes::fit(const uint8_t* p, uint32_t n) {
@@ -36,15 +29,16 @@ void FastestCodes::fit(const uint8_t* p, uint32_t n) {
     uint32_t lit_count[kLitSymbols] = {}, dist_count[kDistSymbols] = {};
     const uint8_t* src = p;
     uint32_t left = n, idx = next_idx_;
-    check("veksDeflateLZ77FastestGetStat_8u",
-          veksDeflateLZ77FastestGetStat_8u(&src, &left, &idx, p, kWindow, head_.data(), kSampleHash,
-                                           lit_count, dist_count, 2));
+    check_library("veksDeflateLZ77FastestGetStat_8u",
+                  veksDeflateLZ77FastestGetStat_8u(&src, &left, &idx, p, kWindow, head_.data(),
+                                                   kSampleHash, lit_count, dist_count, 2));
     next_idx_ = idx + kWindow + 1;
     lit_count[kEndOfBlock] = 1;
     const vekStatus st = veksDeflateLZ77FastestGenHuffTable_8u(lit_count, dist_count, lit_, dist_);
     uint32_t header_bytes = 0;
-    check("veksDeflateLZ77FastestGenHeader_8u",
-          veksDeflateLZ77FastestGenHeader_8u(lit_, dist_, header_, &header_bytes, &header_bits_));
+    check_library(
+        "veksDeflateLZ77FastestGenHeader_8u",
+        veksDeflateLZ77FastestGenHeader_8u(lit_, dist_, header_, &header_bytes, &header_bits_));
 
     // Bits of the sample's items under both code sets.
     const FixedCodes& fixed = fixed_codes();
@@ -185,7 +179,8 @@ size_t FastestBlocks::encode(BitOut& out, int32_t* head, uint32_t hash_size, uin
                           codes_.header_bits(), flush)
                     : veksDeflateLZ77Fastest_8u(&src, &left, &src_idx, at, kWindow, head, hash_size,
                                                 &pending, &bits, dst, cap, &dst_idx, flush);
-        check(dynamic ? "veksDeflateLZ77FastestPrecompHeader_8u" : "veksDeflateLZ77Fastest_8u", st);
+        check_library(
+            dynamic ? "veksDeflateLZ77FastestPrecompHeader_8u" : "veksDeflateLZ77Fastest_8u", st);
         out.advance(dst_idx);
         code = pending;
     } while (last && left > 0);  // without flush a tail stays for the next piece

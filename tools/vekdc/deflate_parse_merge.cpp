@@ -227,12 +227,10 @@ uint32_t SingleProbeMerger::merge(const uint8_t* start, uint32_t used, uint8_t* 
     uint32_t left = span;
     uint32_t room = static_cast<uint32_t>(probe_lit_.size());
     vekDeflateFreqEntry plf[kPairLitSymbols] = {}, pdf[kPairDistSymbols] = {};
-    const vekStatus st =
+    check_library(
+        "veksDeflateLZ77_8u",
         veksDeflateLZ77_8u(&src, &left, &src_idx_, start, kWindow, head_.data(), head_.data(),
-                           kWindow, plf, pdf, probe_lit_.data(), probe_dist_.data(), &room, 0, 2);
-    if (st != vekStatusOk)
-        throw DeflateError("veksDeflateLZ77_8u failed with status " +
-                           std::to_string(static_cast<int>(st)));
+                           kWindow, plf, pdf, probe_lit_.data(), probe_dist_.data(), &room, 0, 2));
     src_idx_ += used - span;
     const uint32_t nb = static_cast<uint32_t>(probe_lit_.size()) - room;
 
