@@ -143,7 +143,8 @@ constexpr uint32_t kProbeHash = 1024;
 // Byte entropy (bits per byte) of a sample below which dynamic codes are
 // expected to shrink it (uniform random bytes measure about 7.82).
 constexpr double kProbeEntropy = 7.7;
-// The fixed-code encoder's main loop stops this far before the input end.
+// The single-pass encoders' main loops stop at most this far before the
+// input end (the fixed-code one; the dynamic one at 258 bytes).
 constexpr size_t kFastestTail = 275;
 
 }  // namespace
