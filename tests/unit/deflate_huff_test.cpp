@@ -230,6 +230,30 @@ TEST(DeflateGenHuff, LimitMetAfterSomeBias) {
     EXPECT_NE(model_attempt(freq, 0), len);
 }
 
+TEST(DeflateGenHuff, BothBuildersAtTheOverflowEdge) {
+    // Tables whose weights stay below 2^31 at every bias (the sum plus 4096
+    // per symbol) take the queue builder; one count more takes the list
+    // builder. Both must give the model's lengths, ties included: Zipf-like
+    // counts with runs of equal values, scaled to the edge.
+    for (int32_t n : {30, 286}) {
+        Lens freq(static_cast<size_t>(n));
+        uint64_t sum = 0;
+        for (int i = 0; i < n; ++i) sum += freq[size_t(i)] = uint32_t(1 + 600 / (1 + i / 3));
+        const uint64_t room = uint64_t(INT32_MAX) - uint64_t(n) * 4096;
+        const uint64_t scale = room / sum;
+        sum = 0;
+        for (auto& f : freq) sum += f = uint32_t(f * scale);
+        freq[0] += uint32_t(room - sum);  // exactly at the edge
+        for (int over = 0; over < 2; ++over) {
+            freq[0] += uint32_t(over);
+            Lens len, model;
+            const int32_t limit = n == 30 ? 9 : 15;
+            EXPECT_EQ(lib_gen(freq, limit, &len), model_gen(freq, limit, &model));
+            EXPECT_EQ(len, model) << "n " << n << " over " << over;
+        }
+    }
+}
+
 // The model is quadratic and slow in unoptimised sanitizer builds, which
 // look for memory errors rather than breadth: they compare fewer tables.
 #if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
