@@ -556,6 +556,36 @@ TEST(DeflateFastest, StatisticsFlushIsOneItemThenLiterals) {
     EXPECT_EQ(std::count(ls.begin() + 257, ls.end(), 0u), 29);
 }
 
+// The statistics pass never rebases: at positions where both encoders would
+// (srcIdx + srcLen + winSize reaching 0x7FFFFFFF - srcLen), the cursor goes
+// on from where it was and every head entry the pass does not overwrite
+// keeps its value. Stale entries are unusable at any position, so the counts
+// equal those of the same input from position 0.
+TEST(DeflateFastest, StatisticsNeverRebase) {
+    const uint32_t winSize = 1024, hashSize = 4096, n = 3000;
+    const uint32_t high = 0x7FFFFFFFu - 2 * n - winSize;
+    const Bytes in = vek::testdata::text_bytes(n, 48);
+    std::vector<uint32_t> counts[2][2];
+    for (int run = 0; run < 2; ++run) {
+        const uint32_t start = run == 0 ? 0 : high;
+        const int32_t stale = run == 0 ? -int32_t(winSize) : int32_t(high - 5000);
+        std::vector<int32_t> head(hashSize, stale);
+        counts[run][0].assign(286, 0);
+        counts[run][1].assign(30, 0);
+        const uint8_t* src = in.data();
+        uint32_t len = n, idx = start;
+        ASSERT_EQ(
+            veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, src, winSize, head.data(), hashSize,
+                                             counts[run][0].data(), counts[run][1].data(), 2),
+            vekStatusOk);
+        EXPECT_EQ(len, 0u);
+        EXPECT_EQ(idx, start + n);
+        for (int32_t e : head) EXPECT_TRUE(e == stale || (e >= int32_t(start) && e < int32_t(idx)));
+    }
+    EXPECT_EQ(counts[1][0], counts[0][0]);
+    EXPECT_EQ(counts[1][1], counts[0][1]);
+}
+
 // ---------------------------------------------------------------------------
 // Code tables and headers.
 
