@@ -346,7 +346,7 @@ bool sort_bucket_keyed(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, i
 }
 
 bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf,
-               int64_t budget, Spare spare = Spare()) {
+               int64_t budget, SortKeys keys, Spare spare = Spare()) {
     uint8_t* const T = doubled_block(src, n, buf);
     uint8_t* const P = align_up(T + 2 * size_t(n), 64);
     uint32_t* const next = reinterpret_cast<uint32_t*>(P);            // 65536 entries
@@ -429,7 +429,7 @@ bool two_stage(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint
                 if (!sort_bucket_keyed(T, n, rows, lo, m, spare, &budget)) return false;
                 continue;
             }
-            it_sort(T, n, rows, lo, lo + m - 1, 2, &budget);
+            it_sort(T, n, rows, lo, lo + m - 1, 2, &budget, keys);
             if (was_limited && budget < 0) return false;
         }
     }
@@ -505,10 +505,12 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             doubling_transform(src, dst, n, index, doubling_work(buf, n));
             return true;
         case Method::kUnlimited:
-            two_stage(src, dst, n, index, buf, -1);
+            two_stage(src, dst, n, index, buf, -1, SortKeys::kWide);
             return true;
         case Method::kLimited:
-            return two_stage(src, dst, n, index, buf, budget_for(n));
+            // The caller is told when the budget runs out, so it is charged
+            // exactly as the narrow-key sort spends it.
+            return two_stage(src, dst, n, index, buf, budget_for(n), SortKeys::kNarrow);
         case Method::kAuto: {
             // This method's buffer also holds the doubling sort's arrays:
             // beyond the two-stage layout lies room for the gathered keys of
@@ -524,11 +526,12 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             spare.at = align_up(P + 524352 + 4 * size_t(n), 64);
             if (reported > 0 && buf + reported > spare.at)
                 spare.bytes = size_t(buf + reported - spare.at);
-            if (two_stage(src, dst, n, index, buf, budget_for(n), spare)) return true;
+            if (two_stage(src, dst, n, index, buf, budget_for(n), SortKeys::kWide, spare))
+                return true;
             // Past the point where 18n + 80 wraps, the reported size has no
             // room for the doubling arrays: finish without a limit instead.
             if (fwd_doubling_bytes(n) > reported)
-                two_stage(src, dst, n, index, buf, -1);
+                two_stage(src, dst, n, index, buf, -1, SortKeys::kWide);
             else
                 doubling_transform(src, dst, n, index, doubling_work(buf, n));
             return true;

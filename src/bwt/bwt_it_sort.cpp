@@ -2,13 +2,16 @@
 //
 // Ranges are kept on a small explicit stack of (lo, hi, depth) entries,
 // where `depth` bytes are known to be shared by every rotation of the range.
-// Partitioning looks at one byte while fewer than two are known equal and
-// at the big-endian 64-bit word of the next eight bytes after that (one
-// byte again where fewer than eight remain), so ranges advance eight bytes
-// per level. Under a work budget, small ranges and ranges at depth 14 or
-// more are finished by shell sort, which charges the budget the equal bytes
-// each comparison passes; that is where long repeats cost, and running out
-// is how a caller learns the block is too repetitive for this engine.
+// With wide keys, partitioning looks at one byte while fewer than two are
+// known equal and at the big-endian 64-bit word of the next eight bytes
+// after that (one byte again where fewer than eight remain), so ranges
+// advance eight bytes per level. Narrow keys take one byte below depth 6
+// and a 4-byte word from there. Under a work budget, small ranges and ranges
+// at depth 14 or more are finished by shell sort, which charges the budget
+// the equal bytes each comparison passes; that is where long repeats cost,
+// and running out is how a caller learns the block is too repetitive for
+// this engine. Which ranges reach the shell sort at which depth depends on
+// the keys, so a caller that reports exhaustion uses the narrow ones.
 #include <algorithm>
 #include <cstring>
 
@@ -20,11 +23,12 @@ namespace vek::bwt {
 namespace {
 
 constexpr int kStackEntries = 40;
-constexpr int32_t kShellRange = 11;  // ranges with hi - lo below this are shell-sorted
-constexpr int32_t kShellDepth = 14;  // budgeted ranges this deep are shell-sorted
-constexpr int32_t kKeyedShell = 32;  // shell sorts of ranges this small cache 8-byte keys
-constexpr int32_t kAhead = 12;       // partition scans prefetch this many rows ahead
-constexpr int32_t kWordDepth = 2;    // from here on keys are 8-byte words
+constexpr int32_t kShellRange = 11;      // ranges with hi - lo below this are shell-sorted
+constexpr int32_t kShellDepth = 14;      // budgeted ranges this deep are shell-sorted
+constexpr int32_t kKeyedShell = 32;      // shell sorts of ranges this small cache 8-byte keys
+constexpr int32_t kAhead = 12;           // partition scans prefetch this many rows ahead
+constexpr int32_t kWordDepth = 2;        // from here on wide keys are 8-byte words
+constexpr int32_t kNarrowWordDepth = 6;  // from here on narrow keys are 4-byte words
 
 constexpr int32_t kGaps[22] = {1,         4,         10,        23,        57,       132,
                                301,       701,       1750,      5250,      15750,    47250,
@@ -146,10 +150,13 @@ bool shell_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t 
                             });
 }
 
-template <bool Word>
+// Partition keys: one byte, or the big-endian word of the next 4 or 8 bytes.
+template <int Bytes>
 inline uint64_t key_of(const uint8_t* Td, int32_t row) {
-    if constexpr (Word) {
+    if constexpr (Bytes == 8) {
         return __builtin_bswap64(load64(Td + row));
+    } else if constexpr (Bytes == 4) {
+        return __builtin_bswap32(load32(Td + row));
     } else {
         return Td[row];
     }
@@ -162,12 +169,12 @@ inline void swap_block(int32_t* a, int32_t* b, int32_t count) {
 // Three-way partition of rows[lo..hi] around the median-of-three key, equal
 // keys gathered at both ends and then swapped into the middle. On return
 // the < range is [lo, *lt_end) and the > range is [*gt_start, hi].
-template <bool Word>
+template <int Bytes>
 void partition(const uint8_t* Td, int32_t* rows, int32_t lo, int32_t hi, int32_t* lt_end,
                int32_t* gt_start) {
-    uint64_t ka = key_of<Word>(Td, rows[lo]);
-    uint64_t kb = key_of<Word>(Td, rows[lo + (hi - lo) / 2]);
-    const uint64_t kc = key_of<Word>(Td, rows[hi]);
+    uint64_t ka = key_of<Bytes>(Td, rows[lo]);
+    uint64_t kb = key_of<Bytes>(Td, rows[lo + (hi - lo) / 2]);
+    const uint64_t kc = key_of<Bytes>(Td, rows[hi]);
     if (ka > kb) std::swap(ka, kb);
     const uint64_t v = kb > kc ? std::max(ka, kc) : kb;
 
@@ -177,14 +184,14 @@ void partition(const uint8_t* Td, int32_t* rows, int32_t lo, int32_t hi, int32_t
         // scans so that the misses overlap.
         while (b <= c) {
             if (b + kAhead <= c) __builtin_prefetch(Td + rows[b + kAhead]);
-            const uint64_t k = key_of<Word>(Td, rows[b]);
+            const uint64_t k = key_of<Bytes>(Td, rows[b]);
             if (k > v) break;
             if (k == v) std::swap(rows[a++], rows[b]);
             ++b;
         }
         while (b <= c) {
             if (c - kAhead >= b) __builtin_prefetch(Td + rows[c - kAhead]);
-            const uint64_t k = key_of<Word>(Td, rows[c]);
+            const uint64_t k = key_of<Bytes>(Td, rows[c]);
             if (k < v) break;
             if (k == v) std::swap(rows[c], rows[d--]);
             --c;
@@ -207,7 +214,7 @@ inline int32_t span(const Range& r) {
 }  // namespace
 
 void it_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
-             int64_t* budget) {
+             int64_t* budget, SortKeys keys) {
     const bool limited = *budget >= 0;
     Range stack[kStackEntries];
     int sp = 0;
@@ -224,13 +231,19 @@ void it_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi,
             continue;
         }
         // Word keys only while the whole word lies inside the rotation.
-        const bool word = r.depth >= kWordDepth && r.depth + 8 <= n;
-        const int32_t step = word ? 8 : 1;
+        int32_t step = 1;
+        if (keys == SortKeys::kWide) {
+            if (r.depth >= kWordDepth && r.depth + 8 <= n) step = 8;
+        } else if (r.depth >= kNarrowWordDepth && r.depth + 4 <= n) {
+            step = 4;
+        }
         int32_t lt_end, gt_start;
-        if (word)
-            partition<true>(T + r.depth, rows, r.lo, r.hi, &lt_end, &gt_start);
+        if (step == 8)
+            partition<8>(T + r.depth, rows, r.lo, r.hi, &lt_end, &gt_start);
+        else if (step == 4)
+            partition<4>(T + r.depth, rows, r.lo, r.hi, &lt_end, &gt_start);
         else
-            partition<false>(T + r.depth, rows, r.lo, r.hi, &lt_end, &gt_start);
+            partition<1>(T + r.depth, rows, r.lo, r.hi, &lt_end, &gt_start);
 
         if (lt_end == r.lo && gt_start == r.hi + 1) {
             stack[sp++] = {r.lo, r.hi, r.depth + step};

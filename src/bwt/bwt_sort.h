@@ -19,8 +19,14 @@ constexpr int32_t kShortBlock = 100;
 // ranges reaching depth 14 are shell-sorted, and once the budget turns
 // negative the sort stops with the rows only partly ordered. A negative
 // *budget on entry sorts completely and leaves -1.
+//
+// Where a budget ends the sort, the keys decide how much it costs: kNarrow
+// partitions on one byte below depth 6 and on 4-byte words from there, which
+// is the charge the limited method reports against; kWide moves 8 bytes per
+// level from depth 2 and serves where only the finished order counts.
+enum class SortKeys { kWide, kNarrow };
 void it_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi, int32_t depth,
-             int64_t* budget);
+             int64_t* budget, SortKeys keys = SortKeys::kWide);
 
 // Complete transform by prefix doubling on rotations; `work` holds 4 * n
 // 32-bit entries. Its running time does not depend on repetitiveness.

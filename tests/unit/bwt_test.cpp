@@ -388,6 +388,9 @@ TEST(BwtForward, LargeBlocksEveryMethod) {
         expect_valid(c.data, reference, c.name);
         for (int m : kAllMethods) {
             const Result r = forward(c.data, m);
+            // When the limited method runs out is pinned by its own test
+            // (the source-like block does).
+            if (m == vekBWTSortLimited && r.status == vekStatusSortLimitReached) continue;
             ASSERT_EQ(r.status, vekStatusOk) << c.name << " method " << m;
             EXPECT_EQ(r.last, reference.last) << c.name << " method " << m;
             EXPECT_EQ(r.index, reference.index) << c.name << " method " << m;
