@@ -206,4 +206,21 @@ TEST(BwtLimit, RunsOutExactlyWhenTheSeedSortDoes) {
     EXPECT_GT(fits, 0);
 }
 
+TEST(BwtLimit, BudgetShrinksAtTheLargeBlockSize) {
+    // 100 bytes of budget per byte below 99900 bytes, 25 from there on: one
+    // more byte of a moderately repetitive block makes the sort run out.
+    int flips = 0;
+    for (unsigned noise : {40u, 80u, 150u}) {
+        bool out[2];
+        for (int k = 0; k < 2; ++k) {
+            const Bytes s = noisy_repeat("the quick brown fox ", size_t(99899 + k), noise, 7);
+            out[k] = model_runs_out(s);
+            EXPECT_EQ(limited_status(s), out[k] ? vekStatusSortLimitReached : vekStatusOk)
+                << noise << " " << 99899 + k;
+        }
+        flips += !out[0] && out[1];
+    }
+    EXPECT_GT(flips, 0);
+}
+
 }  // namespace
