@@ -581,6 +581,38 @@ TEST(Bz2HuffDecode, SymbolLevelCases) {
 }
 
 // Long codes: lengths 20, 20, 19, ..., 1 (Kraft sum 1); symbol 20 ends the block.
+// The source is read only to keep 20 bits pending: an empty source is not
+// refused, codes come from the accumulator alone while 20 bits are there,
+// and below 20 the call asks for more even where the next code would fit.
+TEST(Bz2HuffDecode, DecodesFromTheAccumulatorAlone) {
+    const Bits ctx = two_tables(2, {0, 1, 0}, {1, 2, 2}, {2, 2, 1});
+    const uint8_t none[1] = {0xFF};
+    uint16_t out[8];
+    for (int32_t pending : {32, 19}) {
+        DecState d;
+        ASSERT_EQ(unpack(ctx, 3, d), vekStatusOk);
+        // Table 0 codes 0, 10, 11: symbols 0, 1, 0 and the end symbol 2.
+        uint32_t code = 0x4C000000u;  // 0 10 0 11, then zeros
+        int32_t bits = pending, len = 0, n = 8;
+        const uint8_t* p = none;
+        const vekStatus st = veksDecodeHuff_BZ2_8u16u(&code, &bits, &p, &len, out, &n, d.st());
+        EXPECT_EQ(p, none);
+        EXPECT_EQ(len, 0);
+        if (pending == 32) {
+            EXPECT_EQ(st, vekStatusOk);
+            EXPECT_EQ(n, 3);
+            EXPECT_EQ(std::vector<uint16_t>(out, out + 4), (std::vector<uint16_t>{0, 1, 0, 2}));
+            EXPECT_EQ(bits, 26);
+            EXPECT_EQ(code, 0u);
+        } else {
+            EXPECT_EQ(st, vekStatusSrcTooSmall);
+            EXPECT_EQ(n, 0);
+            EXPECT_EQ(bits, 19);
+            EXPECT_EQ(code, 0x4C000000u);
+        }
+    }
+}
+
 TEST(Bz2HuffDecode, LongCodesUpToTwentyBits) {
     std::vector<int> lengths;
     for (int l = 1; l <= 19; ++l) lengths.push_back(l);
