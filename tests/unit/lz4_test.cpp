@@ -339,8 +339,8 @@ TEST(Lz4Decode, DictionaryMatchBelowTheDestinationStartIsBadData) {
             }
             Bytes buf(16 + 200, 0x5A);
             int32_t sl = int32_t(block.size()), dl = 200;
-            EXPECT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, buf.data() + 16, -4, &dl,
-                                           dict.data(), int32_t(dict.size())),
+            EXPECT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, buf.data() + 16, -4, &dl, dict.data(),
+                                           int32_t(dict.size())),
                       vekStatusBadDataErr)
                 << "offset " << int(offset) << " pad " << pad;
             EXPECT_EQ(dl, 200);
