@@ -325,7 +325,8 @@ vekStatus decode(const uint8_t* src, int32_t* srcLen, uint8_t* base, uint8_t* op
         if (iend - ip < 2) return src_too_small();
         const uint32_t offset = static_cast<uint32_t>(ip[0]) | static_cast<uint32_t>(ip[1]) << 8;
         ip += 2;
-        if (offset > static_cast<size_t>(op - base)) return vekStatusBadDataErr;
+        // Signed: with a negative dstIdx the output starts below pDst.
+        if (static_cast<ptrdiff_t>(offset) > op - base) return vekStatusBadDataErr;
         const uint8_t* m = op - offset;
         int32_t ml = static_cast<int32_t>(token & 15);
         if (ml == 15) {

@@ -322,6 +322,33 @@ TEST(Lz4Decode, DictionaryCases) {
     EXPECT_EQ(r.st, vekStatusBadDataErr);
 }
 
+// An output window placed before pDst (a negative dstIdx): a match that
+// reaches below pDst is refused, never read from before the dictionary.
+TEST(Lz4Decode, DictionaryMatchBelowTheDestinationStartIsBadData) {
+    const Bytes dict = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'};
+    for (const uint8_t offset : {1, 3}) {
+        for (const size_t pad : {0, 60}) {  // careful steps alone, then the wide loop first
+            // One literal at pDst - 4, then a match starting below pDst.
+            Bytes block = {0x10, 'x', offset, 0x00};
+            if (pad) {
+                block[0] |= 0x0F;
+                block.push_back(0);  // match length 19
+                block.push_back(uint8_t(pad << 4 < 256 ? pad << 4 : 0xF0));
+                block.push_back(uint8_t(pad - 15));
+                block.insert(block.end(), pad, 'p');
+            }
+            Bytes buf(16 + 200, 0x5A);
+            int32_t sl = int32_t(block.size()), dl = 200;
+            EXPECT_EQ(veksDecodeLZ4Dict_8u(block.data(), &sl, buf.data() + 16, -4, &dl, dict.data(),
+                                           int32_t(dict.size())),
+                      vekStatusBadDataErr)
+                << "offset " << int(offset) << " pad " << pad;
+            EXPECT_EQ(dl, 200);
+            EXPECT_EQ(buf[12], 'x');
+        }
+    }
+}
+
 // Mutated and truncated blocks inside exact-size buffers: the library and
 // the byte-level model agree on status, counts and bytes.
 void compare_with_model(const Bytes& block, int32_t cap, const Bytes& dict, int32_t dstIdx) {

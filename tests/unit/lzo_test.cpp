@@ -430,4 +430,29 @@ TEST(LzoDecode, Containers) {
               vekStatusCorruptStreamErr);
 }
 
+// Inputs that start like a container but fail one header test are one
+// plain stream: 0x55 is then a first run of 68 literals (bytes 1..68),
+// followed here by the end marker. Each input passes every other test.
+TEST(LzoDecode, ContainerLookalikesArePlainStreams) {
+    auto lookalike = [](uint8_t n, uint8_t check, uint32_t s0, size_t marker) {
+        Bytes b(1 + 68, 'L');
+        b[0] = 0x55, b[1] = n, b[2] = check;
+        for (int k = 0; k < 4; ++k) b[7 + k] = uint8_t(s0 >> (8 * k));
+        b[marker] = 0x11, b[marker + 1] = 0, b[marker + 2] = 0;
+        b.insert(b.end(), {0x11, 0, 0});
+        return b;
+    };
+    const Bytes cases[] = {
+        lookalike(2, 0x00, 4, 12),        // N XOR 0x55 wrong (0x57 expected)
+        lookalike(0, 0x55, 12, 12),       // N = 0
+        lookalike(33, 33 ^ 0x55, 4, 12),  // N = 33
+        lookalike(2, 0x57, 4, 13),        // chunk 0 does not end in an end marker
+        lookalike(2, 0x57, 66, 12),       // chunk 0 would end past the input
+    };
+    for (const Bytes& in : cases) {
+        const Bytes want(in.begin() + 1, in.begin() + 69);
+        for (bool safe : {true, false}) EXPECT_EQ(decode(in, 68, safe), want) << int(in[1]);
+    }
+}
+
 }  // namespace
