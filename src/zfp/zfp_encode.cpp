@@ -147,7 +147,9 @@ vekStatus encode_block(const float* src, int32_t step, int32_t plane_step, vekZf
     if (prec > s->maxPrec) prec = s->maxPrec;
 
     Writer w(s);
-    if (prec <= 0 || emax == -127) {
+    // A negative maxPrec leaves prec negative: such a block keeps its header
+    // and codes no plane; only a precision of exactly 0 makes the short code.
+    if (prec == 0 || emax == -127) {
         w.put(0, 1);
         if (s->minBits > 1) w.put_zeros(static_cast<int64_t>(s->minBits) - 1);
     } else {
@@ -155,7 +157,7 @@ vekStatus encode_block(const float* src, int32_t step, int32_t plane_step, vekZf
         int se = 157 - emax;
         if (se > 254) se = 254;
         const float scale = float_from_bits(static_cast<uint32_t>(se) << 23);
-        const int kmin = prec >= 32 ? 0 : 32 - static_cast<int>(prec);
+        const int kmin = prec >= 32 ? 0 : prec < 0 ? 32 : 32 - static_cast<int>(prec);
         uint64_t planes[32];
         k.encode_planes(s->fBlock, scale, s->iBlock, planes, kmin);
 

@@ -245,6 +245,36 @@ TEST(ZfpEncode, KnownBlocks) {
     EXPECT_EQ(st.bitBuffer >> 1 & 0x1FF, uint64_t(2 * -7 + 255));
 }
 
+// Only a precision of exactly 0 (or an all-zero block) makes the short
+// all-zero code; a negative maxPrec still writes the header, codes no plane
+// and pads, and the decoder reads it back as zeros.
+TEST(ZfpEncode, NegativePrecisionKeepsTheHeader) {
+    float ones[64];
+    for (float& v : ones) v = 1.0f;
+    uint8_t buf[64];
+    for (int32_t min_bits : {0, 20}) {
+        for (int32_t max_prec : {0, -1, -40}) {
+            vekZfpState_32f st = fresh(buf, 64);
+            ASSERT_EQ(veksEncodeZfpSet_32f(min_bits, 4171, max_prec, -10740, &st), vekStatusOk);
+            ASSERT_EQ(veksEncodeZfp444_32f(ones, 16, 64, &st), vekStatusOk);
+            const int64_t want = max_prec == 0 ? (min_bits > 1 ? min_bits : 1)
+                                               : (min_bits > 9 ? min_bits : 9);
+            EXPECT_EQ(bit_size(st), want) << min_bits << " " << max_prec;
+            EXPECT_EQ(st.bitBuffer, max_prec == 0 ? 0u : 0x101u);  // 2 * 1 + 255
+            ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+
+            vekZfpState_32f ds;
+            ASSERT_EQ(veksDecodeZfpInit_32f(buf, 8, &ds), vekStatusOk);
+            ASSERT_EQ(veksDecodeZfpSet_32f(min_bits, 4171, max_prec, -10740, &ds), vekStatusOk);
+            float out[64];
+            std::fill(out, out + 64, 7.0f);
+            ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk);
+            EXPECT_EQ(bits_read(ds), want);
+            for (float v : out) ASSERT_EQ(zfp_float_to_bits(v), 0u);
+        }
+    }
+}
+
 TEST(ZfpEncode, FixedRateBlocksHaveExactSize) {
     const std::vector<ZfpBlock> blocks = zfp_block_mix(11, 40);
     for (int rate : {1, 2, 5, 9, 16, 32, 40}) {
