@@ -314,6 +314,12 @@ TEST(ZfpEncode, BufferEndWithGuards) {
             if ((s = veksEncodeZfp444_32f(b.v, 16, 64, &st)) != vekStatusOk) break;
         ASSERT_EQ(s, vekStatusOutOfRangeErr);
         EXPECT_EQ(st.pCur, buf.data() + 8 * k);
+        // A caller that goes on anyway is refused and changes nothing.
+        const vekZfpState_32f failed = st;
+        EXPECT_EQ(veksEncodeZfp444_32f(blocks[1].v, 16, 64, &st), vekStatusOutOfRangeErr);
+        EXPECT_EQ(st.bitCount, failed.bitCount);
+        EXPECT_EQ(st.bitBuffer, failed.bitBuffer);
+        EXPECT_EQ(st.pCur, failed.pCur);
         EXPECT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOutOfRangeErr);
         EXPECT_EQ(st.pCur, buf.data() + len);
         EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + len, full.begin()));
