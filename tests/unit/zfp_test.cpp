@@ -275,6 +275,49 @@ TEST(ZfpEncode, NegativePrecisionKeepsTheHeader) {
     }
 }
 
+// The two ends of the exponent range, derived by hand.
+TEST(ZfpEncode, ExtremeExponents) {
+    uint8_t buf[64];
+    float out[64];
+    // 64 copies of the largest subnormal: emax -126 (header 3), scale capped
+    // at 2^127, so every integer is 1 (1.99 truncated); the transform leaves a
+    // lone first coefficient 1. Planes 31..1 are one 0 group bit each; plane 0
+    // is group 1, coefficient 0 is 1, group 0. The factor is +0.0.
+    float sub[64];
+    for (float& v : sub) v = zfp_bits_to_float(0x007FFFFFu);
+    vekZfpState_32f st = fresh(buf, 64);
+    ASSERT_EQ(veksEncodeZfp444_32f(sub, 16, 64, &st), vekStatusOk);
+    EXPECT_EQ(bit_size(st), 9 + 31 + 3);
+    EXPECT_EQ(st.bitBuffer, 3u | uint64_t(3) << 40);
+    EXPECT_EQ(st.iBlock[0], 1);
+    ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+    vekZfpState_32f ds;
+    ASSERT_EQ(veksDecodeZfpInit_32f(buf, 8, &ds), vekStatusOk);
+    std::fill(out, out + 64, 7.0f);
+    ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk);
+    EXPECT_EQ(bits_read(ds), 43);
+    for (float v : out) ASSERT_EQ(zfp_float_to_bits(v), 0u);
+
+    // 64 copies of the largest finite value: emax 128 (header 511), scale
+    // 2^-98, integers 2^30 - 64, negabinary 0x400000C0 (bits 30, 7, 6).
+    // Plane 31: group 0; plane 30: group 1, 1, group 0; planes 29..0: the
+    // verbatim bit and group 0. 73 bits, and the value comes back exactly.
+    float big[64];
+    for (float& v : big) v = std::numeric_limits<float>::max();
+    st = fresh(buf, 64);
+    ASSERT_EQ(veksEncodeZfp444_32f(big, 16, 64, &st), vekStatusOk);
+    EXPECT_EQ(bit_size(st), 73);
+    uint64_t word;
+    std::memcpy(&word, buf, 8);
+    EXPECT_EQ(word, 0x1FFu | 3u << 10 | uint64_t(5) << 57);
+    EXPECT_EQ(st.bitBuffer, 0u);
+    ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+    ASSERT_EQ(veksDecodeZfpInit_32f(buf, 16, &ds), vekStatusOk);
+    ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk);
+    EXPECT_EQ(bits_read(ds), 73);
+    for (float v : out) ASSERT_EQ(v, std::numeric_limits<float>::max());
+}
+
 TEST(ZfpEncode, FixedRateBlocksHaveExactSize) {
     const std::vector<ZfpBlock> blocks = zfp_block_mix(11, 40);
     for (int rate : {1, 2, 5, 9, 16, 32, 40}) {
