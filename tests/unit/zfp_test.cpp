@@ -82,6 +82,24 @@ TEST(ZfpState, SizesDefaultsAndChecks) {
             << variant;
         EXPECT_TRUE(st.pCur == buf && st.pStart == buf && st.pEnd == buf + 64) << variant;
     }
+    // The 64-bit initialisers refuse only a length of 0; a negative one
+    // wraps like an address and leaves a stream with no room.
+    uint8_t guard[16];
+    std::memset(guard, kGuard, sizeof guard);
+    const float zeros[64] = {};
+    for (int variant = 0; variant < 2; ++variant) {
+        ASSERT_EQ(variant ? veksDecodeZfpInitLong_32f(guard + 8, -1, &st)
+                          : veksEncodeZfpInitLong_32f(guard + 8, -1, &st),
+                  vekStatusOk);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(st.pEnd), reinterpret_cast<uintptr_t>(guard + 7));
+    }
+    float out[64];
+    EXPECT_EQ(veksDecodeZfp444_32f(&st, out, 16, 64), vekStatusOutOfRangeErr);
+    ASSERT_EQ(veksEncodeZfp444_32f(zeros, 16, 64, &st), vekStatusOk);
+    EXPECT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOutOfRangeErr);
+    for (uint8_t b : guard) EXPECT_EQ(b, kGuard);
+
+    ASSERT_EQ(veksEncodeZfpInit_32f(buf, 64, &st), vekStatusOk);
     EXPECT_EQ(veksEncodeZfpSet_32f(7, 900, 12, -3, &st), vekStatusOk);
     EXPECT_EQ(std::make_tuple(st.minBits, st.maxBits, st.maxPrec, st.minExp),
               std::make_tuple(7, 900, 12, -3));
