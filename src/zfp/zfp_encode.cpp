@@ -27,10 +27,12 @@ void init_state(vekZfpState_32f* s, const uint8_t* buf, uintptr_t len) {
 
 namespace {
 
-// Bytes left between two stream pointers, negative when `end` lies below.
-inline intptr_t room(const uint8_t* cur, const uint8_t* end) {
-    return static_cast<intptr_t>(reinterpret_cast<uintptr_t>(end) -
-                                 reinterpret_cast<uintptr_t>(cur));
+// Bytes left between two stream pointers, compared as addresses (a stream
+// of 2 GiB or more in the 32-bit build still has room); none when `end` lies
+// below.
+inline uintptr_t room(const uint8_t* cur, const uint8_t* end) {
+    const uintptr_t c = reinterpret_cast<uintptr_t>(cur), e = reinterpret_cast<uintptr_t>(end);
+    return e > c ? e - c : 0;
 }
 
 inline uint64_t low_bits(uint64_t v, int n) {

@@ -110,6 +110,43 @@ TEST(ZfpState, SizesDefaultsAndChecks) {
     EXPECT_EQ(veksEncodeZfpSet_32f(0, 0, 0, 0, nullptr), vekStatusNullPtrErr);
 }
 
+// InitLong exists for streams of 2 GiB and more, also in the 32-bit build:
+// positions past 2^31 bytes are room and sizes, never negative. Only the
+// first bytes are touched here.
+TEST(ZfpState, LongStreamsBeyondTwoGigabytes) {
+    const int64_t len = int64_t(0x80000010);
+    Bytes buf(64, 0);
+    float ones[64];
+    for (float& v : ones) v = 1.0f;
+    vekZfpState_32f st;
+    ASSERT_EQ(veksEncodeZfpInitLong_32f(buf.data(), len, &st), vekStatusOk);
+    ASSERT_EQ(veksEncodeZfp444_32f(ones, 16, 64, &st), vekStatusOk);
+    ASSERT_EQ(veksEncodeZfp444_32f(ones, 16, 64, &st), vekStatusOk);  // 146 bits: 2 words
+    EXPECT_EQ(st.pCur, buf.data() + 16);
+    ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+    EXPECT_EQ(st.pCur, buf.data() + 24);
+
+    vekZfpState_32f ds;
+    ASSERT_EQ(veksDecodeZfpInitLong_32f(buf.data(), len, &ds), vekStatusOk);
+    float out[64];
+    for (int b = 0; b < 2; ++b) {
+        ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk) << b;
+        for (float v : out) ASSERT_EQ(v, 1.0f);
+    }
+    EXPECT_EQ(bits_read(ds), 146);
+
+    // Sizes of a stream 2^31 + 8 bytes long (the state is only read).
+    st.pCur = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(st.pStart) + 0x80000008u);
+    st.bitCount = 5;
+    int64_t n64 = 0;
+    ASSERT_EQ(veksEncodeZfpGetCompressedSizeLong_32f(&st, &n64), vekStatusOk);
+    EXPECT_EQ(n64, int64_t(0x80000008));
+    ASSERT_EQ(veksEncodeZfpGetCompressedBitSize_32f(&st, &n64), vekStatusOk);
+    EXPECT_EQ(n64, 8 * int64_t(0x80000008) + 5);
+    ASSERT_EQ(veksDecodeZfpGetDecompressedSizeLong_32f(&st, &n64), vekStatusOk);
+    EXPECT_EQ(n64, int64_t(0x80000008));
+}
+
 TEST(ZfpState, AccuracyExponent) {
     uint8_t buf[8];
     vekZfpState_32f st = fresh(buf, 8);
