@@ -62,9 +62,12 @@ vekStatus set_accuracy(double maxError, vekZfpState_32f* s) {
     return vekStatusOk;
 }
 
+// pCur - pStart as addresses, so that a 32-bit build reports streams of
+// 2 GiB and more in full through the 64-bit queries.
 int64_t bytes_done(const vekZfpState_32f* s) {
-    return static_cast<int64_t>(reinterpret_cast<uintptr_t>(s->pCur) -
-                                reinterpret_cast<uintptr_t>(s->pStart));
+    const uintptr_t cur = reinterpret_cast<uintptr_t>(s->pCur);
+    const uintptr_t start = reinterpret_cast<uintptr_t>(s->pStart);
+    return cur >= start ? static_cast<int64_t>(cur - start) : -static_cast<int64_t>(start - cur);
 }
 
 vekStatus size32(const vekZfpState_32f* s, int32_t* pSize) {
@@ -77,7 +80,7 @@ vekStatus size32(const vekZfpState_32f* s, int32_t* pSize) {
 vekStatus size64(const vekZfpState_32f* s, int64_t* pSize) {
     if (!s || !pSize) return vekStatusNullPtrErr;
     if (bad_id(s)) return vekStatusContextMismatchErr;
-    *pSize = static_cast<int64_t>(static_cast<intptr_t>(bytes_done(s)));
+    *pSize = bytes_done(s);
     return vekStatusOk;
 }
 
@@ -122,7 +125,7 @@ VEKDC_API vekStatus veksEncodeZfpGetCompressedBitSize_32f(const vekZfpState_32f*
                                                           int64_t* pSize) {
     if (!pState || !pSize) return vekStatusNullPtrErr;
     if (bad_id(pState)) return vekStatusContextMismatchErr;
-    *pSize = pState->bitCount + 8 * static_cast<int64_t>(static_cast<intptr_t>(bytes_done(pState)));
+    *pSize = pState->bitCount + 8 * bytes_done(pState);
     return vekStatusOk;
 }
 

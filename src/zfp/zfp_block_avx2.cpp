@@ -233,7 +233,7 @@ void encode_planes(const float* block, float scale, int32_t* iblock, uint64_t* p
     }
 }
 
-void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float*,
+void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblock, float* block,
                    float* dst, int32_t step, int32_t plane_step) {
     // Expand plane bits to bytes: byte p of b[4 g + d] collects, from planes
     // 8 d .. 8 d + 7 (plane 8 d + i into bit i), the bits of the coefficient
@@ -292,6 +292,9 @@ void decode_values(const uint64_t* planes, int kmin, float factor, int32_t* iblo
             _mm_storeu_si128(reinterpret_cast<__m128i*>(iblock + 16 * z + 16 + 4 * y),
                              _mm256_extracti128_si256(p[y], 1));
             const __m256 v = _mm256_mul_ps(_mm256_cvtepi32_ps(p[y]), f);
+            // The state keeps the decoded block, as on the portable path.
+            _mm_storeu_ps(block + 16 * z + 4 * y, _mm256_castps256_ps128(v));
+            _mm_storeu_ps(block + 16 * z + 16 + 4 * y, _mm256_extractf128_ps(v, 1));
             _mm_storeu_ps(
                 reinterpret_cast<float*>(const_cast<uint8_t*>(row(dst, step, plane_step, y, z))),
                 _mm256_castps256_ps128(v));

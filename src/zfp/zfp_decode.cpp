@@ -10,9 +10,12 @@ namespace vek::zfp {
 
 namespace {
 
-inline intptr_t room(const uint8_t* cur, const uint8_t* end) {
-    return static_cast<intptr_t>(reinterpret_cast<uintptr_t>(end) -
-                                 reinterpret_cast<uintptr_t>(cur));
+// Bytes left between two stream pointers, compared as addresses (a stream
+// of 2 GiB or more in the 32-bit build still has room); none when `end` lies
+// below.
+inline uintptr_t room(const uint8_t* cur, const uint8_t* end) {
+    const uintptr_t c = reinterpret_cast<uintptr_t>(cur), e = reinterpret_cast<uintptr_t>(end);
+    return e > c ? e - c : 0;
 }
 
 // Reader over copies of the state's fields. The unread bits sit at the
@@ -38,7 +41,7 @@ struct Reader {
     }
 
     bool refill() {
-        const intptr_t r = room(cur, end);
+        const uintptr_t r = room(cur, end);
         if (r >= 8) {
             std::memcpy(&buf, cur, 8);
             cur += 8;
@@ -223,10 +226,13 @@ struct FastReader {
 // reader could have left inside the whole-word part of the buffer, with
 // room for the longest block these parameters allow plus two loads; else -1.
 int64_t fast_start(const vekZfpState_32f* s) {
-    const intptr_t len = room(s->pStart, s->pEnd);
-    const intptr_t done = room(s->pStart, s->pCur);
+    const uintptr_t start = reinterpret_cast<uintptr_t>(s->pStart);
+    const uintptr_t cur = reinterpret_cast<uintptr_t>(s->pCur);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(s->pEnd);
+    if (end <= start || cur < start || cur > end) return -1;
+    const uint64_t len = end - start, done = cur - start;
     const int count = s->bitCount;
-    if (len <= 0 || done < 0 || done % 8 || count < 0 || count > 64 || count > 8 * done) return -1;
+    if (done % 8 || done >> 56 || count < 0 || count > 64 || uint64_t(count) > 8 * done) return -1;
     if (count) {
         uint64_t last;
         std::memcpy(&last, s->pCur - 8, 8);
@@ -238,7 +244,8 @@ int64_t fast_start(const vekZfpState_32f* s) {
     coded = coded < 0 ? 0 : coded > 2300 ? 2300 : coded;  // 32 planes never take more
     const int64_t need = 9 + coded + (s->minBits > 0 ? s->minBits : 0) + 128;
     const int64_t at = 8 * static_cast<int64_t>(done) - count;
-    return at + need <= 8 * static_cast<int64_t>(len) ? at : -1;
+    const uint64_t left = len - done;  // bytes after the loaded ones
+    return left >> 56 || need - count <= 8 * static_cast<int64_t>(left) ? at : -1;
 }
 
 // The same plane for the unchecked reader. The group tests work on a

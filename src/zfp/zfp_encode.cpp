@@ -27,10 +27,12 @@ void init_state(vekZfpState_32f* s, const uint8_t* buf, uintptr_t len) {
 
 namespace {
 
-// Bytes left between two stream pointers, negative when `end` lies below.
-inline intptr_t room(const uint8_t* cur, const uint8_t* end) {
-    return static_cast<intptr_t>(reinterpret_cast<uintptr_t>(end) -
-                                 reinterpret_cast<uintptr_t>(cur));
+// Bytes left between two stream pointers, compared as addresses (a stream
+// of 2 GiB or more in the 32-bit build still has room); none when `end` lies
+// below.
+inline uintptr_t room(const uint8_t* cur, const uint8_t* end) {
+    const uintptr_t c = reinterpret_cast<uintptr_t>(cur), e = reinterpret_cast<uintptr_t>(end);
+    return e > c ? e - c : 0;
 }
 
 inline uint64_t low_bits(uint64_t v, int n) {
@@ -47,8 +49,11 @@ struct Writer {
     uint8_t* end;
     bool failed = false;
 
+    // A state left full by a failed block (64 bits pending) or with a damaged
+    // count takes no more bits.
     explicit Writer(const vekZfpState_32f* s)
-        : buf(s->bitBuffer), count(s->bitCount), cur(s->pCur), end(s->pEnd) {}
+        : buf(s->bitBuffer), count(s->bitCount), cur(s->pCur), end(s->pEnd),
+          failed(count < 0 || count > 63) {}
 
     void save(vekZfpState_32f* s) const {
         s->bitBuffer = buf;
@@ -147,7 +152,9 @@ vekStatus encode_block(const float* src, int32_t step, int32_t plane_step, vekZf
     if (prec > s->maxPrec) prec = s->maxPrec;
 
     Writer w(s);
-    if (prec <= 0 || emax == -127) {
+    // A negative maxPrec leaves prec negative: such a block keeps its header
+    // and codes no plane; only a precision of exactly 0 makes the short code.
+    if (prec == 0 || emax == -127) {
         w.put(0, 1);
         if (s->minBits > 1) w.put_zeros(static_cast<int64_t>(s->minBits) - 1);
     } else {
@@ -155,7 +162,7 @@ vekStatus encode_block(const float* src, int32_t step, int32_t plane_step, vekZf
         int se = 157 - emax;
         if (se > 254) se = 254;
         const float scale = float_from_bits(static_cast<uint32_t>(se) << 23);
-        const int kmin = prec >= 32 ? 0 : 32 - static_cast<int>(prec);
+        const int kmin = prec >= 32 ? 0 : prec < 0 ? 32 : 32 - static_cast<int>(prec);
         uint64_t planes[32];
         k.encode_planes(s->fBlock, scale, s->iBlock, planes, kmin);
 

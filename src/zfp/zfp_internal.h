@@ -42,8 +42,8 @@ struct BlockKernels {
     void (*encode_planes)(const float* block, float scale, int32_t* iblock, uint64_t* planes,
                           int kmin);
     // Inverse of encode_planes: planes below kmin count as zero. The
-    // integers go to iblock, the values multiplied by `factor` to the
-    // destination block (`block` is scratch space of 64 values).
+    // integers go to iblock, the values multiplied by `factor` to `block`
+    // (the state's copy of the block) and to the destination block.
     void (*decode_values)(const uint64_t* planes, int kmin, float factor, int32_t* iblock,
                           float* block, float* dst, int32_t step, int32_t plane_step);
     void (*scatter)(const float* block, float* dst, int32_t step, int32_t plane_step);

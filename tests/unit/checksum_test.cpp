@@ -126,10 +126,14 @@ TEST_P(ChecksumPath, BlockBoundaryLengths) {
 TEST_P(ChecksumPath, AllOnesNeverOverflow) {
     const Path& path = GetParam();
     const std::vector<uint8_t> ff(100000, 0xFF);
-    // From the start value and from both halves at their largest.
-    for (uint32_t init : {1u, 0xFFF0FFF0u})
-        for (size_t len : {5536, 5537, 5552, 100000})
-            ASSERT_EQ(path.fn(ff.data(), len, init), path.ref(ff.data(), len, init)) << len;
+    // From the start value, from both halves at their largest, and from
+    // halves not yet reduced (a caller's value is taken as it is), also
+    // behind the single bytes that align the source.
+    for (uint32_t init : {1u, 0xFFF0FFF0u, 0xFFFFFFFFu})
+        for (size_t off : {0, 1, 15})
+            for (size_t len : {5536, 5537, 5551, 5552, 100000 - 15})
+                ASSERT_EQ(path.fn(ff.data() + off, len, init), path.ref(ff.data() + off, len, init))
+                    << len << " " << off << " " << init;
 }
 
 TEST_P(ChecksumPath, MultiMegabyteInRandomPiecesEqualsOneCall) {

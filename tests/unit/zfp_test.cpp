@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -82,6 +83,24 @@ TEST(ZfpState, SizesDefaultsAndChecks) {
             << variant;
         EXPECT_TRUE(st.pCur == buf && st.pStart == buf && st.pEnd == buf + 64) << variant;
     }
+    // The 64-bit initialisers refuse only a length of 0; a negative one
+    // wraps like an address and leaves a stream with no room.
+    uint8_t guard[16];
+    std::memset(guard, kGuard, sizeof guard);
+    const float zeros[64] = {};
+    for (int variant = 0; variant < 2; ++variant) {
+        ASSERT_EQ(variant ? veksDecodeZfpInitLong_32f(guard + 8, -1, &st)
+                          : veksEncodeZfpInitLong_32f(guard + 8, -1, &st),
+                  vekStatusOk);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(st.pEnd), reinterpret_cast<uintptr_t>(guard + 7));
+    }
+    float out[64];
+    EXPECT_EQ(veksDecodeZfp444_32f(&st, out, 16, 64), vekStatusOutOfRangeErr);
+    ASSERT_EQ(veksEncodeZfp444_32f(zeros, 16, 64, &st), vekStatusOk);
+    EXPECT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOutOfRangeErr);
+    for (uint8_t b : guard) EXPECT_EQ(b, kGuard);
+
+    ASSERT_EQ(veksEncodeZfpInit_32f(buf, 64, &st), vekStatusOk);
     EXPECT_EQ(veksEncodeZfpSet_32f(7, 900, 12, -3, &st), vekStatusOk);
     EXPECT_EQ(std::make_tuple(st.minBits, st.maxBits, st.maxPrec, st.minExp),
               std::make_tuple(7, 900, 12, -3));
@@ -89,6 +108,43 @@ TEST(ZfpState, SizesDefaultsAndChecks) {
     EXPECT_EQ(veksDecodeZfpSet_32f(-1, -2, -3, INT32_MIN, &st), vekStatusOk);
     EXPECT_EQ(st.minExp, INT32_MIN);
     EXPECT_EQ(veksEncodeZfpSet_32f(0, 0, 0, 0, nullptr), vekStatusNullPtrErr);
+}
+
+// InitLong exists for streams of 2 GiB and more, also in the 32-bit build:
+// positions past 2^31 bytes are room and sizes, never negative. Only the
+// first bytes are touched here.
+TEST(ZfpState, LongStreamsBeyondTwoGigabytes) {
+    const int64_t len = int64_t(0x80000010);
+    Bytes buf(64, 0);
+    float ones[64];
+    for (float& v : ones) v = 1.0f;
+    vekZfpState_32f st;
+    ASSERT_EQ(veksEncodeZfpInitLong_32f(buf.data(), len, &st), vekStatusOk);
+    ASSERT_EQ(veksEncodeZfp444_32f(ones, 16, 64, &st), vekStatusOk);
+    ASSERT_EQ(veksEncodeZfp444_32f(ones, 16, 64, &st), vekStatusOk);  // 146 bits: 2 words
+    EXPECT_EQ(st.pCur, buf.data() + 16);
+    ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+    EXPECT_EQ(st.pCur, buf.data() + 24);
+
+    vekZfpState_32f ds;
+    ASSERT_EQ(veksDecodeZfpInitLong_32f(buf.data(), len, &ds), vekStatusOk);
+    float out[64];
+    for (int b = 0; b < 2; ++b) {
+        ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk) << b;
+        for (float v : out) ASSERT_EQ(v, 1.0f);
+    }
+    EXPECT_EQ(bits_read(ds), 146);
+
+    // Sizes of a stream 2^31 + 8 bytes long (the state is only read).
+    st.pCur = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(st.pStart) + 0x80000008u);
+    st.bitCount = 5;
+    int64_t n64 = 0;
+    ASSERT_EQ(veksEncodeZfpGetCompressedSizeLong_32f(&st, &n64), vekStatusOk);
+    EXPECT_EQ(n64, int64_t(0x80000008));
+    ASSERT_EQ(veksEncodeZfpGetCompressedBitSize_32f(&st, &n64), vekStatusOk);
+    EXPECT_EQ(n64, 8 * int64_t(0x80000008) + 5);
+    ASSERT_EQ(veksDecodeZfpGetDecompressedSizeLong_32f(&st, &n64), vekStatusOk);
+    EXPECT_EQ(n64, int64_t(0x80000008));
 }
 
 TEST(ZfpState, AccuracyExponent) {
@@ -245,6 +301,79 @@ TEST(ZfpEncode, KnownBlocks) {
     EXPECT_EQ(st.bitBuffer >> 1 & 0x1FF, uint64_t(2 * -7 + 255));
 }
 
+// Only a precision of exactly 0 (or an all-zero block) makes the short
+// all-zero code; a negative maxPrec still writes the header, codes no plane
+// and pads, and the decoder reads it back as zeros.
+TEST(ZfpEncode, NegativePrecisionKeepsTheHeader) {
+    float ones[64];
+    for (float& v : ones) v = 1.0f;
+    uint8_t buf[64];
+    for (int32_t min_bits : {0, 20}) {
+        for (int32_t max_prec : {0, -1, -40}) {
+            vekZfpState_32f st = fresh(buf, 64);
+            ASSERT_EQ(veksEncodeZfpSet_32f(min_bits, 4171, max_prec, -10740, &st), vekStatusOk);
+            ASSERT_EQ(veksEncodeZfp444_32f(ones, 16, 64, &st), vekStatusOk);
+            const int64_t want = max_prec == 0 ? (min_bits > 1 ? min_bits : 1)
+                                               : (min_bits > 9 ? min_bits : 9);
+            EXPECT_EQ(bit_size(st), want) << min_bits << " " << max_prec;
+            EXPECT_EQ(st.bitBuffer, max_prec == 0 ? 0u : 0x101u);  // 2 * 1 + 255
+            ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+
+            vekZfpState_32f ds;
+            ASSERT_EQ(veksDecodeZfpInit_32f(buf, 8, &ds), vekStatusOk);
+            ASSERT_EQ(veksDecodeZfpSet_32f(min_bits, 4171, max_prec, -10740, &ds), vekStatusOk);
+            float out[64];
+            std::fill(out, out + 64, 7.0f);
+            ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk);
+            EXPECT_EQ(bits_read(ds), want);
+            for (float v : out) ASSERT_EQ(zfp_float_to_bits(v), 0u);
+        }
+    }
+}
+
+// The two ends of the exponent range, derived by hand.
+TEST(ZfpEncode, ExtremeExponents) {
+    uint8_t buf[64];
+    float out[64];
+    // 64 copies of the largest subnormal: emax -126 (header 3), scale capped
+    // at 2^127, so every integer is 1 (1.99 truncated); the transform leaves a
+    // lone first coefficient 1. Planes 31..1 are one 0 group bit each; plane 0
+    // is group 1, coefficient 0 is 1, group 0. The factor is +0.0.
+    float sub[64];
+    for (float& v : sub) v = zfp_bits_to_float(0x007FFFFFu);
+    vekZfpState_32f st = fresh(buf, 64);
+    ASSERT_EQ(veksEncodeZfp444_32f(sub, 16, 64, &st), vekStatusOk);
+    EXPECT_EQ(bit_size(st), 9 + 31 + 3);
+    EXPECT_EQ(st.bitBuffer, 3u | uint64_t(3) << 40);
+    EXPECT_EQ(st.iBlock[0], 1);
+    ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+    vekZfpState_32f ds;
+    ASSERT_EQ(veksDecodeZfpInit_32f(buf, 8, &ds), vekStatusOk);
+    std::fill(out, out + 64, 7.0f);
+    ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk);
+    EXPECT_EQ(bits_read(ds), 43);
+    for (float v : out) ASSERT_EQ(zfp_float_to_bits(v), 0u);
+
+    // 64 copies of the largest finite value: emax 128 (header 511), scale
+    // 2^-98, integers 2^30 - 64, negabinary 0x400000C0 (bits 30, 7, 6).
+    // Plane 31: group 0; plane 30: group 1, 1, group 0; planes 29..0: the
+    // verbatim bit and group 0. 73 bits, and the value comes back exactly.
+    float big[64];
+    for (float& v : big) v = std::numeric_limits<float>::max();
+    st = fresh(buf, 64);
+    ASSERT_EQ(veksEncodeZfp444_32f(big, 16, 64, &st), vekStatusOk);
+    EXPECT_EQ(bit_size(st), 73);
+    uint64_t word;
+    std::memcpy(&word, buf, 8);
+    EXPECT_EQ(word, 0x1FFu | 3u << 10 | uint64_t(5) << 57);
+    EXPECT_EQ(st.bitBuffer, 0u);
+    ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
+    ASSERT_EQ(veksDecodeZfpInit_32f(buf, 16, &ds), vekStatusOk);
+    ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk);
+    EXPECT_EQ(bits_read(ds), 73);
+    for (float v : out) ASSERT_EQ(v, std::numeric_limits<float>::max());
+}
+
 TEST(ZfpEncode, FixedRateBlocksHaveExactSize) {
     const std::vector<ZfpBlock> blocks = zfp_block_mix(11, 40);
     for (int rate : {1, 2, 5, 9, 16, 32, 40}) {
@@ -284,6 +413,12 @@ TEST(ZfpEncode, BufferEndWithGuards) {
             if ((s = veksEncodeZfp444_32f(b.v, 16, 64, &st)) != vekStatusOk) break;
         ASSERT_EQ(s, vekStatusOutOfRangeErr);
         EXPECT_EQ(st.pCur, buf.data() + 8 * k);
+        // A caller that goes on anyway is refused and changes nothing.
+        const vekZfpState_32f failed = st;
+        EXPECT_EQ(veksEncodeZfp444_32f(blocks[1].v, 16, 64, &st), vekStatusOutOfRangeErr);
+        EXPECT_EQ(st.bitCount, failed.bitCount);
+        EXPECT_EQ(st.bitBuffer, failed.bitBuffer);
+        EXPECT_EQ(st.pCur, failed.pCur);
         EXPECT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOutOfRangeErr);
         EXPECT_EQ(st.pCur, buf.data() + len);
         EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + len, full.begin()));
@@ -469,6 +604,101 @@ TEST(ZfpKernels, PortableAndAvx2Agree) {
         EXPECT_EQ(stream[0], stream[1]);
         for (size_t i = 0; i < blocks.size(); ++i)
             ASSERT_EQ(std::memcmp(dec[0][i].v, dec[1][i].v, 256), 0) << i;
+
+        // The encoder leaves the same state on both paths after every block.
+        {
+            Bytes sbuf[2];
+            vekZfpState_32f es[2];
+            for (int path = 0; path < 2; ++path) {
+                sbuf[path].assign(blocks.size() * 600, 0);
+                // All-zero blocks leave iBlock alone: start both alike.
+                std::memset(&es[path], 0xC3, sizeof es[path]);
+                ASSERT_EQ(veksEncodeZfpInit_32f(sbuf[path].data(), int32_t(sbuf[path].size()),
+                                                &es[path]),
+                          vekStatusOk);
+                ASSERT_EQ(set_params(p, &es[path], true), vekStatusOk);
+            }
+            for (size_t i = 0; i < blocks.size(); ++i) {
+                for (int path = 0; path < 2; ++path) {
+                    vek::core::testing::HiddenFeatures guard(path ? vek::core::kFeatureAvx2 : 0);
+                    ASSERT_EQ(veksEncodeZfp444_32f(blocks[i].v, 16, 64, &es[path]), vekStatusOk);
+                }
+                ASSERT_EQ(es[0].bitBuffer, es[1].bitBuffer) << i;
+                ASSERT_EQ(es[0].bitCount, es[1].bitCount) << i;
+                ASSERT_EQ(es[0].pCur - es[0].pStart, es[1].pCur - es[1].pStart) << i;
+                ASSERT_EQ(std::memcmp(es[0].fBlock, es[1].fBlock, sizeof es[0].fBlock), 0) << i;
+                ASSERT_EQ(std::memcmp(es[0].iBlock, es[1].iBlock, sizeof es[0].iBlock), 0) << i;
+            }
+        }
+
+        // The decoder leaves the same state on both paths after every block,
+        // whatever its working arrays held before: the block's values and
+        // integers, the reader's position and word. (The first block is not
+        // all-zero in any of these modes, so every field is written by then.)
+        vekZfpState_32f ds[2];
+        for (int path = 0; path < 2; ++path) {
+            std::memset(&ds[path], path ? 0x3C : 0xC3, sizeof ds[path]);
+            ASSERT_EQ(veksDecodeZfpInit_32f(stream[0].data(), int32_t(stream[0].size()), &ds[path]),
+                      vekStatusOk);
+            ASSERT_EQ(set_params(p, &ds[path], false), vekStatusOk);
+        }
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            float out[2][64];
+            for (int path = 0; path < 2; ++path) {
+                vek::core::testing::HiddenFeatures guard(path ? vek::core::kFeatureAvx2 : 0);
+                ASSERT_EQ(veksDecodeZfp444_32f(&ds[path], out[path], 16, 64), vekStatusOk);
+            }
+            // Every field (not the i686 tail padding).
+            const size_t used = offsetof(vekZfpState_32f, iBlock) + sizeof ds[0].iBlock;
+            ASSERT_EQ(std::memcmp(&ds[0], &ds[1], used), 0) << i;
+            ASSERT_EQ(std::memcmp(ds[0].fBlock, out[0], sizeof out[0]), 0) << i;
+        }
+    }
+}
+
+// Under any parameters, unusual ones included (negative or tiny budgets,
+// minBits above maxBits, negative or huge precisions, extreme exponents), the
+// decoder consumes exactly the bits the encoder wrote for each block, and a
+// block the encoder coded as all-zero decodes to +0.0. (Finite values only:
+// an infinity or NaN gives emax 129, which the 8-bit exponent field cannot
+// hold, so outside the default minExp the two sides count planes
+// differently for such a block.)
+TEST(ZfpRoundTrip, AnyParametersKeepBothSidesInStep) {
+    const std::vector<ZfpBlock> blocks = zfp_block_mix(21, 25);
+    std::mt19937 rng(22);
+    const int32_t picks[][8] = {{-20, 0, 1, 8, 9, 10, 64, 3000},
+                                {-5, 0, 5, 9, 10, 40, 600, 4171},
+                                {INT32_MIN, -7, -1, 0, 1, 13, 32, 64},
+                                {INT32_MIN, -10740, -150, -30, 0, 20, 120, 300}};
+    for (int iter = 0; iter < 40; ++iter) {
+        const ZfpParams p{picks[0][rng() % 8], picks[1][rng() % 8], picks[2][rng() % 8],
+                          picks[3][rng() % 8]};
+        SCOPED_TRACE(testing::Message() << p.min_bits << " " << p.max_bits << " " << p.max_prec
+                                        << " " << p.min_exp);
+        Bytes buf(blocks.size() * 600 + 8);
+        vekZfpState_32f es = fresh(buf.data(), int32_t(buf.size()));
+        ASSERT_EQ(set_params(p, &es, true), vekStatusOk);
+        std::vector<int64_t> ends;
+        for (const ZfpBlock& b : blocks) {
+            ASSERT_EQ(veksEncodeZfp444_32f(b.v, 16, 64, &es), vekStatusOk);
+            ends.push_back(bit_size(es));
+        }
+        ASSERT_EQ(veksEncodeZfpFlush_32f(&es), vekStatusOk);
+        vekZfpState_32f ds;
+        ASSERT_EQ(veksDecodeZfpInit_32f(buf.data(), int32_t(es.pCur - es.pStart), &ds),
+                  vekStatusOk);
+        ASSERT_EQ(set_params(p, &ds, false), vekStatusOk);
+        int64_t start = 0;
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            float out[64];
+            ASSERT_EQ(veksDecodeZfp444_32f(&ds, out, 16, 64), vekStatusOk) << i;
+            ASSERT_EQ(bits_read(ds), ends[i]) << i;
+            // The first bit of each block is its nonzero flag.
+            if (!(buf[start >> 3] >> (start & 7) & 1)) {
+                for (float v : out) ASSERT_EQ(zfp_float_to_bits(v), 0u) << i;
+            }
+            start = ends[i];
+        }
     }
 }
 
