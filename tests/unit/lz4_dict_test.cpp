@@ -3,10 +3,12 @@
 // sharing one table, and round trips through the dictionary decoder.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <vector>
 
 #include "lz4_encoder_model.h"
+#include "lz4_reference.h"
 #include "test_data.h"
 #include "vekdc.h"
 
@@ -194,6 +196,64 @@ TEST(Lz4Dict, NullAndContiguousDictionariesArePrefixMode) {
         veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, b.data(), &lb, t2.t(), all.data(), idx),
         vekStatusOk);
     EXPECT_EQ(Bytes(a.begin(), a.begin() + la), Bytes(b.begin(), b.begin() + lb));
+}
+
+// Histories so long that the source would pass INT32_MAX: every encoder
+// still writes a block that decodes with the dictionary, and reads nothing
+// outside its buffers (the sanitizer build checks). The tables hold entries
+// of an earlier block just below the limit.
+TEST(Lz4Dict, HistoriesReachingTheLargestPosition) {
+    using vek::testdata::text_bytes;
+    const Bytes dict = text_bytes(3000, 21), first = text_bytes(2000, 22);
+    Bytes src = text_bytes(5000, 23);
+    std::memcpy(&src[1000], &dict[500], 700);  // worth finding in the dictionary
+    const int32_t dl = int32_t(dict.size()), n = int32_t(src.size());
+    auto decodes = [&](const Bytes& block, int32_t len) {
+        Bytes out(dict.size() + src.size());
+        const vek::testref::Lz4Result r = vek::testref::lz4_reference_decode(
+            block.data(), len, out.data(), dl, n, dict.data(), dl);
+        EXPECT_EQ(r.status, vekStatusOk);
+        EXPECT_EQ(r.dstLen, n);
+        return Bytes(out.begin() + dl, out.end()) == src;
+    };
+    for (int32_t idx : {INT32_MAX - 3000, INT32_MAX - 1, INT32_MAX}) {
+        for (int variant = 0; variant < 3; ++variant) {
+            Table tab;
+            alignas(64) static int32_t head[32768], chain[65536];
+            uint8_t* hc[2] = {reinterpret_cast<uint8_t*>(head), reinterpret_cast<uint8_t*>(chain)};
+            veksEncodeLZ4DictHashTableInit_8u(tab.t(), 1);
+            veksEncodeLZ4HCHashTableInit_8u(hc);
+            Bytes block(n + n / 255 + 64);
+            int32_t sl = int32_t(first.size()), len = int32_t(block.size());
+            const int32_t before = INT32_MAX - 2 * int32_t(first.size());
+            // The earlier block, in the representable range.
+            if (variant == 2) {
+                ASSERT_EQ(veksEncodeLZ4HC_8u(first.data(), before, &sl, block.data(), &len, hc,
+                                             dict.data(), dl, 9),
+                          vekStatusOk);
+            } else {
+                ASSERT_EQ(veksEncodeLZ4Dict_8u(first.data(), before, sl, block.data(), &len,
+                                               tab.t(), dict.data(), dl),
+                          vekStatusOk);
+            }
+            sl = n;
+            len = int32_t(block.size());
+            vekStatus st;
+            if (variant == 0)
+                st = veksEncodeLZ4Dict_8u(src.data(), idx, n, block.data(), &len, tab.t(),
+                                          dict.data(), dl);
+            else if (variant == 1)
+                st = veksEncodeLZ4DictSafe_8u(src.data(), idx, &sl, block.data(), &len, tab.t(),
+                                              dict.data(), dl);
+            else
+                st = veksEncodeLZ4HC_8u(src.data(), idx, &sl, block.data(), &len, hc,
+                                        dict.data(), dl, 9);
+            ASSERT_EQ(st, vekStatusOk) << idx << " " << variant;
+            EXPECT_EQ(sl, n);
+            EXPECT_LT(len, n - 500) << idx << " " << variant;  // matches were found
+            EXPECT_TRUE(decodes(block, len)) << idx << " " << variant;
+        }
+    }
 }
 
 }  // namespace
