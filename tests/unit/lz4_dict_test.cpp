@@ -198,6 +198,48 @@ TEST(Lz4Dict, NullAndContiguousDictionariesArePrefixMode) {
     EXPECT_EQ(Bytes(a.begin(), a.begin() + la), Bytes(b.begin(), b.begin() + lb));
 }
 
+// The checked history encoders under every tight capacity: the room test
+// and the shortened last literals as for the block encoder, with
+// candidates in the dictionary or the prefix.
+TEST(Lz4Dict, CheckedEncodersAtTightCapacities) {
+    using namespace vek::testdata;
+    const Bytes dict = text_bytes(4000, 31);
+    Bytes all(dict);
+    const Bytes src = text_bytes(3000, 32);
+    all.insert(all.end(), src.begin(), src.end());
+    const int32_t dl = int32_t(dict.size()), n = int32_t(src.size());
+    const uint8_t* p = all.data() + dl;
+    for (bool separate : {false, true}) {
+        const uint8_t* dptr = separate ? dict.data() : nullptr;
+        const int32_t dlen = separate ? dl : 0;
+        std::vector<int32_t> start(4096, 0);
+        for (int32_t k = 0; dl - k > 8; k += 3)
+            start[vek::testref::lz4model::hash(dict.data() + k, 0xFFF)] = k;
+        for (auto& v : start) v = v > dl ? dl : v;  // the checked bounding
+        for (int32_t cap = 1; cap < n; cap += cap < 64 ? 1 : 7) {
+            Table tab;
+            std::memcpy(tab.e, start.data(), sizeof tab.e);
+            std::vector<int32_t> modelTable(start);
+            Bytes dst(cap + 8, 0xEE);
+            int32_t sl = n, len = cap;
+            const vekStatus st =
+                veksEncodeLZ4DictSafe_8u(p, dl, &sl, dst.data(), &len, tab.t(), dptr, dlen);
+            Lz4History h;
+            h.kind = dptr ? Lz4History::kDict : Lz4History::kPrefix;
+            h.srcIdx = dl;
+            h.dict = dptr;
+            h.dictLen = dlen;
+            h.table = &modelTable;
+            int32_t covered = 0;
+            const Bytes want = vek::testref::lz4_model_encode(p, n, cap, &covered, h);
+            ASSERT_EQ(Bytes(dst.begin(), dst.begin() + len), want) << separate << " " << cap;
+            ASSERT_EQ(sl, covered);
+            ASSERT_EQ(st, covered == n ? vekStatusOk : vekStatusDstTooSmall);
+            for (int32_t k = cap; k < cap + 8; ++k) ASSERT_EQ(dst[k], 0xEE);
+        }
+    }
+}
+
 // Histories so long that the source would pass INT32_MAX: every encoder
 // still writes a block that decodes with the dictionary, and reads nothing
 // outside its buffers (the sanitizer build checks). The tables hold entries
