@@ -1,6 +1,8 @@
 // Exported LZ4 block encoders and decoders: argument checks in their
 // documented order (some encoders clear their hash table before checking the
 // other pointers), then the internal engines.
+#include <cstdint>
+
 #include "lz4/lz4_common.h"
 #include "lz4/lz4_encode.h"
 #include "vector/vector.h"
@@ -16,12 +18,31 @@ vekStatus clear_table(uint8_t* table, int32_t srcLen) {
     return vector::zero_32s(reinterpret_cast<int32_t*>(table), 4096);
 }
 
+// Entries left by earlier calls may not point at or past the new source:
+// all are cleared when there is no history, else bounded to `bound`.
+vekStatus bound_table(uint8_t* pHashTable, int32_t srcIdx, int32_t bound) {
+    if (srcIdx < 1) return vector::zero_32s(reinterpret_cast<int32_t*>(pHashTable), 4096);
+    return vector::threshold_gt_32s_i(reinterpret_cast<int32_t*>(pHashTable), 4096, bound);
+}
+
+// Table entries are 32-bit positions: a call whose source would reach past
+// INT32_MAX is encoded in a coordinate shifted down to end there (the same
+// history bytes; entries left by earlier calls are bounded anew). `bound` is
+// the checked encoders' bounding rule: entries above srcIdx, not srcIdx - 1.
+int32_t representable_idx(uint8_t* pHashTable, int32_t srcIdx, int32_t srcLen, bool checked) {
+    if (srcLen <= INT32_MAX - srcIdx) return srcIdx;
+    const int32_t idx = INT32_MAX - srcLen;
+    bound_table(pHashTable, idx, checked ? idx : idx - 1);
+    return idx;
+}
+
 // Prefix-mode encoders: the history is the srcIdx bytes before pSrc.
 vekStatus encode_prefix(const uint8_t* pSrc, int32_t srcIdx, int32_t srcLen, uint8_t* pDst,
                         int32_t* pDstLen, uint8_t* pHashTable) {
     if (!pSrc || !pDst || !pDstLen || !pHashTable) return vekStatusNullPtrErr;
     if (srcLen < 1) return vekStatusSizeErr;
     if (srcIdx < 0) return vekStatusBadArgErr;
+    srcIdx = representable_idx(pHashTable, srcIdx, srcLen, false);
     *pDstLen = lz4::encode_history(pSrc, srcIdx, &srcLen, pDst, 0, pHashTable, nullptr, 0, false);
     return vekStatusOk;
 }
@@ -33,13 +54,6 @@ vekStatus encode_history_checked(const uint8_t* pSrc, int32_t srcIdx, int32_t* p
     *pDstLen = lz4::encode_history(pSrc, srcIdx, pSrcLen, pDst, *pDstLen, pHashTable, pDict,
                                    dictLen, true);
     return *pSrcLen == srcLen ? vekStatusOk : vekStatusDstTooSmall;
-}
-
-// Entries left by earlier calls may not point at or past the new source:
-// all are cleared when there is no history, else bounded to `bound`.
-vekStatus bound_table(uint8_t* pHashTable, int32_t srcIdx, int32_t bound) {
-    if (srcIdx < 1) return vector::zero_32s(reinterpret_cast<int32_t*>(pHashTable), 4096);
-    return vector::threshold_gt_32s_i(reinterpret_cast<int32_t*>(pHashTable), 4096, bound);
 }
 
 }  // namespace
@@ -127,6 +141,7 @@ VEKDC_API vekStatus veksEncodeLZ4Dict_8u(const uint8_t* pSrc, int32_t srcIdx, in
     if (!pSrc || !pDst || !pDstLen || !pHashTable) return vekStatusNullPtrErr;
     if (srcLen < 1) return vekStatusSizeErr;
     if (srcIdx < 0) return vekStatusBadArgErr;
+    srcIdx = representable_idx(pHashTable, srcIdx, srcLen, false);
     *pDstLen =
         lz4::encode_history(pSrc, srcIdx, &srcLen, pDst, 0, pHashTable, pDict, dictLen, false);
     return vekStatusOk;
@@ -143,6 +158,7 @@ VEKDC_API vekStatus veksEncodeLZ4DictSafe_8u(const uint8_t* pSrc, int32_t srcIdx
     if (!pSrc || !pDst || !pSrcLen || !pDstLen || !pHashTable) return vekStatusNullPtrErr;
     if (*pSrcLen < 1 || *pDstLen < 1) return vekStatusSizeErr;
     if (srcIdx < 0) return vekStatusBadArgErr;
+    srcIdx = representable_idx(pHashTable, srcIdx, *pSrcLen, true);
     if (prefix)
         return encode_history_checked(pSrc, srcIdx, pSrcLen, pDst, pDstLen, pHashTable, nullptr, 0);
     return encode_history_checked(pSrc, srcIdx, pSrcLen, pDst, pDstLen, pHashTable, pDict, dictLen);

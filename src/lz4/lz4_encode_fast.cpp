@@ -43,28 +43,32 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
         {
             // Groups of four probes, the four hashes computed first; the
             // first success ends the group.
-            int32_t p = anchor + 2;
-            int32_t s = accel;
-            int32_t k = 64 * accel;
+            // Any acceleration is accepted: the step and its counter are kept
+            // in 64 bits so that a huge factor simply steps past the limit.
+            int64_t p = anchor + 2;
+            int64_t s = accel;
+            int64_t k = int64_t{64} * accel;
             while (p + 3 * s < searchLimit) {
-                const uint32_t h0 = hash5(src + p, Table::kMask);
-                const uint32_t h1 = hash5(src + p + s, Table::kMask);
-                const uint32_t h2 = hash5(src + p + 2 * s, Table::kMask);
-                const uint32_t h3 = hash5(src + p + 3 * s, Table::kMask);
-                if (probe_at(src, tab, p, h0, &c)) {
-                    q = p;
+                // The whole group lies below the limit.
+                const int32_t g = static_cast<int32_t>(p), t = static_cast<int32_t>(s);
+                const uint32_t h0 = hash5(src + g, Table::kMask);
+                const uint32_t h1 = hash5(src + g + t, Table::kMask);
+                const uint32_t h2 = hash5(src + g + 2 * t, Table::kMask);
+                const uint32_t h3 = hash5(src + g + 3 * t, Table::kMask);
+                if (probe_at(src, tab, g, h0, &c)) {
+                    q = g;
                     goto found;
                 }
-                if (probe_at(src, tab, p + s, h1, &c)) {
-                    q = p + s;
+                if (probe_at(src, tab, g + t, h1, &c)) {
+                    q = g + t;
                     goto found;
                 }
-                if (probe_at(src, tab, p + 2 * s, h2, &c)) {
-                    q = p + 2 * s;
+                if (probe_at(src, tab, g + 2 * t, h2, &c)) {
+                    q = g + 2 * t;
                     goto found;
                 }
-                if (probe_at(src, tab, p + 3 * s, h3, &c)) {
-                    q = p + 3 * s;
+                if (probe_at(src, tab, g + 3 * t, h3, &c)) {
+                    q = g + 3 * t;
                     goto found;
                 }
                 p += 4 * s;
@@ -73,8 +77,9 @@ int32_t encode_fast(const uint8_t* src, int32_t srcLen, uint8_t* dst, Table tab,
             }
             if (Table::kCheckDistance) goto last_literals;
             while (p < searchLimit) {
-                if (probe_at(src, tab, p, hash5(src + p, Table::kMask), &c)) {
-                    q = p;
+                const int32_t g = static_cast<int32_t>(p);
+                if (probe_at(src, tab, g, hash5(src + g, Table::kMask), &c)) {
+                    q = g;
                     goto found;
                 }
                 ++k;

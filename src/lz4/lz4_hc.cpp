@@ -396,6 +396,11 @@ vekStatus run(const uint8_t* src, int32_t src_idx, int32_t* src_len, uint8_t* ds
               uint8_t** tables, const uint8_t* dict, int32_t dict_len, int32_t level) {
     const vekStatus st = check_args(src, src_idx, src_len, dst, dst_len, tables);
     if (st != vekStatusOk) return st;
+    // Positions are 32-bit: a source that would reach past INT32_MAX is
+    // encoded in a coordinate shifted down to end there. Every entry is
+    // still tested against the walk's bounds, so older entries can only
+    // name bytes of the history or of the source before the position.
+    if (*src_len > INT32_MAX - src_idx) src_idx = INT32_MAX - *src_len;
     HcEncoder<kDict> enc(src, src_idx, *src_len, dst, *dst_len, tables, dict, dict_len, level);
     if (!enc.encode()) return vekStatusDstTooSmall;
     *dst_len = static_cast<int32_t>(enc.op() - dst);

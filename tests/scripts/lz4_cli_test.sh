@@ -223,7 +223,13 @@ expect_message "legacy format" "legacy lz4 format"
 for off in $(python3 -c "import random; r = random.Random(7); print(*sorted(r.sample(range(7, $size), 12)))"); do
     flip "$TMP/good.lz4" "$off" "$TMP/bad.lz4"
     run "$VEKDC" decompress -t "$TMP/bad.lz4"
-    if [[ $rc -eq 1 && $(wc -l <"$TMP/err") -eq 1 ]]; then ok; else fail "flip at $off: exit $rc: $err"; fi
+    if [[ $rc -eq 1 && $(wc -l <"$TMP/err") -eq 1 ]]; then
+        ok
+    elif [[ $rc -eq 0 ]] && lz4 -qdc "$TMP/bad.lz4" 2>/dev/null | cmp -s - "$TMP/text"; then
+        ok  # harmless damage (a match offset moved onto an equal stretch), lz4 agrees
+    else
+        fail "flip at $off: exit $rc: $err"
+    fi
 done
 
 finish

@@ -3,10 +3,12 @@
 // sharing one table, and round trips through the dictionary decoder.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <vector>
 
 #include "lz4_encoder_model.h"
+#include "lz4_reference.h"
 #include "test_data.h"
 #include "vekdc.h"
 
@@ -194,6 +196,106 @@ TEST(Lz4Dict, NullAndContiguousDictionariesArePrefixMode) {
         veksEncodeLZ4Dict_8u(all.data() + idx, idx, n, b.data(), &lb, t2.t(), all.data(), idx),
         vekStatusOk);
     EXPECT_EQ(Bytes(a.begin(), a.begin() + la), Bytes(b.begin(), b.begin() + lb));
+}
+
+// The checked history encoders under every tight capacity: the room test
+// and the shortened last literals as for the block encoder, with
+// candidates in the dictionary or the prefix.
+TEST(Lz4Dict, CheckedEncodersAtTightCapacities) {
+    using namespace vek::testdata;
+    const Bytes dict = text_bytes(4000, 31);
+    Bytes all(dict);
+    const Bytes src = text_bytes(3000, 32);
+    all.insert(all.end(), src.begin(), src.end());
+    const int32_t dl = int32_t(dict.size()), n = int32_t(src.size());
+    const uint8_t* p = all.data() + dl;
+    for (bool separate : {false, true}) {
+        const uint8_t* dptr = separate ? dict.data() : nullptr;
+        const int32_t dlen = separate ? dl : 0;
+        std::vector<int32_t> start(4096, 0);
+        for (int32_t k = 0; dl - k > 8; k += 3)
+            start[vek::testref::lz4model::hash(dict.data() + k, 0xFFF)] = k;
+        for (auto& v : start) v = v > dl ? dl : v;  // the checked bounding
+        for (int32_t cap = 1; cap < n; cap += cap < 64 ? 1 : 7) {
+            Table tab;
+            std::memcpy(tab.e, start.data(), sizeof tab.e);
+            std::vector<int32_t> modelTable(start);
+            Bytes dst(cap + 8, 0xEE);
+            int32_t sl = n, len = cap;
+            const vekStatus st =
+                veksEncodeLZ4DictSafe_8u(p, dl, &sl, dst.data(), &len, tab.t(), dptr, dlen);
+            Lz4History h;
+            h.kind = dptr ? Lz4History::kDict : Lz4History::kPrefix;
+            h.srcIdx = dl;
+            h.dict = dptr;
+            h.dictLen = dlen;
+            h.table = &modelTable;
+            int32_t covered = 0;
+            const Bytes want = vek::testref::lz4_model_encode(p, n, cap, &covered, h);
+            ASSERT_EQ(Bytes(dst.begin(), dst.begin() + len), want) << separate << " " << cap;
+            ASSERT_EQ(sl, covered);
+            ASSERT_EQ(st, covered == n ? vekStatusOk : vekStatusDstTooSmall);
+            for (int32_t k = cap; k < cap + 8; ++k) ASSERT_EQ(dst[k], 0xEE);
+        }
+    }
+}
+
+// Histories so long that the source would pass INT32_MAX: every encoder
+// still writes a block that decodes with the dictionary, and reads nothing
+// outside its buffers (the sanitizer build checks). The tables hold entries
+// of an earlier block just below the limit.
+TEST(Lz4Dict, HistoriesReachingTheLargestPosition) {
+    using vek::testdata::text_bytes;
+    const Bytes dict = text_bytes(3000, 21), first = text_bytes(2000, 22);
+    Bytes src = text_bytes(5000, 23);
+    std::memcpy(&src[1000], &dict[500], 700);  // worth finding in the dictionary
+    const int32_t dl = int32_t(dict.size()), n = int32_t(src.size());
+    auto decodes = [&](const Bytes& block, int32_t len) {
+        Bytes out(dict.size() + src.size());
+        const vek::testref::Lz4Result r = vek::testref::lz4_reference_decode(
+            block.data(), len, out.data(), dl, n, dict.data(), dl);
+        EXPECT_EQ(r.status, vekStatusOk);
+        EXPECT_EQ(r.dstLen, n);
+        return Bytes(out.begin() + dl, out.end()) == src;
+    };
+    for (int32_t idx : {INT32_MAX - 3000, INT32_MAX - 1, INT32_MAX}) {
+        for (int variant = 0; variant < 3; ++variant) {
+            Table tab;
+            alignas(64) static int32_t head[32768], chain[65536];
+            uint8_t* hc[2] = {reinterpret_cast<uint8_t*>(head), reinterpret_cast<uint8_t*>(chain)};
+            veksEncodeLZ4DictHashTableInit_8u(tab.t(), 1);
+            veksEncodeLZ4HCHashTableInit_8u(hc);
+            Bytes block(n + n / 255 + 64);
+            int32_t sl = int32_t(first.size()), len = int32_t(block.size());
+            const int32_t before = INT32_MAX - 2 * int32_t(first.size());
+            // The earlier block, in the representable range.
+            if (variant == 2) {
+                ASSERT_EQ(veksEncodeLZ4HC_8u(first.data(), before, &sl, block.data(), &len, hc,
+                                             dict.data(), dl, 9),
+                          vekStatusOk);
+            } else {
+                ASSERT_EQ(veksEncodeLZ4Dict_8u(first.data(), before, sl, block.data(), &len,
+                                               tab.t(), dict.data(), dl),
+                          vekStatusOk);
+            }
+            sl = n;
+            len = int32_t(block.size());
+            vekStatus st;
+            if (variant == 0)
+                st = veksEncodeLZ4Dict_8u(src.data(), idx, n, block.data(), &len, tab.t(),
+                                          dict.data(), dl);
+            else if (variant == 1)
+                st = veksEncodeLZ4DictSafe_8u(src.data(), idx, &sl, block.data(), &len, tab.t(),
+                                              dict.data(), dl);
+            else
+                st = veksEncodeLZ4HC_8u(src.data(), idx, &sl, block.data(), &len, hc,
+                                        dict.data(), dl, 9);
+            ASSERT_EQ(st, vekStatusOk) << idx << " " << variant;
+            EXPECT_EQ(sl, n);
+            EXPECT_LT(len, n - 500) << idx << " " << variant;  // matches were found
+            EXPECT_TRUE(decodes(block, len)) << idx << " " << variant;
+        }
+    }
 }
 
 }  // namespace

@@ -90,6 +90,25 @@ TEST(Lz4Encode, HundredEqualBytes) {
     EXPECT_EQ(encode(src), want);
 }
 
+// Any factor of 2 or more is valid: a huge one steps past the search limit
+// at once. Here the only match is the run of 20 zeros found at position 1;
+// the two probes behind it miss (their bytes are distinct and nonzero), and
+// the next probe group would start beyond the limit (the 16-bit layout still
+// probes position 22 singly and misses).
+TEST(Lz4Encode, HugeAccelerationStepsPastTheLimit) {
+    for (int32_t n : {1000, 70000}) {
+        Bytes src(n, 0);
+        for (int32_t i = 20; i < n; ++i) src[i] = uint8_t(1 + (i - 20) % 255);
+        // Literal 0, a match of 19 at offset 1 (token 0x1F, extension 0).
+        Bytes want = {0x1F, 0x00, 0x01, 0x00, 0x00};
+        const Bytes rest(src.begin() + 20, src.end());
+        const Bytes last = literal_block(rest);
+        want.insert(want.end(), last.begin(), last.end());
+        for (int32_t accel : {1 << 26, 1 << 30, 0x7FFFFFFF})
+            EXPECT_EQ(encode_fast(src, accel), want) << n << " " << accel;
+    }
+}
+
 TEST(Lz4Encode, ArgumentChecks) {
     Table tab;
     Bytes src(100, 1), dst(200);

@@ -140,6 +140,29 @@ TEST(LzoEncode, HandDerivedStreams) {
     EXPECT_EQ(encode(Bytes(100, 0), 0), want);
     EXPECT_EQ(encode(Bytes(100, 0), 1), want);
 
+    // Method 2 on the same input: the first probe is at 5, whose candidate is
+    // the piece start (distance 5), and the match runs to the piece end: 5
+    // literals, then length 95 (0x20 and the zero run of 95 - 33 = 62) with
+    // the word (5 - 1) << 2, no final literals.
+    const Bytes want2 = {0x02, 0, 0, 0, 0, 0, 0x20, 0x3E, 0x10, 0x00, 0x11, 0, 0};
+    EXPECT_EQ(encode(Bytes(100, 0), 2), want2);
+    // A token that does not fit: method 0 leaves *pDstLen at the capacity,
+    // method 2 reports the bytes written (none); a tail that does not fit:
+    // both report the stream up to the last match (10 bytes).
+    for (int32_t m : {0, 2}) {
+        for (uint32_t cap : {5u, 9u, 10u, 12u}) {
+            State s(m);
+            std::fill(s.dict(), s.dict() + 32768, 0u);
+            const Bytes src(100, 0);
+            Bytes dst(cap + 1, 0x5A);
+            uint32_t n = cap;
+            EXPECT_EQ(veksEncodeLZO_8u(src.data(), 100, dst.data(), &n, s.st()),
+                      vekStatusDstTooSmall);
+            EXPECT_EQ(n, cap < 10 ? (m == 0 ? cap : 0u) : 10u) << m << " " << cap;
+            EXPECT_EQ(dst[cap], 0x5A);
+        }
+    }
+
     // Long literal-only streams: L + 17 up to 238, then 0x00 and the
     // zero-run of L - 18.
     for (size_t L : {1u, 3u, 238u, 239u, 273u, 274u, 528u, 529u}) {
