@@ -99,9 +99,15 @@ for off in 4 6 11; do
 done
 cat "$good" <(printf 'garbage') >"$TMP/bad.lzss"
 expect_clean_failure "bytes after the CRC" "$TMP/bad.lzss"
+# The CRC covers the decoded bytes only: a flip that leaves them as they
+# were (a match moved onto an equal stretch of the text) decodes cleanly.
 for off in $(python3 -c "import random; r = random.Random(7); print(*sorted(r.sample(range(12, $size - 4), 12)))"); do
     flip "$good" "$off" "$TMP/bad.lzss"
-    expect_clean_failure "byte $off flipped" "$TMP/bad.lzss"
+    if "$VEKDC" decompress -c "$TMP/bad.lzss" 2>/dev/null | cmp -s - "$TMP/text"; then
+        ok
+    else
+        expect_clean_failure "byte $off flipped" "$TMP/bad.lzss"
+    fi
 done
 
 finish
