@@ -12,9 +12,10 @@ using namespace deflate_blocks;
 namespace {
 
 constexpr uint32_t kWindow = 32768;
-// Head table entries of the statistics pass: as many as the encoder's, so
-// that the sample finds the matches the encoder will.
-constexpr uint32_t kSampleHash = 65536;
+// Head table entries of the statistics pass for fits (as many as the
+// encoder's) and for samples.
+constexpr uint32_t kFitHash = 65536;
+constexpr uint32_t kSampleHash = 8192;
 // Bytes of the sample that decides whether a piece gets codes of its own,
 // taken from the start of every kProbeEvery-th piece while the codes stay,
 // and of the piece after a refit. (A sample of 2 KiB costs about 3% of
@@ -69,47 +70,34 @@ double held_out_bits(const uint32_t* count, const uint8_t* len, int n) {
 
 }  // namespace
 
-void FastestCodes::sample(const uint8_t* p, uint32_t n) {
-    // Each sample starts more than a window past the end of the last, so
+uint32_t FastestCodes::count(Table& table, uint32_t hash_size, const uint8_t* p, uint32_t n,
+                             bool flush, uint32_t* lit_count, uint32_t* dist_count) {
+    // Each count starts more than a window past the end of the last, so
     // the table's old positions are never followed and need no clearing
     // (until the positions would grow too large).
-    if (head_.empty() || next_idx_ > (1u << 30)) {
-        head_.assign(kSampleHash, -static_cast<int32_t>(kWindow));
-        next_idx_ = 0;
+    if (table.head.empty() || table.next_idx > (1u << 30)) {
+        table.head.assign(hash_size, -static_cast<int32_t>(kWindow));
+        table.next_idx = 0;
     }
-    std::fill(lit_count_, lit_count_ + kLitSymbols, 0u);
-    std::fill(dist_count_, dist_count_ + kDistSymbols, 0u);
-    base_ = p;
-    base_len_ = n;
-    at_ = p;
-    at_idx_ = next_idx_;
-    count(std::min(kProbeBytes, n));
-    sample_bytes_ = static_cast<uint32_t>(at_ - base_);
-}
-
-void FastestCodes::count(uint32_t bytes) {
-    const uint8_t* end = base_ + bytes;
-    if (at_ >= end) return;
-    // Without flush the count stops short of the end, and a later call
-    // goes on from there; the last takes all that is left.
-    const bool flush = bytes == base_len_;
-    const uint8_t* src = at_;
-    uint32_t left = static_cast<uint32_t>(end - at_);
+    const uint8_t* src = p;
+    uint32_t left = n, idx = table.next_idx;
     check_library(
         "veksDeflateLZ77FastestGetStat_8u",
-        veksDeflateLZ77FastestGetStat_8u(&src, &left, &at_idx_, at_, kWindow, head_.data(),
-                                         kSampleHash, lit_count_, dist_count_, flush ? 2 : 0));
-    at_ = src;
-    next_idx_ = at_idx_ + kWindow + 1;
+        veksDeflateLZ77FastestGetStat_8u(&src, &left, &idx, p, kWindow, table.head.data(),
+                                         hash_size, lit_count, dist_count, flush ? 2 : 0));
+    table.next_idx = idx + kWindow + 1;
+    return static_cast<uint32_t>(src - p);
 }
 
-void FastestCodes::fit(const uint8_t* p, uint32_t n) {
-    sample(p, n);
-    fit_sampled();
+void FastestCodes::sample(const uint8_t* p, uint32_t n) {
+    std::fill(sample_lit_, sample_lit_ + kLitSymbols, 0u);
+    std::fill(sample_dist_, sample_dist_ + kDistSymbols, 0u);
+    sample_bytes_ = count(sample_table_, kSampleHash, p, std::min(kProbeBytes, n), n <= kProbeBytes,
+                          sample_lit_, sample_dist_);
 }
 
-double FastestCodes::refit_gain() const {
-    return (gain_per_byte(lit_count_, dist_count_, sample_bytes_) - baseline_) * base_len_;
+double FastestCodes::refit_gain(uint32_t n) const {
+    return (gain_per_byte(sample_lit_, sample_dist_, sample_bytes_) - baseline_) * n;
 }
 
 double FastestCodes::gain_per_byte(const uint32_t* lit_count, const uint32_t* dist_count,
@@ -129,21 +117,17 @@ double FastestCodes::gain_per_byte(const uint32_t* lit_count, const uint32_t* di
     return (double(in_use) - own * (1 + kCodeRedundancy)) / bytes;
 }
 
-void FastestCodes::fit_sampled() {
-    uint32_t lit_sample[kLitSymbols], dist_sample[kDistSymbols];
-    std::copy(lit_count_, lit_count_ + kLitSymbols, lit_sample);
-    std::copy(dist_count_, dist_count_ + kDistSymbols, dist_sample);
-    count(base_len_);
-    const uint32_t* lit_count = lit_count_;
-    const uint32_t* dist_count = dist_count_;
-    lit_count_[kEndOfBlock] = 1;
+void FastestCodes::fit(const uint8_t* p, uint32_t n, bool sampled) {
+    uint32_t lit_count[kLitSymbols] = {}, dist_count[kDistSymbols] = {};
+    count(fit_table_, kFitHash, p, n, true, lit_count, dist_count);
+    lit_count[kEndOfBlock] = 1;
     const vekStatus st = veksDeflateLZ77FastestGenHuffTable_8u(lit_count, dist_count, lit_, dist_);
     uint32_t header_bytes = 0;
     check_library(
         "veksDeflateLZ77FastestGenHeader_8u",
         veksDeflateLZ77FastestGenHeader_8u(lit_, dist_, header_, &header_bytes, &header_bits_));
 
-    // Bits of the sample's items under both code sets.
+    // Bits of the input's items under both code sets.
     const FixedCodes& fixed = fixed_codes();
     uint64_t extra = 0, dyn = 0, fix = 0;
     for (int i = 0; i < kLitSymbols; ++i) {
@@ -158,15 +142,14 @@ void FastestCodes::fit_sampled() {
     }
     // A length limit the builder could not meet leaves no usable tables.
     dynamic_ = st == vekStatusOk && header_bits_ + dyn < 3 + fix;
-    sample_bits_per_byte_ =
-        double((dynamic_ ? dyn : fix) + extra) / std::max<uint32_t>(base_len_, 1);
+    sample_bits_per_byte_ = double((dynamic_ ? dyn : fix) + extra) / std::max<uint32_t>(n, 1);
     // What the sample at the start of the input appears to gain over the
     // codes just fitted to all of it: samples of later input that appear
     // to gain no more than this are coded as well by these codes (a sample
     // coded without history has more literals and shorter matches than
     // the coded stream, and its own counts always flatter it).
-    baseline_ = gain_per_byte(lit_sample, dist_sample, sample_bytes_);
-    sample_bytes_ = 0;
+    if (!sampled) sample(p, n);
+    baseline_ = gain_per_byte(sample_lit_, sample_dist_, sample_bytes_);
 }
 
 void FastestCodes::write_header(BitOut& out, bool final) const {
@@ -191,14 +174,13 @@ size_t FastestBlocks::code(BitOut& out, int32_t* head, uint32_t hash_size, uint3
         since_probe_ = 0;
     } else if (!fixed_only_ && ++since_probe_ >= kProbeEvery) {
         // Codes fitted to this piece, when a sample of it says they would
-        // pay for their header and a share of the piece's bits; the sample's
-        // counts are the start of the fit's.
+        // pay for their header and a share of the piece's bits.
         since_probe_ = 0;
         codes_.sample(p, n);
         const double header = codes_.dynamic() ? codes_.header_bits() : 600;
-        if (codes_.refit_gain() > header + kRefitGain * codes_.sample_bits_per_byte() * n) {
+        if (codes_.refit_gain(n) > header + kRefitGain * codes_.sample_bits_per_byte() * n) {
             close(out);
-            codes_.fit_sampled();
+            codes_.fit(p, n, true);
             fitted = true;
             since_probe_ = kProbeEvery;
         }

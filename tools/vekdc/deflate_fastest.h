@@ -17,15 +17,14 @@ namespace vekdc {
 
 class FastestCodes {
   public:
-    // Fits codes to the n bytes at p.
-    void fit(const uint8_t* p, uint32_t n);
-    // Counts the items of a sample at the start of the n bytes at p.
+    // Fits codes to the n bytes at p, which sample() has just sampled
+    // when `sampled`.
+    void fit(const uint8_t* p, uint32_t n, bool sampled = false);
+    // Counts the items of a small sample at the start of the n bytes at p.
     void sample(const uint8_t* p, uint32_t n);
-    // Bits that codes fitted to the sampled input are estimated to save on
-    // it against the codes in use, their block header not counted.
-    double refit_gain() const;
-    // Fits codes to the sampled input, counting on from the sample.
-    void fit_sampled();
+    // Bits that codes fitted to the n sampled bytes are estimated to save
+    // on them against the codes in use, their block header not counted.
+    double refit_gain(uint32_t n) const;
 
     // Whether the fitted dynamic codes are in use (else the fixed codes).
     bool dynamic() const { return dynamic_; }
@@ -42,24 +41,28 @@ class FastestCodes {
     double sample_bits_per_byte() const { return sample_bits_per_byte_; }
 
   private:
-    void count(uint32_t bytes);
+    // A head table of the statistics pass and the stream position of the
+    // next input it counts.
+    struct Table {
+        std::vector<int32_t> head;
+        uint32_t next_idx = 0;
+    };
+    static uint32_t count(Table& table, uint32_t hash_size, const uint8_t* p, uint32_t n,
+                          bool flush, uint32_t* lit_count, uint32_t* dist_count);
     double gain_per_byte(const uint32_t* lit_count, const uint32_t* dist_count,
                          uint32_t bytes) const;
 
-    std::vector<int32_t> head_;
-    uint32_t next_idx_ = 0;  // stream position of the next sample
-    // The sampled input, how far it is counted, the counts so far and the
-    // bytes of the sample in them.
-    const uint8_t* base_ = nullptr;
-    uint32_t base_len_ = 0;
-    const uint8_t* at_ = nullptr;
-    uint32_t at_idx_ = 0;
+    // The fits' table has as many entries as the encoder's, so that they
+    // find the matches the encoder will; the samples' table is small
+    // enough to leave the encoder's in the cache.
+    Table fit_table_, sample_table_;
+    // The last sample: its counts and the bytes they cover.
+    uint32_t sample_lit_[deflate_blocks::kLitSymbols] = {};
+    uint32_t sample_dist_[deflate_blocks::kDistSymbols] = {};
     uint32_t sample_bytes_ = 0;
     // The gain per byte that the sample of the codes' own input appears to
     // promise (the bias of the estimate on input they fit).
     double baseline_ = 0;
-    uint32_t lit_count_[deflate_blocks::kLitSymbols] = {};
-    uint32_t dist_count_[deflate_blocks::kDistSymbols] = {};
     vekDeflateHuffCode lit_[deflate_blocks::kLitSymbols];
     vekDeflateHuffCode dist_[deflate_blocks::kDistSymbols];
     // 17 + 19 * 3 + 316 * 14 bits at most.
