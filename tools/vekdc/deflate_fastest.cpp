@@ -27,6 +27,9 @@ constexpr double kRefitWorse = 1.1;
 // A piece is refitted when new codes are estimated to save its new block
 // header and this share of its bits.
 constexpr double kRefitGain = 0.09;
+// A sample of fewer items (long matches, as in runs) says too little to
+// refit on.
+constexpr uint32_t kMinSampleItems = 256;
 // Weight of the codes in use in the estimate of a sample's cost under codes
 // of its own, in items per item of the sample, and the share that whole
 // code lengths are assumed to add to that estimate.
@@ -97,6 +100,9 @@ void FastestCodes::sample(const uint8_t* p, uint32_t n) {
 }
 
 double FastestCodes::refit_gain(uint32_t n) const {
+    uint32_t items = 0;
+    for (uint32_t c : sample_lit_) items += c;
+    if (items < kMinSampleItems) return 0;
     return (gain_per_byte(sample_lit_, sample_dist_, sample_bytes_) - baseline_) * n;
 }
 
