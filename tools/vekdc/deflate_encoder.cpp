@@ -106,7 +106,7 @@
 // codes in use), less what the same estimate promised on the sample of the
 // codes' own input (samples counted without history, and small ones, look
 // better than the codes fitted to a whole block even where nothing
-// changed); a block promised more than 9% of its bits and its header gets
+// changed); a block promised more than 12% of its bits and its header gets
 // codes fitted to itself. On the tar of executables this gains 10% (85%
 // of what fitting every block would, at twice the speed of that) for
 // 3-8% of the speed; the samples cost about 1% on input that does not

@@ -26,7 +26,7 @@ constexpr uint32_t kProbeEvery = 3;
 constexpr double kRefitWorse = 1.1;
 // A piece is refitted when new codes are estimated to save its new block
 // header and this share of its bits.
-constexpr double kRefitGain = 0.09;
+constexpr double kRefitGain = 0.12;
 // A sample of fewer items (long matches, as in runs) says too little to
 // refit on.
 constexpr uint32_t kMinSampleItems = 256;
