@@ -69,10 +69,10 @@
 // times zlib's speed. The fastest level has no zlib counterpart: with the
 // fixed codes it comes to 76-86% of zlib -1's ratio on all but random data
 // and runs; codes fitted to the input take it to about ISA-L -1's ratio
-// (text +4%, source -0.5%, binary -2%; a 30 MB tar of executables and
+// (text +4%, source -0.5%, binary -2.5%; a 30 MB tar of executables and
 // libraries and a 9 MB concatenation of manual pages, an executable and
 // headers the same as ISA-L -1, a 30 MB tar of documentation 1.7% short,
-// its already compressed files stored) at 94% of its speed on text and
+// its already compressed files stored) at 95% of its speed on text and
 // source, 70% on binary records and 75% on the tar of executables.
 //
 // Memory: the input goes through one buffer holding the 32 KiB the matches
@@ -107,10 +107,11 @@
 // codes' own input (samples counted without history, and small ones, look
 // better than the codes fitted to a whole block even where nothing
 // changed); a block promised more than 12% of its bits and its header gets
-// codes fitted to itself. On the tar of executables this gains 10% (85%
-// of what fitting every block would, at twice the speed of that) for
-// 3-8% of the speed; the samples cost about 1% on input that does not
-// change, and the corpus's binary records gain 2% for 8%.
+// codes fitted to itself (a sample of under 256 items, as in runs, says
+// too little). On the tar of executables this gains 10% (83% of what
+// fitting every block would, at twice the speed of that) for 3-6% of the
+// speed; the samples cost 1-2% on input that does not change, and the
+// corpus's binary records gain 1.5% for 5%.
 // At the start of a stream and after a stored block, both engines first
 // code 1 KiB samples of what follows (every 8 KiB, for the fastest engine
 // every 16 KiB) alone; the stretch up to the first sample that shrinks (for
