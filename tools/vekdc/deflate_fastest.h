@@ -1,9 +1,9 @@
 // Blocks of the single-pass encoder and the codes they use. The library's
-// statistics pass counts the items the encoder's own match rule gives on a
-// sample of the input (a head table of its own, no history); the library
-// then builds complete code tables and their dynamic block header from the
+// statistics pass counts the items the encoder's own match rule gives on the
+// input of a block (a head table of its own, no history); the library then
+// builds complete code tables and their dynamic block header from the
 // counts. Every symbol gets a code, so the tables can code any later input;
-// when the sample codes no smaller under them (header included) than under
+// when the input codes no smaller under them (header included) than under
 // the fixed codes, the fixed codes are used instead.
 #pragma once
 
@@ -17,8 +17,14 @@ namespace vekdc {
 
 class FastestCodes {
   public:
-    // Fits codes to the n bytes at p.
-    void fit(const uint8_t* p, uint32_t n);
+    // Fits codes to the n bytes at p, which sample() has just sampled
+    // when `sampled`.
+    void fit(const uint8_t* p, uint32_t n, bool sampled = false);
+    // Counts the items of a small sample at the start of the n bytes at p.
+    void sample(const uint8_t* p, uint32_t n);
+    // Bits that codes fitted to the n sampled bytes are estimated to save
+    // on them against the codes in use, their block header not counted.
+    double refit_gain(uint32_t n) const;
 
     // Whether the fitted dynamic codes are in use (else the fixed codes).
     bool dynamic() const { return dynamic_; }
@@ -30,13 +36,33 @@ class FastestCodes {
     // Writes the dynamic block header, with BFINAL as given.
     void write_header(deflate_blocks::BitOut& out, bool final) const;
 
-    // Coded bits per input byte of the sample under the codes in use,
-    // without the block header.
+    // Coded bits per input byte of the input the codes were fitted to,
+    // under the codes in use, without the block header.
     double sample_bits_per_byte() const { return sample_bits_per_byte_; }
 
   private:
-    std::vector<int32_t> head_;
-    uint32_t next_idx_ = 0;  // stream position of the next sample
+    // A head table of the statistics pass and the stream position of the
+    // next input it counts.
+    struct Table {
+        std::vector<int32_t> head;
+        uint32_t next_idx = 0;
+    };
+    static uint32_t count(Table& table, uint32_t hash_size, const uint8_t* p, uint32_t n,
+                          bool flush, uint32_t* lit_count, uint32_t* dist_count);
+    double gain_per_byte(const uint32_t* lit_count, const uint32_t* dist_count,
+                         uint32_t bytes) const;
+
+    // The fits' table has as many entries as the encoder's, so that they
+    // find the matches the encoder will; the samples' table is small
+    // enough to leave the encoder's in the cache.
+    Table fit_table_, sample_table_;
+    // The last sample: its counts and the bytes they cover.
+    uint32_t sample_lit_[deflate_blocks::kLitSymbols] = {};
+    uint32_t sample_dist_[deflate_blocks::kDistSymbols] = {};
+    uint32_t sample_bytes_ = 0;
+    // The gain per byte that the sample of the codes' own input appears to
+    // promise (the bias of the estimate on input they fit).
+    double baseline_ = 0;
     vekDeflateHuffCode lit_[deflate_blocks::kLitSymbols];
     vekDeflateHuffCode dist_[deflate_blocks::kDistSymbols];
     // 17 + 19 * 3 + 316 * 14 bits at most.
@@ -50,9 +76,11 @@ class FastestCodes {
 // block goes on over the following pieces while its codes stay in use and
 // they code smaller than stored. Codes are fitted to the first piece of a
 // stream (unless only the fixed codes are wanted), to the piece after
-// stored ones, and to a piece that took more than kRefitWorse times the
-// bits per byte of the codes' sample: that piece is then coded again, in a
-// block of its own, with codes fitted to itself.
+// stored ones and to a piece that coded clearly worse than the codes' own
+// input (it is then coded again). While they stay, a small sample at the start of every few
+// pieces estimates what codes of the piece's own would save; a piece whose
+// sample promises clearly more than the sample the codes were fitted with
+// gets a block with codes fitted to itself.
 class FastestBlocks {
   public:
     explicit FastestBlocks(bool fixed_codes_only) : fixed_only_(fixed_codes_only) {}
@@ -87,7 +115,8 @@ class FastestBlocks {
     FastestCodes codes_;
     bool fixed_only_;
     bool refit_ = true;
-    bool open_ = false;  // a block with codes_ goes on, without BFINAL
+    bool open_ = false;         // a block with codes_ goes on, without BFINAL
+    uint32_t since_probe_ = 0;  // pieces since the last sample or fit
 };
 
 }  // namespace vekdc
