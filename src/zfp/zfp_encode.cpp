@@ -52,7 +52,10 @@ struct Writer {
     // A state left full by a failed block (64 bits pending) or with a damaged
     // count takes no more bits.
     explicit Writer(const vekZfpState_32f* s)
-        : buf(s->bitBuffer), count(s->bitCount), cur(s->pCur), end(s->pEnd),
+        : buf(s->bitBuffer),
+          count(s->bitCount),
+          cur(s->pCur),
+          end(s->pEnd),
           failed(count < 0 || count > 63) {}
 
     void save(vekZfpState_32f* s) const {

@@ -83,6 +83,19 @@ TEST(Lz4Dict, LoadDictRecordsEveryThirdPositionWithEightBytesLeft) {
     for (int32_t v : tab.e) ASSERT_TRUE(v == -1 || (v % 3 == 0 && v <= 91));
 }
 
+// The model's history: a separate dictionary when dict is set, else the
+// bytes before the source.
+Lz4History history(const uint8_t* dict, int32_t dictLen, int32_t srcIdx,
+                   std::vector<int32_t>* table) {
+    Lz4History h;
+    h.kind = dict ? Lz4History::kDict : Lz4History::kPrefix;
+    h.srcIdx = srcIdx;
+    h.dict = dict;
+    h.dictLen = dictLen;
+    h.table = table;
+    return h;
+}
+
 // Encodes `blocks` of src one after another on one table; `dict` (may be
 // empty) is loaded first. Separate: the dictionary is its own buffer;
 // otherwise everything sits in one buffer (dictionary then source).
@@ -125,12 +138,7 @@ StreamResult encode_stream(const Bytes& dict, const Bytes& src, size_t blockSize
                 v = 0;
             else if (v > srcIdx - (checked ? 0 : 1))
                 v = srcIdx - (checked ? 0 : 1);
-        Lz4History h;
-        h.kind = dptr ? Lz4History::kDict : Lz4History::kPrefix;
-        h.srcIdx = srcIdx;
-        h.dict = dptr;
-        h.dictLen = dlen;
-        h.table = &modelTable;
+        Lz4History h = history(dptr, dlen, srcIdx, &modelTable);
         h.prefixUnchecked = !dptr && !checked;
         int32_t covered = 0;
         r.model.push_back(vek::testref::lz4_model_encode(
@@ -224,12 +232,7 @@ TEST(Lz4Dict, CheckedEncodersAtTightCapacities) {
             int32_t sl = n, len = cap;
             const vekStatus st =
                 veksEncodeLZ4DictSafe_8u(p, dl, &sl, dst.data(), &len, tab.t(), dptr, dlen);
-            Lz4History h;
-            h.kind = dptr ? Lz4History::kDict : Lz4History::kPrefix;
-            h.srcIdx = dl;
-            h.dict = dptr;
-            h.dictLen = dlen;
-            h.table = &modelTable;
+            const Lz4History h = history(dptr, dlen, dl, &modelTable);
             int32_t covered = 0;
             const Bytes want = vek::testref::lz4_model_encode(p, n, cap, &covered, h);
             ASSERT_EQ(Bytes(dst.begin(), dst.begin() + len), want) << separate << " " << cap;
@@ -288,8 +291,8 @@ TEST(Lz4Dict, HistoriesReachingTheLargestPosition) {
                 st = veksEncodeLZ4DictSafe_8u(src.data(), idx, &sl, block.data(), &len, tab.t(),
                                               dict.data(), dl);
             else
-                st = veksEncodeLZ4HC_8u(src.data(), idx, &sl, block.data(), &len, hc,
-                                        dict.data(), dl, 9);
+                st = veksEncodeLZ4HC_8u(src.data(), idx, &sl, block.data(), &len, hc, dict.data(),
+                                        dl, 9);
             ASSERT_EQ(st, vekStatusOk) << idx << " " << variant;
             EXPECT_EQ(sl, n);
             EXPECT_LT(len, n - 500) << idx << " " << variant;  // matches were found

@@ -313,8 +313,8 @@ TEST(ZfpEncode, NegativePrecisionKeepsTheHeader) {
             vekZfpState_32f st = fresh(buf, 64);
             ASSERT_EQ(veksEncodeZfpSet_32f(min_bits, 4171, max_prec, -10740, &st), vekStatusOk);
             ASSERT_EQ(veksEncodeZfp444_32f(ones, 16, 64, &st), vekStatusOk);
-            const int64_t want = max_prec == 0 ? (min_bits > 1 ? min_bits : 1)
-                                               : (min_bits > 9 ? min_bits : 9);
+            const int64_t want =
+                max_prec == 0 ? (min_bits > 1 ? min_bits : 1) : (min_bits > 9 ? min_bits : 9);
             EXPECT_EQ(bit_size(st), want) << min_bits << " " << max_prec;
             EXPECT_EQ(st.bitBuffer, max_prec == 0 ? 0u : 0x101u);  // 2 * 1 + 255
             ASSERT_EQ(veksEncodeZfpFlush_32f(&st), vekStatusOk);
@@ -613,9 +613,9 @@ TEST(ZfpKernels, PortableAndAvx2Agree) {
                 sbuf[path].assign(blocks.size() * 600, 0);
                 // All-zero blocks leave iBlock alone: start both alike.
                 std::memset(&es[path], 0xC3, sizeof es[path]);
-                ASSERT_EQ(veksEncodeZfpInit_32f(sbuf[path].data(), int32_t(sbuf[path].size()),
-                                                &es[path]),
-                          vekStatusOk);
+                ASSERT_EQ(
+                    veksEncodeZfpInit_32f(sbuf[path].data(), int32_t(sbuf[path].size()), &es[path]),
+                    vekStatusOk);
                 ASSERT_EQ(set_params(p, &es[path], true), vekStatusOk);
             }
             for (size_t i = 0; i < blocks.size(); ++i) {
@@ -673,8 +673,8 @@ TEST(ZfpRoundTrip, AnyParametersKeepBothSidesInStep) {
     for (int iter = 0; iter < 40; ++iter) {
         const ZfpParams p{picks[0][rng() % 8], picks[1][rng() % 8], picks[2][rng() % 8],
                           picks[3][rng() % 8]};
-        SCOPED_TRACE(testing::Message() << p.min_bits << " " << p.max_bits << " " << p.max_prec
-                                        << " " << p.min_exp);
+        SCOPED_TRACE(testing::Message()
+                     << p.min_bits << " " << p.max_bits << " " << p.max_prec << " " << p.min_exp);
         Bytes buf(blocks.size() * 600 + 8);
         vekZfpState_32f es = fresh(buf.data(), int32_t(buf.size()));
         ASSERT_EQ(set_params(p, &es, true), vekStatusOk);
