@@ -1,0 +1,256 @@
+// Drives one block body through veksInflate_8u in random pieces and
+// compares every call with the stop model (inflate_stop_model.h): status,
+// mode, cursors, counts, held bits, saved step, output bytes, guard bytes
+// past the output space, and the state record's other words.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "deflate/inflate.h"
+#include "inflate_stop_model.h"
+#include "test_data.h"
+#include "vekdc.h"
+
+namespace vek::stopdriver {
+
+using namespace vek::stopmodel;
+using Lens = std::vector<uint8_t>;
+
+constexpr uint8_t kGuard = 0xA5;
+
+inline Lens fixed_lit() {
+    Lens l(288);
+    for (int i = 0; i < 288; ++i) l[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+    return l;
+}
+
+enum class Form { kFixed, kGeneral, kShort };
+
+struct Case {
+    Form form;
+    Lens lit, dist;
+    uint32_t nLit, nDist;
+    std::vector<uint8_t> stream;
+    uint32_t skipBits;  // junk bits before the body in the first byte
+    uint32_t winSize;   // 0: no window
+    // Bytes before the body that its distances may reach (the window's
+    // first contents, newest last); random history when empty.
+    std::vector<uint8_t> history;
+};
+
+// What the decoder produced and, at the end of block, where it stopped.
+struct Driven {
+    bool blockEnd = false;
+    uint64_t endBit = 0;  // bits of the stream before the bits left unread
+    std::vector<uint8_t> out;
+};
+
+inline bool setup_state(const Case& c, vekInflateState* st) {
+    if (c.form == Form::kFixed) {
+        st->tableType = vekInflateTableFixed;
+        return true;
+    }
+    if (c.form == Form::kGeneral) {
+        // The general form for any lengths, also those the builder would
+        // give the short form.
+        std::memset(st->tables, 0, sizeof(st->tables));
+        st->tableType = vekInflateTableGeneral;
+        return vek::deflate::build_general_table(c.lit.data(), c.nLit, c.dist.data(), c.nDist,
+                                                 st->tables);
+    }
+    std::vector<uint16_t> lens(c.lit.begin(), c.lit.end());
+    lens.insert(lens.end(), c.dist.begin(), c.dist.end());
+    const vekStatus s = veksInflateBuildHuffTable(lens.data(), c.nLit, c.nDist, st);
+    EXPECT_EQ(s, vekStatusOk);
+    EXPECT_EQ(st->tableType, vekInflateTableShort);
+    return s == vekStatusOk;
+}
+
+struct Stats {
+    size_t calls = 0, ends[3] = {}, errors[4] = {}, steps[7] = {}, forms[3] = {}, bigCalls = 0;
+};
+
+// Decodes one case in random pieces, comparing every call with the model.
+inline void drive(const Case& c, std::mt19937& rng, Stats& stats, Driven* res = nullptr) {
+    auto st = std::make_unique<vekInflateState>();
+    std::memset(st.get(), 0, sizeof(vekInflateState));
+    ASSERT_TRUE(setup_state(c, st.get()));
+    ++stats.forms[static_cast<int>(c.form)];
+    const Code lit(c.lit), dist(c.dist);
+
+    const uint32_t winSize = c.winSize;
+    std::vector<uint8_t> window = vek::testdata::random_bytes(winSize, rng());
+    uint32_t winIdx = winSize ? rng() % (winSize + 1) : 0;
+    for (size_t k = 1; winSize && k <= std::min<size_t>(c.history.size(), winSize); ++k)
+        window[(winIdx + winSize - k) % winSize] = c.history[c.history.size() - k];
+    st->pWindow = winSize ? window.data() : nullptr;
+    st->winSize = winSize ? winSize : rng() % 3;
+
+    const size_t cap = rng() % 4 ? 1024 + rng() % 4096 : 20000;
+    std::vector<uint8_t> outA(cap + 64, kGuard), outM(cap + 64, kGuard);
+    uint32_t dstIdx = 0;
+
+    // The first bytes of the stream go in as held bits, less the junk bits.
+    // (At least the first byte when it holds junk bits.)
+    const uint32_t preBytes = std::min<uint32_t>(std::max<uint32_t>(rng() % 5, c.skipBits ? 1 : 0),
+                                                 static_cast<uint32_t>(c.stream.size()));
+    uint64_t held = 0;
+    for (uint32_t i = 0; i < preBytes; ++i) held |= uint64_t{c.stream[i]} << (8 * i);
+    uint32_t nbits = 8 * preBytes;
+    if (nbits >= c.skipBits) {
+        held >>= c.skipBits;
+        nbits -= c.skipBits;
+    } else {
+        held = nbits = 0;
+    }
+    size_t pos = preBytes;
+    uint32_t code = static_cast<uint32_t>(held);
+    vekInflateMode mode = static_cast<vekInflateMode>(rng() % 2);
+    Saved saved;
+    int idle = 0;
+
+    for (int call = 0; call < 100000; ++call) {
+        // Flush the output into the window now and then (or restart the
+        // buffer without a window: older distances then become invalid).
+        if (dstIdx > cap - 300 || (dstIdx && winSize && rng() % 16 == 0)) {
+            if (winSize) {
+                for (uint32_t i = 0; i < dstIdx; ++i) {
+                    window[winIdx % winSize] = outA[i];
+                    winIdx = winIdx % winSize + 1;
+                }
+                if (winIdx == winSize && rng() % 2) winIdx = 0;
+            }
+            std::fill(outA.begin(), outA.end(), kGuard);
+            std::fill(outM.begin(), outM.end(), kGuard);
+            dstIdx = 0;
+        }
+        const size_t inLeft = c.stream.size() - pos;
+        uint32_t srcLen;
+        switch (rng() % 4) {
+            case 0:
+                srcLen = rng() % 3;
+                break;
+            case 1:
+                srcLen = rng() % 20;
+                break;
+            case 2:
+                srcLen = rng() % 100;
+                break;
+            default:
+                srcLen = static_cast<uint32_t>(inLeft);
+                break;
+        }
+        srcLen = static_cast<uint32_t>(std::min<size_t>(srcLen, inLeft));
+        uint32_t dstLen;
+        switch (rng() % 4) {
+            case 0:
+                dstLen = rng() % 3;
+                break;
+            case 1:
+                dstLen = rng() % 40;
+                break;
+            case 2:
+                dstLen = rng() % 400;
+                break;
+            default:
+                dstLen = static_cast<uint32_t>(cap - dstIdx);
+                break;
+        }
+        dstLen = std::min<uint32_t>(dstLen, static_cast<uint32_t>(cap - dstIdx));
+        // Junk above the held bits must not matter.
+        const uint32_t junk = nbits < 32 ? static_cast<uint32_t>(rng()) << nbits : 0;
+        if (mode != vekInflateModeResume && rng() % 8 == 0) mode = static_cast<vekInflateMode>(3);
+        // Words the call may not change: all but the saved step.
+        vekInflateState before;
+        std::memcpy(&before, st.get(), sizeof(before));
+
+        std::fill(outA.begin() + dstIdx, outA.end(), kGuard);  // earlier calls' scratch
+        const uint8_t* src = c.stream.data() + pos;
+        uint32_t sl = srcLen, cd = code | junk, cl = nbits, dl = dstLen;
+        uint8_t* dst = outA.data() + dstIdx;
+        vekInflateMode md = mode;
+        const vekStatus got =
+            veksInflate_8u(&src, &sl, &cd, &cl, winIdx, &dst, &dl, dstIdx, &md, st.get());
+
+        Io io{c.stream.data() + pos,
+              srcLen,
+              code,
+              nbits,
+              outM.data(),
+              dstIdx,
+              0,
+              dstLen,
+              winSize ? window.data() : nullptr,
+              st->winSize,
+              winIdx};
+        const Result want = run(lit, dist, io, mode, saved);
+        ++stats.calls;
+        // Calls long enough for the decoder's widest loop.
+        if (srcLen >= 2048 && dstLen >= 8192) ++stats.bigCalls;
+
+        SCOPED_TRACE(testing::Message()
+                     << "call " << call << " srcLen " << srcLen << " dstLen " << dstLen << " bits "
+                     << nbits << " mode " << mode << " pos " << pos);
+        ASSERT_EQ(got, want.status);
+        if (got == vekStatusOk) {
+            ASSERT_EQ(md, want.mode);
+        } else {
+            ASSERT_EQ(md, mode);
+        }
+        ASSERT_EQ(src, io.src);
+        ASSERT_EQ(sl, io.srcLen);
+        ASSERT_EQ(cl, io.nbits);
+        const uint32_t mask = io.nbits ? ~uint32_t{0} >> (32 - io.nbits) : 0;
+        ASSERT_EQ(cd & mask, static_cast<uint32_t>(io.bits) & mask);
+        ASSERT_EQ(dst, outA.data() + dstIdx + io.out);
+        ASSERT_EQ(dl, dstLen - io.out);
+        // The output up to where the call stopped; past the space given,
+        // the guard bytes. (Bytes in the space past the stop are free.)
+        const size_t end = dstIdx + io.out;
+        ASSERT_TRUE(std::equal(outA.begin(), outA.begin() + end, outM.begin())) << "output differs";
+        ASSERT_TRUE(std::all_of(outA.begin() + dstIdx + dstLen, outA.end(), [](uint8_t b) {
+            return b == kGuard;
+        })) << "write past the output space";
+        if (got == vekStatusOk && md == vekInflateModeResume) {
+            ASSERT_EQ(static_cast<uint32_t>(st->step), want.saved.step);
+            ASSERT_EQ(st->pendingValue, want.saved.value);
+            ASSERT_EQ(st->pendingExtra & 15, want.saved.extra);
+            ASSERT_EQ(st->pendingDist, want.saved.dist);
+            ++stats.steps[want.saved.step];
+            saved = want.saved;
+            std::memcpy(&before.step, &st->step, 4 * sizeof(uint32_t));
+        }
+        ASSERT_EQ(std::memcmp(&before, st.get(), sizeof(before)), 0) << "state record changed";
+
+        if (got != vekStatusOk) {
+            ++stats.errors[want.error];
+            return;
+        }
+        ++stats.ends[md];
+        if (res) res->out.insert(res->out.end(), outA.begin() + dstIdx, outA.begin() + end);
+        if (md == vekInflateModeBlockEnd) {
+            if (res) {
+                res->blockEnd = true;
+                res->endBit = 8 * (pos + srcLen - io.srcLen) - io.nbits;
+            }
+            return;
+        }
+        pos += srcLen - io.srcLen;
+        code = static_cast<uint32_t>(io.bits);
+        nbits = io.nbits;
+        dstIdx += io.out;
+        mode = md;
+        // A cut stream: stop once every byte is in and nothing moves.
+        const bool moved = io.out || io.srcLen != srcLen;
+        idle = moved ? 0 : idle + 1;
+        if (pos == c.stream.size() && idle > 4) return;
+    }
+    FAIL() << "no end after many calls";
+}
+
+}  // namespace vek::stopdriver
