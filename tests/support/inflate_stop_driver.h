@@ -3,7 +3,6 @@
 // mode, cursors, counts, held bits, saved step, output bytes, guard bytes
 // past the output space, and the state record's other words.
 #pragma once
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +14,24 @@
 #include "inflate_stop_model.h"
 #include "test_data.h"
 #include "vekdc.h"
+
+// Checks: test assertions, or an abort in fuzz targets.
+#ifdef VEKDC_STOP_DRIVER_ABORTS
+#include <cstdio>
+#include <cstdlib>
+#define STOP_EQ(a, b)                                                                           \
+    do {                                                                                        \
+        if (!((a) == (b))) {                                                                    \
+            std::fprintf(stderr, "inflate stop model: %s != %s (line %d)\n", #a, #b, __LINE__); \
+            std::abort();                                                                       \
+        }                                                                                       \
+    } while (0)
+#define STOP_TRACE(x)
+#else
+#include <gtest/gtest.h>
+#define STOP_EQ(a, b) ASSERT_EQ(a, b)
+#define STOP_TRACE(x) SCOPED_TRACE(testing::Message() << x)
+#endif
 
 namespace vek::stopdriver {
 
@@ -68,10 +85,91 @@ inline bool setup_state(const Case& c, vekInflateState* st) {
     std::vector<uint16_t> lens(c.lit.begin(), c.lit.end());
     lens.insert(lens.end(), c.dist.begin(), c.dist.end());
     const vekStatus s = veksInflateBuildHuffTable(lens.data(), c.nLit, c.nDist, st);
-    EXPECT_EQ(s, vekStatusOk);
-    EXPECT_EQ(st->tableType,
-              c.form == Form::kShort ? vekInflateTableShort : vekInflateTableGeneral);
-    return s == vekStatusOk;
+    return s == vekStatusOk && st->tableType == (c.form == Form::kShort ? vekInflateTableShort
+                                                                        : vekInflateTableGeneral);
+}
+
+// A complete prefix code over n leaves (n >= 2) with lengths up to maxLen:
+// leaves split at random, deep ones favoured when `deep`.
+inline Lens random_lengths(std::mt19937& rng, const std::vector<int>& syms, size_t alphabet,
+                           int maxLen, bool deep) {
+    Lens lens(alphabet, 0);
+    if (syms.size() == 1) {
+        lens[syms[0]] = 1;  // the one allowed incomplete set
+        return lens;
+    }
+    std::vector<int> depth{0};
+    while (depth.size() < syms.size()) {
+        std::vector<size_t> cand;
+        for (size_t i = 0; i < depth.size(); ++i)
+            if (depth[i] < maxLen) cand.push_back(i);
+        size_t pick = cand[rng() % cand.size()];
+        if (deep && rng() % 2) {
+            for (size_t i : cand)
+                if (depth[i] > depth[pick]) pick = i;
+        }
+        const int dd = depth[pick] + 1;
+        depth[pick] = dd;
+        depth.push_back(dd);
+    }
+    std::vector<int> s(syms);
+    std::shuffle(s.begin(), s.end(), rng);
+    for (size_t i = 0; i < s.size(); ++i) lens[s[i]] = static_cast<uint8_t>(depth[i]);
+    return lens;
+}
+
+// A window (none, a power of two, or an odd size) and codes for a case: the
+// fixed ones, or random complete sets (a single code of length 1 now and
+// then), in the general or, where their lengths allow, the short form.
+inline void choose_codes(std::mt19937& rng, Case& c) {
+    // Window: absent, or a power of two filled with history.
+    const uint32_t wk = rng() % 5;
+    c.winSize = wk == 0 ? 0 : 1u << (wk == 1 ? rng() % 6 : 5 + rng() % 11);
+    if (wk && rng() % 4 == 0) c.winSize = 1 + rng() % 5000;
+    const uint32_t kind = rng() % 8;
+    if (kind == 0) {
+        c.form = Form::kFixed;
+        c.lit = fixed_lit();
+        c.dist = Lens(32, 5);
+        c.nLit = 288;
+        c.nDist = 32;
+    } else {
+        // Used literal/length symbols: the end of block always, then a few
+        // or many others; 286 and 287 now and then (invalid symbols).
+        std::vector<int> ls{256};
+        const uint32_t want = rng() % 3 == 0 ? 1 + rng() % 8 : 1 + rng() % 286;
+        for (uint32_t i = 0; i < want; ++i) {
+            const int s = rng() % 16 == 0 ? 286 + rng() % 2 : static_cast<int>(rng() % 286);
+            if (std::find(ls.begin(), ls.end(), s) == ls.end()) ls.push_back(s);
+        }
+        if (rng() % 16 == 0) ls = {static_cast<int>(rng() % 2 ? 256 : rng() % 256)};
+        const int maxLit = rng() % 2 ? 15 : 9 + rng() % 3;
+        c.lit = random_lengths(rng, ls, 288, maxLit, rng() % 2);
+        int top = 0;
+        for (size_t s = 0; s < c.lit.size(); ++s)
+            if (c.lit[s]) top = static_cast<int>(s);
+        c.nLit = std::max<uint32_t>(top + 1, rng() % 2 ? 257 : 257 + rng() % 32);
+        c.nLit = std::min<uint32_t>(c.nLit, 288);
+        std::vector<int> ds;
+        const uint32_t dk = rng() % 8;
+        const uint32_t nd = dk == 0 ? 0 : dk == 1 ? 1 : 2 + rng() % 29;
+        while (ds.size() < nd) {
+            const int s = static_cast<int>(rng() % 30);
+            if (std::find(ds.begin(), ds.end(), s) == ds.end()) ds.push_back(s);
+        }
+        c.dist = ds.empty()
+                     ? Lens(30, 0)
+                     : random_lengths(rng, ds, 30, rng() % 2 ? 15 : 5 + rng() % 6, rng() % 2);
+        c.nDist = rng() % 2 ? 30 : 0;
+        for (size_t s = 0; s < 30; ++s)
+            if (c.dist[s]) c.nDist = std::max<uint32_t>(c.nDist, static_cast<uint32_t>(s + 1));
+        c.lit.resize(c.nLit);
+        c.dist.resize(c.nDist);
+        const int mLit = *std::max_element(c.lit.begin(), c.lit.end());
+        const int mDist = c.dist.empty() ? 0 : *std::max_element(c.dist.begin(), c.dist.end());
+        const bool shortOk = mLit <= 11 && mDist <= 10;
+        c.form = shortOk && rng() % 2 ? Form::kShort : Form::kGeneral;
+    }
 }
 
 struct Stats {
@@ -82,7 +180,7 @@ struct Stats {
 inline void drive(const Case& c, std::mt19937& rng, Stats& stats, Driven* res = nullptr) {
     auto st = std::make_unique<vekInflateState>();
     std::memset(st.get(), 0, sizeof(vekInflateState));
-    ASSERT_TRUE(setup_state(c, st.get()));
+    STOP_EQ(setup_state(c, st.get()), true);
     ++stats.forms[static_cast<int>(c.form)];
     const Code lit(c.lit), dist(c.dist);
 
@@ -200,39 +298,39 @@ inline void drive(const Case& c, std::mt19937& rng, Stats& stats, Driven* res = 
         // Calls long enough for the decoder's widest loop.
         if (srcLen >= 2048 && dstLen >= 8192) ++stats.bigCalls;
 
-        SCOPED_TRACE(testing::Message()
-                     << "call " << call << " srcLen " << srcLen << " dstLen " << dstLen << " bits "
-                     << nbits << " mode " << mode << " pos " << pos);
-        ASSERT_EQ(got, want.status);
+        STOP_TRACE("call " << call << " srcLen " << srcLen << " dstLen " << dstLen << " bits "
+                           << nbits << " mode " << mode << " pos " << pos);
+        STOP_EQ(got, want.status);
         if (got == vekStatusOk) {
-            ASSERT_EQ(md, want.mode);
+            STOP_EQ(md, want.mode);
         } else {
-            ASSERT_EQ(md, mode);
+            STOP_EQ(md, mode);
         }
-        ASSERT_EQ(src - piece.get(), io.src - (c.stream.data() + pos));
-        ASSERT_EQ(sl, io.srcLen);
-        ASSERT_EQ(cl, io.nbits);
+        STOP_EQ(src - piece.get(), io.src - (c.stream.data() + pos));
+        STOP_EQ(sl, io.srcLen);
+        STOP_EQ(cl, io.nbits);
         const uint32_t mask = io.nbits ? ~uint32_t{0} >> (32 - io.nbits) : 0;
-        ASSERT_EQ(cd & mask, static_cast<uint32_t>(io.bits) & mask);
-        ASSERT_EQ(dst, outA.data() + dstIdx + io.out);
-        ASSERT_EQ(dl, dstLen - io.out);
+        STOP_EQ(cd & mask, static_cast<uint32_t>(io.bits) & mask);
+        STOP_EQ(dst, outA.data() + dstIdx + io.out);
+        STOP_EQ(dl, dstLen - io.out);
         // The output up to where the call stopped; past the space given,
         // the guard bytes. (Bytes in the space past the stop are free.)
         const size_t end = dstIdx + io.out;
-        ASSERT_TRUE(std::equal(outA.begin(), outA.begin() + end, outM.begin())) << "output differs";
-        ASSERT_TRUE(std::all_of(outA.begin() + dstIdx + dstLen, outA.end(), [](uint8_t b) {
-            return b == kGuard;
-        })) << "write past the output space";
+        const bool sameOutput = std::equal(outA.begin(), outA.begin() + end, outM.begin());
+        STOP_EQ(sameOutput, true);
+        const bool guardKept = std::all_of(outA.begin() + dstIdx + dstLen, outA.end(),
+                                           [](uint8_t b) { return b == kGuard; });
+        STOP_EQ(guardKept, true);
         if (got == vekStatusOk && md == vekInflateModeResume) {
-            ASSERT_EQ(static_cast<uint32_t>(st->step), want.saved.step);
-            ASSERT_EQ(st->pendingValue, want.saved.value);
-            ASSERT_EQ(st->pendingExtra & 15, want.saved.extra);
-            ASSERT_EQ(st->pendingDist, want.saved.dist);
+            STOP_EQ(static_cast<uint32_t>(st->step), want.saved.step);
+            STOP_EQ(st->pendingValue, want.saved.value);
+            STOP_EQ(st->pendingExtra & 15, want.saved.extra);
+            STOP_EQ(st->pendingDist, want.saved.dist);
             ++stats.steps[want.saved.step];
             saved = want.saved;
             std::memcpy(&before.step, &st->step, 4 * sizeof(uint32_t));
         }
-        ASSERT_EQ(std::memcmp(&before, st.get(), sizeof(before)), 0) << "state record changed";
+        STOP_EQ(std::memcmp(&before, st.get(), sizeof(before)), 0);  // only the saved step moves
 
         if (got != vekStatusOk) {
             ++stats.errors[want.error];
@@ -257,7 +355,8 @@ inline void drive(const Case& c, std::mt19937& rng, Stats& stats, Driven* res = 
         idle = moved ? 0 : idle + 1;
         if (pos == c.stream.size() && idle > 4) return;
     }
-    FAIL() << "no end after many calls";
+    const bool endedWithinCalls = false;
+    STOP_EQ(endedWithinCalls, true);
 }
 
 }  // namespace vek::stopdriver

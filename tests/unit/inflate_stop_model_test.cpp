@@ -23,35 +23,6 @@ using namespace vek::stopmodel;
 using namespace vek::stopdriver;
 using Lens = std::vector<uint8_t>;
 
-// A complete prefix code over n leaves (n >= 2) with lengths up to maxLen:
-// leaves split at random, deep ones favoured when `deep`.
-Lens random_lengths(std::mt19937& rng, const std::vector<int>& syms, size_t alphabet, int maxLen,
-                    bool deep) {
-    Lens lens(alphabet, 0);
-    if (syms.size() == 1) {
-        lens[syms[0]] = 1;  // the one allowed incomplete set
-        return lens;
-    }
-    std::vector<int> depth{0};
-    while (depth.size() < syms.size()) {
-        std::vector<size_t> cand;
-        for (size_t i = 0; i < depth.size(); ++i)
-            if (depth[i] < maxLen) cand.push_back(i);
-        size_t pick = cand[rng() % cand.size()];
-        if (deep && rng() % 2) {
-            for (size_t i : cand)
-                if (depth[i] > depth[pick]) pick = i;
-        }
-        const int dd = depth[pick] + 1;
-        depth[pick] = dd;
-        depth.push_back(dd);
-    }
-    std::vector<int> s(syms);
-    std::shuffle(s.begin(), s.end(), rng);
-    for (size_t i = 0; i < s.size(); ++i) lens[s[i]] = static_cast<uint8_t>(depth[i]);
-    return lens;
-}
-
 struct BitOut {
     std::vector<uint8_t> b;
     uint64_t n = 0;
@@ -122,54 +93,7 @@ std::vector<uint8_t> make_body(std::mt19937& rng, const Code& lit, const Code& d
 
 Case make_case(std::mt19937& rng, size_t items) {
     Case c;
-    // Window: absent, or a power of two filled with history.
-    const uint32_t wk = rng() % 5;
-    c.winSize = wk == 0 ? 0 : 1u << (wk == 1 ? rng() % 6 : 5 + rng() % 11);
-    if (wk && rng() % 4 == 0) c.winSize = 1 + rng() % 5000;
-    const uint32_t kind = rng() % 8;
-    if (kind == 0) {
-        c.form = Form::kFixed;
-        c.lit = fixed_lit();
-        c.dist = Lens(32, 5);
-        c.nLit = 288;
-        c.nDist = 32;
-    } else {
-        // Used literal/length symbols: the end of block always, then a few
-        // or many others; 286 and 287 now and then (invalid symbols).
-        std::vector<int> ls{256};
-        const uint32_t want = rng() % 3 == 0 ? 1 + rng() % 8 : 1 + rng() % 286;
-        for (uint32_t i = 0; i < want; ++i) {
-            const int s = rng() % 16 == 0 ? 286 + rng() % 2 : static_cast<int>(rng() % 286);
-            if (std::find(ls.begin(), ls.end(), s) == ls.end()) ls.push_back(s);
-        }
-        if (rng() % 16 == 0) ls = {static_cast<int>(rng() % 2 ? 256 : rng() % 256)};
-        const int maxLit = rng() % 2 ? 15 : 9 + rng() % 3;
-        c.lit = random_lengths(rng, ls, 288, maxLit, rng() % 2);
-        int top = 0;
-        for (size_t s = 0; s < c.lit.size(); ++s)
-            if (c.lit[s]) top = static_cast<int>(s);
-        c.nLit = std::max<uint32_t>(top + 1, rng() % 2 ? 257 : 257 + rng() % 32);
-        c.nLit = std::min<uint32_t>(c.nLit, 288);
-        std::vector<int> ds;
-        const uint32_t dk = rng() % 8;
-        const uint32_t nd = dk == 0 ? 0 : dk == 1 ? 1 : 2 + rng() % 29;
-        while (ds.size() < nd) {
-            const int s = static_cast<int>(rng() % 30);
-            if (std::find(ds.begin(), ds.end(), s) == ds.end()) ds.push_back(s);
-        }
-        c.dist = ds.empty()
-                     ? Lens(30, 0)
-                     : random_lengths(rng, ds, 30, rng() % 2 ? 15 : 5 + rng() % 6, rng() % 2);
-        c.nDist = rng() % 2 ? 30 : 0;
-        for (size_t s = 0; s < 30; ++s)
-            if (c.dist[s]) c.nDist = std::max<uint32_t>(c.nDist, static_cast<uint32_t>(s + 1));
-        c.lit.resize(c.nLit);
-        c.dist.resize(c.nDist);
-        const int mLit = *std::max_element(c.lit.begin(), c.lit.end());
-        const int mDist = c.dist.empty() ? 0 : *std::max_element(c.dist.begin(), c.dist.end());
-        const bool shortOk = mLit <= 11 && mDist <= 10;
-        c.form = shortOk && rng() % 2 ? Form::kShort : Form::kGeneral;
-    }
+    choose_codes(rng, c);
     c.skipBits = rng() % 8;
     c.stream = make_body(rng, Code(c.lit), Code(c.dist), items, c.winSize, c.skipBits);
     // Damage: flipped bits, or a cut.
@@ -183,8 +107,6 @@ Case make_case(std::mt19937& rng, size_t items) {
     return c;
 }
 
-// Sets up the state record of a case; false if the builder refuses the set
-// (only sets the model generator should not make).
 TEST(InflateStopModel, EveryCallMatchesTheModel) {
     std::mt19937 rng(20261207);
     Stats stats;
