@@ -80,6 +80,7 @@ Bytes decode_stream(const Bytes& s, std::mt19937& rng, Stats& stats) {
         c.nDist = static_cast<uint32_t>(c.dist.size());
         c.stream.assign(s.begin() + br.pos / 8, s.end());
         c.skipBits = br.pos % 8;
+        c.madeUpSteps = false;
         c.winSize = 1u << (15 + rng() % 2);
         c.history.assign(out.end() - std::min<size_t>(out.size(), 32768), out.end());
         Driven d;

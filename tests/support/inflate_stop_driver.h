@@ -58,6 +58,7 @@ struct Case {
     // Bytes before the body that its distances may reach (the window's
     // first contents, newest last); random history when empty.
     std::vector<uint8_t> history;
+    bool madeUpSteps = true;  // resume now and then from a made-up saved step
 };
 
 // What the decoder produced and, at the end of block, where it stopped.
@@ -173,7 +174,7 @@ inline void choose_codes(std::mt19937& rng, Case& c) {
 }
 
 struct Stats {
-    size_t calls = 0, ends[3] = {}, errors[4] = {}, steps[7] = {}, forms[3] = {}, bigCalls = 0;
+    size_t calls = 0, ends[3] = {}, errors[5] = {}, steps[7] = {}, forms[3] = {}, bigCalls = 0;
 };
 
 // Decodes one case in random pieces, comparing every call with the model.
@@ -266,6 +267,16 @@ inline void drive(const Case& c, std::mt19937& rng, Stats& stats, Driven* res = 
         // Junk above the held bits must not matter.
         const uint32_t junk = nbits < 32 ? static_cast<uint32_t>(rng()) << nbits : 0;
         if (mode != vekInflateModeResume && rng() % 8 == 0) mode = static_cast<vekInflateMode>(3);
+        // Now and then a saved step the caller made up: any step number,
+        // lengths and distances of any size, junk above the extra-bit count.
+        if (c.madeUpSteps && mode == vekInflateModeResume && rng() % 32 == 0) {
+            st->step = static_cast<int32_t>(rng() % 9);
+            st->pendingValue = rng() % 2 ? rng() % 300 : rng() % 70000;
+            st->pendingExtra = static_cast<uint32_t>(rng());
+            st->pendingDist = rng() % 2 ? rng() % 40000 : static_cast<uint32_t>(rng());
+            saved = {static_cast<uint32_t>(st->step), st->pendingValue, st->pendingExtra & 15,
+                     st->pendingDist};
+        }
         // Words the call may not change: all but the saved step.
         vekInflateState before;
         std::memcpy(&before, st.get(), sizeof(before));

@@ -113,13 +113,15 @@ struct Result {
     vekStatus status;
     vekInflateMode mode;  // meaningful when status is Ok
     Saved saved;          // meaningful when mode is Resume
-    int error = 0;        // what the error was: kBadSymbol, kBadDistanceCode, kFarDistance
+    int error = 0;        // what the error was: kBadSymbol ... kBadSavedStep
 };
-inline constexpr int kBadSymbol = 1, kBadDistanceCode = 2, kFarDistance = 3;
+inline constexpr int kBadSymbol = 1, kBadDistanceCode = 2, kFarDistance = 3, kBadSavedStep = 4;
 
 inline Result run(const Code& lit, const Code& dist, Io& io, vekInflateMode mode, const Saved& in) {
     uint32_t step = 1, value = 0, extra = 0, d = 0;
     if (mode == vekInflateModeResume) {
+        // Only steps 2 to 6 are ever saved; others describe no decoding.
+        if (in.step < 2 || in.step > 6) return {vekStatusSrcDataErr, mode, {}, kBadSavedStep};
         step = in.step;
         value = in.value;
         extra = in.extra;
