@@ -3,9 +3,8 @@
 # tool: frames we write must pass `lz4 -t` and decode with `lz4 -d`, frames
 # lz4 writes (every block size, linked blocks, all checksum and size options,
 # several frames, skippable frames, the legacy format) must decode with
-# vekdc, and damaged or
-# cut frames must fail cleanly: exit 1, one line naming the problem, and no
-# output file, temporary or final.
+# vekdc, and damaged or cut frames must fail cleanly: exit 1, one line naming
+# the problem, and no output file, temporary or final.
 # usage: lz4_cli_test.sh PATH_TO_VEKDC
 set -euo pipefail
 
