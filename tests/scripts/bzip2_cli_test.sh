@@ -134,7 +134,8 @@ done 3<<'CASES'
 -1|0xff|combined CRC flipped|corrupt bzip2 stream: combined CRC mismatch
 14|0x80|randomised bit set|randomised bzip2 block
 5|0x01|block magic flipped|bad block magic
-3|0x01|level digit '0'|
+3|0x01|level digit '0'|block size digit '0' is not 1..9
+3|0x3b|level digit a line feed, shown as hex|block size digit 0x0a is not 1..9
 5000|0x21|byte flipped in coded data|
 0|0x01|magic flipped|not in a known compressed format
 CASES

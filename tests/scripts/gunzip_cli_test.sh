@@ -204,6 +204,13 @@ cut_at "$SG" 40000 "$TMP/c.deflate"; bad "stored block cut" "$TMP/c.deflate" "tr
 flip "$SG" 2 "$TMP/f.deflate"; bad "stored length flipped" "$TMP/f.deflate" "stored block" -F deflate
 # Trailing garbage after the last member, and after zlib and raw streams.
 { cat "$G"; printf 'garbage'; } >"$TMP/t.gz"; bad "gzip trailing garbage" "$TMP/t.gz" "trailing"
+# Zero padding after the last member (a tape's blocking) is ignored, as gzip
+# does; zeros followed by anything else, even another member, are garbage.
+{ cat "$G"; head -c 3000 /dev/zero; } >"$TMP/z.gz"
+gzip -t "$TMP/z.gz" 2>/dev/null && ok || fail "gzip -t rejects zero padding"
+decodes_to "$TMP/z.gz" "$D/text" "zero padding after the last member"
+{ cat "$G"; head -c 100 /dev/zero; printf 'x'; } >"$TMP/t.gz"; bad "gzip zeros then garbage" "$TMP/t.gz" "trailing"
+{ cat "$G"; head -c 4 /dev/zero; cat "$G"; } >"$TMP/t.gz"; bad "gzip zeros then a member" "$TMP/t.gz" "trailing"
 { cat "$Z/text.6.zz"; printf 'x'; } >"$TMP/t.zz"; bad "zlib trailing byte" "$TMP/t.zz" "trailing"
 { cat "$Z/text.6.deflate"; printf 'x'; } >"$TMP/t.deflate"; bad "deflate trailing byte" "$TMP/t.deflate" "trailing" -F deflate
 

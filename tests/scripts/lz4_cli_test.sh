@@ -2,9 +2,9 @@
 # The lz4 format of `vekdc compress/decompress` against the lz4 command-line
 # tool: frames we write must pass `lz4 -t` and decode with `lz4 -d`, frames
 # lz4 writes (every block size, linked blocks, all checksum and size options,
-# several frames, skippable frames) must decode with vekdc, and damaged or
-# cut frames must fail cleanly: exit 1, one line naming the problem, and no
-# output file, temporary or final.
+# several frames, skippable frames, the legacy format) must decode with
+# vekdc, and damaged or cut frames must fail cleanly: exit 1, one line naming
+# the problem, and no output file, temporary or final.
 # usage: lz4_cli_test.sh PATH_TO_VEKDC
 set -euo pipefail
 
@@ -145,6 +145,19 @@ lz4_to_ours "lz4 mixed" "$TMP/mixed" -1
 lz4_to_ours "lz4 mixed -BD -B4" "$TMP/mixed" -BD -B4
 lz4_to_ours "lz4 mixed -BD -BX -3" "$TMP/mixed" -BD -BX -3
 
+# The legacy format (lz4 -l): 8 MiB blocks without end mark or checksum,
+# ended by the end of the input or by the next frame's magic number.
+lz4_to_ours "lz4 -l" "$TMP/text" -l
+lz4_to_ours "lz4 -l mixed" "$TMP/mixed" -l
+lz4_to_ours "lz4 -l -12 empty" "$TMP/empty" -l -12
+lz4 -q -l -c "$TMP/text" >"$TMP/legacy.lz4"
+cat "$TMP/legacy.lz4" "$TMP/legacy.lz4" <(lz4 -q -c "$TMP/random") "$TMP/legacy.lz4" >"$TMP/legmix.lz4"
+cat "$TMP/text" "$TMP/text" "$TMP/random" "$TMP/text" >"$TMP/legmix.expected"
+run "$VEKDC" decompress -c "$TMP/legmix.lz4"
+if [[ $rc -eq 0 ]] && cmp -s "$TMP/out" "$TMP/legmix.expected"; then ok; else fail "legacy frames among others: exit $rc: $err"; fi
+if lz4 -qdc "$TMP/legmix.lz4" 2>/dev/null | cmp -s - "$TMP/legmix.expected"; then ok; else
+    fail "lz4 reads the legacy concatenation differently"; fi
+
 # Several frames, ours and lz4's, with skippable frames before, between and
 # after them decode to the concatenation.
 "$VEKDC" compress -F lz4 -c "$TMP/text" >"$TMP/f1.lz4"
@@ -215,9 +228,26 @@ head -c $(($(size_of "$TMP/goodbd.lz4") / 3)) "$TMP/goodbd.lz4" >"$TMP/bad.lz4"
 expect_clean_failure "linked frame cut" "$TMP/bad.lz4"
 cat "$TMP/good.lz4" <(printf 'garbage') >"$TMP/bad.lz4"
 expect_clean_failure "bytes after the frame" "$TMP/bad.lz4"
-lz4 -q -l -c "$TMP/text" >"$TMP/bad.lz4"
-expect_clean_failure "legacy format" "$TMP/bad.lz4"
-expect_message "legacy format" "legacy lz4 format"
+# Legacy frames: cut inside a block size and inside a block, and a block
+# size past the end of the input.
+lsize=$(size_of "$TMP/legacy.lz4")
+for cut in 6 3000 $((lsize - 1)); do
+    head -c "$cut" "$TMP/legacy.lz4" >"$TMP/bad.lz4"
+    expect_clean_failure "legacy cut at $cut of $lsize" "$TMP/bad.lz4"
+    expect_message "legacy cut at $cut" "truncated lz4 frame"
+done
+flip_mask() {
+    python3 - "$@" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+data[int(sys.argv[2])] ^= int(sys.argv[3], 0)
+open(sys.argv[4], "wb").write(data)
+PY
+}
+# (4 MiB more than the whole 1.5 MB text could need)
+flip_mask "$TMP/legacy.lz4" 6 0x40 "$TMP/bad.lz4"
+expect_clean_failure "legacy block size too large" "$TMP/bad.lz4"
+expect_message "legacy block size too large" "truncated lz4 frame"
 # Random single-byte damage past the header, in a frame whose content
 # checksum must catch whatever the structure does not.
 for off in $(python3 -c "import random; r = random.Random(7); print(*sorted(r.sample(range(7, $size), 12)))"); do

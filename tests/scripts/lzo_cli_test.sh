@@ -101,6 +101,14 @@ cat "$TMP/m1.lzo" "$TMP/m2.lzo" "$TMP/m1.lzo" >"$TMP/multi.lzo"
 cat "$TMP/text" "$TMP/mixed" "$TMP/text" >"$TMP/multi.expected"
 run "$VEKDC" decompress -c "$TMP/multi.lzo"
 if [[ $rc -eq 0 ]] && cmp -s "$TMP/out" "$TMP/multi.expected"; then ok; else fail "concatenated files: exit $rc: $err"; fi
+# Zero padding after the last member is ignored, as lzop does (short of a
+# magic number or not); zeros followed by anything else are not.
+for pad in 5 20000; do
+    { cat "$TMP/m2.lzo"; head -c "$pad" /dev/zero; } >"$TMP/pad.lzo"
+    lzop -qt "$TMP/pad.lzo" && ok || fail "lzop rejects $pad zero bytes of padding"
+    run "$VEKDC" decompress -c "$TMP/pad.lzo"
+    if [[ $rc -eq 0 && -z $err ]] && cmp -s "$TMP/out" "$TMP/mixed"; then ok; else fail "$pad zero bytes of padding: exit $rc: $err"; fi
+done
 
 # --- files and pipes ------------------------------------------------------------------
 cp "$TMP/text" "$TMP/f.txt"
@@ -154,6 +162,9 @@ done
 expect_message "cut" "truncated lzo file"
 cat "$good" <(printf 'garbage') >"$TMP/bad.lzo"
 expect_clean_failure "bytes after the file" "$TMP/bad.lzo"
+cat "$good" <(head -c 30 /dev/zero; printf 'x') >"$TMP/bad.lzo"
+expect_clean_failure "zeros then a byte after the file" "$TMP/bad.lzo"
+expect_message "zeros then a byte" "trailing data"
 # Damage in a file without checksums (lzop -F) is still caught or at
 # least fails cleanly when the stream breaks.
 lzop -q -F -c "$TMP/text" >"$TMP/nock.lzo"

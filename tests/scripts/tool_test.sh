@@ -190,6 +190,10 @@ if [[ -w /dev/full ]]; then
     "$VEKDC" compress -F lz4 -c "$W/a" >/dev/full 2>"$TMP/err" && rc=0 || rc=$?
     expect_eq "write error" "1:vekdc: (standard output): write error: No space left on device" "$rc:$(cat "$TMP/err")"
 fi
+# Past the file size limit: a write error, not death by SIGXFSZ with the
+# temporary file left behind.
+run bash -c 'ulimit -f 8 && exec "$@"' - "$VEKDC" compress -F lz4 -k -o "$W/big.lz4" "$TMP/random"
+expect_eq "file size limit" "1:vekdc: $W/big.lz4: write error: File too large" "$rc:$err"
 expect_eq "failures leave the files alone" "a a.lz4" "$(listing)"
 # data that is not compressed
 run "$VEKDC" decompress -c "$TMP/check"

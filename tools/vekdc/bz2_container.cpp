@@ -3,6 +3,7 @@
 #include "bz2_container.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "vekdc.h"
@@ -424,9 +425,16 @@ void Decoder::run(ByteSource& in, ByteSink& out) {
         if (head[0] != 'B' || head[1] != 'Z' || head[2] != 'h')
             corrupt(first ? "no 'BZh' at the start"
                           : "trailing garbage after the end of the stream");
-        if (head[3] < '1' || head[3] > '9')
-            corrupt("block size digit '" + std::string(1, static_cast<char>(head[3])) +
-                    "' is not 1..9");
+        if (head[3] < '1' || head[3] > '9') {
+            // Shown as hex unless printable: a raw byte could break the
+            // message's single line.
+            char shown[8];
+            if (head[3] > 0x20 && head[3] < 0x7F)
+                std::snprintf(shown, sizeof shown, "'%c'", static_cast<char>(head[3]));
+            else
+                std::snprintf(shown, sizeof shown, "0x%02x", static_cast<unsigned>(head[3]));
+            corrupt(std::string("block size digit ") + shown + " is not 1..9");
+        }
         prepare(static_cast<int>(head[3] - '0'));
         combined_crc_ = 0;
         for (;;) {

@@ -22,7 +22,8 @@
 // library's inflater, in constant memory. gzip: any number of members, each
 // with its own CRC-32 and size checked; the optional header fields (extra
 // field, name, comment) are read and ignored, a header CRC is checked;
-// anything but another member after a member is an error. zlib: one stream;
+// zero padding after the last member is ignored, anything else but another
+// member after a member is an error. zlib: one stream;
 // a preset dictionary is refused; the Adler-32 is checked; bytes after the
 // stream are an error, as they are after a bare deflate stream.
 #include <cstdio>
@@ -178,13 +179,23 @@ class DeflateDecompressor : public Codec {
     }
 
   private:
-    // Members one after another; each must start with the gzip magic. Any
-    // other byte after a member is an error (gzip itself warns and ignores
-    // it), so that damaged or mixed-up files are not mistaken for whole ones.
+    // Members one after another; each must start with the gzip magic. Zero
+    // bytes up to the end of the input after a member are padding (a tape
+    // or block device rounds the file up with them) and ignored, as gzip
+    // does. Any other byte after a member is an error (gzip itself warns
+    // and ignores it), so that damaged or mixed-up files are not mistaken
+    // for whole ones.
     void run_gzip(InflateStream& s) {
         const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
         for (bool first = true;; first = false) {
             if (!first && s.at_end()) return;
+            uint8_t next = 0;
+            if (!first && s.peek_byte(&next) && next == 0) {
+                while (!s.at_end())
+                    if (s.byte("zero padding") != 0)
+                        s.corrupt("trailing garbage after the last member");
+                return;
+            }
             gzip_header(s, crc, first);
             s.begin(&crc);
             s.inflate();

@@ -14,7 +14,10 @@
 //   [XXH32 of the whole content]
 // Skippable frames (magic 0x184D2A50..0x184D2A5F, a 4-byte length, that many
 // bytes) may stand between frames and are passed over; frames may follow one
-// another and decode to the concatenation of their contents.
+// another and decode to the concatenation of their contents. The legacy
+// frame (magic 0x184C2102, written by lz4 -l) is read too: blocks of a 4-byte
+// compressed size and independent data of up to 8 MiB each, with no end mark
+// and no checksum; it ends at the end of the input or at the next magic.
 //
 // Compression levels (-l):
 //   1 (default; 0 means the same)  veksEncodeLZ4_8u, the single-pass encoder
@@ -328,24 +331,31 @@ class Lz4Decompressor : public Codec {
   public:
     void run(Reader& in, Writer& out) override {
         bool first = true;
+        bool have_magic = false;  // a legacy frame ended at the next magic number
+        uint32_t magic = 0;
         for (;;) {
-            uint8_t word[4];
-            const size_t got = in.read(word, 4);
-            if (got == 0 && !first) return;
-            if (got < 4) {
-                if (first && got == 0) fail_input("empty input, not in lz4 format");
-                truncated();
+            if (!have_magic) {
+                uint8_t word[4];
+                const size_t got = in.read(word, 4);
+                if (got == 0 && !first) return;
+                if (got < 4) {
+                    if (first && got == 0) fail_input("empty input, not in lz4 format");
+                    truncated();
+                }
+                magic = load_le32(word);
             }
-            const uint32_t magic = load_le32(word);
+            have_magic = false;
             if (magic == kFrameMagic) {
                 frame(in, out);
             } else if ((magic & kSkippableMask) == kSkippableMagic) {
+                uint8_t word[4];
                 read_or_truncated(in, word, 4);
                 const uint32_t size = load_le32(word);
                 if (in.skip(size) != size)
                     fail_input("truncated skippable frame: unexpected end of input");
             } else if (magic == kLegacyMagic) {
-                fail_input("legacy lz4 format (lz4 -l) is not supported");
+                have_magic = legacy_frame(in, out, &magic);
+                if (!have_magic) return;
             } else if (first) {
                 fail_input("not in lz4 format");
             } else {
@@ -356,6 +366,32 @@ class Lz4Decompressor : public Codec {
     }
 
   private:
+    // The legacy frame (lz4 -l): blocks of a 4-byte compressed size and the
+    // data, each independent and decoding to at most 8 MiB, up to the end of
+    // the input or to a word too large for a block size, which is the magic
+    // number of the next frame. Returns true with that word in *next.
+    bool legacy_frame(Reader& in, Writer& out, uint32_t* next) {
+        constexpr size_t kLegacyBlock = size_t(8) << 20;
+        constexpr uint32_t kLegacyBound = uint32_t(kLegacyBlock + kLegacyBlock / 255 + 16);
+        if (in_buf_.size() < kLegacyBound) in_buf_.resize(kLegacyBound);
+        if (window_.size() < kLegacyBlock) window_.resize(kLegacyBlock);
+        for (;;) {
+            uint8_t word[4];
+            const size_t got = in.read(word, 4);
+            if (got == 0) return false;
+            if (got < 4) truncated();
+            const uint32_t size = load_le32(word);
+            if (size > kLegacyBound) {
+                *next = size;
+                return true;
+            }
+            if (size == 0) corrupt("empty block in a legacy frame");
+            read_or_truncated(in, in_buf_.data(), size);
+            const int32_t produced = decode_block(size, kLegacyBlock, 0);
+            out.write(window_.data(), static_cast<size_t>(produced));
+        }
+    }
+
     void frame(Reader& in, Writer& out) {
         uint8_t desc[14];
         read_or_truncated(in, desc, 2);

@@ -21,7 +21,8 @@
 //   -l 1..6 (default 3): veksEncodeLZO_8u method 2, the piecewise matcher
 //   -l 7..9:             method 0, which probes every position
 // Decompression reads what lzop writes at any level, with either checksum
-// kind, and files of several such members one after another. Every block
+// kind, and files of several such members one after another; zero bytes
+// after the last member are padding and ignored. Every block
 // goes through the validating decoder (veksDecodeLZOSafe_8u) and must fill
 // exactly its stated size; all checksums present are verified.
 #include <cstdio>
@@ -171,6 +172,7 @@ class LzoDecompressor : public Codec {
                     if (got < sizeof magic && std::memcmp(magic, kMagic, got) == 0) truncated();
                     fail_input("not in lzo format");
                 }
+                if (zeros_to_end(in, magic, got)) return;
                 corrupt("trailing data after the end of the file");
             }
             member(in, out);
@@ -179,6 +181,20 @@ class LzoDecompressor : public Codec {
     }
 
   private:
+    // Zero bytes from `head` (got bytes already read) to the end of the
+    // input are padding, ignored as lzop does.
+    static bool zeros_to_end(Reader& in, const uint8_t* head, size_t got) {
+        for (size_t i = 0; i < got; ++i)
+            if (head[i] != 0) return false;
+        uint8_t buf[4096];
+        for (;;) {
+            const size_t n = in.read(buf, sizeof buf);
+            if (n == 0) return true;
+            for (size_t i = 0; i < n; ++i)
+                if (buf[i] != 0) return false;
+        }
+    }
+
     // Reads n header bytes, also into the bytes the header checksum covers.
     const uint8_t* field(Reader& in, size_t n) {
         uint8_t* p = scratch_ + 0;

@@ -111,6 +111,11 @@ void OutputFile::discard() {
 }
 
 void install_output_cleanup() {
+    // Past the file size limit (ulimit -f) the default action of SIGXFSZ
+    // would end the process on the spot; ignored, the write fails with
+    // EFBIG and goes the ordinary way of a write error, temporary file
+    // removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old;
         if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;

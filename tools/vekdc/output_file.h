@@ -39,7 +39,8 @@ class OutputFile {
 
 // Removes the temporary file of the OutputFile in progress when the process
 // is stopped by SIGINT, SIGTERM or SIGHUP. Signals that were ignored stay
-// ignored.
+// ignored. SIGXFSZ is ignored, so that exceeding the file size limit is a
+// write error like any other.
 void install_output_cleanup();
 
 }  // namespace vekdc
