@@ -21,20 +21,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "inflate_reference.h"
 #include "vekdc.h"
 
 namespace vek::stopmodel {
 
-inline constexpr uint16_t kLenBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                          15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                          67, 83, 99, 115, 131, 163, 195, 227, 258};
-inline constexpr uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-inline constexpr uint16_t kDistBase[30] = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-inline constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                           6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// The length and distance tables of RFC 1951, shared with the reference
+// decoder.
+inline constexpr const uint16_t* kLenBase = testref::inflate_detail::kRefLenBase;
+inline constexpr const uint8_t* kLenExtra = testref::inflate_detail::kRefLenExtra;
+inline constexpr const uint16_t* kDistBase = testref::inflate_detail::kRefDistBase;
+inline constexpr const uint8_t* kDistExtra = testref::inflate_detail::kRefDistExtra;
 
 // Canonical codes of one alphabet, as a prefix walk: at[l][v] for the first
 // l bits v (first bit most significant) is a symbol, kInner (a prefix of
