@@ -295,7 +295,8 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         const int32_t L = q - anchor;
         lastRun = L;
         if constexpr (Checked) {
-            const int32_t need = L + 3 + ext_bytes(L) + ext_bytes(ml);
+            // In 64 bits: a run of ~2.1 GB literals would wrap the sum.
+            const int64_t need = int64_t{L} + 3 + ext_bytes(L) + ext_bytes(ml);
             if (!(need < oend - op - 8)) goto last_literals;
             op = emit_sequence<8>(op, src + anchor, L, ml, dist);
         } else {
@@ -310,7 +311,7 @@ last_literals:
     if constexpr (Checked) {
         const int32_t avail = static_cast<int32_t>(oend - op);
         if (n >= avail) n = avail - 1;
-        while (n + 1 + ext_bytes(n) > avail) --n;
+        while (int64_t{n} + 1 + ext_bytes(n) > avail) --n;
     }
     op = emit_last_literals(op, src + anchor, n);
     *srcLenIO = anchor + n;
