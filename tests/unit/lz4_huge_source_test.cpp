@@ -21,8 +21,8 @@ struct HugeSource {
     uint8_t* base = nullptr;
     bool ok = false;
     HugeSource() {
-        void* r = mmap(nullptr, kSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1,
-                       0);
+        void* r =
+            mmap(nullptr, kSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (r == MAP_FAILED) return;
         base = static_cast<uint8_t*>(r);
         const int fd = memfd_create("lz4_huge_period", 0);
@@ -54,8 +54,8 @@ struct GuardedDst {
     uint8_t* page = nullptr;
     size_t pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     explicit GuardedDst() {
-        void* r = mmap(nullptr, 2 * pageSize, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* r =
+            mmap(nullptr, 2 * pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (r == MAP_FAILED) return;
         page = static_cast<uint8_t*>(r);
         mprotect(page + pageSize, pageSize, PROT_NONE);
