@@ -15,12 +15,12 @@ namespace {
 
 constexpr size_t kPeriod = size_t{1} << 20;  // more than the largest offset apart
 constexpr size_t kSpan = size_t{1} << 31;
-constexpr size_t kZeros = size_t{4} << 20;  // the source ends in 4 MiB of zeros
+constexpr size_t kZeros = size_t{4} << 20;  // the first source ends in 4 MiB of zeros
 
 struct HugeSource {
     uint8_t* base = nullptr;
     bool ok = false;
-    HugeSource() {
+    explicit HugeSource(size_t zeros) {
         void* r =
             mmap(nullptr, kSpan, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (r == MAP_FAILED) return;
@@ -35,12 +35,12 @@ struct HugeSource {
             b = static_cast<uint8_t>(x >> 24);
         }
         if (pwrite(fd, period.data(), kPeriod, 0) != static_cast<ssize_t>(kPeriod)) return;
-        for (size_t at = 0; at < kSpan - kZeros; at += kPeriod)
+        for (size_t at = 0; at < kSpan - zeros; at += kPeriod)
             if (mmap(base + at, kPeriod, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED)
                 return;
         close(fd);
-        if (mmap(base + kSpan - kZeros, kZeros, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED,
-                 -1, 0) == MAP_FAILED)
+        if (zeros && mmap(base + kSpan - zeros, zeros, PROT_READ,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
             return;
         ok = true;
     }
@@ -82,7 +82,7 @@ void expect_literal_block(const uint8_t* src, const uint8_t* dst, int32_t srcLen
 
 TEST(Lz4HugeSource, CheckedEncodersDropASequenceLongerThanInt32) {
     if (sizeof(void*) < 8) GTEST_SKIP() << "needs a 2 GiB address range";
-    HugeSource s;
+    HugeSource s(kZeros);
     ASSERT_TRUE(s.ok);
     GuardedDst d;
     ASSERT_NE(d.page, nullptr);
@@ -98,6 +98,26 @@ TEST(Lz4HugeSource, CheckedEncodersDropASequenceLongerThanInt32) {
     const uint8_t dict[16] = {1, 2, 3};
     srcLen = INT32_MAX, dstLen = 1000;
     std::memset(d.page, 0, d.pageSize);
+    st = veksEncodeLZ4DictSafe_8u(s.base, 0, &srcLen, dst, &dstLen, table.data(), dict, 16);
+    expect_literal_block(s.base, dst, srcLen, dstLen, st);
+}
+
+// No match anywhere: the probes run on to the search limit, 44 bytes before
+// INT32_MAX, with steps of ~8 KiB; the step past the last probe must not
+// wrap the position. The block is again the 995 literals that fit.
+TEST(Lz4HugeSource, ProbesRunToTheSearchLimitOfTheLargestSource) {
+    if (sizeof(void*) < 8) GTEST_SKIP() << "needs a 2 GiB address range";
+    HugeSource s(0);
+    ASSERT_TRUE(s.ok);
+    GuardedDst d;
+    ASSERT_NE(d.page, nullptr);
+    std::vector<uint8_t> table(16384);
+    uint8_t* const dst = d.end() - 1000;
+    int32_t srcLen = INT32_MAX, dstLen = 1000;
+    vekStatus st = veksEncodeLZ4Safe_8u(s.base, &srcLen, dst, &dstLen, table.data());
+    expect_literal_block(s.base, dst, srcLen, dstLen, st);
+    const uint8_t dict[16] = {1, 2, 3};
+    srcLen = INT32_MAX, dstLen = 1000;
     st = veksEncodeLZ4DictSafe_8u(s.base, 0, &srcLen, dst, &dstLen, table.data(), dict, 16);
     expect_literal_block(s.base, dst, srcLen, dstLen, st);
 }
