@@ -174,10 +174,12 @@ __attribute__((always_inline)) inline int probe3(const uint8_t* src, Table tab, 
 }
 
 // Where a run of n probes spaced by step from i stops: after its last
-// probe, or at the search limit.
-inline int32_t run_end(int32_t i, int32_t step, int32_t n, int32_t searchLimit) {
-    const int64_t end = int64_t{i} + int64_t{step} * n;
-    return end < searchLimit ? static_cast<int32_t>(end) : searchLimit;
+// probe, or at the search limit. Positions stepping past the limit are kept
+// in 64 bits: with a source near INT32_MAX the step after the last probe
+// would wrap a 32-bit position.
+inline int64_t run_end(int64_t i, int32_t step, int32_t n, int32_t searchLimit) {
+    const int64_t end = i + int64_t{step} * n;
+    return end < searchLimit ? end : searchLimit;
 }
 
 // Encodes src[0, *srcLen) into dst. Checked: dstCap is the capacity and
@@ -223,15 +225,16 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         // probes): the inner loop adds and compares, nothing more.
         int32_t step = first.k0 >> first.shift;
         int32_t left = (1 << first.shift) - (first.k0 & ((1 << first.shift) - 1));
+        int64_t p = i;
         for (;;) {
-            const int32_t end = run_end(i, step, left, searchLimit);
-            for (; i < end; i += step) {
-                if (probe1(src, tab, hist, base, i, &e)) {
-                    q = i;
+            const int64_t end = run_end(p, step, left, searchLimit);
+            for (; p < end; p += step) {
+                if (probe1(src, tab, hist, base, static_cast<int32_t>(p), &e)) {
+                    q = static_cast<int32_t>(p);
                     goto found;
                 }
             }
-            if (i >= searchLimit) goto last_literals;
+            if (p >= searchLimit) goto last_literals;
             ++step;
             left = 1 << first.shift;
         }
@@ -256,15 +259,16 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
                 if (!whole) goto last_literals;
             }
             // Step 2 for 64 probes, 3 for the next 64, and so on.
+            int64_t p = i;
             for (int32_t step = 2;; ++step) {
-                const int32_t end = run_end(i, step, 64, searchLimit);
-                for (; i < end; i += step) {
-                    if (probe1(src, tab, hist, base, i, &e)) {
-                        q = i;
+                const int64_t end = run_end(p, step, 64, searchLimit);
+                for (; p < end; p += step) {
+                    if (probe1(src, tab, hist, base, static_cast<int32_t>(p), &e)) {
+                        q = static_cast<int32_t>(p);
                         goto found;
                     }
                 }
-                if (i >= searchLimit) goto last_literals;
+                if (p >= searchLimit) goto last_literals;
             }
         }
     found : {
@@ -295,7 +299,8 @@ int32_t encode_engine(const uint8_t* src, int32_t* srcLenIO, uint8_t* dst, int32
         const int32_t L = q - anchor;
         lastRun = L;
         if constexpr (Checked) {
-            const int32_t need = L + 3 + ext_bytes(L) + ext_bytes(ml);
+            // In 64 bits: a run of ~2.1 GB literals would wrap the sum.
+            const int64_t need = int64_t{L} + 3 + ext_bytes(L) + ext_bytes(ml);
             if (!(need < oend - op - 8)) goto last_literals;
             op = emit_sequence<8>(op, src + anchor, L, ml, dist);
         } else {
@@ -310,7 +315,7 @@ last_literals:
     if constexpr (Checked) {
         const int32_t avail = static_cast<int32_t>(oend - op);
         if (n >= avail) n = avail - 1;
-        while (n + 1 + ext_bytes(n) > avail) --n;
+        while (int64_t{n} + 1 + ext_bytes(n) > avail) --n;
     }
     op = emit_last_literals(op, src + anchor, n);
     *srcLenIO = anchor + n;

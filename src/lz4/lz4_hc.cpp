@@ -235,8 +235,9 @@ class HcEncoder {
     // Fails without writing when any byte would reach the output end.
     bool emit(int32_t ip, int32_t ml, int32_t ref) {
         const int32_t lit = ip - anchor_;
-        const std::ptrdiff_t need = 1 + ext_bytes(lit) + lit + 2 + ext_bytes(ml - kMinMatch);
-        const std::ptrdiff_t room = oend_ - op_;
+        // In 64 bits: a literal run near INT32_MAX would wrap the sum.
+        const int64_t need = int64_t{1} + ext_bytes(lit) + lit + 2 + ext_bytes(ml - kMinMatch);
+        const int64_t room = oend_ - op_;
         if (need > room) return false;
         const uint8_t* l = at(anchor_);
         const uint32_t off = static_cast<uint32_t>(ip - ref);
@@ -250,7 +251,7 @@ class HcEncoder {
 
     bool emit_last() {
         const int32_t lit = end_ - anchor_;
-        if (1 + ext_bytes(lit) + lit > oend_ - op_) return false;
+        if (int64_t{1} + ext_bytes(lit) + lit > oend_ - op_) return false;
         op_ = emit_last_literals(op_, at(anchor_), lit);
         return true;
     }

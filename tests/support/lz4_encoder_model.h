@@ -180,8 +180,9 @@ inline std::vector<uint8_t> lz4_model_encode(const uint8_t* src, int32_t n, int3
     return out;
 }
 
-// Accelerated encoder, acceleration >= 2.
-inline std::vector<uint8_t> lz4_model_encode_fast(const uint8_t* src, int32_t n, int32_t a) {
+// Accelerated encoder, acceleration >= 2; *tableOut receives the final table.
+inline std::vector<uint8_t> lz4_model_encode_fast(const uint8_t* src, int32_t n, int32_t a,
+                                                  std::vector<int32_t>* tableOut = nullptr) {
     using namespace lz4model;
     const bool wide = n >= 65536;
     Table t{std::vector<int32_t>(wide ? 4096 : 8192, 0), wide ? 0xFFFu : 0x1FFFu, wide};
@@ -234,6 +235,7 @@ inline std::vector<uint8_t> lz4_model_encode_fast(const uint8_t* src, int32_t n,
         }
     }
     put_last(out, src + anchor, n - anchor);
+    if (tableOut) *tableOut = t.e;
     return out;
 }
 

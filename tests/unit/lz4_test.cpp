@@ -196,6 +196,56 @@ TEST(Lz4Encode, BlocksEqualThePlainModel) {
     }
 }
 
+// What each encoder leaves in its table (entries of this call only, in the
+// layout the source length selects) is what the rules write, probe by probe.
+TEST(Lz4Encode, TablesLeftAfterACallEqualThePlainModel) {
+    std::vector<Bytes> inputs = corpus();
+    inputs.push_back(vek::testdata::random_bytes(65536 + 5000, 40));
+    for (const Bytes& src : inputs) {
+        const int32_t n = int32_t(src.size());
+        const bool wide = n >= 65536;
+        auto entries = [&](const Table& tab, size_t count, bool wideLayout) {
+            std::vector<int32_t> v(count);
+            for (size_t i = 0; i < count; ++i) {
+                if (wideLayout) {
+                    std::memcpy(&v[i], tab.t + 4 * i, 4);
+                } else {
+                    uint16_t x;
+                    std::memcpy(&x, tab.t + 2 * i, 2);
+                    v[i] = x;
+                }
+            }
+            return v;
+        };
+        Bytes dst(src.size() + src.size() / 255 + 64);
+        int32_t covered = 0;
+        for (int32_t cap : {-1, 50, n / 2 + 3}) {
+            Table tab;
+            std::memset(tab.t, 0xA5, sizeof tab.t);
+            std::vector<int32_t> want(4096, 0);
+            vek::testref::Lz4History none;
+            none.table = &want;
+            vek::testref::lz4_model_encode(src.data(), n, cap, &covered, none);
+            int32_t sl = n, dl = cap;
+            if (cap < 0)
+                ASSERT_EQ(veksEncodeLZ4_8u(src.data(), n, dst.data(), &dl, tab.t), vekStatusOk);
+            else
+                veksEncodeLZ4Safe_8u(src.data(), &sl, dst.data(), &dl, tab.t);
+            EXPECT_EQ(entries(tab, 4096, wide), want) << n << " " << cap;
+        }
+        for (int32_t accel : {2, 9}) {
+            Table tab;
+            std::memset(tab.t, 0xA5, sizeof tab.t);
+            std::vector<int32_t> want;
+            vek::testref::lz4_model_encode_fast(src.data(), n, accel, &want);
+            int32_t dl = 0;
+            ASSERT_EQ(veksEncodeLZ4Fast_8u(src.data(), n, dst.data(), &dl, tab.t, accel),
+                      vekStatusOk);
+            EXPECT_EQ(entries(tab, wide ? 4096 : 8192, wide), want) << n << " " << accel;
+        }
+    }
+}
+
 TEST(Lz4Encode, RoundTripsAndAccelerationOneIsTheUncheckedEncoder) {
     for (const Bytes& src : corpus()) {
         const Bytes block = encode(src);
