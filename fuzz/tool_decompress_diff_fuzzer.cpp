@@ -7,10 +7,12 @@
 // A reader must end either with its output or with a CodecFailure; anything
 // else (a crash, another exception, a sanitizer report) is a finding. Where a
 // peer library decodes the same container, a successful decode must agree
-// with it: zlib for the zlib format, libbz2 for bzip2. The same codec object
+// with it on the first stream: zlib for the zlib and gzip formats, libbz2
+// for bzip2, liblz4 for an lz4 frame. The same codec object
 // is then run a second time on the same bytes (the command reuses it for each
 // file) and must give the same result.
 #include <bzlib.h>
+#include <lz4frame.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -65,9 +67,11 @@ Outcome run_once(vekdc::Codec& codec, const uint8_t* data, size_t n) {
 
 // The first zlib stream of the input; false when zlib rejects it or it does
 // not end within the input.
-bool zlib_first_stream(const uint8_t* src, size_t n, std::vector<uint8_t>* out, size_t* used) {
+// window_bits 15 for a zlib stream, 31 for a gzip member.
+bool zlib_first_stream(const uint8_t* src, size_t n, int window_bits, std::vector<uint8_t>* out,
+                       size_t* used) {
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) return false;
+    if (inflateInit2(&z, window_bits) != Z_OK) return false;
     out->resize(kOutLimit);
     z.next_in = const_cast<Bytef*>(src);
     z.avail_in = uInt(n);
@@ -95,6 +99,27 @@ bool bz2_first_stream(const uint8_t* src, size_t n, std::vector<uint8_t>* out, s
     *used = n - z.avail_in;
     BZ2_bzDecompressEnd(&z);
     return rc == BZ_STREAM_END;
+}
+
+// The same for the first lz4 frame (legacy streams and skippable frames are
+// left out: the caller only asks when the input starts with a frame).
+bool lz4_first_frame(const uint8_t* src, size_t n, std::vector<uint8_t>* out, size_t* used) {
+    LZ4F_dctx* dctx = nullptr;
+    if (LZ4F_isError(LZ4F_createDecompressionContext(&dctx, LZ4F_VERSION))) return false;
+    out->resize(kOutLimit);
+    size_t in_at = 0, out_at = 0, rc = 1;
+    while (rc != 0 && in_at < n && out_at < out->size()) {
+        size_t in_len = n - in_at, out_len = out->size() - out_at;
+        rc = LZ4F_decompress(dctx, out->data() + out_at, &out_len, src + in_at, &in_len, nullptr);
+        if (LZ4F_isError(rc)) break;
+        in_at += in_len;
+        out_at += out_len;
+        if (in_len == 0 && out_len == 0) break;
+    }
+    LZ4F_freeDecompressionContext(dctx);
+    out->resize(out_at);
+    *used = in_at;
+    return rc == 0;
 }
 
 // A successful decode must start with the peer's first stream, and be exactly
@@ -166,11 +191,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string name = format->name;
         std::vector<uint8_t> peer;
         size_t used = 0;
-        if (name == "zlib") {
-            const bool peer_ok = zlib_first_stream(data, size, &peer, &used);
+        if (name == "zlib" || name == "gzip") {
+            const bool peer_ok =
+                zlib_first_stream(data, size, name == "zlib" ? 15 : 31, &peer, &used);
             check_against_peer(first.bytes, peer, peer_ok, used, size);
         } else if (name == "bzip2") {
             const bool peer_ok = bz2_first_stream(data, size, &peer, &used);
+            check_against_peer(first.bytes, peer, peer_ok, used, size);
+        } else if (name == "lz4" && size >= 4 && vekdc::load_le32(data) == 0x184D2204) {
+            const bool peer_ok = lz4_first_frame(data, size, &peer, &used);
             check_against_peer(first.bytes, peer, peer_ok, used, size);
         }
     }
