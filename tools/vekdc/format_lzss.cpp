@@ -117,6 +117,10 @@ class LzssDecompressor : public Codec {
         const size_t got = in.read(magic, 4);
         if (got == 0) fail_input("empty input, not in lzss format");
         if (got < 4 || std::memcmp(magic, kMagic, 4) != 0) fail_input("not in lzss format");
+        // Init leaves the history as it was, and a damaged stream can copy
+        // from before its start: clear it so that such bytes are zeros in
+        // every file, not what the previous file left there.
+        *state_ = vekLZSSState{};
         const vekStatus st = veksDecodeLZSSInit_8u(state_.get());
         if (st != vekStatusOk) lib_failed("veksDecodeLZSSInit_8u", st);
 
