@@ -173,7 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             else if (m % 3 == 1)
                 settings.options.push_back("--precision=" + std::to_string(v % 32 + 1));
             else
-                settings.options.push_back("--accuracy=" + std::to_string(std::ldexp(1.0, v % 40 - 20)));
+                settings.options.push_back("--accuracy=" +
+                                           std::to_string(std::ldexp(1.0, v % 40 - 20)));
             data += 5;
             size -= 5;
         }
