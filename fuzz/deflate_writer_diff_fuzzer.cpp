@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "deflate_encoder.h"
+#include "zlib_oracle.h"
 
 namespace {
 
@@ -60,19 +61,11 @@ std::vector<uint8_t> build_input(const uint8_t* d, size_t n, size_t target) {
     return in;
 }
 
+// zlib's inflate of the whole stream, or false.
 bool inflate_raw(const std::vector<uint8_t>& z, std::vector<uint8_t>* out, size_t expect) {
-    z_stream s{};
-    if (inflateInit2(&s, -15) != Z_OK) return false;
-    out->assign(expect + 1, 0);
-    s.next_in = const_cast<Bytef*>(z.data());
-    s.avail_in = static_cast<uInt>(z.size());
-    s.next_out = out->data();
-    s.avail_out = static_cast<uInt>(out->size());
-    const int rc = inflate(&s, Z_FINISH);
-    out->resize(s.total_out);
-    const bool whole = rc == Z_STREAM_END && s.avail_in == 0;
-    inflateEnd(&s);
-    return whole;
+    auto r = vek::testing::zlib_inflate_once(z.data(), z.size(), -15, expect + 1);
+    *out = std::move(r.out);
+    return r.rc == Z_STREAM_END && r.used == z.size();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "deflate_stream_parser.h"
+#include "zlib_oracle.h"
 
 namespace {
 
@@ -18,17 +19,9 @@ constexpr size_t kOutLimit = 1 << 20;
 // zlib's verdict: the output, or false when zlib rejects the stream or it
 // does not end within the input and the output limit.
 bool zlib_inflate(const uint8_t* src, size_t n, std::vector<uint8_t>* out) {
-    z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) return false;
-    out->resize(kOutLimit);
-    z.next_in = const_cast<Bytef*>(src);
-    z.avail_in = uInt(n);
-    z.next_out = out->data();
-    z.avail_out = uInt(out->size());
-    const int rc = inflate(&z, Z_FINISH);
-    out->resize(z.total_out);
-    inflateEnd(&z);
-    return rc == Z_STREAM_END;
+    auto r = vek::testing::zlib_inflate_once(src, n, -15, kOutLimit);
+    *out = std::move(r.out);
+    return r.rc == Z_STREAM_END;
 }
 
 }  // namespace

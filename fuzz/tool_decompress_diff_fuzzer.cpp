@@ -25,6 +25,7 @@
 
 #include "codec_io.h"
 #include "format.h"
+#include "zlib_oracle.h"
 
 namespace {
 
@@ -70,18 +71,10 @@ Outcome run_once(vekdc::Codec& codec, const uint8_t* data, size_t n) {
 // window_bits 15 for a zlib stream, 31 for a gzip member.
 bool zlib_first_stream(const uint8_t* src, size_t n, int window_bits, std::vector<uint8_t>* out,
                        size_t* used) {
-    z_stream z{};
-    if (inflateInit2(&z, window_bits) != Z_OK) return false;
-    out->resize(kOutLimit);
-    z.next_in = const_cast<Bytef*>(src);
-    z.avail_in = uInt(n);
-    z.next_out = out->data();
-    z.avail_out = uInt(out->size());
-    const int rc = inflate(&z, Z_FINISH);
-    out->resize(z.total_out);
-    *used = z.total_in;
-    inflateEnd(&z);
-    return rc == Z_STREAM_END;
+    auto r = vek::testing::zlib_inflate_once(src, n, window_bits, kOutLimit);
+    *out = std::move(r.out);
+    *used = r.used;
+    return r.rc == Z_STREAM_END;
 }
 
 // The same for the first bzip2 stream.

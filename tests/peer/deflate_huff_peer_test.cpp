@@ -10,6 +10,7 @@
 
 #include "test_data.h"
 #include "vekdc.h"
+#include "zlib_oracle.h"
 
 namespace {
 
@@ -20,19 +21,10 @@ using Codes = std::vector<vekDeflateHuffCode>;
 constexpr size_t kSlow = vek::testdata::kSanitized ? 8 : 1;
 
 Bytes zlib_inflate_raw(const Bytes& stream, size_t expect) {
-    z_stream z{};
-    EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
-    Bytes out(expect + 64);
-    z.next_in = const_cast<Bytef*>(stream.data());
-    z.avail_in = uInt(stream.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    const int rc = inflate(&z, Z_FINISH);
-    EXPECT_EQ(rc, Z_STREAM_END) << (z.msg ? z.msg : "");
-    EXPECT_EQ(z.avail_in, 0u);  // nothing after the final block's last byte
-    out.resize(z.total_out);
-    inflateEnd(&z);
-    return out;
+    const auto z = vek::testing::zlib_inflate_once(stream.data(), stream.size(), -15, expect + 64);
+    EXPECT_EQ(z.rc, Z_STREAM_END) << z.msg;
+    EXPECT_EQ(z.used, stream.size());  // nothing after the final block's last byte
+    return z.out;
 }
 
 std::vector<std::pair<const char*, Bytes>> corpus() {

@@ -14,6 +14,7 @@
 
 #include "test_data.h"
 #include "vekdc.h"
+#include "zlib_oracle.h"
 
 namespace {
 
@@ -23,21 +24,11 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t kScale = vek::testdata::kSanitized ? 4 : 1;
 
 Bytes inflate_raw(const Bytes& stream, size_t expect, const Bytes& dict = {}) {
-    z_stream z{};
-    EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
-    if (!dict.empty()) {
-        EXPECT_EQ(inflateSetDictionary(&z, dict.data(), uInt(dict.size())), Z_OK);
-    }
-    Bytes out(expect + 64);
-    z.next_in = const_cast<Bytef*>(stream.data());
-    z.avail_in = uInt(stream.size());
-    z.next_out = out.data();
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << (z.msg ? z.msg : "");
-    EXPECT_EQ(z.avail_in, 0u);  // nothing after the final block's last byte
-    out.resize(z.total_out);
-    inflateEnd(&z);
-    return out;
+    const auto z =
+        vek::testing::zlib_inflate_once(stream.data(), stream.size(), -15, expect + 64, dict);
+    EXPECT_EQ(z.rc, Z_STREAM_END) << z.msg;
+    EXPECT_EQ(z.used, stream.size());  // nothing after the final block's last byte
+    return z.out;
 }
 
 // LSB-first bit sink around the library's pending-bit convention.
