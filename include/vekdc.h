@@ -554,9 +554,10 @@ enum {
     vekBWTSortLimited = 0,   /* two-stage sort under a work limit; may return
                                 vekStatusSortLimitReached */
     vekBWTSortUnlimited = 1, /* two-stage sort without a limit */
-    vekBWTSortSuffix = 2,    /* prefix-doubling sort only */
+    vekBWTSortSuffix = 2,    /* suffix sort only, in time linear in len
+                                whatever the block's repeats */
     vekBWTSortAuto = 3       /* limited two-stage sort, falling back to
-                                prefix doubling */
+                                the suffix sort */
 };
 
 /* Forward transform of a block of len bytes: pDst receives the last column

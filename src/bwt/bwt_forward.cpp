@@ -484,6 +484,17 @@ int32_t* doubling_work(uint8_t* buf, int32_t n) {
     return reinterpret_cast<int32_t*>(align_up(align_up(buf, 64) + 2 * size_t(n), 4));
 }
 
+// The transform without a budget in a buffer of 18n + 80 bytes: by induced
+// sorting (linear time) where its arrays fit, which is from about 130 bytes
+// on, else by prefix doubling. Both give the same column; blocks that
+// repeat a shorter block may get another of their equal rows as index.
+void complete_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf) {
+    if (induced_work_bytes(n) <= 18 * int64_t(n) + 80)
+        induced_transform(src, dst, n, index, buf);
+    else
+        doubling_transform(src, dst, n, index, doubling_work(buf, n));
+}
+
 }  // namespace
 
 int64_t fwd_two_stage_bytes(int64_t n) {
@@ -502,7 +513,7 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
     }
     switch (method) {
         case Method::kDoubling:
-            doubling_transform(src, dst, n, index, doubling_work(buf, n));
+            complete_transform(src, dst, n, index, buf);
             return true;
         case Method::kUnlimited:
             two_stage(src, dst, n, index, buf, -1, SortKeys::kWide);
@@ -533,7 +544,7 @@ bool forward(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_
             if (fwd_doubling_bytes(n) > reported)
                 two_stage(src, dst, n, index, buf, -1, SortKeys::kWide);
             else
-                doubling_transform(src, dst, n, index, doubling_work(buf, n));
+                complete_transform(src, dst, n, index, buf);
             return true;
         }
     }

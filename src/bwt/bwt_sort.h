@@ -32,6 +32,14 @@ void it_sort(const uint8_t* T, int32_t n, int32_t* rows, int32_t lo, int32_t hi,
 // 32-bit entries. Its running time does not depend on repetitiveness.
 void doubling_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, int32_t* work);
 
+// Complete transform by induced suffix sorting of the block's least
+// rotation (or of its root, for a block that repeats a shorter one), in
+// linear time; `work` holds induced_work_bytes(n) bytes, any alignment.
+// Equal rotations (repeating blocks only) may sit in another order than the
+// doubling sort leaves them in.
+void induced_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* work);
+int64_t induced_work_bytes(int64_t n);
+
 // Work-buffer sizes of the forward transform.
 int64_t fwd_two_stage_bytes(int64_t n);  // 6n + 524484
 int64_t fwd_doubling_bytes(int64_t n);   // 18n + 80
@@ -40,8 +48,8 @@ int64_t fwd_doubling_bytes(int64_t n);   // 18n + 80
 enum class Method {
     kLimited,    // two-stage sort under the budget; stops when it runs out
     kUnlimited,  // two-stage sort without a budget
-    kDoubling,   // prefix doubling only
-    kAuto,       // two-stage sort under the budget, else prefix doubling
+    kDoubling,   // the complete suffix sort only (induced, or prefix doubling)
+    kAuto,       // two-stage sort under the budget, else the complete sort
 };
 
 // Forward transform of n >= 1 bytes: writes n bytes to dst and the primary
