@@ -276,34 +276,58 @@ bool build_general_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* d
     return make_general(litLens, nLit, distLens, nDist, tables);
 }
 
+namespace {
+
+// Fills a one-level table of 2^maxLen 16-bit entries for a prefix code (or
+// a code of one length-1 word) by doubling: the table of the codes up to
+// length b - 1 is copied once, which repeats every shorter code's entry
+// where the b-bit lookups meet it, and then the b-bit codes are written,
+// one store each (canonical codes run up by symbol within a length).
+// Entries no code reaches keep `empty`; entry(s) == 0xFFFFFFFF leaves
+// symbol s out (its code still takes its place). False, with nothing
+// written, when a length exceeds maxLen.
+template <class EntryOf>
+bool fill_by_doubling(uint8_t* t, uint32_t maxLen, const uint8_t* lens, uint32_t n, uint32_t empty,
+                      EntryOf entry) {
+    uint32_t count[kMaxCodeLen + 1] = {};
+    for (uint32_t s = 0; s < n; ++s) ++count[lens[s]];
+    uint32_t next[kMaxCodeLen + 2];
+    next[0] = next[1] = 0;
+    for (uint32_t b = 1; b <= kMaxCodeLen; ++b) {
+        if (b > maxLen && count[b]) return false;
+        next[b + 1] = next[b] + count[b];
+    }
+    uint16_t byLen[288];
+    for (uint32_t s = 0; s < n; ++s)
+        if (lens[s]) byLen[next[lens[s]]++] = static_cast<uint16_t>(s);
+    // next[b] now ends length b's symbols, which start where b - 1's end.
+    put16(t, empty);
+    uint32_t code = 0, k = 0;
+    for (uint32_t b = 1, size = 1; b <= maxLen; ++b, size *= 2) {
+        std::memcpy(t + 2 * size, t, 2 * size);
+        for (const uint32_t end = next[b]; k < end; ++k, ++code) {
+            const uint32_t sym = byLen[k], e = entry(sym);
+            if (e != 0xFFFFFFFFu) put16(t + 2 * reverse_bits(code, b), e);
+        }
+        code <<= 1;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool build_short_table(const uint8_t* litLens, uint32_t nLit, const uint8_t* distLens,
                        uint32_t nDist, uint32_t maxLitLen, uint32_t maxDistLen, uint8_t* tables) {
     if (maxLitLen < 1 || maxLitLen > kShortMaxLitLen || maxDistLen > kShortMaxDistLen) return false;
-    uint16_t codes[288] = {};
-    uint8_t* const lit = tables + kShortLit;
-    uint8_t* const dist = tables + kShortDist;
-    const uint32_t litSize = 1u << maxLitLen, distSize = 1u << maxDistLen;
-    for (uint32_t i = 0; i < litSize; ++i) put16(lit + 2 * i, kFlagInvalid | 1);
-    assign_codes(litLens, nLit, codes);
-    for (uint32_t s = 0; s < nLit; ++s) {
-        const uint32_t n = litLens[s];
-        if (!n) continue;
-        if (n > maxLitLen) return false;
-        const LitKind k = lit_kind(s);
-        const uint32_t entry = k.value << 8 | k.flag | n;
-        for (uint32_t i = reverse_bits(codes[s], n); i < litSize; i += 1u << n)
-            put16(lit + 2 * i, entry);
-    }
-    std::memset(dist, 0, 2 * distSize);
-    assign_codes(distLens, nDist, codes);
-    for (uint32_t s = 0; s < nDist && s < 30; ++s) {
-        const uint32_t n = distLens[s];
-        if (!n) continue;
-        if (n > maxDistLen) return false;
-        for (uint32_t i = reverse_bits(codes[s], n); i < distSize; i += 1u << n)
-            put16(dist + 2 * i, s << 4 | n);
-    }
-    return true;
+    // Distance symbols 30 and 31 take their code space but get no entry.
+    return fill_by_doubling(tables + kShortLit, maxLitLen, litLens, nLit, kFlagInvalid | 1,
+                            [&](uint32_t s) {
+                                const LitKind k = lit_kind(s);
+                                return k.value << 8 | k.flag | litLens[s];
+                            }) &&
+           fill_by_doubling(tables + kShortDist, maxDistLen, distLens, nDist, 0, [&](uint32_t s) {
+               return s < 30 ? s << 4 | distLens[s] : 0xFFFFFFFFu;
+           });
 }
 
 vekStatus build_huff_table(const uint16_t* lens, uint32_t nLit, uint32_t nDist,
