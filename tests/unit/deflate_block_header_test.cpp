@@ -2,6 +2,8 @@
 // tests share: lengths decoded, and each malformed header named.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 #include "deflate_block_header.h"
@@ -43,23 +45,74 @@ std::vector<uint8_t> header(uint32_t hlit, uint32_t hdist, const std::vector<int
     return w.bytes();
 }
 
+// The first nbytes of `bytes` as a bit source; with `ahead` it can also look
+// ahead, which takes the table-driven path of the reader.
+class Source {
+  public:
+    Source(const std::vector<uint8_t>& bytes, size_t nbytes) : bytes_(bytes), n_(nbytes) {}
+    bool operator()(int n, uint32_t* v) {
+        if (peek(uint32_t(n), v) < uint32_t(n)) return false;
+        skip(uint32_t(n));
+        return true;
+    }
+    uint32_t peek(uint32_t n, uint32_t* v) {
+        while (have_ < n && pos_ < n_) {
+            acc_ |= uint64_t(bytes_[pos_++]) << have_;
+            have_ += 8;
+        }
+        *v = uint32_t(acc_ & ((uint64_t{1} << n) - 1));
+        return have_;
+    }
+    void skip(uint32_t n) {
+        acc_ >>= n;
+        have_ -= n;
+    }
+    uint32_t consumed_bits() const { return uint32_t(8 * pos_) - have_; }
+
+  private:
+    const std::vector<uint8_t>& bytes_;
+    size_t n_, pos_ = 0;
+    uint64_t acc_ = 0;
+    uint32_t have_ = 0;
+};
+
+// Only the call operator: the bit-by-bit path.
+struct BitsOnly {
+    Source& s;
+    bool operator()(int n, uint32_t* v) { return s(n, v); }
+};
+
+struct Parsed {
+    Error error;
+    uint32_t nlit = 0, ndist = 0, consumed = 0;
+    std::vector<uint16_t> lens;
+};
+
+Parsed parse_with(const std::vector<uint8_t>& bytes, size_t nbytes, bool ahead) {
+    Source src(bytes, nbytes);
+    uint16_t lens[kMaxLengths];
+    Parsed p;
+    p.error = ahead ? read_dynamic_lengths(src, lens, &p.nlit, &p.ndist)
+                    : read_dynamic_lengths(BitsOnly{src}, lens, &p.nlit, &p.ndist);
+    if (p.error == Error::kNone) {
+        p.lens.assign(lens, lens + kMaxLengths);
+        p.consumed = src.consumed_bits();
+    }
+    return p;
+}
+
+// Both paths, which must agree on the outcome, the lengths and the bits
+// taken.
 Error parse(const std::vector<uint8_t>& bytes, size_t nbytes, uint16_t (&lens)[kMaxLengths],
             uint32_t* nlit, uint32_t* ndist) {
-    size_t pos = 0;
-    uint64_t acc = 0;
-    int have = 0;
-    auto bits = [&](int n, uint32_t* v) {
-        while (have < n) {
-            if (pos == nbytes) return false;
-            acc |= uint64_t(bytes[pos++]) << have;
-            have += 8;
-        }
-        *v = uint32_t(acc & ((1u << n) - 1));
-        acc >>= n;
-        have -= n;
-        return true;
-    };
-    return read_dynamic_lengths(bits, lens, nlit, ndist);
+    const Parsed slow = parse_with(bytes, nbytes, false), fast = parse_with(bytes, nbytes, true);
+    EXPECT_EQ(slow.error, fast.error);
+    EXPECT_EQ(slow.lens, fast.lens);
+    EXPECT_EQ(slow.consumed, fast.consumed);
+    *nlit = fast.nlit;
+    *ndist = fast.ndist;
+    std::copy(fast.lens.begin(), fast.lens.end(), lens);
+    return fast.error;
 }
 
 const std::vector<int> kCode = {0, 8, 16, 18};
@@ -103,6 +156,59 @@ TEST(DeflateBlockHeader, StoredLengthsMustBeComplements) {
     EXPECT_TRUE(vekdc::deflate_header::stored_lengths_match(0, 0xFFFF));
     EXPECT_TRUE(vekdc::deflate_header::stored_lengths_match(0x1234, 0xEDCB));
     EXPECT_FALSE(vekdc::deflate_header::stored_lengths_match(0x1234, 0xEDCA));
+}
+
+// Complete code-length codes of every shape (lengths 1 to 7), followed by
+// random bits or by tokens of that code: the lookahead path decodes,
+// stops and fails exactly where the bit-by-bit one does.
+TEST(DeflateBlockHeader, LookaheadAgreesWithBitByBit) {
+    static const int kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
+    std::mt19937 rng(7);
+    for (int round = 0; round < 400; ++round) {
+        // Split random leaves of a one-leaf tree until it has 2..19 leaves.
+        std::vector<int> depth = {0};
+        const size_t leaves = 2 + rng() % 18;
+        while (depth.size() < leaves) {
+            const size_t k = rng() % depth.size();
+            if (depth[k] == 7) continue;
+            ++depth[k];
+            depth.push_back(depth[k]);
+        }
+        int cl[19] = {};
+        std::vector<int> syms(19);
+        for (int i = 0; i < 19; ++i) syms[size_t(i)] = i;
+        std::shuffle(syms.begin(), syms.end(), rng);
+        for (size_t i = 0; i < leaves; ++i) cl[syms[i]] = depth[i];
+        int code[19] = {};
+        for (int len = 1, next = 0; len <= 7; ++len, next <<= 1)
+            for (int sym = 0; sym < 19; ++sym)
+                if (cl[sym] == len) code[sym] = next++;
+
+        vek::testwriter::BitWriter w;
+        w.put(uint32_t(rng() % 30), 5);
+        w.put(uint32_t(rng() % 30), 5);
+        w.put(15, 4);
+        for (int i = 0; i < 19; ++i) w.put(uint32_t(cl[kOrder[i]]), 3);
+        for (int t = 0; t < 400; ++t) {
+            if (round % 4 == 0) {
+                w.put(uint32_t(rng() & 0xFF), 8);  // random bits
+                continue;
+            }
+            int sym;
+            do sym = int(rng() % 19);
+            while (!cl[sym] || (sym >= 16 && rng() % 4));  // mostly plain lengths
+            w.put_code(uint32_t(code[sym]), cl[sym]);
+            if (sym == 16) w.put(uint32_t(rng() % 4), 2);
+            if (sym == 17) w.put(uint32_t(rng() % 8), 3);
+            if (sym == 18) w.put(uint32_t(rng() % 128), 7);
+        }
+        const std::vector<uint8_t> h = w.bytes();
+        uint16_t lens[kMaxLengths];
+        uint32_t nlit, ndist;
+        for (size_t cut : {h.size(), h.size() / 2, size_t(rng() % h.size()), size_t(13)})
+            parse(h, std::min(cut, h.size()), lens, &nlit, &ndist);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 namespace vekdc::deflate_header {
 
@@ -50,6 +52,17 @@ inline bool stored_lengths_match(uint32_t len, uint32_t nlen) {
     return (len ^ 0xFFFF) == nlen;
 }
 
+// A bit source that can also look ahead: `peek(n, &v)` sets v to the next n
+// (at most 32) bits, zeros past the input's end, and returns how many of
+// them the input holds (at least n when it holds that many); `skip(n)` then
+// drops n of them. Such a source has its code-length symbols decoded by one
+// table lookup each instead of bit by bit.
+template <class S, class = void>
+struct CanPeek : std::false_type {};
+template <class S>
+struct CanPeek<S, std::void_t<decltype(std::declval<S&>().peek(1, static_cast<uint32_t*>(nullptr))),
+                              decltype(std::declval<S&>().skip(1))>> : std::true_type {};
+
 // Reads HLIT, HDIST, HCLEN, the code-length code and the run-length coded
 // lengths, right after the three block-header bits. `bits(n, &v)` takes the
 // next n stream bits (first bit least significant) and returns false when
@@ -89,18 +102,43 @@ Error read_dynamic_lengths(BitSource&& bits, uint16_t (&lens)[kMaxLengths], uint
         for (int s = 0; s < 19; ++s)
             if (cl[s] == len) symbols[nsym++] = s;
 
+    // With a source that looks ahead, every 7-bit lookahead names its
+    // symbol (the code is complete) and the symbol's length.
+    using Source = std::remove_reference_t<BitSource>;
+    [[maybe_unused]] uint8_t table[128];
+    if constexpr (CanPeek<Source>::value) {
+        for (int len = 1, code = 0, k = 0; len < 8; ++len, code <<= 1) {
+            for (int j = 0; j < count[len]; ++j, ++code, ++k) {
+                int rev = 0;
+                for (int b = 0; b < len; ++b) rev |= ((code >> b) & 1) << (len - 1 - b);
+                for (int i = rev; i < 128; i += 1 << len)
+                    table[i] = static_cast<uint8_t>(symbols[k] << 3 | len);
+            }
+        }
+    }
+
     const uint32_t total = *nlit + *ndist;
     for (uint32_t i = 0; i < kMaxLengths; ++i) lens[i] = 0;
     for (uint32_t i = 0; i < total;) {
-        int code = 0, first = 0, index = 0, sym = -1;
-        for (int len = 1; len < 8 && sym < 0; ++len) {
-            uint32_t b;
-            if (!bits(1, &b)) return Error::kTruncated;
-            code |= int(b);
-            if (code - first < count[len]) sym = symbols[index + code - first];
-            index += count[len];
-            first = (first + count[len]) << 1;
-            code <<= 1;
+        int sym = -1;
+        if constexpr (CanPeek<Source>::value) {
+            uint32_t ahead;
+            const uint32_t have = bits.peek(7, &ahead);
+            const uint32_t e = table[ahead & 127];
+            if ((e & 7) > have) return Error::kTruncated;
+            bits.skip(e & 7);
+            sym = int(e >> 3);
+        } else {
+            int code = 0, first = 0, index = 0;
+            for (int len = 1; len < 8 && sym < 0; ++len) {
+                uint32_t b;
+                if (!bits(1, &b)) return Error::kTruncated;
+                code |= int(b);
+                if (code - first < count[len]) sym = symbols[index + code - first];
+                index += count[len];
+                first = (first + count[len]) << 1;
+                code <<= 1;
+            }
         }
         if (sym < 16) {
             lens[i++] = static_cast<uint16_t>(sym);

@@ -50,6 +50,17 @@ class BufferInflater {
         return true;
     }
 
+    // Up to n (at most 32) bits ahead, without taking them; returns how
+    // many the input holds.
+    uint32_t peek(uint32_t n, uint32_t* v) {
+        while (nbits_ < n && pos_ < n_) {
+            code_ |= uint64_t(src_[pos_++]) << nbits_;
+            nbits_ += 8;
+        }
+        *v = uint32_t(code_) & uint32_t((uint64_t{1} << n) - 1);
+        return nbits_;
+    }
+
     InflateBufferResult done(InflateBufferResult::Status s) {
         // Whole bytes still in the bit buffer were never used.
         return {s, pos_ - nbits_ / 8, out_};
@@ -78,7 +89,15 @@ class BufferInflater {
     InflateBufferResult::Status dynamic() {
         uint16_t lens[deflate_header::kMaxLengths];
         uint32_t nlit = 0, ndist = 0;
-        const auto source = [this](int n, uint32_t* v) { return bits(n, v); };
+        struct Source {
+            BufferInflater* in;
+            bool operator()(int n, uint32_t* v) const { return in->bits(n, v); }
+            uint32_t peek(uint32_t n, uint32_t* v) const { return in->peek(n, v); }
+            void skip(uint32_t n) const {
+                in->code_ >>= n;
+                in->nbits_ -= n;
+            }
+        } source{this};
         const deflate_header::Error e =
             deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist);
         if (e == deflate_header::Error::kTruncated) return InflateBufferResult::kTruncated;

@@ -159,12 +159,28 @@ void InflateStream::block_dynamic() {
     uint16_t lens[deflate_header::kMaxLengths];
     uint32_t nlit = 0, ndist = 0;
     // The bit source throws on a truncated header, so it never says false.
-    const auto source = [this](int n, uint32_t* v) {
-        *v = bits(n, "a dynamic block header");
-        return true;
-    };
+    struct Source {
+        InflateStream* in;
+        bool operator()(int n, uint32_t* v) const {
+            *v = in->bits(n, "a dynamic block header");
+            return true;
+        }
+        uint32_t peek(uint32_t n, uint32_t* v) const {
+            while (in->nbits_ < n && in->refill()) {
+                in->code_ |= uint64_t(in->in_buf_[in->in_pos_++]) << in->nbits_;
+                in->nbits_ += 8;
+            }
+            *v = uint32_t(in->code_) & uint32_t((uint64_t{1} << n) - 1);
+            return in->nbits_;
+        }
+        void skip(uint32_t n) const {
+            in->code_ >>= n;
+            in->nbits_ -= n;
+        }
+    } source{this};
     const deflate_header::Error e =
         deflate_header::read_dynamic_lengths(source, lens, &nlit, &ndist);
+    if (e == deflate_header::Error::kTruncated) truncated("a dynamic block header");
     if (e != deflate_header::Error::kNone) corrupt(deflate_header::describe(e));
     if (lens[256] == 0) corrupt("no code for the end of a block");
     const vekStatus st = veksInflateBuildHuffTable(lens, nlit, ndist, state_.get());
