@@ -1,7 +1,8 @@
 // LZ77 engines over a source of more than 2 GiB (a read-only mapping of
 // zeros: no memory is allocated for it) with the window in a buffer of its
 // own: source offsets past INT32_MAX must still address the source, not
-// land far before the window.
+// land far before the window. (A 32-bit build runs them where its address
+// space has room for the mapping.)
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
@@ -18,8 +19,8 @@ constexpr size_t kSpan = (size_t{1} << 31) + (size_t{1} << 25);
 struct ZeroSource {
     uint8_t* base = nullptr;
     ZeroSource() {
-        void* r = mmap(nullptr, kSpan, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1,
-                       0);
+        void* r =
+            mmap(nullptr, kSpan, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (r != MAP_FAILED) base = static_cast<uint8_t*>(r);
     }
     ~ZeroSource() {
@@ -37,7 +38,7 @@ static_assert(uint64_t{258} * (kItems - 2) > (uint64_t{1} << 31), "the run must 
 // element free for its pending item, so it writes one item fewer.
 void expect_zero_run(bool lazy, int32_t level, const vekLZ77LevelParams* prm) {
     ZeroSource s;
-    ASSERT_NE(s.base, nullptr);
+    if (!s.base) GTEST_SKIP() << "no room for a 2 GiB mapping";
     const uint32_t winSize = 32768, hashSize = 65536;
     std::vector<uint8_t> window(winSize), lit(kItems);
     std::vector<uint16_t> dist(kItems);
@@ -70,25 +71,21 @@ void expect_zero_run(bool lazy, int32_t level, const vekLZ77LevelParams* prm) {
 }
 
 TEST(DeflateLz77HugeSource, GreedyChainWalkPastInt32Max) {
-    if (sizeof(void*) < 8) GTEST_SKIP() << "needs a 2 GiB address range";
     expect_zero_run(false, 1, nullptr);
 }
 
 TEST(DeflateLz77HugeSource, GreedyOneCandidatePastInt32Max) {
-    if (sizeof(void*) < 8) GTEST_SKIP() << "needs a 2 GiB address range";
     const vekLZ77LevelParams one{1, 4, 4, 8};
     expect_zero_run(false, 0, &one);
 }
 
 TEST(DeflateLz77HugeSource, LazyPastInt32Max) {
-    if (sizeof(void*) < 8) GTEST_SKIP() << "needs a 2 GiB address range";
     expect_zero_run(true, 5, nullptr);
 }
 
 // The single-probe search registers every position a match covers: 2^31
 // table writes, too slow without optimisation.
 TEST(DeflateLz77HugeSource, SingleProbePastInt32Max) {
-    if (sizeof(void*) < 8) GTEST_SKIP() << "needs a 2 GiB address range";
     if (vek::testdata::kSanitized) GTEST_SKIP() << "too slow in the sanitizer build";
     expect_zero_run(false, 0, nullptr);
 }
