@@ -118,11 +118,13 @@ class Engine {
             const uint32_t d = at - static_cast<uint32_t>(cand);
             if (d - 1 >= last) break;  // beyond the window, or not behind us
             const int32_t next = prev[static_cast<uint32_t>(cand) & wmask];
+            // A candidate in the source (or any, joined) is read at p - d.
+            const bool near = kJoined || d <= i;
             const int64_t off = static_cast<int64_t>(i) - d;
-            const uint32_t w = kJoined ? load32(p - d + best - 3) : load4(off + best - 3);
+            const uint32_t w = near ? load32(p - d + best - 3) : load4(off + best - 3);
             if (w == tail) {
                 const uint32_t l =
-                    kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len);
+                    near ? common_prefix(p - d, p, max_len) : measure(off, p, max_len);
                 if (l > best) {
                     if (best < 32 && l >= good && limit == full) limit = full >> 2;
                     best = l;
@@ -145,10 +147,11 @@ class Engine {
         const uint8_t* const p = src + i;
         const uint32_t d = base + i - static_cast<uint32_t>(cand);
         if (d - 1 >= wsize - 1) return {3, 0};
+        const bool near = kJoined || d <= i;  // read at p - d
         const int64_t off = static_cast<int64_t>(i) - d;
-        const uint32_t w = kJoined ? load32(p - d) : load4(off);
+        const uint32_t w = near ? load32(p - d) : load4(off);
         if (w != load32(p)) return {3, 0};
-        return {kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len), d};
+        return {near ? common_prefix(p - d, p, max_len) : measure(off, p, max_len), d};
     }
 
     void literal(uint8_t b) {
