@@ -1130,6 +1130,32 @@ TEST(DeflateFastestEncoders, EveryRoomSizeMatchesTheModel) {
     }
 }
 
+// Code lengths above 16 and more than 16 pending bits, which the caller
+// should never pass, act as 16: no accumulator shift runs past its width and
+// the room margins still hold (guard bytes after dstLen).
+TEST(DeflateFastestEncoders, CountsAndLengthsAbove16ActAs16) {
+    std::mt19937 rng(47);
+    const Bytes in = vek::testdata::text_bytes(6000, 48);
+    const Stream s = dynamic_stream_for(in, 4096, 4096);
+    CodeSet wide = s.codes;
+    for (auto* t : {&wide.lit, &wide.dist})
+        for (auto& c : *t)
+            if (rng() % 3 == 0) c = {uint16_t(rng()), uint16_t(17 + rng() % 65519)};
+    CodeSet clamped = wide;
+    for (auto* t : {&clamped.lit, &clamped.dist})
+        for (auto& c : *t) c.len = std::min<uint16_t>(c.len, 16);
+    for (uint32_t room : {60u, 3000u, 40000u}) {
+        for (uint32_t flush : {0u, 2u}) {
+            const Call c{1000, 5000, 0xBEEF, 40, 5, 5 + room, flush};
+            std::vector<int32_t> head(4096, -4096), mhead = head;
+            const Outcome got = Lib{in, 4096, 4096, head}.encode(c, &wide, nullptr, 0);
+            const Outcome want =
+                model_encode(Model{in, 4096, 4096, mhead}, c, &clamped, nullptr, 0);
+            EXPECT_EQ(got, want) << room << " " << flush;
+        }
+    }
+}
+
 // Rebasing when srcIdx + srcLen + winSize >= 0x7FFFFFFF - srcLen (as 32-bit
 // unsigned numbers) and srcIdx > winSize: the head table moves down and the
 // position restarts at winSize. Stale entries stay unusable either way, so
