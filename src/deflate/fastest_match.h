@@ -48,9 +48,10 @@ struct MatchRule {
 
     uint32_t hash(uint32_t off) const { return _mm_crc32_u32(0, load32(src + off)) & mask; }
 
-    // Registers the position at offset off when its 4 hashed bytes are input.
+    // Registers the position at offset off when its 4 hashed bytes are input
+    // (the sum in 64 bits: a source may end within 4 bytes of 2^32).
     void insert(uint32_t off) const {
-        if (off + 4 <= srcLen) head[hash(off)] = static_cast<int32_t>(base + off);
+        if (uint64_t{off} + 4 <= srcLen) head[hash(off)] = static_cast<int32_t>(base + off);
     }
 
     // 4 bytes of the stream at input offset rel (negative: in the window;
