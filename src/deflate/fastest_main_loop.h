@@ -126,7 +126,9 @@ template <class Sink, bool kFullWindow>
 __attribute__((noinline)) uint32_t joined_loop(const MatchRule& m, Sink& sink, int64_t end,
                                                uint32_t off) {
     const uint8_t* ip = m.src + off;
-    const uint8_t* const ipEnd = m.src + end;
+    // (A short input's end lies before off, even before the input: no such
+    // pointer is formed.)
+    const uint8_t* const ipEnd = m.src + (end > off ? end : off);
     int32_t* const head = m.head;
     const uint32_t mask = m.mask;
     // Position of ip, modulo 2^32.
