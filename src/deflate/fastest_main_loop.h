@@ -50,26 +50,27 @@ __attribute__((noinline)) uint32_t split_loop(const MatchRule& m, Sink& sink, in
     const uint8_t* const src = m.src;
     int32_t* const head = m.head;
     const uint32_t mask = m.mask;
-    const int64_t base = m.base;
-    const uint64_t lastDist = m.winSize - 1;
+    const uint32_t base = m.base;
+    const uint32_t lastDist = m.winSize - 1;
     Sink k = sink;
     uint8_t scratch[8];
     while (static_cast<int64_t>(off) < end && k.room(8)) {
         const uint32_t word = load32(src + off);
         const uint32_t h = _mm_crc32_u32(0, word) & mask;
-        const int64_t pos = base + off;
-        const int64_t cand = head[h];
+        const uint32_t pos = base + off;
+        const uint32_t cand = static_cast<uint32_t>(head[h]);
         head[h] = static_cast<int32_t>(pos);
         // A usable candidate lies 1..winSize-1 positions back (a table entry
-        // at or past pos is stale and not followed).
-        const uint64_t dist = static_cast<uint64_t>(pos - cand);
+        // at or past pos is stale and not followed), modulo 2^32.
+        const uint32_t dist = pos - cand;
+        const int64_t rel = static_cast<int64_t>(off) - dist;
         uint32_t len = 0;
-        if (dist - 1 < lastDist && m.word_at(cand) == word) len = m.length(cand, off, 258);
+        if (dist - 1 < lastDist && m.word_at(rel) == word) len = m.length(rel, off, 258);
         if (len == 0) {
             k.literal(src[off]);
             off += 1;
         } else {
-            k.match(len, static_cast<uint32_t>(dist));
+            k.match(len, dist);
             m.insert_after_match(off);
             off += len;
         }
@@ -125,10 +126,12 @@ template <class Sink, bool kFullWindow>
 __attribute__((noinline)) uint32_t joined_loop(const MatchRule& m, Sink& sink, int64_t end,
                                                uint32_t off) {
     const uint8_t* ip = m.src + off;
-    const uint8_t* const ipEnd = m.src + end;
+    // (A short input's end lies before off, even before the input: no such
+    // pointer is formed.)
+    const uint8_t* const ipEnd = m.src + (end > off ? end : off);
     int32_t* const head = m.head;
     const uint32_t mask = m.mask;
-    // Position of ip, modulo 2^32 (positions stay below 2^31).
+    // Position of ip, modulo 2^32.
     const uint32_t posBias = m.base - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m.src));
     const uint32_t lastDist = kFullWindow ? 32767 : m.winSize - 1;
     Sink k = sink;

@@ -48,14 +48,15 @@ struct MatchRule {
 
     uint32_t hash(uint32_t off) const { return _mm_crc32_u32(0, load32(src + off)) & mask; }
 
-    // Registers the position at offset off when its 4 hashed bytes are input.
+    // Registers the position at offset off when its 4 hashed bytes are input
+    // (the sum in 64 bits: a source may end within 4 bytes of 2^32).
     void insert(uint32_t off) const {
-        if (off + 4 <= srcLen) head[hash(off)] = static_cast<int32_t>(base + off);
+        if (uint64_t{off} + 4 <= srcLen) head[hash(off)] = static_cast<int32_t>(base + off);
     }
 
-    // 4 bytes of the stream at position cand (below base + srcLen - 4).
-    uint32_t word_at(int64_t cand) const {
-        const int64_t rel = cand - base;
+    // 4 bytes of the stream at input offset rel (negative: in the window;
+    // below srcLen - 4).
+    uint32_t word_at(int64_t rel) const {
         if (rel >= 0) return load32(src + rel);
         if (rel <= -4) return load32(win + rel);
         uint8_t b[4];
@@ -63,11 +64,11 @@ struct MatchRule {
         return load32(b);
     }
 
-    // Length of the match between candidate cand and offset off, whose first
-    // four bytes are known equal; at most cap (4..258) bytes.
-    uint32_t length(int64_t cand, uint32_t off, uint32_t cap) const {
+    // Length of the match between the candidate at input offset rel and
+    // offset off, whose first four bytes are known equal; at most cap
+    // (4..258) bytes.
+    uint32_t length(int64_t rel, uint32_t off, uint32_t cap) const {
         const uint8_t* ip = src + off;
-        const int64_t rel = cand - base;
         if (rel >= 0) return 4 + common_prefix(src + rel + 4, ip + 4, cap - 4);
         const uint32_t inWin = static_cast<uint32_t>(-rel);  // window bytes before the boundary
         if (inWin >= cap) return common_prefix(win + rel, ip, cap);
@@ -78,17 +79,19 @@ struct MatchRule {
 
     // The probe at offset off (at least 4 bytes of input left): the match
     // length (4..cap), or 0 for a literal. Reads head[h] but does not write
-    // it; *h receives the slot.
+    // it; *h receives the slot, *cand the entry (its distance is the
+    // position less *cand, modulo 2^32).
     uint32_t probe(uint32_t off, uint32_t cap, uint32_t* h, int64_t* cand) const {
         *h = hash(off);
-        const int64_t pos = static_cast<int64_t>(base) + off;
         *cand = head[*h];
-        // A usable candidate lies within the window and strictly before pos
-        // (a table entry at or past pos is stale and not followed).
-        const int64_t dist = pos - *cand;
-        if (dist <= 0 || dist >= static_cast<int64_t>(winSize)) return 0;
-        if (word_at(*cand) != load32(src + off)) return 0;
-        return length(*cand, off, cap);
+        // A usable candidate lies within the window and strictly before the
+        // position (a table entry at or past it is stale and not followed).
+        // Positions and their distances are taken modulo 2^32.
+        const uint32_t dist = base + off - static_cast<uint32_t>(*cand);
+        if (dist - 1 >= winSize - 1) return 0;
+        const int64_t rel = static_cast<int64_t>(off) - dist;
+        if (word_at(rel) != load32(src + off)) return 0;
+        return length(rel, off, cap);
     }
 
     // Registers the three positions after a match start (head only).

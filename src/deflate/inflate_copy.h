@@ -58,7 +58,12 @@ inline void copy_match_exact(InflateIo& io, size_t len, uint32_t dist) {
         copy_disjoint(out + first, io.win, n - first);  // wrapped past the window's end
         out += n;
         len -= n;
-        // Any rest starts at the first byte of the output buffer.
+        // Any rest starts at the first byte of the output buffer. (Without a
+        // rest, out - dist would point before it: no such pointer is formed.)
+        if (len == 0) {
+            io.out = out;
+            return;
+        }
     }
     const uint8_t* src = out - dist;
     if (dist >= len) {

@@ -118,12 +118,13 @@ class Engine {
             const uint32_t d = at - static_cast<uint32_t>(cand);
             if (d - 1 >= last) break;  // beyond the window, or not behind us
             const int32_t next = prev[static_cast<uint32_t>(cand) & wmask];
-            const int32_t off = static_cast<int32_t>(i) - static_cast<int32_t>(d);
-            const uint32_t w =
-                kJoined ? load32(p - d + best - 3) : load4(off + static_cast<int32_t>(best) - 3);
+            // A candidate in the source (or any, joined) is read at p - d.
+            const bool near = kJoined || d <= i;
+            const int64_t off = static_cast<int64_t>(i) - d;
+            const uint32_t w = near ? load32(p - d + best - 3) : load4(off + best - 3);
             if (w == tail) {
                 const uint32_t l =
-                    kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len);
+                    near ? common_prefix(p - d, p, max_len) : measure(off, p, max_len);
                 if (l > best) {
                     if (best < 32 && l >= good && limit == full) limit = full >> 2;
                     best = l;
@@ -146,10 +147,11 @@ class Engine {
         const uint8_t* const p = src + i;
         const uint32_t d = base + i - static_cast<uint32_t>(cand);
         if (d - 1 >= wsize - 1) return {3, 0};
-        const int32_t off = static_cast<int32_t>(i) - static_cast<int32_t>(d);
-        const uint32_t w = kJoined ? load32(p - d) : load4(off);
+        const bool near = kJoined || d <= i;  // read at p - d
+        const int64_t off = static_cast<int64_t>(i) - d;
+        const uint32_t w = near ? load32(p - d) : load4(off);
         if (w != load32(p)) return {3, 0};
-        return {kJoined ? common_prefix(p - d, p, max_len) : measure(off, p, max_len), d};
+        return {near ? common_prefix(p - d, p, max_len) : measure(off, p, max_len), d};
     }
 
     void literal(uint8_t b) {
@@ -192,25 +194,26 @@ class Engine {
         *call_.pDstLen -= n;
     }
 
-    // Byte address of source offset `off` (negative: in the window).
-    const uint8_t* at(int32_t off) const { return (off < 0 ? win : src) + off; }
+    // Byte address of source offset `off` (negative: in the window). Offsets
+    // are 64-bit: a source may be longer than INT32_MAX bytes.
+    const uint8_t* at(int64_t off) const { return (off < 0 ? win : src) + off; }
 
     // The 4 bytes from source offset `off` (bytes on both sides of pWindow
     // are joined unless the window lies right before the source).
-    uint32_t load4(int32_t off) const {
+    uint32_t load4(int64_t off) const {
         // (Joined or not is the same on every call: the branch on it is
         // predicted, where one on the sign of off would not be.)
         if (joined || off >= 0) return load32(src + off);
         if (off <= -4) return load32(win + off);
         uint32_t v = 0;
-        for (int32_t k = 3; k >= 0; --k) v = v << 8 | *at(off + k);
+        for (int k = 3; k >= 0; --k) v = v << 8 | *at(off + k);
         return v;
     }
 
     // Match length (at most max_len) of the earlier source offset `off`
     // against the bytes at p; across the end of the window the compare
     // continues at the start of the source.
-    uint32_t measure(int32_t off, const uint8_t* p, uint32_t max_len) const {
+    uint32_t measure(int64_t off, const uint8_t* p, uint32_t max_len) const {
         if (joined || off >= 0) return common_prefix(src + off, p, max_len);
         const uint32_t w = static_cast<uint32_t>(-off);
         if (w >= max_len) return common_prefix(win + off, p, max_len);

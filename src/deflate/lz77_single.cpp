@@ -154,7 +154,7 @@ __attribute__((noinline)) uint32_t main_loop(Single& s, const Engine& e, uint32_
                         if (l == 16) l += lz77::common_prefix(p - d + 16, p + 16, kMaxMatch - 16);
                     }
                 } else {
-                    const int32_t off = static_cast<int32_t>(p - src) - static_cast<int32_t>(d);
+                    const int64_t off = static_cast<int64_t>(p - src) - d;
                     if (((e.load4(off) ^ load32(p)) & 0xFFFFFFu) == 0)
                         l = e.measure(off, p, kMaxMatch);
                 }
@@ -228,8 +228,7 @@ void lz77_single(const Lz77Call& c, uint32_t flush) {
             s.head[s.h] = static_cast<int32_t>(at);
             const uint32_t d = at - static_cast<uint32_t>(cand);
             uint32_t l = 0;
-            if (d - 1 < s.last)
-                l = e.measure(static_cast<int32_t>(i) - static_cast<int32_t>(d), src + i, max_len);
+            if (d - 1 < s.last) l = e.measure(static_cast<int64_t>(i) - d, src + i, max_len);
             if (l < 3) {
                 s.literal(src[i]);
                 ++i;

@@ -586,6 +586,74 @@ TEST(DeflateFastest, StatisticsNeverRebase) {
     EXPECT_EQ(counts[1][1], counts[0][1]);
 }
 
+// Positions are 32-bit stream positions taken modulo 2^32: the statistics
+// pass (which never rebases) at positions past INT32_MAX, and any pass at
+// positions wrapping past 2^32 (where the rebase test's sum wraps too), find
+// the matches that the same bytes give from position 0, whether the window
+// lies right before the input or in a buffer of its own. The split form
+// serves the call's first winSize positions and the flush item, the joined
+// form the rest.
+TEST(DeflateFastest, PositionsPastTheSignedRangeMatchAsFromZero) {
+    const uint32_t winSize = 1024, hashSize = 4096, n = 3000;
+    const Bytes in = vek::testdata::text_bytes(n, 49);
+    std::vector<int32_t> mhead(hashSize, -int32_t(winSize));
+    std::vector<uint32_t> mls(286), mds(30);
+    uint32_t mconsumed = 0;
+    model_stat(Model{in, winSize, hashSize, mhead}, 0, n, 2, mls, mds, &mconsumed);
+    ASSERT_EQ(mconsumed, n);
+    const Stream dyn = dynamic_stream_for(in, winSize, hashSize);
+    Outcome want[2];
+    for (int fixed = 0; fixed < 2; ++fixed) {
+        std::fill(mhead.begin(), mhead.end(), -int32_t(winSize));
+        want[fixed] =
+            model_encode(Model{in, winSize, hashSize, mhead}, Call{0, n, 0, 0, 0, 8000, 2},
+                         fixed ? nullptr : &dyn.codes, nullptr, 0);
+    }
+    // History bytes before the input that no stale entry reaches.
+    Bytes joined(winSize, 0);
+    joined.insert(joined.end(), in.begin(), in.end());
+    const Bytes win(winSize, 0);
+    for (const uint32_t start : {0x7FFFFE00u, 0x80000000u, 0xFFFFFE00u}) {
+        for (const bool split : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "start " << start << (split ? " split" : " joined"));
+            const uint8_t* const first = split ? in.data() : joined.data() + winSize;
+            const uint8_t* const window = split ? win.data() + winSize : first;
+            const int32_t stale = int32_t(start - 5000);  // 5000 positions back
+            std::vector<int32_t> head(hashSize, stale);
+            std::vector<uint32_t> ls(286), ds(30);
+            const uint8_t* src = first;
+            uint32_t len = n, idx = start;
+            ASSERT_EQ(
+                veksDeflateLZ77FastestGetStat_8u(&src, &len, &idx, window, winSize, head.data(),
+                                                 hashSize, ls.data(), ds.data(), 2),
+                vekStatusOk);
+            EXPECT_EQ(idx, start + n);
+            EXPECT_EQ(ls, mls);
+            EXPECT_EQ(ds, mds);
+            // The encoders rebase, unless the rebase test's sum wraps.
+            if (start != 0xFFFFFE00u) continue;
+            for (int fixed = 0; fixed < 2; ++fixed) {
+                std::fill(head.begin(), head.end(), stale);
+                src = first, len = n, idx = start;
+                uint32_t bits = 0, dstIdx = 0;
+                uint16_t code = 0;
+                Bytes dst(8000);
+                const vekStatus st =
+                    fixed ? veksDeflateLZ77Fastest_8u(&src, &len, &idx, window, winSize,
+                                                      head.data(), hashSize, &code, &bits,
+                                                      dst.data(), 8000, &dstIdx, 2)
+                          : veksDeflateLZ77FastestPrecompHeader_8u(
+                                &src, &len, &idx, window, winSize, head.data(), hashSize, &code,
+                                &bits, dst.data(), 8000, &dstIdx, dyn.codes.lit.data(),
+                                dyn.codes.dist.data(), nullptr, 0, 2);
+                dst.resize(dstIdx);
+                EXPECT_EQ((Outcome{st, dst, code, bits, n - len}), want[fixed]) << fixed;
+                EXPECT_EQ(idx, start + n);
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Code tables and headers.
 
@@ -1058,6 +1126,32 @@ TEST(DeflateFastestEncoders, EveryRoomSizeMatchesTheModel) {
                     ASSERT_LE(o.out.size(), room);
                 }
             }
+        }
+    }
+}
+
+// Code lengths above 16 and more than 16 pending bits, which the caller
+// should never pass, act as 16: no accumulator shift runs past its width and
+// the room margins still hold (guard bytes after dstLen).
+TEST(DeflateFastestEncoders, CountsAndLengthsAbove16ActAs16) {
+    std::mt19937 rng(47);
+    const Bytes in = vek::testdata::text_bytes(6000, 48);
+    const Stream s = dynamic_stream_for(in, 4096, 4096);
+    CodeSet wide = s.codes;
+    for (auto* t : {&wide.lit, &wide.dist})
+        for (auto& c : *t)
+            if (rng() % 3 == 0) c = {uint16_t(rng()), uint16_t(17 + rng() % 65519)};
+    CodeSet clamped = wide;
+    for (auto* t : {&clamped.lit, &clamped.dist})
+        for (auto& c : *t) c.len = std::min<uint16_t>(c.len, 16);
+    for (uint32_t room : {60u, 3000u, 40000u}) {
+        for (uint32_t flush : {0u, 2u}) {
+            const Call c{1000, 5000, 0xBEEF, 40, 5, 5 + room, flush};
+            std::vector<int32_t> head(4096, -4096), mhead = head;
+            const Outcome got = Lib{in, 4096, 4096, head}.encode(c, &wide, nullptr, 0);
+            const Outcome want =
+                model_encode(Model{in, 4096, 4096, mhead}, c, &clamped, nullptr, 0);
+            EXPECT_EQ(got, want) << room << " " << flush;
         }
     }
 }

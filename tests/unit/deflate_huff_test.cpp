@@ -399,7 +399,7 @@ struct WriteResult {
 // byte past the completed ones.
 WriteResult write_pairs(const Pairs& p, const CodeSet& cs, const std::vector<size_t>& calls,
                         uint16_t code0 = 0, uint32_t bits0 = 0) {
-    Bytes dst(p.lit.size() * 6 + 64, 0xA5);
+    Bytes dst(p.lit.size() * 7 + 64, 0xA5);  // a pair takes at most 50 bits
     uint16_t code = code0;
     uint32_t nbits = bits0, idx = 0;
     size_t at = 0;
@@ -527,6 +527,33 @@ TEST(DeflateHuffWriter, StrayBitsAreNotWritten) {
         const WriteResult b = write_pairs(p, dirty, {n}, 0xFFF3, 2);
         EXPECT_EQ(a.bytes, b.bytes);
         EXPECT_EQ(a.code, b.code);
+    }
+}
+
+// Counts and lengths the caller should never pass: more than 16 pending
+// bits, code lengths above 16. They act as 16 (the low 16 bits of *pCode,
+// the low 16 bits of a code), so no shift goes past the accumulator and a
+// pair still takes at most 50 bits.
+TEST(DeflateHuffWriter, CountsAndLengthsAbove16ActAs16) {
+    std::mt19937 rng(6);
+    CodeSet wide = random_codes(rng);
+    for (auto* t : {&wide.lit, &wide.dist})
+        for (auto& c : *t)
+            if (rng() % 3 == 0) c = {uint16_t(rng()), uint16_t(17 + rng() % 65519)};
+    CodeSet clamped = wide;
+    for (auto* t : {&clamped.lit, &clamped.dist})
+        for (auto& c : *t) c.len = std::min<uint16_t>(c.len, 16);
+    for (size_t n : {size_t(100), size_t(2500)}) {
+        const Pairs p = random_pairs(rng, n);
+        BitString want;
+        want.put(0xBEEF, 16);
+        expect_pairs(want, p, clamped);
+        for (uint32_t bits0 : {17u, 32u, 33u, 64u, 0xFFFFFFFFu}) {
+            const WriteResult got = write_pairs(p, wide, {n}, 0xBEEF, bits0);
+            EXPECT_EQ(got.bytes, want.whole_bytes()) << bits0;
+            EXPECT_EQ(got.code, want.tail_value()) << bits0;
+            EXPECT_EQ(got.bits, want.bits.size() % 8) << bits0;
+        }
     }
 }
 

@@ -807,6 +807,54 @@ TEST(DeflateLZ77Edge, StreamAcrossRebase) {
     }
 }
 
+// Positions wrapping past 2^32 (a start near 2^32 with a sum that wraps too,
+// so no rebase): the same pairs, counters and cursors as the same bytes from
+// position 0, the tables holding the same positions moved by the start
+// (the -winSize marks of the last positions excepted), whether the window
+// lies right before the input or in a buffer of its own.
+TEST(DeflateLZ77Edge, PositionsWrappingPast2To32) {
+    const uint32_t n = 3000, start = 0xFFFFF800u;
+    const Bytes in = cat(vek::testdata::text_bytes(2000, 5), filler(1000));
+    ASSERT_EQ(in.size(), n);
+    const Bytes joined = cat(Bytes(32768, 0), in);
+    const Bytes win(32768, 0);
+    for (const Mode& m : {Mode::lv(0), Mode::lv(1), Mode::lv(5), Mode::fast({1, 4, 4, 8})}) {
+        for (uint32_t flush : {0u, 2u}) {
+            // Stale entries 40000 positions back, unusable at every position.
+            State s0;
+            for (auto* t : {&s0.head, &s0.prev}) std::fill(t->begin(), t->end(), -40000);
+            const Result want = run_both(m, s0, {in.data(), n, 0, in.data(), n, flush});
+            for (const bool split : {true, false}) {
+                SCOPED_TRACE(testing::Message() << "level " << m.level << " flush " << flush
+                                                << (split ? " split" : " joined"));
+                State s;
+                for (auto* t : {&s.head, &s.prev})
+                    std::fill(t->begin(), t->end(), int32_t(start - 40000));
+                const uint8_t* src = split ? in.data() : joined.data() + 32768;
+                const Result r =
+                    run(m, s, {src, n, start, split ? win.data() + 32768 : src, n, flush});
+                EXPECT_EQ(r.st, vekStatusOk);
+                EXPECT_EQ(r.consumed, want.consumed);
+                EXPECT_EQ(r.srcIdx, start + want.consumed);
+                EXPECT_EQ(r.dstLen, want.dstLen);
+                EXPECT_TRUE(r.pairs == want.pairs);
+                EXPECT_TRUE(s.freqs() == s0.freqs());
+                // (Prev slots are found by position: moved by the start too.)
+                for (int k = 0; k < 2; ++k) {
+                    const auto& t = k ? s.prev : s.head;
+                    const auto& t0 = k ? s0.prev : s0.head;
+                    const size_t turn = k ? start % t.size() : 0;
+                    size_t moved = 0;
+                    for (size_t i = 0; i < t.size(); ++i)
+                        moved += t[(i + turn) % t.size()] ==
+                                 (t0[i] == -32768 ? -32768 : int32_t(uint32_t(t0[i]) + start));
+                    EXPECT_EQ(moved, t.size()) << (k ? "prev" : "head");
+                }
+            }
+        }
+    }
+}
+
 // ------------------------------------------------------ against the model
 
 // Every level, in one call with all input and room (every fourth run) or in

@@ -266,7 +266,10 @@ TEST(InflateStream, DamagedTablesStayInsideTheBuffers) {
         const size_t winSize = rng() % 3 ? 1 + rng() % 300 : 0;
         std::unique_ptr<uint8_t[]> win(new uint8_t[winSize]);
         if (winSize || rng() % 2) st->pWindow = win.get(), st->winSize = uint32_t(winSize);
-        const size_t inLen = rng() % 64, hist = rng() % 64, room = rng() % 600;
+        // Every tenth round has the input and room of the packed fast loop.
+        const bool big = round % 10 == 0;
+        const size_t inLen = big ? 2048 + rng() % 2048 : rng() % 64, hist = rng() % 64,
+                     room = big ? 8192 + rng() % 8192 : rng() % 600;
         std::unique_ptr<uint8_t[]> in(new uint8_t[inLen]), out(new uint8_t[hist + room]);
         for (size_t i = 0; i < inLen; ++i) in[i] = uint8_t(rng());
         Call c;
