@@ -261,7 +261,9 @@ vekStatus encode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32_t* 
                 full = !bw.drain_exact();  // also what the lazy writer kept back
             }
         }
-        if (full || i >= limit) break;
+        // Also at the end of the hashed part (or at once in a call of one
+        // or two bytes): calls of any size keep positions in range.
+        if (full || (i >= limit && int64_t(p0) + i < kRebaseAt)) break;
         const int32_t delta = (p0 + i - kRebaseTo) & ~(kHashSize - 1);
         rebase_tables(prev, head, delta);
         p0 -= delta;
