@@ -812,6 +812,11 @@ TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
     high[200] = 0x80;
     const uint16_t badRank[1] = {static_cast<uint16_t>(b.dict + 1)};
     const std::vector<uint16_t> runs(30, 1);
+    // A run of 2^32 + 3: 32 digits, least significant first, that a 32-bit
+    // sum would take for a run of 3.
+    std::vector<uint16_t> wrap;
+    for (uint64_t r = (uint64_t{1} << 32) + 3; r > 0; r = (r - 1) / 2)
+        wrap.push_back(uint16_t((r - 1) & 1));
     const struct {
         const char* what;
         const uint16_t* sym;
@@ -831,6 +836,7 @@ TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
         {"index past the block", sym, len, 20, 11, b.dict, b.inUse, vekStatusBadDataErr},
         {"rank outside the dictionary", badRank, 1, 20, 0, b.dict, b.inUse, vekStatusBadDataErr},
         {"huge run", runs.data(), 30, 20, 0, b.dict, b.inUse, vekStatusBadDataErr},
+        {"run of 2^32 + 3", wrap.data(), 32, 20, 0, b.dict, b.inUse, vekStatusBadDataErr},
     };
     for (const auto& c : cases) {
         n = c.cap;

@@ -588,6 +588,13 @@ Syms model_z1z2(const Bytes& in) {
     return out;
 }
 
+// The digits of a run of r zeros, for any r.
+Syms run_symbols(unsigned __int128 r) {
+    Syms out;
+    for (; r > 0; r = (r - 1) / 2) out.push_back(uint16_t((r - 1) & 1));
+    return out;
+}
+
 size_t run_digits(size_t r) {
     return model_z1z2(Bytes(r, 0)).size();
 }
@@ -781,6 +788,19 @@ TEST(Z1Z2, DecoderMatchesModelOnAnySymbols) {
     EXPECT_EQ(left, 1);
     EXPECT_EQ(decode({0, 0, 300}, 4, &left), Result(vekStatusOk, Bytes{0, 0, 0, 43}));
     EXPECT_EQ(decode({1, 1}, 6, &left), Result(vekStatusOk, Bytes(6, 0)));
+
+    // Runs of 2^32 + 3 and 2^64 + 3 zeros: a sum kept in 32 or 64 bits
+    // would wrap to 3, which fits; the run is refused, its digits consumed.
+    for (const int bits : {32, 64}) {
+        Syms in = run_symbols((static_cast<unsigned __int128>(1) << bits) + 3);
+        ASSERT_EQ(in.size(), size_t(bits));
+        in.push_back(6);
+        EXPECT_EQ(decode(in, 20, &left), Result(vekStatusDstTooSmall, Bytes{})) << bits;
+        EXPECT_EQ(left, 1);
+        in.pop_back();  // as a final run
+        EXPECT_EQ(decode(in, 20, &left), Result(vekStatusDstTooSmall, Bytes{})) << bits;
+        EXPECT_EQ(left, 0);
+    }
 }
 
 }  // namespace
