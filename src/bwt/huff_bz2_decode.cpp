@@ -95,10 +95,17 @@ bool counters_valid(const vekHuffDecState_BZ2* s) {
     return s->symbolCounter == 0 || (s->currentLength >= 1 && s->currentLength <= kBz2MaxReadLen);
 }
 
-// A table left half read: the lengths read so far must be valid ones, and
-// their counts, which only the lengths determine, are taken again from them
-// (the table builder indexes by both).
+// A context left half read: the selector ranks read so far must be below
+// the table count; in a half-read table the lengths read so far must be
+// valid ones, and their counts, which only the lengths determine, are taken
+// again from them (the table builder indexes by both).
 bool resume_lengths(vekHuffDecState_BZ2* s) {
+    if (s->unpackPhase == 1) {  // the ranks read so far index the table list
+        const uint8_t* sel = selectors_of(s);
+        for (int32_t k = 0; k < s->groupCounter; ++k)
+            if (sel[k] >= s->nGroups) return false;
+        return true;
+    }
     if (s->unpackPhase != 2 || s->symbolCounter == 0) return true;
     std::memset(s->lengthCounts, 0, sizeof(s->lengthCounts));
     for (int32_t k = 0; k < s->symbolCounter; ++k) {

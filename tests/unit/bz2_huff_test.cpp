@@ -481,20 +481,23 @@ TEST(Bz2HuffDecode, DamagedStatesBetweenCalls) {
     const std::vector<uint8_t> bytes = encode(sym, 258);
     const size_t kTables = offsetof(vekHuffDecState_BZ2, firstCode);
 
-    // Unpack one byte per call until a table is half read.
+    // Unpack one byte per call until the selectors, then a table, are half
+    // read; `finish` goes on from there.
     DecState half;
     ASSERT_EQ(veksDecodeHuffInit_BZ2_8u16u(258, half.st()), vekStatusOk);
     uint32_t code = 0;
     int32_t bits = 0;
     size_t pos = 0;
-    while (!(half.st()->unpackPhase == 2 && half.st()->symbolCounter >= 100)) {
-        ASSERT_LT(pos, bytes.size());
-        const uint8_t* p = bytes.data() + pos;
-        int32_t len = 1;
-        ASSERT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, half.st()),
-                  vekStatusSrcTooSmall);
-        ++pos;
-    }
+    auto unpack_until = [&](auto&& done) {
+        while (!done()) {
+            ASSERT_LT(pos, bytes.size());
+            const uint8_t* p = bytes.data() + pos;
+            int32_t len = 1;
+            ASSERT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, half.st()),
+                      vekStatusSrcTooSmall);
+            ++pos;
+        }
+    };
     auto finish = [&](DecState& d) {
         uint32_t c = code;
         int32_t b = bits;
@@ -502,6 +505,13 @@ TEST(Bz2HuffDecode, DamagedStatesBetweenCalls) {
         int32_t len = static_cast<int32_t>(bytes.size() - pos);
         return veksUnpackHuffContext_BZ2_8u16u(&c, &b, &p, &len, d.st());
     };
+    unpack_until([&] { return half.st()->unpackPhase == 1 && half.st()->groupCounter >= 3; });
+    for (const uint8_t bad : {6, 200}) {  // 6 tables, ranks 0..5
+        DecState d = half;
+        d.mem[sizeof(vekHuffDecState_BZ2) + 1] = bad;
+        EXPECT_EQ(finish(d), vekStatusBadDataErr) << int(bad);
+    }
+    unpack_until([&] { return half.st()->unpackPhase == 2 && half.st()->symbolCounter >= 100; });
     DecState clean = half;
     ASSERT_EQ(finish(clean), vekStatusOk);
 
