@@ -3,11 +3,14 @@
 // exact-size heap buffer so any access outside trips AddressSanitizer. The
 // concatenated output must equal the plain model's decoding of the whole
 // stream. The same bytes are then encoded in random pieces (compared with
-// the model's stream) and must decode back to themselves.
+// the model's stream) and must decode back to themselves, also when the
+// encoder starts high in its position range, where it rebases positions.
 //
 // Input: byte 0 bounds the input pieces, byte 1 the output chunks, byte 2
-// seeds the splits; the rest is the stream (and the data to encode).
+// seeds the splits (its top two bits pick the encoder's start position);
+// the rest is the stream (and the data to encode).
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -78,9 +81,10 @@ std::vector<uint8_t> decode_split(const std::vector<uint8_t>& stream, Splitter i
 }
 
 std::vector<uint8_t> encode_split(const std::vector<uint8_t>& data, Splitter in_sizes,
-                                  Splitter out_sizes, std::vector<size_t>* pieces) {
+                                  Splitter out_sizes, int32_t start, std::vector<size_t>* pieces) {
     auto st = zeroed_state();
     check(veksEncodeLZSSInit_8u(st.get()) == vekStatusOk);
+    st->position = start;  // the encoder maps its window there itself
     std::vector<uint8_t> out;
     auto emit = [&](auto&& call) {
         const int32_t cap = out_sizes.next();
@@ -134,9 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> expected = vek::lzss_model::decode(body);
     check(decode_split(body, {seed, in_max}, {seed * 7u, out_max}) == expected);
 
+    // Streams depend only on differences of positions.
+    const int32_t starts[4] = {0, vek::lzss::kRebaseAt - static_cast<int32_t>(body.size() / 2),
+                               INT32_MAX - static_cast<int32_t>(seed & 63), vek::lzss::kRebaseAt};
     std::vector<size_t> pieces;
     const std::vector<uint8_t> stream =
-        encode_split(body, {seed * 3u, in_max}, {seed * 5u, out_max}, &pieces);
+        encode_split(body, {seed * 3u, in_max}, {seed * 5u, out_max}, starts[seed >> 6], &pieces);
     check(stream == vek::lzss_model::encode(body, pieces, vek::lzss::kRandVec));
     check(decode_split(stream, {seed * 11u, in_max}, {seed * 13u, out_max}) == body);
     return 0;

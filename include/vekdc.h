@@ -482,7 +482,8 @@ typedef struct vekLZSSState {
     int32_t* pHead;           /* encoder: head table (area2); decoder: null */
     uint8_t* pWindowBase;     /* encoder: area3; decoder: area1 (32 KB history) */
     uint8_t* pWindow;         /* encoder: window origin for absolute positions */
-    int32_t position;         /* encoder: stream position of the next input byte */
+    int32_t position;         /* encoder: stream position of the next input byte
+                                 (shifted back by a multiple of 32768 near 2^30) */
     int32_t bitCount;         /* valid bits in the bit buffer */
     uint32_t bitBufHi;        /* bit buffer, next bit in the most significant bit */
     uint32_t bitBufLo;        /* encoder: continuation of the bit buffer */

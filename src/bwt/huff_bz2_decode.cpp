@@ -95,6 +95,27 @@ bool counters_valid(const vekHuffDecState_BZ2* s) {
     return s->symbolCounter == 0 || (s->currentLength >= 1 && s->currentLength <= kBz2MaxReadLen);
 }
 
+// A context left half read: the selector ranks read so far must be below
+// the table count; in a half-read table the lengths read so far must be
+// valid ones, and their counts, which only the lengths determine, are taken
+// again from them (the table builder indexes by both).
+bool resume_lengths(vekHuffDecState_BZ2* s) {
+    if (s->unpackPhase == 1) {  // the ranks read so far index the table list
+        const uint8_t* sel = selectors_of(s);
+        for (int32_t k = 0; k < s->groupCounter; ++k)
+            if (sel[k] >= s->nGroups) return false;
+        return true;
+    }
+    if (s->unpackPhase != 2 || s->symbolCounter == 0) return true;
+    std::memset(s->lengthCounts, 0, sizeof(s->lengthCounts));
+    for (int32_t k = 0; k < s->symbolCounter; ++k) {
+        const int32_t l = s->curLengths[k];
+        if (l < 1 || l > kBz2MaxReadLen) return false;
+        ++s->lengthCounts[l];
+    }
+    return true;
+}
+
 enum class Step { kDone, kMore, kBad };
 
 Step read_selectors(BitReader& r, vekHuffDecState_BZ2* s) {
@@ -243,7 +264,7 @@ vekStatus bz2_unpack_context(uint32_t* pCode, int32_t* pCodeLenBits, const uint8
                              int32_t* pSrcLen, vekHuffDecState_BZ2* s) {
     BitReader r{0, 0, *ppSrc, *pSrcLen};
     if (!load_acc(pCode, pCodeLenBits, &r)) return vekStatusBadDataErr;
-    if (!counters_valid(s)) return vekStatusBadDataErr;
+    if (!counters_valid(s) || !resume_lengths(s)) return vekStatusBadDataErr;
 
     vekStatus status = vekStatusOk;
     for (;;) {
@@ -349,8 +370,13 @@ vekStatus bz2_decode_symbols(uint32_t* pCode, int32_t* pCodeLenBits, const uint8
             const uint32_t acc = r.acc;
             uint32_t sym;
             if (acc < fastLimit) {
+                const int32_t l = fastLen[acc >> 24];
+                if (l > kFastBits) {  // no table this library built
+                    status = vekStatusBadDataErr;
+                    break;
+                }
                 sym = fastSym[acc >> 24];
-                r.consume(fastLen[acc >> 24]);
+                r.consume(l);
             } else {
                 if (acc >= firstCode[levels]) {
                     status = vekStatusBadDataErr;

@@ -87,6 +87,15 @@ bool pack(BitWriter& w, const vekHuffEncState_BZ2* state, const uint8_t* ranks) 
     return true;
 }
 
+// Code lengths outside 1..17 are no table Init built; they would make the
+// writer's shifts meaningless.
+bool lengths_valid(const vekHuffEncState_BZ2* state) {
+    for (int32_t t = 0; t < state->nGroups; ++t)
+        for (int32_t s = 0; s < state->alphaSize; ++s)
+            if (state->lengths[t][s] < 1 || state->lengths[t][s] > kBz2MaxCodeLen) return false;
+    return true;
+}
+
 }  // namespace
 
 vekStatus bz2_pack_context(uint32_t* pCode, int32_t* pCodeLenBits, uint8_t* dst, int32_t* pDstLen,
@@ -116,7 +125,7 @@ vekStatus bz2_encode_symbols(uint32_t* pCode, int32_t* pCodeLenBits, const uint1
     const int32_t n = *pSrcLen < 0 ? 0 : *pSrcLen;
     const int32_t nGroups = state->nGroups;
     if (nGroups < 2 || nGroups > kBz2MaxTables || state->alphaSize < 1 ||
-        state->alphaSize > kBz2MaxAlpha)
+        state->alphaSize > kBz2MaxAlpha || !lengths_valid(state))
         return vekStatusBadDataErr;
     if (static_cast<int64_t>(n) > static_cast<int64_t>(state->nSelectors) * kBz2GroupSize)
         return vekStatusSizeErr;

@@ -22,6 +22,11 @@ constexpr int32_t kHashSize = 32768;
 constexpr int32_t kEmptyEntry = -32768;  // at least kWindowSize behind any position
 constexpr int32_t kEncoderWindowBytes = 65536;
 constexpr int32_t kMaxCandidates = 16;
+// The encoder shifts every stream position it keeps down by a multiple of
+// kHashSize once a position reaches kRebaseAt, to just above kRebaseTo, so
+// that positions never come near INT32_MAX however long a stream runs.
+constexpr int32_t kRebaseAt = 1 << 30;
+constexpr int32_t kRebaseTo = 1 << 20;
 
 // Three tables of 256 values below 32768: T0, T1, T2 one after the other.
 extern const int16_t kRandVec[768];

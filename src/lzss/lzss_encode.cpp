@@ -149,6 +149,25 @@ void update_window(vekLZSSState* s, const uint8_t* in, int32_t consumed, int32_t
     s->pWindowBase = win;
 }
 
+// First input index whose position reaches kRebaseAt, capped at limit.
+inline int32_t segment_end(int32_t p0, int32_t limit) {
+    const int64_t e = int64_t(kRebaseAt) - p0;
+    return e < limit ? static_cast<int32_t>(e < 0 ? 0 : e) : limit;
+}
+
+// Moves all positions down by delta (a multiple of kHashSize, so chain
+// slots keep their places). Matches see only differences of positions, so
+// the stream does not change; entries left further back than kEmptyEntry
+// could never be used again and become empty.
+void rebase_tables(int32_t* prev, int32_t* head, int32_t delta) {
+    for (int32_t* t : {prev, head}) {
+        for (int32_t k = 0; k < kHashSize; ++k) {
+            const int64_t v = int64_t(t[k]) - delta;
+            t[k] = v < kEmptyEntry ? kEmptyEntry : static_cast<int32_t>(v);
+        }
+    }
+}
+
 }  // namespace
 
 void encode_init(vekLZSSState* s) {
@@ -186,7 +205,7 @@ vekStatus encode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32_t* 
         s->pWindow = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(s->area3) -
                                                 static_cast<uintptr_t>(base_pos));
     }
-    const int32_t p0 = s->position;
+    int32_t p0 = s->position;
 
     BitWriter bw;
     bw.count = s->bitCount;
@@ -208,35 +227,52 @@ vekStatus encode(const uint8_t** src, int32_t* src_len, uint8_t** dst, int32_t* 
     int32_t i = 0;  // input bytes consumed
     bool full = bw.count >= 8 && !bw.drain_exact();
     const int32_t limit = n - 2;  // positions below this are hashed
-    while (!full && i < limit) {
-        const uint8_t* const p = in + i;
-        const int32_t pos = p0 + i;
-        const int32_t max_len = std::min(limit - i, kMaxMatch);
-        const uint32_t h = hash3(p);
-        const int32_t c = head[h];
-        prev[pos & (kHashSize - 1)] = c;
-        head[h] = pos;
-        const Search m = search(p, pos, c, max_len, prev, in, p0, win, base_pos);
+    // The scan runs in segments whose positions stay below kRebaseAt; all
+    // positions are rebased between them.
+    int32_t seg_end = segment_end(p0, limit);
+    for (;;) {
+        while (!full && i < seg_end) {
+            const uint8_t* const p = in + i;
+            const int32_t pos = p0 + i;
+            const int32_t max_len = std::min(limit - i, kMaxMatch);
+            const uint32_t h = hash3(p);
+            const int32_t c = head[h];
+            prev[pos & (kHashSize - 1)] = c;
+            head[h] = pos;
+            const Search m = search(p, pos, c, max_len, prev, in, p0, win, base_pos);
 
-        if (m.best >= kMinMatch) {
-            bw.put((static_cast<uint32_t>(pos - m.best_pos) << 8) |
-                       static_cast<uint32_t>(m.best - kMinMatch),
-                   24);
-            for (int32_t q = 1; q < m.best; ++q) {
-                const uint32_t hq = hash3(p + q);
-                prev[(pos + q) & (kHashSize - 1)] = head[hq];
-                head[hq] = pos + q;
+            if (m.best >= kMinMatch) {
+                bw.put((static_cast<uint32_t>(pos - m.best_pos) << 8) |
+                           static_cast<uint32_t>(m.best - kMinMatch),
+                       24);
+                for (int32_t q = 1; q < m.best; ++q) {
+                    const uint32_t hq = hash3(p + q);
+                    prev[(pos + q) & (kHashSize - 1)] = head[hq];
+                    head[hq] = pos + q;
+                }
+                i += m.best;
+            } else {
+                bw.put(0x100u | p[0], 9);
+                i += 1;
             }
-            i += m.best;
-        } else {
-            bw.put(0x100u | p[0], 9);
-            i += 1;
+            if (bw.room >= kExactRoom) {
+                bw.drain_lazy();
+            } else {
+                full = !bw.drain_exact();  // also what the lazy writer kept back
+            }
         }
-        if (bw.room >= kExactRoom) {
-            bw.drain_lazy();
-        } else {
-            full = !bw.drain_exact();  // also what the lazy writer kept back
-        }
+        // Also at the end of the hashed part (or at once in a call of one
+        // or two bytes): calls of any size keep positions in range.
+        if (full || (i >= limit && int64_t(p0) + i < kRebaseAt)) break;
+        const int32_t delta = (p0 + i - kRebaseTo) & ~(kHashSize - 1);
+        rebase_tables(prev, head, delta);
+        p0 -= delta;
+        base_pos -= delta;
+        s->pWindowBase = s->area3;
+        s->pWindow =
+            reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(s->area3) -
+                                       static_cast<uintptr_t>(static_cast<intptr_t>(base_pos)));
+        seg_end = segment_end(p0, limit);
     }
     // Bytes the lazy writer kept back (their room was reserved).
     if (!full) full = !bw.drain_exact();

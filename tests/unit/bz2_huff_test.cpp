@@ -2,6 +2,7 @@
 // a plain model, argument order, split round trips, hostile contexts and blocks.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -471,6 +472,97 @@ TEST(Bz2HuffDecode, MalformedContextsAreRefused) {
     EXPECT_EQ(p, bytes.data());
 }
 
+// States the caller damaged between calls, in the fields a resumed call
+// relies on: the lengths of a half-read table (which index the builder's
+// arrays), their counts, the fast tables' lengths and the encoder's lengths.
+// Each is refused or repaired; none leads outside the state or the buffers.
+TEST(Bz2HuffDecode, DamagedStatesBetweenCalls) {
+    const std::vector<uint16_t> sym = random_symbols(3000, 258, 41, 0.02);
+    const std::vector<uint8_t> bytes = encode(sym, 258);
+    const size_t kTables = offsetof(vekHuffDecState_BZ2, firstCode);
+
+    // Unpack one byte per call until the selectors, then a table, are half
+    // read; `finish` goes on from there.
+    DecState half;
+    ASSERT_EQ(veksDecodeHuffInit_BZ2_8u16u(258, half.st()), vekStatusOk);
+    uint32_t code = 0;
+    int32_t bits = 0;
+    size_t pos = 0;
+    auto unpack_until = [&](auto&& done) {
+        while (!done()) {
+            ASSERT_LT(pos, bytes.size());
+            const uint8_t* p = bytes.data() + pos;
+            int32_t len = 1;
+            ASSERT_EQ(veksUnpackHuffContext_BZ2_8u16u(&code, &bits, &p, &len, half.st()),
+                      vekStatusSrcTooSmall);
+            ++pos;
+        }
+    };
+    auto finish = [&](DecState& d) {
+        uint32_t c = code;
+        int32_t b = bits;
+        const uint8_t* p = bytes.data() + pos;
+        int32_t len = static_cast<int32_t>(bytes.size() - pos);
+        return veksUnpackHuffContext_BZ2_8u16u(&c, &b, &p, &len, d.st());
+    };
+    unpack_until([&] { return half.st()->unpackPhase == 1 && half.st()->groupCounter >= 3; });
+    for (const uint8_t bad : {6, 200}) {  // 6 tables, ranks 0..5
+        DecState d = half;
+        d.mem[sizeof(vekHuffDecState_BZ2) + 1] = bad;
+        EXPECT_EQ(finish(d), vekStatusBadDataErr) << int(bad);
+    }
+    unpack_until([&] { return half.st()->unpackPhase == 2 && half.st()->symbolCounter >= 100; });
+    DecState clean = half;
+    ASSERT_EQ(finish(clean), vekStatusOk);
+
+    for (const int32_t bad : {0, 21, -5, 100000}) {
+        DecState d = half;
+        d.st()->curLengths[37] = bad;
+        EXPECT_EQ(finish(d), vekStatusBadDataErr) << bad;
+    }
+    // Counts follow from the lengths alone: damaged ones give the same tables.
+    DecState counts = half;
+    counts.st()->lengthCounts[1] = 100000;
+    counts.st()->lengthCounts[20] = -7;
+    ASSERT_EQ(finish(counts), vekStatusOk);
+    EXPECT_EQ(std::memcmp(counts.mem.data() + kTables, clean.mem.data() + kTables,
+                          sizeof(vekHuffDecState_BZ2) - kTables),
+              0);
+
+    // Fast-table lengths above 8 bits: refused, the source cursor intact.
+    DecState fast = clean;
+    std::memset(fast.st()->fastLength, 200, sizeof(fast.st()->fastLength));
+    {
+        uint32_t c = 0;
+        int32_t b = 0;
+        const uint8_t* p = bytes.data();
+        int32_t len = static_cast<int32_t>(bytes.size());
+        std::vector<uint16_t> out(4000);
+        int32_t n = static_cast<int32_t>(out.size());
+        EXPECT_EQ(veksDecodeHuff_BZ2_8u16u(&c, &b, &p, &len, out.data(), &n, fast.st()),
+                  vekStatusBadDataErr);
+        EXPECT_GE(len, 0);
+        EXPECT_EQ(p, bytes.data() + (bytes.size() - static_cast<size_t>(len)));
+        EXPECT_GE(b, 0);
+        EXPECT_LE(b, 32);
+    }
+
+    // Encoder lengths outside 1..17.
+    for (const uint8_t bad : {0, 18, 255}) {
+        EncState e(static_cast<int>(sym.size()));
+        ASSERT_EQ(e.init(sym, 258), vekStatusOk);
+        e.st()->lengths[1][200] = bad;
+        std::vector<uint8_t> out(sym.size() * 3);
+        uint32_t c = 0;
+        int32_t b = 0, n = static_cast<int32_t>(out.size());
+        const uint16_t* p = sym.data();
+        int32_t left = static_cast<int32_t>(sym.size());
+        EXPECT_EQ(veksEncodeHuff_BZ2_16u8u(&c, &b, &p, &left, out.data(), &n, e.st()),
+                  vekStatusBadDataErr)
+            << int(bad);
+    }
+}
+
 TEST(Bz2HuffDecode, ArgumentOrder) {
     DecState d;
     EXPECT_EQ(veksDecodeHuffInit_BZ2_8u16u(3, nullptr), vekStatusNullPtrErr);
@@ -730,6 +822,11 @@ TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
     high[200] = 0x80;
     const uint16_t badRank[1] = {static_cast<uint16_t>(b.dict + 1)};
     const std::vector<uint16_t> runs(30, 1);
+    // A run of 2^32 + 3: 32 digits, least significant first, that a 32-bit
+    // sum would take for a run of 3.
+    std::vector<uint16_t> wrap;
+    for (uint64_t r = (uint64_t{1} << 32) + 3; r > 0; r = (r - 1) / 2)
+        wrap.push_back(uint16_t((r - 1) & 1));
     const struct {
         const char* what;
         const uint16_t* sym;
@@ -749,6 +846,7 @@ TEST(Bz2BlockDecode, ArgumentsAndHostileBlocks) {
         {"index past the block", sym, len, 20, 11, b.dict, b.inUse, vekStatusBadDataErr},
         {"rank outside the dictionary", badRank, 1, 20, 0, b.dict, b.inUse, vekStatusBadDataErr},
         {"huge run", runs.data(), 30, 20, 0, b.dict, b.inUse, vekStatusBadDataErr},
+        {"run of 2^32 + 3", wrap.data(), 32, 20, 0, b.dict, b.inUse, vekStatusBadDataErr},
     };
     for (const auto& c : cases) {
         n = c.cap;

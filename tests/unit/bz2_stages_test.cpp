@@ -588,6 +588,14 @@ Syms model_z1z2(const Bytes& in) {
     return out;
 }
 
+// The digits of a run of 2^k + 3 zeros (k >= 3): RUNA RUNA RUNB and k - 3
+// RUNA, since 1 + 2 + 2 * 4 + (2^3 + ... + 2^(k-1)) = 2^k + 3.
+Syms wrap_run(int k) {
+    Syms out(size_t(k), 0);
+    out[2] = 1;
+    return out;
+}
+
 size_t run_digits(size_t r) {
     return model_z1z2(Bytes(r, 0)).size();
 }
@@ -781,6 +789,19 @@ TEST(Z1Z2, DecoderMatchesModelOnAnySymbols) {
     EXPECT_EQ(left, 1);
     EXPECT_EQ(decode({0, 0, 300}, 4, &left), Result(vekStatusOk, Bytes{0, 0, 0, 43}));
     EXPECT_EQ(decode({1, 1}, 6, &left), Result(vekStatusOk, Bytes(6, 0)));
+
+    // Runs of 2^32 + 3 and 2^64 + 3 zeros: a sum kept in 32 or 64 bits
+    // would wrap to 3, which fits; the run is refused, its digits consumed.
+    ASSERT_EQ(wrap_run(5), model_z1z2(Bytes(35, 0)));
+    for (const int bits : {32, 64}) {
+        Syms in = wrap_run(bits);
+        in.push_back(6);
+        EXPECT_EQ(decode(in, 20, &left), Result(vekStatusDstTooSmall, Bytes{})) << bits;
+        EXPECT_EQ(left, 1);
+        in.pop_back();  // as a final run
+        EXPECT_EQ(decode(in, 20, &left), Result(vekStatusDstTooSmall, Bytes{})) << bits;
+        EXPECT_EQ(left, 0);
+    }
 }
 
 }  // namespace

@@ -335,6 +335,41 @@ TEST(LzoDecode, HandWrittenTokens) {
     decode({0x40, 0x00, 0x11, 0, 0}, 100, true, vekStatusCorruptStreamErr);
 }
 
+// Zero-run extensions long enough that a length passes 2^32: 16843009 zero
+// bytes count 255 * 16843009 = 2^32 - 1, so with a final byte of 1 each
+// length is 2^32 plus its form's base (and one), far beyond input and
+// capacity; a 32-bit sum would wrap to a small length that fits both.
+TEST(LzoDecode, LengthExtensionsBeyond32Bits) {
+    auto cat = [](Bytes s, const Bytes& more) {
+        s.insert(s.end(), more.begin(), more.end());
+        return s;
+    };
+    auto extension = [] {
+        Bytes e(16843009, 0);
+        e.push_back(1);
+        return e;
+    };
+    const Bytes marker = {0x11, 0, 0};
+    // A literal run of 2^32 + 18 (t = 0) followed by 18 bytes.
+    const Bytes lit = cat(cat(cat({0}, extension()), Bytes(18, 'x')), marker);
+    // 'a', then a near match (t = 32) of 2^32 + 33 at distance 1.
+    const Bytes near = cat(cat(cat({18, 'a', 0x20}, extension()), {0, 0}), marker);
+    // 16400 literals (t = 0, 64 zeros, 62: 18 + 64 * 255 + 62), then a far
+    // match (t = 16) of 2^32 + 9 at distance 16385.
+    Bytes head(65, 0);
+    head.push_back(62);
+    head = cat(cat(head, vek::testdata::random_bytes(16400, 33)), {0x10});
+    const Bytes far = cat(cat(cat(head, extension()), {4, 0}), marker);
+    for (const Bytes* stream : {&lit, &near, &far})
+        decode(*stream, 20000, true, vekStatusCorruptStreamErr);
+    // Without the zero bytes the far match has length 9 + 1, which the
+    // prefix supports: only the extension's length is at fault above.
+    Bytes ok = head;
+    ok.insert(ok.end(), {1, 4, 0});
+    ok = cat(ok, marker);
+    EXPECT_EQ(decode(ok, 16410, true).size(), 16410u);
+}
+
 // Every prefix and random damage of valid streams: status and bytes equal
 // the grammar model; exact-size buffers with guards catch stray accesses.
 TEST(LzoDecode, CutAndDamagedStreamsMatchTheModel) {

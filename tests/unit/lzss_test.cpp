@@ -3,9 +3,12 @@
 // trips with the input and output cut into random pieces.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "lzss/lzss.h"
@@ -70,10 +73,13 @@ vekStatus into_chunk(int32_t cap, Bytes* out, Call&& call, int32_t* room_left = 
     return status;
 }
 
-// Encodes `data` given in `pieces`, into destination chunks from `dst`.
-Bytes encode(const Bytes& data, const std::vector<size_t>& pieces, Sizer dst) {
+// Encodes `data` given in `pieces`, into destination chunks from `dst`;
+// `prepare` may change the state after its init.
+Bytes encode(const Bytes& data, const std::vector<size_t>& pieces, Sizer dst,
+             const std::function<void(vekLZSSState*)>& prepare = {}) {
     auto st = new_state();
     EXPECT_EQ(veksEncodeLZSSInit_8u(st.get()), vekStatusOk);
+    if (prepare) prepare(st.get());
     Bytes out;
     size_t at = 0;
     for (size_t piece : pieces) {
@@ -408,6 +414,47 @@ TEST(LZSSEncode, MatchesTheModelOnVariedInputsAndSplits) {
     }
 }
 
+// A stream depends only on differences of positions: a state that starts
+// far into the position range writes what a fresh one writes, also when its
+// positions pass the point where the encoder rebases them (inside a call and
+// between calls) or start right below INT32_MAX, with the window mapped at
+// the start position or left for the encoder to remap.
+TEST(LZSSEncode, StreamsStartingHighInThePositionRange) {
+    using namespace vek::testdata;
+    Bytes data = text_bytes(150000 / kScale, 71);
+    const Bytes runs = runs_bytes(50000 / kScale, 72);
+    data.insert(data.end(), runs.begin(), runs.end());
+    // Calls of one or two bytes hash nothing but still move the position.
+    const Bytes head(data.begin(), data.begin() + 3000);
+    const std::vector<std::pair<const Bytes*, std::vector<size_t>>> cases = {
+        {&data, {data.size()}},
+        {&data, random_pieces(data.size(), 30000, 73)},
+        {&head, random_pieces(head.size(), 2, 75)}};
+    const int32_t starts[] = {vek::lzss::kRebaseAt - static_cast<int32_t>(data.size() / 2),
+                              vek::lzss::kRebaseAt - 1,
+                              vek::lzss::kRebaseAt,
+                              INT32_MAX - 100000,
+                              INT32_MAX - 2,
+                              INT32_MAX};
+    for (const auto& [input, pieces] : cases) {
+        const Bytes expected = vek::lzss_model::encode(*input, pieces, vek::lzss::kRandVec);
+        for (const int32_t start : starts) {
+            for (const bool mapped : {false, true}) {
+                const Bytes stream =
+                    encode(*input, pieces, Sizer(pieces.size() > 100 ? 64 : 1 << 16, 74),
+                           [&](vekLZSSState* st) {
+                               st->position = start;
+                               if (mapped)
+                                   st->pWindow = reinterpret_cast<uint8_t*>(
+                                       reinterpret_cast<uintptr_t>(st->area3) - uintptr_t(start));
+                           });
+                EXPECT_TRUE(stream == expected)
+                    << "start " << start << ", mapped " << mapped << ", calls " << pieces.size();
+            }
+        }
+    }
+}
+
 TEST(LZSSEncode, TinyInputs) {
     std::mt19937 rng(3);
     for (size_t n = 1; n <= 40; ++n) {
@@ -434,10 +481,7 @@ TEST(LZSSEncode, DamagedStatesStayInBounds) {
         } else {
             const Bytes noise = vek::testdata::random_bytes(sizeof(vekLZSSState), 40 + variant);
             std::memcpy(st.get(), noise.data(), noise.size());
-            // Positions stay below 2 GiB minus the input: beyond that the
-            // state cannot represent a stream.
-            st->position &= 0x3FFFFFFF;
-            if (variant == 2) st->position = 1 << 30;
+            if (variant == 2) st->position = INT32_MAX - 1000;
         }
         st->bitCount = 0;
         Bytes stream;
