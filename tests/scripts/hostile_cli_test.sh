@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# `vekdc compress/decompress` under hostile files and awkward use, whatever
+# the format: outputs far larger than their input decode in bounded memory,
+# sizes from headers or command lines that would not fit the build's
+# integers are refused, inputs that are not regular files get no output
+# named after them, and every failure is one line naming the file, with no
+# file left behind.
+# usage: hostile_cli_test.sh PATH_TO_VEKDC
+set -euo pipefail
+
+. "$(dirname "$0")/cli_lib.sh"
+require python3
+
+# one_line WHAT STATUS: the last command exited STATUS with one line on stderr
+one_line() {
+    if [[ $rc -eq $2 && -n $err && $(printf '%s\n' "$err" | wc -l) -eq 1 ]]; then ok
+    else fail "$1: exit $rc (expected $2), stderr '$err'"; fi
+}
+# peak_kib CMD...: runs CMD (stdout discarded); its peak resident memory in
+# KiB goes to $peak and its exit status to $rc
+peak_kib() {
+    read -r peak rc < <(python3 - "$@" <<'PY'
+import resource, subprocess, sys
+rc = subprocess.call(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, rc)
+PY
+)
+}
+W=$TMP/w
+mkdir "$W"
+listing() { ls -A "$W" | tr '\n' ' ' | sed 's/ $//'; }
+
+# --- decompression bombs: memory follows the block size, not the output -------
+# 24 MB of zeros against 1 MB: holding the output would cost 23 MB more
+# (the sanitizer build's own overhead cancels out in the difference).
+head -c 1000000 /dev/zero >"$TMP/small"
+head -c 24000000 /dev/zero >"$TMP/big"
+for f in gzip zlib lz4 lzo lzss bzip2; do
+    level=(-l 1)
+    [[ $f == lzss ]] && level=()  # no levels
+    for size in small big; do
+        "$VEKDC" compress -F "$f" "${level[@]}" -c "$TMP/$size" >"$TMP/$size.$f"
+        peak_kib "$VEKDC" decompress -t "$TMP/$size.$f"
+        expect_eq "$f $size: decompress -t exit" 0 "$rc"
+        eval "peak_$size=$peak"
+    done
+    if ((peak_big - peak_small < 12288)); then ok; else
+        fail "$f: 24 MB of output took $((peak_big - peak_small)) KiB more than 1 MB"; fi
+done
+# zfp: a 256x256x96 array of zeros codes to 1 bit per block at fixed
+# precision; both directions go through it a slab at a time.
+for size in small big; do
+    nz=$([[ $size == small ]] && echo 4 || echo 96)
+    head -c $((4 * 256 * 256 * nz)) /dev/zero >"$TMP/$size.f32"
+    peak_kib "$VEKDC" compress -F zfp --dims 256 256 "$nz" --precision 12 -k -o "$TMP/$size.zfp" "$TMP/$size.f32"
+    expect_eq "zfp $size: compress exit" 0 "$rc"
+    eval "cpeak_$size=$peak"
+    peak_kib "$VEKDC" decompress -F zfp --dims 256 256 "$nz" --precision 12 -c "$TMP/$size.zfp"
+    expect_eq "zfp $size: decompress exit" 0 "$rc"
+    eval "dpeak_$size=$peak"
+done
+expect_eq "zfp bomb stream size" 12288 "$(size_of "$TMP/big.zfp")"
+if ((cpeak_big - cpeak_small < 12288)); then ok; else
+    fail "zfp compress: 24 MB of input took $((cpeak_big - cpeak_small)) KiB more than 1 MB"; fi
+if ((dpeak_big - dpeak_small < 12288)); then ok; else
+    fail "zfp decompress: 24 MB of output took $((dpeak_big - dpeak_small)) KiB more than 1 MB"; fi
+if "$VEKDC" decompress -F zfp --dims 256 256 96 --precision 12 -c "$TMP/big.zfp" | cmp -s - "$TMP/big.f32"
+then ok; else fail "zfp bomb does not decode to its zeros"; fi
+
+# --- sizes that do not fit ----------------------------------------------------
+# zfp dimensions whose product wraps, or whose slab could not be held: a
+# bad command line, before any input is read.
+prandom 4096 1 >"$TMP/junk.zfp"
+for dims in "4294967296 4294967296 1" "4294967296 4294967296 4294967296" "65536 65536 4294967296"; do
+    for cmd in compress decompress; do
+        # shellcheck disable=SC2086
+        run "$VEKDC" "$cmd" -F zfp --dims $dims --rate 8 -c "$TMP/junk.zfp"
+        one_line "$cmd --dims $dims" 2
+    done
+done
+# A stream far too short for its dimensions is refused before the memory
+# for them is set aside (here up to 4 TiB of output from 4 KiB).
+for dims in "4096 4096 65536" "4096 4096 4096" "1 1 1073741824"; do
+    # shellcheck disable=SC2086
+    run "$VEKDC" decompress -F zfp --dims $dims --precision 8 -o "$W/out" "$TMP/junk.zfp"
+    one_line "decompress --dims $dims from 4 KiB" 1
+    if [[ $err == *"truncated zfp stream: 4096 bytes hold at most 32768 of the "*" blocks"* ]]; then ok
+    else fail "--dims $dims: message '$err'"; fi
+done
+expect_eq "nothing made by the refusals" "" "$(listing)"
+# An lzop block header that claims 64 MiB in a file of a few bytes.
+printf '\x89LZO\x00\r\n\x1a\n' >"$TMP/big_block.lzo"
+python3 - "$TMP/big_block.lzo" <<'PY'
+import struct, sys, zlib
+h = struct.pack(">HHHBBIIIIB", 0x1040, 0x20A0, 0x0940, 1, 3, 0x03000001, 0, 0, 0, 0)
+block = struct.pack(">II", 64 << 20, 1000)
+with open(sys.argv[1], "ab") as f:
+    f.write(h + struct.pack(">I", zlib.adler32(h)) + block + b"\x00" * 10)
+PY
+run "$VEKDC" decompress -o "$W/out" "$TMP/big_block.lzo"
+one_line "64 MiB lzo block in a tiny file" 1
+if [[ $err == *"truncated lzo file"* ]]; then ok; else fail "64 MiB lzo block: '$err'"; fi
+
+finish
