@@ -101,4 +101,36 @@ run "$VEKDC" decompress -o "$W/out" "$TMP/big_block.lzo"
 one_line "64 MiB lzo block in a tiny file" 1
 if [[ $err == *"truncated lzo file"* ]]; then ok; else fail "64 MiB lzo block: '$err'"; fi
 
+# --- inputs that are not regular files ------------------------------------------
+# A pipe without a writer is refused at once (not waited on), as is a
+# device, also through a link; with -c or -o they are read like any input.
+mkfifo "$W/pipe"
+run timeout 10 "$VEKDC" compress -F lz4 "$W/pipe"
+one_line "pipe named as input" 1
+expect_eq "pipe message" "vekdc: $W/pipe: not a regular file; give -o OUT or -c" "$err"
+ln -s /dev/null "$W/null"
+run "$VEKDC" compress -F gzip "$W/null"
+one_line "device named as input" 1
+run "$VEKDC" decompress "$W/null"
+one_line "device named as input to decompress" 1
+expect_eq "nothing made for pipe or device" "null pipe" "$(listing)"
+run "$VEKDC" compress -F gzip -o "$W/null.gz" "$W/null"
+expect_eq "device with -o" "0:" "$rc:$err"
+run "$VEKDC" decompress -c "$W/null.gz"
+expect_eq "device with -o decodes to nothing" "0::0" "$rc:$err:$(size_of "$TMP/out")"
+[[ -L $W/null ]] && ok || fail "the device link was removed"
+timeout 10 bash -c 'head -c 5000 "$1" >"$2"' - "$TMP/small" "$W/pipe" &
+run timeout 10 "$VEKDC" compress -F lz4 -c "$W/pipe"
+wait || true
+expect_eq "pipe with -c" "0:" "$rc:$err"
+rm "$W/null" "$W/null.gz" "$W/pipe"
+# Several inputs, one of them not regular: the others are done, exit 1.
+cp "$TMP/small" "$W/a"
+cp "$TMP/small" "$W/b"
+ln -s /dev/null "$W/dev"
+run "$VEKDC" compress -F lz4 "$W/a" "$W/dev" "$W/b"
+one_line "several inputs, one a device" 1
+expect_eq "several inputs: the regular ones done" "a.lz4 b.lz4 dev" "$(listing)"
+rm "$W"/*
+
 finish

@@ -210,12 +210,22 @@ class CodecCache {
 // format that this build cannot decompress.
 int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) {
     const std::string in_name = display_name(path);
+    // An output named after the input is for regular files only: a device
+    // or a pipe would otherwise yield "/dev/null.gz" and the like. Such a
+    // name is refused before it is opened, as opening a pipe without a
+    // writer would wait for one.
+    const bool named_after_input = !o.test && !o.to_stdout && !o.output_given && path != "-";
+    struct stat in_st;
+    if (path != "-" && stat(path.c_str(), &in_st) == 0 && !S_ISDIR(in_st.st_mode) &&
+        !S_ISREG(in_st.st_mode) && named_after_input) {
+        print_error("%s: not a regular file; give -o OUT or -c", in_name.c_str());
+        return kExitFailure;
+    }
     Input in;
     if (!in.open(path)) {
         print_error("%s: %s", in_name.c_str(), std::strerror(in.error()));
         return kExitFailure;
     }
-    struct stat in_st;
     if (fstat(in.fd(), &in_st) != 0) {
         print_error("%s: %s", in_name.c_str(), std::strerror(errno));
         return kExitFailure;
@@ -225,6 +235,10 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
         return kExitFailure;
     }
     const bool in_regular = S_ISREG(in_st.st_mode);
+    if (named_after_input && !in_regular) {
+        print_error("%s: not a regular file; give -o OUT or -c", in_name.c_str());
+        return kExitFailure;
+    }
     if (!o.compress && !o.force && isatty(in.fd())) {
         print_error("%s: compressed data is not read from a terminal (-f to force)",
                     in_name.c_str());
