@@ -133,4 +133,22 @@ one_line "several inputs, one a device" 1
 expect_eq "several inputs: the regular ones done" "a.lz4 b.lz4 dev" "$(listing)"
 rm "$W"/*
 
+# --- read errors, awkward names ---------------------------------------------
+# /proc/self/mem is a regular file whose first page cannot be read.
+run "$VEKDC" compress -F lz4 -k -o "$W/mem.lz4" /proc/self/mem
+expect_eq "read error" "1:vekdc: /proc/self/mem: read error: Input/output error" "$rc:$err"
+expect_eq "read error leaves nothing" "" "$(listing)"
+# The bare suffix names no output.
+cp "$TMP/small.lz4" "$W/.lz4"
+run "$VEKDC" decompress "$W/.lz4"
+expect_eq "bare suffix" "1:vekdc: $W/.lz4: name has nothing before .lz4; give -o OUT or -c" "$rc:$err"
+rm "$W/.lz4"
+# Control characters in a name do not break the message's single line.
+nl_name="$W/two"$'\n'"lines"$'\e'"[1m.lz4"
+cp "$TMP/junk.zfp" "$nl_name"
+run "$VEKDC" decompress "$nl_name"
+one_line "name with a newline and an escape" 1
+expect_eq "name with a newline message" "vekdc: $W/two?lines?[1m.lz4: not in a known compressed format" "$err"
+rm "$nl_name"
+
 finish

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,9 +12,17 @@ namespace vekdc {
 namespace {
 
 void vprint_line(const char* fmt, va_list ap, const char* suffix) {
-    std::fprintf(stderr, "%s: ", kProgram);
-    std::vfprintf(stderr, fmt, ap);
-    std::fprintf(stderr, "%s\n", suffix);
+    va_list again;
+    va_copy(again, ap);
+    const int n = std::vsnprintf(nullptr, 0, fmt, again);
+    va_end(again);
+    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(&text[0], text.size() + 1, fmt, ap);
+    // A message is one line whatever a file name holds: control characters
+    // (a newline in a name, escape sequences) are shown as '?'.
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    std::fprintf(stderr, "%s: %s%s\n", kProgram, text.c_str(), suffix);
 }
 
 }  // namespace

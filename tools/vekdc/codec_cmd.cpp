@@ -298,9 +298,10 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
                                            " suffix, left alone (-f to compress anyway)");
             out_path = path + suffix;
         } else {
-            if (!ends_with(path, suffix) || path.size() == suffix.size() ||
-                path[path.size() - suffix.size() - 1] == '/')
+            if (!ends_with(path, suffix))
                 return report(in_name, "name does not end in " + suffix + "; give -o OUT or -c");
+            if (path.size() == suffix.size() || path[path.size() - suffix.size() - 1] == '/')
+                return report(in_name, "name has nothing before " + suffix + "; give -o OUT or -c");
             out_path = path.substr(0, path.size() - suffix.size());
         }
         struct stat out_st;
