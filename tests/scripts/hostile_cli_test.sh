@@ -138,6 +138,29 @@ rm "$W"/*
 run "$VEKDC" compress -F lz4 -k -o "$W/mem.lz4" /proc/self/mem
 expect_eq "read error" "1:vekdc: /proc/self/mem: read error: Input/output error" "$rc:$err"
 expect_eq "read error leaves nothing" "" "$(listing)"
+# Standard output appending to the input itself would read its own output
+# back without end (here stopped at 10 MB by the file size limit).
+prandom 300000 3 >"$W/self"
+cp "$W/self" "$TMP/self.orig"
+for f in bzip2 lzo; do
+    rc=0
+    bash -c 'ulimit -f 20000 && exec "$@"' - "$VEKDC" compress -F "$f" -c "$W/self" \
+        >>"$W/self" 2>"$TMP/err" || rc=$?
+    expect_eq "-c FILE >>FILE, $f" "1:vekdc: $W/self: input and output are the same file" \
+        "$rc:$(cat "$TMP/err")"
+done
+rc=0
+bash -c 'ulimit -f 20000 && exec "$@"' - "$VEKDC" compress -F lz4 <"$W/self" >>"$W/self" \
+    2>"$TMP/err" || rc=$?
+expect_eq "<FILE >>FILE" "1:vekdc: (standard input): input and output are the same file" \
+    "$rc:$(cat "$TMP/err")"
+if cmp -s "$W/self" "$TMP/self.orig"; then ok; else fail "-c FILE >>FILE changed the file"; fi
+"$VEKDC" compress -F lz4 -c "$W/self" >"$W/self.lz4"
+rc=0
+"$VEKDC" decompress -c "$W/self.lz4" >>"$W/self.lz4" 2>"$TMP/err" || rc=$?
+expect_eq "decompress -c FILE >>FILE" "1:vekdc: $W/self.lz4: input and output are the same file" \
+    "$rc:$(cat "$TMP/err")"
+rm "$W/self" "$W/self.lz4"
 # The bare suffix names no output.
 cp "$TMP/small.lz4" "$W/.lz4"
 run "$VEKDC" decompress "$W/.lz4"

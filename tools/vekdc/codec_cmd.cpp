@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <new>
@@ -314,6 +315,12 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
     }
     if (to_stdout && o.compress && !o.force && isatty(STDOUT_FILENO))
         return report(in_name, "compressed data is not written to a terminal (-f to force)");
+    // "-c FILE >>FILE" would read its own output back, on and on.
+    struct stat stdout_st;
+    if (to_stdout && in_regular && fstat(STDOUT_FILENO, &stdout_st) == 0 &&
+        S_ISREG(stdout_st.st_mode) && stdout_st.st_dev == in_st.st_dev &&
+        stdout_st.st_ino == in_st.st_ino)
+        return report(in_name, "input and output are the same file");
 
     OutputFile file;
     if (!out_path.empty()) {
@@ -334,6 +341,10 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
     } catch (const std::bad_alloc&) {
         file.discard();
         return report(in_name, "out of memory");
+    } catch (const std::exception& e) {
+        // Not expected; still one line and no output left behind.
+        file.discard();
+        return report(in_name, std::string("internal error: ") + e.what());
     }
     progress.finish();
 
