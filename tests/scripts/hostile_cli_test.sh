@@ -47,6 +47,23 @@ for f in gzip zlib lz4 lzo lzss bzip2; do
     if ((peak_big - peak_small < 12288)); then ok; else
         fail "$f: 24 MB of output took $((peak_big - peak_small)) KiB more than 1 MB"; fi
 done
+# Compression of a file streams too: lzss, whose frame leads with the size,
+# takes it from the file, and writes the same bytes as from a pipe (which
+# it has to hold whole).
+for size in small big; do
+    peak_kib "$VEKDC" compress -F lzss -k -o "$TMP/$size.c.lzss" "$TMP/$size"
+    expect_eq "lzss $size: compress exit" 0 "$rc"
+    eval "peak_$size=$peak"
+done
+if ((peak_big - peak_small < 12288)); then ok; else
+    fail "lzss compress: 24 MB of input took $((peak_big - peak_small)) KiB more than 1 MB"; fi
+{ sources; prandom 300000 5; sources; } >"$TMP/mixed"
+"$VEKDC" compress -F lzss -c "$TMP/mixed" >"$TMP/mixed.file.lzss"
+"$VEKDC" compress -F lzss <"$TMP/mixed" | cat >"$TMP/mixed.pipe.lzss"
+if cmp -s "$TMP/mixed.file.lzss" "$TMP/mixed.pipe.lzss"; then ok; else
+    fail "lzss: a file and a pipe of the same bytes compress differently"; fi
+if "$VEKDC" decompress -c "$TMP/mixed.file.lzss" | cmp -s - "$TMP/mixed"; then ok; else
+    fail "lzss: streamed file does not decompress to itself"; fi
 # zfp: a 256x256x96 array of zeros codes to 1 bit per block at fixed
 # precision; both directions go through it a slab at a time.
 for size in small big; do
