@@ -182,6 +182,20 @@ rc=0
 expect_eq "decompress -c FILE >>FILE" "1:vekdc: $W/self.lz4: input and output are the same file" \
     "$rc:$(cat "$TMP/err")"
 rm "$W/self" "$W/self.lz4"
+# Long names: 250 characters and the suffix still make a legal name (the
+# temporary one must not be too long); 253 and the suffix do not, which is
+# said before any work is done.
+long=$(printf 'n%.0s' $(seq 1 250))
+echo "long name" >"$W/$long"
+run "$VEKDC" compress -F lz4 "$W/$long"
+expect_eq "250-character name" "0:$long.lz4" "$rc:$err$(listing)"
+run "$VEKDC" decompress "$W/$long.lz4"
+expect_eq "250-character name back" "0:$long:long name" "$rc:$err$(listing):$(cat "$W/$long")"
+mv "$W/$long" "$W/${long}nnn"
+run "$VEKDC" compress -F lz4 "$W/${long}nnn"
+expect_eq "253-character name" "1:vekdc: $W/${long}nnn.lz4: cannot create: File name too long" "$rc:$err"
+expect_eq "253-character name: nothing made" "${long}nnn" "$(listing)"
+rm "$W/${long}nnn"
 # The bare suffix names no output.
 cp "$TMP/small.lz4" "$W/.lz4"
 run "$VEKDC" decompress "$W/.lz4"
