@@ -138,6 +138,26 @@ run timeout 10 "$VEKDC" compress -F lz4 -c "$W/pipe"
 wait || true
 expect_eq "pipe with -c" "0:" "$rc:$err"
 rm "$W/null" "$W/null.gz" "$W/pipe"
+# An output that is a device or a pipe is written to, never replaced by a
+# file (-f or not), and the input stays.
+cp "$TMP/small" "$W/a"
+if "$VEKDC" compress -F lz4 -o /dev/stdout "$W/a" | "$VEKDC" decompress -c | cmp -s - "$TMP/small"
+then ok; else fail "-o /dev/stdout"; fi
+if mknod "$W/nul" c 1 3 2>/dev/null && mknod "$W/full" c 1 7 2>/dev/null; then
+    for force in "" -f; do
+        # shellcheck disable=SC2086
+        run "$VEKDC" compress -F lz4 $force -o "$W/nul" "$W/a"
+        expect_eq "-o device $force" "0:" "$rc:$err"
+        [[ -c $W/nul ]] && ok || fail "-o device $force: the device was replaced"
+    done
+    run "$VEKDC" decompress -f -o "$W/full" "$TMP/small.lz4"
+    expect_eq "-o full device" "1:vekdc: $W/full: write error: No space left on device" "$rc:$err"
+    expect_eq "devices and the input stay" "a full nul" "$(listing)"
+    rm "$W/nul" "$W/full"
+else
+    echo "note: mknod is not permitted, the device output checks are skipped" >&2
+fi
+rm "$W/a"
 # Several inputs, one of them not regular: the others are done, exit 1.
 cp "$TMP/small" "$W/a"
 cp "$TMP/small" "$W/b"

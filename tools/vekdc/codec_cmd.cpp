@@ -18,6 +18,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -206,6 +207,34 @@ class CodecCache {
     std::map<std::string, std::unique_ptr<Codec>> cache_;
 };
 
+// An existing device or pipe named as the output, opened for writing.
+class SpecialOutput {
+  public:
+    SpecialOutput() = default;
+    ~SpecialOutput() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    SpecialOutput(const SpecialOutput&) = delete;
+    SpecialOutput& operator=(const SpecialOutput&) = delete;
+    // Returns 0 or an errno value.
+    int open(const std::string& path) {
+        do {
+            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        } while (fd_ < 0 && errno == EINTR);
+        return fd_ < 0 ? errno : 0;
+    }
+    int fd() const { return fd_; }
+    // Returns 0 or the errno value of a failed close.
+    int close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) != 0 && errno != EINTR ? errno : 0;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
 // Compresses, decompresses or tests one input. Returns kExitOk, or after
 // reporting the failure kExitFailure, or kExitUsage when the input is in a
 // format that this build cannot decompress.
@@ -289,6 +318,7 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
     const bool to_stdout = !o.test && (o.to_stdout || (o.output_given && o.output == "-") ||
                                        (!o.output_given && path == "-"));
     std::string out_path;
+    bool special_out = false;  // out_path names an existing device or pipe
     if (!o.test && !to_stdout) {
         const std::string suffix = format->suffix;
         if (o.output_given) {
@@ -305,12 +335,19 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
                 return report(in_name, "name has nothing before " + suffix + "; give -o OUT or -c");
             out_path = path.substr(0, path.size() - suffix.size());
         }
-        struct stat out_st;
+        struct stat out_st, target_st;
         if (lstat(out_path.c_str(), &out_st) == 0) {
             if (in_regular && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino)
                 return report(out_path, "input and output are the same file");
             if (S_ISDIR(out_st.st_mode)) return report(out_path, "is a directory");
-            if (!o.force) return report(out_path, "already exists (-f to overwrite)");
+            // A device or a pipe (also through a link: -o /dev/null,
+            // /dev/stdout) is written to as it is, never replaced by a
+            // file, and the input stays.
+            if (stat(out_path.c_str(), &target_st) == 0 && !S_ISREG(target_st.st_mode) &&
+                !S_ISDIR(target_st.st_mode))
+                special_out = true;
+            else if (!o.force)
+                return report(out_path, "already exists (-f to overwrite)");
         }
     }
     if (to_stdout && o.compress && !o.force && isatty(STDOUT_FILENO))
@@ -323,14 +360,18 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
         return report(in_name, "input and output are the same file");
 
     OutputFile file;
-    if (!out_path.empty()) {
+    SpecialOutput special;
+    if (special_out) {
+        if (const int err = special.open(out_path))
+            return report(out_path, std::string("cannot open: ") + std::strerror(err));
+    } else if (!out_path.empty()) {
         if (const int err = file.create(out_path))
             return report(out_path, std::string("cannot create: ") + std::strerror(err));
     }
     const std::string out_name = to_stdout ? "(standard output)" : out_path;
 
     NullWriter null_writer;
-    FdWriter fd_writer(to_stdout ? STDOUT_FILENO : file.fd());
+    FdWriter fd_writer(to_stdout ? STDOUT_FILENO : special_out ? special.fd() : file.fd());
     Writer& writer = o.test ? static_cast<Writer&>(null_writer) : fd_writer;
     try {
         codec->run(reader, writer);
@@ -348,6 +389,11 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
     }
     progress.finish();
 
+    if (special_out) {
+        if (const int err = special.close())
+            return report(out_path, std::string("write error: ") + std::strerror(err));
+        return kExitOk;
+    }
     if (!out_path.empty()) {
         // A named input passes on its mode and times; standard input does not.
         const bool like_input = in_regular && path != "-";
