@@ -157,7 +157,7 @@ if mknod "$W/nul" c 1 3 2>/dev/null && mknod "$W/full" c 1 7 2>/dev/null; then
 else
     echo "note: mknod is not permitted, the device output checks are skipped" >&2
 fi
-rm "$W/a"
+rm -f "$W/a"
 # Several inputs, one of them not regular: the others are done, exit 1.
 cp "$TMP/small" "$W/a"
 cp "$TMP/small" "$W/b"
@@ -166,6 +166,17 @@ run "$VEKDC" compress -F lz4 "$W/a" "$W/dev" "$W/b"
 one_line "several inputs, one a device" 1
 expect_eq "several inputs: the regular ones done" "a.lz4 b.lz4 dev" "$(listing)"
 rm "$W"/*
+
+# The output takes the input's owner where that is allowed (as root).
+if [[ $(id -u) == 0 ]]; then
+    echo "owned" >"$W/owned"
+    chown 1234:2345 "$W/owned"
+    run "$VEKDC" compress -F lz4 "$W/owned"
+    expect_eq "owner passed on" "0:1234:2345" "$rc:$err$(stat -c %u:%g "$W/owned.lz4")"
+    run "$VEKDC" decompress "$W/owned.lz4"
+    expect_eq "owner passed back" "0:1234:2345" "$rc:$err$(stat -c %u:%g "$W/owned")"
+    rm "$W/owned"
+fi
 
 # --- read errors, awkward names ---------------------------------------------
 # A file of 3 GiB (sparse: nothing is written) opens on every build, i686

@@ -84,6 +84,13 @@ int OutputFile::create(const std::string& final_path) {
 int OutputFile::commit(const struct stat* like, bool overwrite) {
     int err = 0;
     const mode_t mode = like ? (like->st_mode & 0777) : default_mode();
+    // The owner too, where allowed (as root, or the group for a member of
+    // it); a refusal is no error. Before the mode, which a change of owner
+    // may clear bits of.
+    if (like && fchown(fd_, like->st_uid, like->st_gid) != 0 &&
+        fchown(fd_, static_cast<uid_t>(-1), like->st_gid) != 0) {
+        // Neither: the file keeps this process's owner and group.
+    }
     if (fchmod(fd_, mode) != 0) err = errno;
     if (!err && like) {
         const timespec times[2] = {like->st_atim, like->st_mtim};
