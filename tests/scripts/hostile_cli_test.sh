@@ -227,6 +227,23 @@ run "$VEKDC" compress -F lz4 "$W/${long}nnn"
 expect_eq "253-character name" "1:vekdc: $W/${long}nnn.lz4: cannot create: File name too long" "$rc:$err"
 expect_eq "253-character name: nothing made" "${long}nnn" "$(listing)"
 rm "$W/${long}nnn"
+# Standard output closed (no file opened later may take its place), or a
+# reader that stops early: one line, exit 1 (with SIGPIPE ignored; by
+# default the signal ends the process quietly).
+rc=0
+"$VEKDC" compress -F lz4 -c "$TMP/small" >&- 2>"$TMP/err" || rc=$?
+expect_eq "standard output closed" "1:vekdc: (standard output): write error: Bad file descriptor" \
+    "$rc:$(cat "$TMP/err")"
+rc=0
+"$VEKDC" decompress -k "$TMP/small.lz4" -o "$W/x" <&- >&- 2>"$TMP/err" || rc=$?
+expect_eq "standard input and output closed" "0:" "$rc:$(cat "$TMP/err")"
+if cmp -s "$W/x" "$TMP/small"; then ok; else fail "closed standard input and output: wrong output"; fi
+rm "$W/x"
+prandom 3000000 4 >"$W/random"
+rc=$(bash -c 'trap "" PIPE; "$1" compress -F lz4 -c "$2" 2>"$3" | head -c 10 >/dev/null; echo "${PIPESTATUS[0]}"' \
+    - "$VEKDC" "$W/random" "$TMP/err")
+expect_eq "broken pipe" "1:vekdc: (standard output): write error: Broken pipe" "$rc:$(cat "$TMP/err")"
+rm "$W/random"
 # The bare suffix names no output.
 cp "$TMP/small.lz4" "$W/.lz4"
 run "$VEKDC" decompress "$W/.lz4"

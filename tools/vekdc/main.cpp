@@ -1,7 +1,11 @@
 // vekdc: command-line front end of the vekDC library. This file only
-// dispatches to the commands and prints the version and the usage text.
+// dispatches to the commands and prints the version and the usage text,
+// after making sure the standard descriptors are taken.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "cli.h"
 #include "commands.h"
@@ -182,6 +186,17 @@ void print_usage(bool to_stdout) {
 
 int main(int argc, char** argv) {
     using namespace vekdc;
+    // A closed standard descriptor would be taken by the next file opened,
+    // which output or messages would then reach. Each closed one is held by
+    // /dev/null opened the other way round, so that using it still fails.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+            if (held >= 0 && held != fd) {
+                dup2(held, fd);
+                close(held);
+            }
+        }
     if (argc < 2) {
         print_usage(false);
         return kExitUsage;
