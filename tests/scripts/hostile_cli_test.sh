@@ -102,18 +102,26 @@ for dims in "4096 4096 65536" "4096 4096 4096" "1 1 1073741824"; do
     else fail "--dims $dims: message '$err'"; fi
 done
 expect_eq "nothing made by the refusals" "" "$(listing)"
-# An lzop block header that claims 64 MiB in a file of a few bytes.
-printf '\x89LZO\x00\r\n\x1a\n' >"$TMP/big_block.lzo"
-python3 - "$TMP/big_block.lzo" <<'PY'
+# lzop block headers that claim 64 MiB (the format's largest block), stored
+# or compressed, in files of a few bytes: refused as truncated, at the cost
+# of the bytes that are there, not of the claims.
+for csize in 64 63; do
+    python3 - "$TMP/claim$csize.lzo" $csize <<'PY'
 import struct, sys, zlib
 h = struct.pack(">HHHBBIIIIB", 0x1040, 0x20A0, 0x0940, 1, 3, 0x03000001, 0, 0, 0, 0)
-block = struct.pack(">II", 64 << 20, 1000)
-with open(sys.argv[1], "ab") as f:
-    f.write(h + struct.pack(">I", zlib.adler32(h)) + block + b"\x00" * 10)
+block = struct.pack(">II", 64 << 20, (int(sys.argv[2]) << 20) + 1048575 * (sys.argv[2] == "63"))
+with open(sys.argv[1], "wb") as f:
+    f.write(b"\x89LZO\x00\r\n\x1a\n" + h + struct.pack(">I", zlib.adler32(h)) + block + b"\x00" * 10)
 PY
-run "$VEKDC" decompress -o "$W/out" "$TMP/big_block.lzo"
-one_line "64 MiB lzo block in a tiny file" 1
-if [[ $err == *"truncated lzo file"* ]]; then ok; else fail "64 MiB lzo block: '$err'"; fi
+    run "$VEKDC" decompress -o "$W/out" "$TMP/claim$csize.lzo"
+    one_line "64 MiB lzo block claimed, $csize MiB to read" 1
+    if [[ $err == *"truncated lzo file"* ]]; then ok; else fail "64 MiB lzo block: '$err'"; fi
+    peak_kib "$VEKDC" decompress -t "$TMP/claim$csize.lzo"
+    claim_peak=$peak
+    peak_kib "$VEKDC" decompress -t "$TMP/small.lzo"
+    if ((claim_peak - peak < 12288)); then ok; else
+        fail "64 MiB lzo block claimed, $csize MiB to read: $((claim_peak - peak)) KiB more than a real file"; fi
+done
 
 # --- inputs that are not regular files ------------------------------------------
 # A pipe without a writer is refused at once (not waited on), as is a
