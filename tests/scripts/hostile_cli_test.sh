@@ -123,6 +123,20 @@ PY
         fail "64 MiB lzo block claimed, $csize MiB to read: $((claim_peak - peak)) KiB more than a real file"; fi
 done
 
+# The same for lz4: a legacy frame's block (up to 8 MiB) and a frame whose
+# header allows 4 MiB blocks, each followed by a claim and a few bytes.
+printf '\x02\x21\x4c\x18\x00\x00\x80\x00abc' >"$TMP/claim_legacy.lz4"
+{ head -c 7 "$TMP/small.lz4"; printf '\x00\x00\x40\x00abc'; } >"$TMP/claim_frame.lz4"
+peak_kib "$VEKDC" decompress -t "$TMP/small.lz4"
+base_peak=$peak
+for claim in legacy frame; do
+    run "$VEKDC" decompress -t "$TMP/claim_$claim.lz4"
+    expect_eq "lz4 $claim block claimed" "1:vekdc: $TMP/claim_$claim.lz4: truncated lz4 frame: unexpected end of input" "$rc:$err"
+    peak_kib "$VEKDC" decompress -t "$TMP/claim_$claim.lz4"
+    if ((peak - base_peak < 6144)); then ok; else
+        fail "lz4 $claim block claimed: $((peak - base_peak)) KiB more than a real file"; fi
+done
+
 # --- inputs that are not regular files ------------------------------------------
 # A pipe without a writer is refused at once (not waited on), as is a
 # device, also through a link; with -c or -o they are read like any input.
