@@ -180,6 +180,25 @@ else
     echo "note: mknod is not permitted, the device output checks are skipped" >&2
 fi
 rm -f "$W/a"
+# An output that is a directory is never replaced, -f or not; a failed
+# decompression leaves an existing output (-f) as it was; nothing is read
+# from a terminal without -f.
+cp "$TMP/small" "$W/a"
+mkdir "$W/a.lz4"
+run "$VEKDC" compress -F lz4 -f "$W/a"
+expect_eq "output a directory" "1:vekdc: $W/a.lz4: is a directory" "$rc:$err"
+rmdir "$W/a.lz4"
+echo "older" >"$W/b"
+head -c 3000 "$TMP/small.lz4" >"$W/b.lz4"
+run "$VEKDC" decompress -f "$W/b.lz4"
+one_line "damaged input onto an existing output" 1
+expect_eq "existing output after a failure" "older:a b b.lz4" "$(cat "$W/b"):$(listing)"
+rm "$W/a" "$W/b" "$W/b.lz4"
+if script -qec true /dev/null >/dev/null 2>&1; then
+    script -qec "'$VEKDC' decompress" /dev/null </dev/null >"$TMP/tty" 2>&1 || true
+    if grep -q "(standard input): compressed data is not read from a terminal (-f to force)" "$TMP/tty"
+    then ok; else fail "terminal input: $(cat -v "$TMP/tty")"; fi
+fi
 # Several inputs, one of them not regular: the others are done, exit 1.
 cp "$TMP/small" "$W/a"
 cp "$TMP/small" "$W/b"
