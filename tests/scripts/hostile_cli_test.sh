@@ -180,6 +180,14 @@ else
     echo "note: mknod is not permitted, the device output checks are skipped" >&2
 fi
 rm -f "$W/a"
+# A link to a regular file is read through; the link, not its target, is
+# what the finished output replaces.
+cp "$TMP/small" "$W/target"
+ln -s target "$W/link"
+run "$VEKDC" compress -F lz4 "$W/link"
+expect_eq "symbolic link input" "0::link.lz4 target" "$rc:$err:$(listing)"
+if cmp -s "$W/target" "$TMP/small"; then ok; else fail "the link's target changed"; fi
+rm "$W/target" "$W/link.lz4"
 # An output that is a directory is never replaced, -f or not; a failed
 # decompression leaves an existing output (-f) as it was; nothing is read
 # from a terminal without -f.
