@@ -305,5 +305,14 @@ run "$VEKDC" decompress "$nl_name"
 one_line "name with a newline and an escape" 1
 expect_eq "name with a newline message" "vekdc: $W/two?lines?[1m.lz4: not in a known compressed format" "$err"
 rm "$nl_name"
+# The progress line on a terminal shows such a name the same way.
+if script -qec true /dev/null >/dev/null 2>&1; then
+    head -c 20000000 /dev/zero >"$W/big"$'\n'"name"
+    script -qec "'$VEKDC' compress -F lz4 -k '$W/big
+name'" /dev/null >"$TMP/tty" 2>&1 || true
+    if grep -q "vekdc: $W/big?name: *[0-9]*%" "$TMP/tty" && ! grep -q "^name" "$TMP/tty"; then ok
+    else fail "progress line of a name with a newline: $(cat -v "$TMP/tty")"; fi
+    rm "$W"/big*
+fi
 
 finish

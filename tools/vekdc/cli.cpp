@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,14 +19,17 @@ void vprint_line(const char* fmt, va_list ap, const char* suffix) {
     va_end(again);
     std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
     if (n > 0) std::vsnprintf(&text[0], text.size() + 1, fmt, ap);
-    // A message is one line whatever a file name holds: control characters
-    // (a newline in a name, escape sequences) are shown as '?'.
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    std::fprintf(stderr, "%s: %s%s\n", kProgram, text.c_str(), suffix);
+    // A message is one line whatever a file name holds.
+    std::fprintf(stderr, "%s: %s%s\n", kProgram, printable(std::move(text)).c_str(), suffix);
 }
 
 }  // namespace
+
+std::string printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
 
 void print_error(const char* fmt, ...) {
     va_list ap;

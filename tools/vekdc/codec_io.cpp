@@ -30,7 +30,7 @@ void fail_input(const std::string& message) {
 // --- Progress ---------------------------------------------------------------
 
 Progress::Progress(std::string label, uint64_t total)
-    : label_(std::move(label)),
+    : label_(printable(std::move(label))),
       total_(total),
       enabled_(total > kMinBytes && isatty(STDERR_FILENO) != 0) {}
 
