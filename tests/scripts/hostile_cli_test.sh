@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # `vekdc compress/decompress` under hostile files and awkward use, whatever
 # the format: outputs far larger than their input decode in bounded memory,
-# sizes from headers or command lines that would not fit the build's
-# integers are refused, inputs that are not regular files get no output
-# named after them, and every failure is one line naming the file, with no
-# file left behind.
+# and block sizes a header merely claims cost nothing; sizes from headers or
+# command lines that would not fit the build's integers are refused; inputs
+# that are not regular files get no output named after them, and devices or
+# pipes named as the output are written to, never replaced; standard output
+# onto the input, closed descriptors, broken pipes, long or unprintable
+# names, 3 GiB files (i686 too). Every failure is one line naming the file,
+# with no file left behind and the input kept.
 # usage: hostile_cli_test.sh PATH_TO_VEKDC
 set -euo pipefail
 
