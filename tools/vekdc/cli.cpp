@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,12 +13,23 @@ namespace vekdc {
 namespace {
 
 void vprint_line(const char* fmt, va_list ap, const char* suffix) {
-    std::fprintf(stderr, "%s: ", kProgram);
-    std::vfprintf(stderr, fmt, ap);
-    std::fprintf(stderr, "%s\n", suffix);
+    va_list again;
+    va_copy(again, ap);
+    const int n = std::vsnprintf(nullptr, 0, fmt, again);
+    va_end(again);
+    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(&text[0], text.size() + 1, fmt, ap);
+    // A message is one line whatever a file name holds.
+    std::fprintf(stderr, "%s: %s%s\n", kProgram, printable(std::move(text)).c_str(), suffix);
 }
 
 }  // namespace
+
+std::string printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
 
 void print_error(const char* fmt, ...) {
     va_list ap;

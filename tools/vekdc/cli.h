@@ -17,7 +17,11 @@ enum ExitCode : int {
     kExitUsage = 2     // bad command line
 };
 
-// "vekdc: <message>" on standard error.
+// The text with control characters (a newline in a file name, escape
+// sequences) shown as '?', so that it stays on its line of a terminal.
+std::string printable(std::string text);
+
+// "vekdc: <message>" on standard error, control characters shown as '?'.
 void print_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // "vekdc: <message> (try 'vekdc --help')" on standard error; returns kExitUsage.

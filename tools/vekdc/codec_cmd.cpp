@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <new>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -205,17 +207,55 @@ class CodecCache {
     std::map<std::string, std::unique_ptr<Codec>> cache_;
 };
 
+// An existing device or pipe named as the output, opened for writing.
+class SpecialOutput {
+  public:
+    SpecialOutput() = default;
+    ~SpecialOutput() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    SpecialOutput(const SpecialOutput&) = delete;
+    SpecialOutput& operator=(const SpecialOutput&) = delete;
+    // Returns 0 or an errno value.
+    int open(const std::string& path) {
+        do {
+            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        } while (fd_ < 0 && errno == EINTR);
+        return fd_ < 0 ? errno : 0;
+    }
+    int fd() const { return fd_; }
+    // Returns 0 or the errno value of a failed close.
+    int close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) != 0 && errno != EINTR ? errno : 0;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
 // Compresses, decompresses or tests one input. Returns kExitOk, or after
 // reporting the failure kExitFailure, or kExitUsage when the input is in a
 // format that this build cannot decompress.
 int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) {
     const std::string in_name = display_name(path);
+    // An output named after the input is for regular files only: a device
+    // or a pipe would otherwise yield "/dev/null.gz" and the like. Such a
+    // name is refused before it is opened, as opening a pipe without a
+    // writer would wait for one.
+    const bool named_after_input = !o.test && !o.to_stdout && !o.output_given && path != "-";
+    struct stat in_st;
+    if (path != "-" && stat(path.c_str(), &in_st) == 0 && !S_ISDIR(in_st.st_mode) &&
+        !S_ISREG(in_st.st_mode) && named_after_input) {
+        print_error("%s: not a regular file; give -o OUT or -c", in_name.c_str());
+        return kExitFailure;
+    }
     Input in;
     if (!in.open(path)) {
         print_error("%s: %s", in_name.c_str(), std::strerror(in.error()));
         return kExitFailure;
     }
-    struct stat in_st;
     if (fstat(in.fd(), &in_st) != 0) {
         print_error("%s: %s", in_name.c_str(), std::strerror(errno));
         return kExitFailure;
@@ -225,6 +265,10 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
         return kExitFailure;
     }
     const bool in_regular = S_ISREG(in_st.st_mode);
+    if (named_after_input && !in_regular) {
+        print_error("%s: not a regular file; give -o OUT or -c", in_name.c_str());
+        return kExitFailure;
+    }
     if (!o.compress && !o.force && isatty(in.fd())) {
         print_error("%s: compressed data is not read from a terminal (-f to force)",
                     in_name.c_str());
@@ -274,6 +318,7 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
     const bool to_stdout = !o.test && (o.to_stdout || (o.output_given && o.output == "-") ||
                                        (!o.output_given && path == "-"));
     std::string out_path;
+    bool special_out = false;  // out_path names an existing device or pipe
     if (!o.test && !to_stdout) {
         const std::string suffix = format->suffix;
         if (o.output_given) {
@@ -284,31 +329,49 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
                                            " suffix, left alone (-f to compress anyway)");
             out_path = path + suffix;
         } else {
-            if (!ends_with(path, suffix) || path.size() == suffix.size() ||
-                path[path.size() - suffix.size() - 1] == '/')
+            if (!ends_with(path, suffix))
                 return report(in_name, "name does not end in " + suffix + "; give -o OUT or -c");
+            if (path.size() == suffix.size() || path[path.size() - suffix.size() - 1] == '/')
+                return report(in_name, "name has nothing before " + suffix + "; give -o OUT or -c");
             out_path = path.substr(0, path.size() - suffix.size());
         }
-        struct stat out_st;
+        struct stat out_st, target_st;
         if (lstat(out_path.c_str(), &out_st) == 0) {
             if (in_regular && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino)
                 return report(out_path, "input and output are the same file");
             if (S_ISDIR(out_st.st_mode)) return report(out_path, "is a directory");
-            if (!o.force) return report(out_path, "already exists (-f to overwrite)");
+            // A device or a pipe (also through a link: -o /dev/null,
+            // /dev/stdout) is written to as it is, never replaced by a
+            // file, and the input stays.
+            if (stat(out_path.c_str(), &target_st) == 0 && !S_ISREG(target_st.st_mode) &&
+                !S_ISDIR(target_st.st_mode))
+                special_out = true;
+            else if (!o.force)
+                return report(out_path, "already exists (-f to overwrite)");
         }
     }
     if (to_stdout && o.compress && !o.force && isatty(STDOUT_FILENO))
         return report(in_name, "compressed data is not written to a terminal (-f to force)");
+    // "-c FILE >>FILE" would read its own output back, on and on.
+    struct stat stdout_st;
+    if (to_stdout && in_regular && fstat(STDOUT_FILENO, &stdout_st) == 0 &&
+        S_ISREG(stdout_st.st_mode) && stdout_st.st_dev == in_st.st_dev &&
+        stdout_st.st_ino == in_st.st_ino)
+        return report(in_name, "input and output are the same file");
 
     OutputFile file;
-    if (!out_path.empty()) {
+    SpecialOutput special;
+    if (special_out) {
+        if (const int err = special.open(out_path))
+            return report(out_path, std::string("cannot open: ") + std::strerror(err));
+    } else if (!out_path.empty()) {
         if (const int err = file.create(out_path))
             return report(out_path, std::string("cannot create: ") + std::strerror(err));
     }
     const std::string out_name = to_stdout ? "(standard output)" : out_path;
 
     NullWriter null_writer;
-    FdWriter fd_writer(to_stdout ? STDOUT_FILENO : file.fd());
+    FdWriter fd_writer(to_stdout ? STDOUT_FILENO : special_out ? special.fd() : file.fd());
     Writer& writer = o.test ? static_cast<Writer&>(null_writer) : fd_writer;
     try {
         codec->run(reader, writer);
@@ -319,9 +382,18 @@ int process(const CodecOptions& o, CodecCache& codecs, const std::string& path) 
     } catch (const std::bad_alloc&) {
         file.discard();
         return report(in_name, "out of memory");
+    } catch (const std::exception& e) {
+        // Not expected; still one line and no output left behind.
+        file.discard();
+        return report(in_name, std::string("internal error: ") + e.what());
     }
     progress.finish();
 
+    if (special_out) {
+        if (const int err = special.close())
+            return report(out_path, std::string("write error: ") + std::strerror(err));
+        return kExitOk;
+    }
     if (!out_path.empty()) {
         // A named input passes on its mode and times; standard input does not.
         const bool like_input = in_regular && path != "-";

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vekdc {
@@ -29,7 +30,7 @@ void fail_input(const std::string& message) {
 // --- Progress ---------------------------------------------------------------
 
 Progress::Progress(std::string label, uint64_t total)
-    : label_(std::move(label)),
+    : label_(printable(std::move(label))),
       total_(total),
       enabled_(total > kMinBytes && isatty(STDERR_FILENO) != 0) {}
 
@@ -136,6 +137,15 @@ size_t Reader::peek(const uint8_t** p, size_t n) {
 
 bool Reader::at_end() {
     return !fill(1);
+}
+
+bool Reader::size_left(uint64_t* n) {
+    struct stat st;
+    if (!in_ || fstat(in_->fd(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const off_t at = lseek(in_->fd(), 0, SEEK_CUR);
+    if (at < 0 || at > st.st_size) return false;
+    *n = static_cast<uint64_t>(st.st_size - at) + (end_ - pos_);
+    return true;
 }
 
 // --- Writers ----------------------------------------------------------------

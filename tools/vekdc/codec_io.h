@@ -72,6 +72,10 @@ class Reader {
     size_t peek(const uint8_t** p, size_t n);
     // True when no byte is left.
     bool at_end();
+    // The bytes left to read when the input is a regular file (its size as
+    // it is now: a file that changes while being read ends elsewhere);
+    // false for pipes, terminals and memory.
+    bool size_left(uint64_t* n);
     uint64_t consumed() const { return consumed_; }
 
     static constexpr size_t kPeekMax = 64;

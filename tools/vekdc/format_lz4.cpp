@@ -373,8 +373,8 @@ class Lz4Decompressor : public Codec {
     bool legacy_frame(Reader& in, Writer& out, uint32_t* next) {
         constexpr size_t kLegacyBlock = size_t(8) << 20;
         constexpr uint32_t kLegacyBound = uint32_t(kLegacyBlock + kLegacyBlock / 255 + 16);
-        if (in_buf_.size() < kLegacyBound) in_buf_.resize(kLegacyBound);
-        if (window_.size() < kLegacyBlock) window_.resize(kLegacyBlock);
+        in_buf_.reserve(kLegacyBound);
+        window_.reserve(kLegacyBlock);
         for (;;) {
             uint8_t word[4];
             const size_t got = in.read(word, 4);
@@ -423,11 +423,11 @@ class Lz4Decompressor : public Codec {
         const uint64_t expected_size = has_size ? load_le64(desc + 2) : 0;
 
         const size_t block_max = block_max_of(code);
-        if (in_buf_.size() < block_max) in_buf_.resize(block_max);
+        in_buf_.reserve(block_max);
         // Independent blocks decode at window_[0]; linked ones after the
         // (up to) 64 KiB of history kept at the start of window_.
         const size_t window_size = independent ? block_max : kLz4Window + block_max;
-        if (window_.size() < window_size) window_.resize(window_size);
+        window_.reserve(window_size);
         int32_t history = 0;
 
         XXH32_state_t content;
@@ -513,8 +513,25 @@ class Lz4Decompressor : public Codec {
         return dst_len;
     }
 
-    std::vector<uint8_t> in_buf_;
-    std::vector<uint8_t> window_;
+    // A buffer left uninitialised, so that the block size a header claims
+    // costs memory only for the bytes that are then read or decoded into it.
+    class RawBuffer {
+      public:
+        // Makes room for n bytes; what was in the buffer may be lost.
+        void reserve(size_t n) {
+            if (n <= size_) return;
+            p_.reset(new uint8_t[n]);
+            size_ = n;
+        }
+        uint8_t* data() { return p_.get(); }
+
+      private:
+        std::unique_ptr<uint8_t[]> p_;
+        size_t size_ = 0;
+    };
+
+    RawBuffer in_buf_;
+    RawBuffer window_;
 };
 
 // --- registration -------------------------------------------------------------

@@ -25,6 +25,7 @@
 // after the last member are padding and ignored. Every block
 // goes through the validating decoder (veksDecodeLZOSafe_8u) and must fill
 // exactly its stated size; all checksums present are verified.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -264,8 +265,7 @@ class LzoDecompressor : public Codec {
             const uint32_t d_crc = flags & kCrcData ? read_be32(in) : 0;
             const uint32_t c_adler = !stored && (flags & kAdlerCompressed) ? read_be32(in) : 0;
             const uint32_t c_crc = !stored && (flags & kCrcCompressed) ? read_be32(in) : 0;
-            if (in_.size() < csize) in_.resize(csize);
-            if (!in.read_exact(in_.data(), csize)) truncated();
+            if (!read_block(in, csize)) truncated();
             if (!stored) {
                 if ((flags & kAdlerCompressed) && adler32(in_.data(), csize) != c_adler)
                     corrupt("checksum mismatch in compressed block");
@@ -274,9 +274,13 @@ class LzoDecompressor : public Codec {
             }
             const uint8_t* data = in_.data();
             if (!stored) {
-                if (out_.size() < usize) out_.resize(usize);
+                if (out_size_ < usize) {
+                    // Left uninitialised: only what the decoder writes is touched.
+                    out_.reset(new uint8_t[usize]);
+                    out_size_ = usize;
+                }
                 uint32_t n = usize;
-                const vekStatus st = veksDecodeLZOSafe_8u(in_.data(), csize, out_.data(), &n);
+                const vekStatus st = veksDecodeLZOSafe_8u(in_.data(), csize, out_.get(), &n);
                 if (st == vekStatusCorruptStreamErr)
                     corrupt("invalid LZO1X data in block, or it decodes to more than " +
                             std::to_string(usize) + " bytes");
@@ -284,7 +288,7 @@ class LzoDecompressor : public Codec {
                 if (n != usize)
                     corrupt("block decodes to " + std::to_string(n) + " bytes instead of " +
                             std::to_string(usize));
-                data = out_.data();
+                data = out_.get();
             }
             if ((flags & kAdlerData) && adler32(data, usize) != d_adler)
                 corrupt("checksum mismatch in decompressed data");
@@ -294,10 +298,26 @@ class LzoDecompressor : public Codec {
         }
     }
 
+    // Reads the n bytes of a block into in_, which grows as they arrive: a
+    // header that claims a large block costs only the bytes that are there.
+    bool read_block(Reader& in, uint32_t n) {
+        constexpr size_t kStep = size_t(1) << 20;
+        size_t have = 0;
+        while (have < n) {
+            const size_t want = std::min<size_t>(n - have, kStep);
+            if (in_.size() < have + want) in_.resize(have + want);
+            const size_t got = in.read(in_.data() + have, want);
+            have += got;
+            if (got < want) return false;
+        }
+        return true;
+    }
+
     std::vector<uint8_t> header_;
     uint8_t scratch_[256];
     std::vector<uint8_t> in_;
-    std::vector<uint8_t> out_;
+    std::unique_ptr<uint8_t[]> out_;
+    uint32_t out_size_ = 0;
 };
 
 // --- registration -------------------------------------------------------------

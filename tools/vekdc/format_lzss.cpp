@@ -13,9 +13,11 @@
 // taken as part of the stream and fail the checks).
 //
 // The size leads, so the compressor must know it before the first stream
-// byte: it reads its whole input into memory first (a pipe's length is
-// unknown until its end). The decompressor streams in constant memory and
-// stops as soon as the stream yields more bytes than the size promises.
+// byte: a regular file streams through in constant memory (and must keep
+// its size while it is read), other inputs are read whole into memory first
+// (a pipe's length is unknown until its end). The decompressor streams in
+// constant memory and stops as soon as the stream yields more bytes than
+// the size promises.
 //
 // The input is encoded in calls of 256 KiB; the stream depends on that split
 // (the last two bytes of every call are literals), not on the output buffers.
@@ -61,34 +63,41 @@ class LzssCompressor : public Codec {
     LzssCompressor() : state_(new_state()), out_(kOutChunk) {}
 
     void run(Reader& in, Writer& out) override {
-        // The input is read straight into its place, a chunk at a time.
-        std::vector<uint8_t> all;
-        for (size_t n = 1; n > 0;) {
-            const size_t at = all.size();
-            all.resize(at + kInChunk);
-            n = in.read(all.data() + at, kInChunk);
-            all.resize(at + n);
-        }
         const ChecksumAlgo& crc = checksum_algo(ChecksumKind::Crc32);
         vekStatus st = veksEncodeLZSSInit_8u(state_.get());
         if (st != vekStatusOk) lib_failed("veksEncodeLZSSInit_8u", st);
-        uint8_t header[kHeader];
-        std::memcpy(header, kMagic, 4);
-        store_le32(header + 4, static_cast<uint32_t>(uint64_t(all.size())));
-        store_le32(header + 8, static_cast<uint32_t>(uint64_t(all.size()) >> 32));
-        out.write(header, kHeader);
-        // Calls of 256 KiB, as the stream's definition above depends on.
-        for (size_t at = 0; at < all.size(); at += kInChunk) {
-            uint8_t* src = all.data() + at;
-            int32_t src_len = static_cast<int32_t>(std::min(kInChunk, all.size() - at));
-            do {
-                uint8_t* dst = out_.data();
-                int32_t dst_len = static_cast<int32_t>(kOutChunk);
-                st = veksEncodeLZSS_8u(&src, &src_len, &dst, &dst_len, state_.get());
-                if (st != vekStatusOk && st != vekStatusDstTooSmall)
-                    lib_failed("veksEncodeLZSS_8u", st);
-                out.write(out_.data(), static_cast<size_t>(dst - out_.data()));
-            } while (src_len > 0);
+        uint32_t sum = crc.start;
+        uint64_t size = 0;
+        if (in.size_left(&size)) {
+            // A regular file tells its size: it streams through in 256 KiB
+            // pieces, and must still have that size at its end.
+            write_header(out, size);
+            if (chunk_.empty()) chunk_.resize(kInChunk);
+            uint64_t total = 0;
+            for (size_t n; (n = in.read(chunk_.data(), kInChunk)) > 0;) {
+                total += n;
+                if (total > size) break;
+                sum = crc.update(sum, chunk_.data(), n);
+                encode(chunk_.data(), n, out);
+            }
+            if (total != size)
+                fail_input("lzss: the input changed size while it was read (" +
+                           std::to_string(size) + " bytes at the start)");
+        } else {
+            // A pipe's length is known at its end only: all of it is read
+            // first, straight into its place, a chunk at a time.
+            std::vector<uint8_t> all;
+            for (size_t n = 1; n > 0;) {
+                const size_t at = all.size();
+                all.resize(at + kInChunk);
+                n = in.read(all.data() + at, kInChunk);
+                all.resize(at + n);
+            }
+            write_header(out, all.size());
+            // Calls of 256 KiB, as the stream's definition above depends on.
+            for (size_t at = 0; at < all.size(); at += kInChunk)
+                encode(all.data() + at, std::min(kInChunk, all.size() - at), out);
+            sum = crc.update(sum, all.data(), all.size());
         }
         do {
             uint8_t* dst = out_.data();
@@ -99,13 +108,35 @@ class LzssCompressor : public Codec {
             out.write(out_.data(), static_cast<size_t>(dst - out_.data()));
         } while (st != vekStatusOk);
         uint8_t trailer[kTrailer];
-        store_le32(trailer, crc.finish(crc.update(crc.start, all.data(), all.size())));
+        store_le32(trailer, crc.finish(sum));
         out.write(trailer, kTrailer);
     }
 
   private:
+    static void write_header(Writer& out, uint64_t size) {
+        uint8_t header[kHeader];
+        std::memcpy(header, kMagic, 4);
+        store_le32(header + 4, static_cast<uint32_t>(size));
+        store_le32(header + 8, static_cast<uint32_t>(size >> 32));
+        out.write(header, kHeader);
+    }
+
+    // One call of at most 256 KiB.
+    void encode(uint8_t* src, size_t n, Writer& out) {
+        int32_t src_len = static_cast<int32_t>(n);
+        do {
+            uint8_t* dst = out_.data();
+            int32_t dst_len = static_cast<int32_t>(kOutChunk);
+            const vekStatus st = veksEncodeLZSS_8u(&src, &src_len, &dst, &dst_len, state_.get());
+            if (st != vekStatusOk && st != vekStatusDstTooSmall)
+                lib_failed("veksEncodeLZSS_8u", st);
+            out.write(out_.data(), static_cast<size_t>(dst - out_.data()));
+        } while (src_len > 0);
+    }
+
     std::unique_ptr<vekLZSSState> state_;
     std::vector<uint8_t> out_;
+    std::vector<uint8_t> chunk_;
 };
 
 class LzssDecompressor : public Codec {

@@ -11,6 +11,13 @@
 // way the zfp tool pads it (values repeated from inside the array), and the
 // padding is dropped again on decompression. The stream ends at its last
 // byte holding a bit.
+//
+// Memory: both directions go through the array one slab of four layers at
+// a time; decompression holds the whole stream (the compressed side) and
+// refuses, before it sets anything aside, a stream too short to hold the
+// blocks the dimensions call for. Dimensions whose sizes would not fit the
+// integers of the build are refused as a bad command line.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -69,6 +76,10 @@ bool parse_settings(const FormatSettings& fs, ZfpSettings* s, std::string* error
                     *error = "zfp: --dims needs three positive whole numbers, got '" + val + "'";
                     return false;
                 }
+                if (n > SIZE_MAX) {
+                    *error = "zfp: --dims " + part + " is too large for this build";
+                    return false;
+                }
                 (d == 0   ? s->shape.nx
                  : d == 1 ? s->shape.ny
                           : s->shape.nz) = static_cast<size_t>(n);
@@ -111,7 +122,7 @@ bool parse_settings(const FormatSettings& fs, ZfpSettings* s, std::string* error
         *error = "zfp: give exactly one of --rate, --precision, --accuracy";
         return false;
     }
-    return true;
+    return zfp_shape_fits(s->shape, error);
 }
 
 std::vector<uint8_t> read_all(Reader& in) {
@@ -122,25 +133,44 @@ std::vector<uint8_t> read_all(Reader& in) {
     return data;
 }
 
+std::string dims_text(const ZfpShape& s) {
+    return "--dims " + std::to_string(s.nx) + " " + std::to_string(s.ny) + " " +
+           std::to_string(s.nz);
+}
+
+// Both directions hold one slab of four layers of the array at a time (left
+// uninitialised: a slab is filled before it is used), so memory follows the
+// area of a layer, never the size of the array.
+std::unique_ptr<float[]> new_slab(const ZfpShape& shape) {
+    return std::unique_ptr<float[]>(new float[shape.slab_count()]);
+}
+
 class ZfpCompressor : public Codec {
   public:
     explicit ZfpCompressor(const ZfpSettings& s) : s_(s) {}
 
     void run(Reader& in, Writer& out) override {
         const ZfpShape& shape = s_.shape;
-        const std::vector<uint8_t> raw = read_all(in);
-        if (raw.size() % 4 || raw.size() / 4 != shape.count())
-            fail_input("zfp: input has " + std::to_string(raw.size()) + " bytes, --dims " +
-                       std::to_string(shape.nx) + " " + std::to_string(shape.ny) + " " +
-                       std::to_string(shape.nz) + " needs " + std::to_string(4 * shape.count()));
-        std::vector<float> a(shape.count());
-        std::memcpy(a.data(), raw.data(), raw.size());
-        std::vector<uint8_t> dst(zfp_stream_bound(shape));
+        const uint64_t want = 4 * shape.count();
+        const auto size_error = [&](const std::string& have) {
+            fail_input("zfp: input has " + have + " bytes, " + dims_text(shape) + " needs " +
+                       std::to_string(want));
+        };
+        std::unique_ptr<float[]> slab = new_slab(shape);
+        ZfpSlabEncoder enc(shape, s_.mode);
         std::string error;
-        const size_t n =
-            zfp_compress_array(a.data(), shape, s_.mode, dst.data(), dst.size(), &error);
-        if (n == 0) fail_input(error);
-        out.write(dst.data(), n);
+        for (size_t z = 0; z < shape.nz; z += 4) {
+            const size_t layers = std::min<size_t>(shape.nz - z, 4);
+            const size_t n = 4 * shape.nx * shape.ny * layers;
+            const size_t got = in.read(reinterpret_cast<uint8_t*>(slab.get()), n);
+            if (got != n) size_error(std::to_string(in.consumed()));
+            if (!enc.encode(slab.get(), layers, &error)) fail_input(error);
+            out.write(enc.data(), enc.ready());
+            enc.take();
+        }
+        if (!in.at_end()) size_error("more than " + std::to_string(want));
+        if (!enc.finish(&error)) fail_input(error);
+        out.write(enc.data(), enc.ready());
     }
 
   private:
@@ -152,20 +182,31 @@ class ZfpDecompressor : public Codec {
     explicit ZfpDecompressor(const ZfpSettings& s) : s_(s) {}
 
     void run(Reader& in, Writer& out) override {
+        const ZfpShape& shape = s_.shape;
         const std::vector<uint8_t> src = read_all(in);
         if (src.empty()) fail_input("zfp: empty input");
-        std::vector<float> a(s_.shape.count());
-        size_t consumed = 0;
+        // Every block takes some bits, so a short stream is refused before
+        // any memory is set aside for what it claims to hold.
+        const uint64_t per_block = zfp_min_block_bits(s_.mode);
+        const uint64_t can_hold = uint64_t(src.size()) * 8 / per_block;
+        if (can_hold < shape.blocks())
+            fail_input("truncated zfp stream: " + std::to_string(src.size()) +
+                       " bytes hold at most " + std::to_string(can_hold) + " of the " +
+                       std::to_string(shape.blocks()) + " blocks of " + dims_text(shape));
+        std::unique_ptr<float[]> slab = new_slab(shape);
+        ZfpSlabDecoder dec(src.data(), src.size(), shape, s_.mode);
         std::string error;
-        if (!zfp_decompress_array(src.data(), src.size(), s_.shape, s_.mode, a.data(), &consumed,
-                                  &error))
-            fail_input(error);
+        for (size_t z = 0; z < shape.nz; z += 4) {
+            const size_t layers = std::min<size_t>(shape.nz - z, 4);
+            if (!dec.decode(slab.get(), layers, &error)) fail_input(error);
+            out.write(reinterpret_cast<const uint8_t*>(slab.get()),
+                      4 * shape.nx * shape.ny * layers);
+        }
         // What the last block left unread may only be the rest of the word
         // that held its last bits.
-        if (src.size() - consumed >= 8)
-            fail_input("zfp: " + std::to_string(src.size() - consumed) +
+        if (src.size() - dec.consumed() >= 8)
+            fail_input("zfp: " + std::to_string(src.size() - dec.consumed()) +
                        " bytes after the end of the stream (wrong --dims or mode?)");
-        out.write(reinterpret_cast<const uint8_t*>(a.data()), a.size() * 4);
     }
 
   private:

@@ -1,7 +1,11 @@
 // vekdc: command-line front end of the vekDC library. This file only
-// dispatches to the commands and prints the version and the usage text.
+// dispatches to the commands and prints the version and the usage text,
+// after making sure the standard descriptors are taken.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "cli.h"
 #include "commands.h"
@@ -33,7 +37,10 @@ const char kUsage[] =
     "      -k         keep the input file        -f        overwrite an existing output\n"
     "      -t         decode and verify checksums, write nothing\n"
     "      Outputs are written under a temporary name and renamed when\n"
-    "      complete. On a terminal, inputs over 16 MiB show their progress.\n"
+    "      complete; an existing device or pipe named with -o is written to\n"
+    "      as it is, and the input kept. Inputs named without -o or -c must\n"
+    "      be regular files. On a terminal, inputs over 16 MiB show their\n"
+    "      progress.\n"
     "\n"
     "      gzip, zlib, deflate: a Deflate stream (RFC 1951) in the gzip container\n"
     "        (RFC 1952, suffix .gz, CRC-32; no name or time recorded), the zlib\n"
@@ -179,6 +186,17 @@ void print_usage(bool to_stdout) {
 
 int main(int argc, char** argv) {
     using namespace vekdc;
+    // A closed standard descriptor would be taken by the next file opened,
+    // which output or messages would then reach. Each closed one is held by
+    // /dev/null opened the other way round, so that using it still fails.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+            if (held >= 0 && held != fd) {
+                dup2(held, fd);
+                close(held);
+            }
+        }
     if (argc < 2) {
         print_usage(false);
         return kExitUsage;

@@ -1,6 +1,7 @@
 #include "output_file.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,9 @@
 namespace vekdc {
 
 namespace {
+
+// Characters of the final name that the temporary name repeats.
+constexpr size_t kTempBaseMax = 128;
 
 // The temporary file in progress, for the signal handler. Only one output
 // is open at a time.
@@ -62,7 +66,11 @@ int OutputFile::create(const std::string& final_path) {
     const size_t slash = final_path.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : final_path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
-    std::string tmpl = dir + "." + base + ".vekdc-XXXXXX";
+    // A final name too long for a directory entry would only fail at the
+    // rename, after all the work; a long one that fits must not fail for
+    // its temporary name, which therefore keeps only the start of it.
+    if (base.size() > NAME_MAX) return ENAMETOOLONG;
+    std::string tmpl = dir + "." + base.substr(0, kTempBaseMax) + ".vekdc-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     const int fd = mkostemp(buf.data(), O_CLOEXEC);
@@ -76,6 +84,13 @@ int OutputFile::create(const std::string& final_path) {
 int OutputFile::commit(const struct stat* like, bool overwrite) {
     int err = 0;
     const mode_t mode = like ? (like->st_mode & 0777) : default_mode();
+    // The owner too, where allowed (as root, or the group for a member of
+    // it); a refusal is no error. Before the mode, which a change of owner
+    // may clear bits of.
+    if (like && fchown(fd_, like->st_uid, like->st_gid) != 0 &&
+        fchown(fd_, static_cast<uid_t>(-1), like->st_gid) != 0) {
+        // Neither: the file keeps this process's owner and group.
+    }
     if (fchmod(fd_, mode) != 0) err = errno;
     if (!err && like) {
         const timespec times[2] = {like->st_atim, like->st_mtim};

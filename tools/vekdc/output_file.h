@@ -22,9 +22,9 @@ class OutputFile {
     int fd() const { return fd_; }
     const std::string& temp_path() const { return temp_; }
 
-    // Gives the file the permission bits and times of `like` (the input;
-    // null: 0666 less the umask), closes it and renames it to the final
-    // name. Without `overwrite` an existing file of that name is left alone
+    // Gives the file the owner (where allowed), permission bits and times
+    // of `like` (the input; null: 0666 less the umask), closes it and
+    // renames it to the final name. Without `overwrite` an existing file of that name is left alone
     // and EEXIST returned. Returns 0 or an errno value; on failure the
     // temporary file is removed.
     int commit(const struct stat* like, bool overwrite);
