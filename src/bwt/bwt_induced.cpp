@@ -35,25 +35,32 @@ struct Arena {
     }
 };
 
-template <class Sym>
-void bucket_bounds(const Sym* s, int32_t n, int32_t* bkt, int32_t K, bool ends) {
+// Bucket starts (or ends) of the symbols s[i] >> 1, which lie below K.
+void bucket_bounds(const int32_t* s, int32_t n, int32_t* bkt, int32_t K, bool ends) {
     std::memset(bkt, 0, size_t(K) * sizeof(int32_t));
-    for (int32_t i = 0; i < n; ++i) ++bkt[s[i]];
+    for (int32_t i = 0; i < n; ++i) ++bkt[s[i] >> 1];
     for (int32_t c = 0, sum = 0; c < K; ++c) {
         sum += bkt[c];
         bkt[c] = ends ? sum : sum - bkt[c];
     }
 }
 
-// Suffix array of s[0..n), whose last symbol is 0 and occurs nowhere else;
-// symbols lie below K. `t` marks S-type suffixes (smaller than the next).
-template <class Sym>
-void induced_sort(const Sym* s, int32_t* sa, int32_t n, int32_t K, Arena arena) {
-    uint8_t* const t = arena.take<uint8_t>(size_t(n));
-    t[n - 1] = 1;
-    if (n >= 2) t[n - 2] = 0;
-    for (int32_t i = n - 3; i >= 0; --i) t[i] = s[i] < s[i + 1] || (s[i] == s[i + 1] && t[i + 1]);
-    auto lms = [&](int32_t i) { return i > 0 && t[i] && !t[i - 1]; };
+// Suffix array of the symbols s[0..n), whose last is 0 and occurs nowhere
+// else; symbols lie below K (at most 2^30). Each s[i] is first replaced by
+// symbol * 2 + type, type 1 marking an S-type suffix (smaller than the
+// next): the inducing scans then read one word per suffix they move, and
+// the doubled values compare as (symbol, type) pairs.
+void induced_sort(int32_t* s, int32_t* sa, int32_t n, int32_t K, Arena arena) {
+    s[n - 1] = 1;  // the sentinel, S-type
+    for (int32_t i = n - 2, next = 0, nextS = 1; i >= 0; --i) {
+        const int32_t c = s[i];
+        const int32_t type = c < next || (c == next && nextS);
+        s[i] = c * 2 + type;
+        next = c;
+        nextS = type;
+    }
+    auto stype = [&](int32_t i) { return s[i] & 1; };
+    auto lms = [&](int32_t i) { return i > 0 && stype(i) && !stype(i - 1); };
     // The recursion reuses the bucket table's memory: every use of the
     // table computes it afresh.
     const Arena below = arena;
@@ -63,12 +70,16 @@ void induced_sort(const Sym* s, int32_t* sa, int32_t n, int32_t K, Arena arena) 
         bucket_bounds(s, n, bkt, K, false);
         for (int32_t i = 0; i < n; ++i) {
             const int32_t j = sa[i] - 1;
-            if (j >= 0 && !t[j]) sa[bkt[s[j]]++] = j;
+            if (j < 0) continue;
+            const int32_t c = s[j];
+            if (!(c & 1)) sa[bkt[c >> 1]++] = j;
         }
         bucket_bounds(s, n, bkt, K, true);
         for (int32_t i = n - 1; i >= 0; --i) {
             const int32_t j = sa[i] - 1;
-            if (j >= 0 && t[j]) sa[--bkt[s[j]]] = j;
+            if (j < 0) continue;
+            const int32_t c = s[j];
+            if (c & 1) sa[--bkt[c >> 1]] = j;
         }
     };
 
@@ -76,7 +87,7 @@ void induced_sort(const Sym* s, int32_t* sa, int32_t n, int32_t K, Arena arena) 
     bucket_bounds(s, n, bkt, K, true);
     for (int32_t i = 0; i < n; ++i) sa[i] = -1;
     for (int32_t i = 1; i < n; ++i)
-        if (lms(i)) sa[--bkt[s[i]]] = i;
+        if (lms(i)) sa[--bkt[s[i] >> 1]] = i;
     induce();
 
     int32_t n1 = 0;
@@ -90,7 +101,7 @@ void induced_sort(const Sym* s, int32_t* sa, int32_t n, int32_t K, Arena arena) 
         const int32_t pos = sa[i];
         bool differs = prev < 0;
         for (int32_t d = 0; !differs; ++d) {
-            if (s[pos + d] != s[prev + d] || t[pos + d] != t[prev + d]) {
+            if (s[pos + d] != s[prev + d]) {
                 differs = true;
             } else if (d > 0 && (lms(pos + d) || lms(prev + d))) {
                 break;  // both substrings end here, equal
@@ -109,7 +120,7 @@ void induced_sort(const Sym* s, int32_t* sa, int32_t n, int32_t K, Arena arena) 
     // suffix array goes to sa[0..n1).
     int32_t* const s1 = sa + n - n1;
     if (names < n1) {
-        induced_sort<int32_t>(s1, sa, n1, names, below);
+        induced_sort(s1, sa, n1, names, below);
     } else {
         for (int32_t i = 0; i < n1; ++i) sa[s1[i]] = i;
     }
@@ -123,7 +134,7 @@ void induced_sort(const Sym* s, int32_t* sa, int32_t n, int32_t K, Arena arena) 
     for (int32_t i = n1 - 1; i >= 0; --i) {
         const int32_t j = sa[i];
         sa[i] = -1;
-        sa[--bkt[s[j]]] = j;
+        sa[--bkt[s[j] >> 1]] = j;
     }
     induce();
 }
@@ -167,11 +178,11 @@ int32_t least_rotation(const uint8_t* s, int32_t n) {
 }  // namespace
 
 int64_t induced_work_bytes(int64_t n) {
-    // The string with its sentinel and its suffix array, the type flags of
-    // every level (at most 2(n + 1) bytes in all), the largest bucket table
-    // (257 entries, or half the string in a recursion) and alignment slack.
+    // The string with its sentinel and its suffix array, the largest bucket
+    // table (257 entries, or half the string in a recursion) and alignment
+    // slack.
     const int64_t buckets = n / 2 + 1 > 257 ? n / 2 + 1 : 257;
-    return 8 * (n + 1) + 2 * (n + 1) + 4 * buckets + 64;
+    return 8 * (n + 1) + 4 * buckets + 64;
 }
 
 void induced_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* work) {
@@ -194,7 +205,7 @@ void induced_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* ind
         return;
     }
     s0[p] = 0;
-    induced_sort<int32_t>(s0, sa, p + 1, 257, arena);
+    induced_sort(s0, sa, p + 1, 257, arena);
 
     // Row k of the root (sa[k + 1]: sa[0] is the sentinel) starts at
     // rotation sa[k + 1] + r0 of the root and fills `copies` rows.
