@@ -1,9 +1,12 @@
 // Benchmark rows of Deflate decompression. Every corpus item is compressed
-// into two raw Deflate streams (no container, no checksum) by the peer
+// into three raw Deflate streams (no container, no checksum) by the peer
 // compressors of the Deflate rows (peers_deflate.cpp):
 //
 //   zlib -6 stream          deflate() at level 6, windowBits -15
 //   libdeflate -12 stream   libdeflate_deflate_compress at level 12
+//   zlib -6 4 KiB-flushed   deflate() at level 6 fed 4 KiB at a time, a sync
+//     stream                flush after each piece: blocks of 4 KiB, where
+//                           the cost of each block's tables shows
 //
 // and each stream is decoded by
 //
@@ -175,6 +178,7 @@ void run_inflate(BenchContext& ctx) {
     for (DeflatePeer& p : deflate_peers())
         if (p.name == "zlib -6" || p.name == "libdeflate -12") makers.push_back(std::move(p));
     if (makers.empty()) return;
+    makers.push_back(zlib_flushed_peer(6, 4096));
 
     std::vector<Decoder> decoders = {our_buffer_decoder(), our_stream_decoder(), zlib_decoder(),
                                      libdeflate_decoder(), isal_decoder()};

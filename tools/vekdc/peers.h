@@ -52,6 +52,9 @@ struct DeflatePeer {
 
 // zlib levels 1, 6, 9; libdeflate 1, 6, 9, 12; ISA-L 0..3. Empty without peers.
 std::vector<DeflatePeer> deflate_peers();
+// zlib at `level`, the input fed `every` bytes at a time with a sync flush
+// after each piece: a stream of small blocks, as protocols make them.
+DeflatePeer zlib_flushed_peer(int level, size_t every);
 // Output capacity that no peer (nor our encoder) fills for n bytes.
 size_t deflate_peer_bound(size_t n);
 // Decodes a raw Deflate stream with zlib into dst (capacity cap); returns

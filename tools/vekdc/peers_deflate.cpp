@@ -42,6 +42,41 @@ DeflatePeer zlib_peer(int level) {
             }};
 }
 
+}  // namespace
+
+DeflatePeer zlib_flushed_peer(int level, size_t every) {
+    struct State {
+        z_stream z{};
+        explicit State(int level) {
+            if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+                z.state = nullptr;
+        }
+        ~State() {
+            if (z.state) deflateEnd(&z);
+        }
+    };
+    auto st = std::make_shared<State>(level);
+    return {"zlib -" + std::to_string(level) + " " + std::to_string(every / 1024) + " KiB-flushed",
+            [st, every](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> size_t {
+                z_stream& z = st->z;
+                if (!z.state || deflateReset(&z) != Z_OK) return 0;
+                z.next_out = dst;
+                z.avail_out = static_cast<uInt>(cap);
+                for (size_t off = 0;;) {
+                    const size_t k = n - off < every ? n - off : every;
+                    z.next_in = const_cast<Bytef*>(src + off);
+                    z.avail_in = static_cast<uInt>(k);
+                    off += k;
+                    const int flush = off == n ? Z_FINISH : Z_SYNC_FLUSH;
+                    const int r = deflate(&z, flush);
+                    if (flush == Z_FINISH) return r == Z_STREAM_END ? z.total_out : 0;
+                    if (r != Z_OK || z.avail_in != 0) return 0;
+                }
+            }};
+}
+
+namespace {
+
 DeflatePeer libdeflate_peer(int level) {
     std::shared_ptr<libdeflate_compressor> c(libdeflate_alloc_compressor(level),
                                              [](libdeflate_compressor* p) {
@@ -115,6 +150,10 @@ RawInflateFn raw_inflate_peer() {
 #else
 
 std::vector<DeflatePeer> deflate_peers() {
+    return {};
+}
+
+DeflatePeer zlib_flushed_peer(int, size_t) {
     return {};
 }
 
