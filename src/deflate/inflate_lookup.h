@@ -143,6 +143,11 @@ inline constexpr uint32_t kPackedLitBits = 12;
 inline constexpr uint32_t kPackedDistBits = 10;
 inline constexpr size_t kPackedMinInput = 2048;
 inline constexpr size_t kPackedMinOutput = 8192;
+// Input a call decodes with the plain loop before it builds the packed
+// tables: a block that ends within it (a sync-flushed stretch of runs takes
+// a few dozen bytes) would not repay their building, which costs about as
+// much as decoding a few kilobytes.
+inline constexpr size_t kPackedAfterInput = 64;
 // Where tables built earlier in the call are used again: a few steps fit.
 inline constexpr size_t kPackedReuseInput = 64;
 inline constexpr size_t kPackedReuseOutput = 1024;

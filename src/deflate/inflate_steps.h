@@ -58,6 +58,7 @@ vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st,
     bool afterFast = false;  // one symbol by steps before the fast loop again
     PackedTables packed;     // built on first use in this call
     bool packedBuilt = false;
+    const uint8_t* const callIn = io.in;
     for (;;) {
         switch (step) {
             case 1: {
@@ -69,9 +70,19 @@ vekStatus inflate_steps(const Lookup& tab, InflateIo& io, vekInflateState* st,
                     // stretches before the ends of the buffers.
                     if (packedBuilt ? inLeft >= kPackedReuseInput && outLeft >= kPackedReuseOutput
                                     : inLeft >= kPackedMinInput && outLeft >= kPackedMinOutput) {
-                        if (!packedBuilt) build_packed_tables(tab, packed);
-                        packedBuilt = true;
-                        x = inflate_fast_packed(tab, packed, io);
+                        const size_t taken = static_cast<size_t>(io.in - callIn);
+                        if (!packedBuilt && taken < kPackedAfterInput) {
+                            // The plain loop takes the call's first input
+                            // bytes, stopping there as at the input's end.
+                            const uint8_t* const end = io.inEnd;
+                            io.inEnd = io.in + (kPackedAfterInput - taken) + kFastMinInput;
+                            x = inflate_fast(tab, io);
+                            io.inEnd = end;
+                        } else {
+                            if (!packedBuilt) build_packed_tables(tab, packed);
+                            packedBuilt = true;
+                            x = inflate_fast_packed(tab, packed, io);
+                        }
                     } else {
                         x = inflate_fast(tab, io);
                     }
