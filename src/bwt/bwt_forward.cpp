@@ -485,7 +485,7 @@ int32_t* doubling_work(uint8_t* buf, int32_t n) {
 }
 
 // The transform without a budget in a buffer of 18n + 80 bytes: by induced
-// sorting (linear time) where its arrays fit, which is from about 130 bytes
+// sorting (linear time) where its arrays fit, which is from 102 bytes
 // on, else by prefix doubling. Both give the same column; blocks that
 // repeat a shorter block may get another of their equal rows as index.
 void complete_transform(const uint8_t* src, uint8_t* dst, int32_t n, int32_t* index, uint8_t* buf) {
