@@ -7,7 +7,9 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #endif
 
 namespace vekdc {
@@ -16,8 +18,10 @@ namespace vekdc {
 
 namespace {
 
-// One raw stream (windowBits -15) per call from a stream set up once.
-DeflatePeer zlib_peer(int level) {
+// One raw stream (windowBits -15) per call from a stream set up once, the
+// input fed `every` bytes at a time with a sync flush after each piece but
+// the last.
+DeflatePeer zlib_fed(int level, size_t every, std::string name) {
     struct State {
         z_stream z{};
         explicit State(int level) {
@@ -29,34 +33,7 @@ DeflatePeer zlib_peer(int level) {
         }
     };
     auto st = std::make_shared<State>(level);
-    return {"zlib -" + std::to_string(level),
-            [st](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> size_t {
-                z_stream& z = st->z;
-                if (!z.state || deflateReset(&z) != Z_OK) return 0;
-                z.next_in = const_cast<Bytef*>(src);
-                z.avail_in = static_cast<uInt>(n);
-                z.next_out = dst;
-                z.avail_out = static_cast<uInt>(cap);
-                if (deflate(&z, Z_FINISH) != Z_STREAM_END) return 0;
-                return static_cast<size_t>(z.total_out);
-            }};
-}
-
-}  // namespace
-
-DeflatePeer zlib_flushed_peer(int level, size_t every) {
-    struct State {
-        z_stream z{};
-        explicit State(int level) {
-            if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-                z.state = nullptr;
-        }
-        ~State() {
-            if (z.state) deflateEnd(&z);
-        }
-    };
-    auto st = std::make_shared<State>(level);
-    return {"zlib -" + std::to_string(level) + " " + std::to_string(every / 1024) + " KiB-flushed",
+    return {std::move(name),
             [st, every](const uint8_t* src, size_t n, uint8_t* dst, size_t cap) -> size_t {
                 z_stream& z = st->z;
                 if (!z.state || deflateReset(&z) != Z_OK) return 0;
@@ -73,6 +50,18 @@ DeflatePeer zlib_flushed_peer(int level, size_t every) {
                     if (r != Z_OK || z.avail_in != 0) return 0;
                 }
             }};
+}
+
+DeflatePeer zlib_peer(int level) {
+    return zlib_fed(level, SIZE_MAX, "zlib -" + std::to_string(level));
+}
+
+}  // namespace
+
+DeflatePeer zlib_flushed_peer(int level, size_t every) {
+    return zlib_fed(
+        level, every,
+        "zlib -" + std::to_string(level) + " " + std::to_string(every / 1024) + " KiB-flushed");
 }
 
 namespace {
