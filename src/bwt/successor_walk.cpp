@@ -231,18 +231,17 @@ class MultiWalk {
             int m = 0;
             uint32_t rounds = ~0u;
             bool moved = false;
+            // Checked steps first: one that takes new room may take it from
+            // another lane's piece, so the rooms are read only afterwards.
             for (Lane& l : lanes_) {
-                if (l.seg < 0) continue;
-                if (l.out == l.stop) {
-                    const Step r = step(l);
-                    if (r == Step::kFailed) return false;
-                    moved |= r == Step::kOk;
-                    if (l.seg < 0) {
-                        --active;
-                        continue;
-                    }
-                    if (l.out == l.stop) continue;
-                }
+                if (l.seg < 0 || l.out != l.stop) continue;
+                const Step r = step(l);
+                if (r == Step::kFailed) return false;
+                moved |= r == Step::kOk;
+                active -= l.seg < 0;
+            }
+            for (Lane& l : lanes_) {
+                if (l.seg < 0 || l.out == l.stop) continue;
                 const uint32_t room = uint32_t(l.stop - l.out);
                 rounds = room < rounds ? room : rounds;
                 lane[m] = &l;
