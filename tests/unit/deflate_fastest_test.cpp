@@ -36,9 +36,7 @@ int dist_code(int d) {
 
 using vek::testsupport::canonical;
 
-struct CodeSet {
-    Codes lit, dist;
-};
+using vek::testsupport::CodeSet;
 
 CodeSet fixed_codes() {
     std::vector<uint32_t> l(288), d(30, 5);
@@ -1137,13 +1135,8 @@ TEST(DeflateFastestEncoders, CountsAndLengthsAbove16ActAs16) {
     std::mt19937 rng(47);
     const Bytes in = vek::testdata::text_bytes(6000, 48);
     const Stream s = dynamic_stream_for(in, 4096, 4096);
-    CodeSet wide = s.codes;
-    for (auto* t : {&wide.lit, &wide.dist})
-        for (auto& c : *t)
-            if (rng() % 3 == 0) c = {uint16_t(rng()), uint16_t(17 + rng() % 65519)};
-    CodeSet clamped = wide;
-    for (auto* t : {&clamped.lit, &clamped.dist})
-        for (auto& c : *t) c.len = std::min<uint16_t>(c.len, 16);
+    CodeSet clamped;
+    const CodeSet wide = vek::testsupport::widened(s.codes, rng, &clamped);
     for (uint32_t room : {60u, 3000u, 40000u}) {
         for (uint32_t flush : {0u, 2u}) {
             const Call c{1000, 5000, 0xBEEF, 40, 5, 5 + room, flush};

@@ -315,9 +315,7 @@ TEST(DeflateGenHuff, MatchesTheModelOnRandomTables) {
 // ---------------------------------------------------------------------------
 // Pair writer.
 
-struct CodeSet {
-    std::vector<vekDeflateHuffCode> lit, dist;
-};
+using vek::testsupport::CodeSet;
 
 using vek::testsupport::canonical;
 
@@ -536,13 +534,8 @@ TEST(DeflateHuffWriter, StrayBitsAreNotWritten) {
 // pair still takes at most 50 bits.
 TEST(DeflateHuffWriter, CountsAndLengthsAbove16ActAs16) {
     std::mt19937 rng(6);
-    CodeSet wide = random_codes(rng);
-    for (auto* t : {&wide.lit, &wide.dist})
-        for (auto& c : *t)
-            if (rng() % 3 == 0) c = {uint16_t(rng()), uint16_t(17 + rng() % 65519)};
-    CodeSet clamped = wide;
-    for (auto* t : {&clamped.lit, &clamped.dist})
-        for (auto& c : *t) c.len = std::min<uint16_t>(c.len, 16);
+    CodeSet clamped;
+    const CodeSet wide = vek::testsupport::widened(random_codes(rng), rng, &clamped);
     for (size_t n : {size_t(100), size_t(2500)}) {
         const Pairs p = random_pairs(rng, n);
         BitString want;
